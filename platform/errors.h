@@ -1,0 +1,55 @@
+// The one exception hierarchy of the core. Messages are CP932 bytes, exactly as they reach
+// the execution log.
+#pragma once
+
+#include <exception>
+#include <string>
+#include <utility>
+
+namespace tarnex {
+
+class Exception : public std::exception {
+ public:
+  explicit Exception(std::string message) : message_(std::move(message)) {}
+  const char* what() const noexcept override { return message_.c_str(); }
+  const std::string& Message() const noexcept { return message_; }
+
+ private:
+  std::string message_;
+};
+
+// A socket-level failure; EAbortError is a wait that was cancelled.
+class ESockError : public Exception {
+ public:
+  using Exception::Exception;
+};
+class EAbortError : public ESockError {
+ public:
+  using ESockError::ESockError;
+};
+
+// A failing server reply; the message is the reply line with its line end.
+class FTPException : public Exception {
+ public:
+  using Exception::Exception;
+};
+
+// The settings store refused a write or holds a value of the wrong type.
+class ERegistryException : public Exception {
+ public:
+  using Exception::Exception;
+};
+
+// A local file that cannot be opened, created, read or written.
+class EFileError : public Exception {
+ public:
+  using Exception::Exception;
+};
+
+// Text that does not convert to a number or a date.
+class EConvertError : public Exception {
+ public:
+  using Exception::Exception;
+};
+
+}  // namespace tarnex

@@ -1,0 +1,175 @@
+#include "script/engine.h"
+
+#include <algorithm>
+
+#include "platform/clock.h"
+#include "platform/errors.h"
+#include "platform/message_loop.h"
+#include "text/string_helpers.h"
+#include "text/texts.h"
+
+namespace tarnex::script {
+
+ScriptEngine::ScriptEngine(EngineHost& host, const settings::LiveSettings& settings,
+                           std::shared_ptr<platform::RegistryStore> store)
+    : host_(host), settings_(settings), variables_(std::move(store)) {}
+
+ScriptEngine::~ScriptEngine() = default;
+
+namespace {
+
+// Owns the run snapshot for the length of a run or step, whatever happens.
+class SnapshotScope {
+ public:
+  SnapshotScope(std::optional<std::vector<std::string>>& snapshot,
+                const std::vector<std::string>& lines)
+      : snapshot_(snapshot) {
+    snapshot_ = lines;
+  }
+  ~SnapshotScope() { snapshot_.reset(); }
+  SnapshotScope(const SnapshotScope&) = delete;
+  SnapshotScope& operator=(const SnapshotScope&) = delete;
+
+ private:
+  std::optional<std::vector<std::string>>& snapshot_;
+};
+
+}  // namespace
+
+void ScriptEngine::Run(const std::vector<std::string>& editor_lines) {
+  SnapshotScope scope(FRunLines, editor_lines);
+  int32_t index = kWholeRun;
+  RunScript(index);
+}
+
+int32_t ScriptEngine::Step(const std::vector<std::string>& editor_lines, int32_t caret_line) {
+  SnapshotScope scope(FRunLines, editor_lines);
+  int32_t index = caret_line;
+  RunScript(index);
+  return index;
+}
+
+void ScriptEngine::RunScript(int32_t& index) {
+  std::string saved_panel = host_.StatusText(0);
+  host_.SetStatusText(0, texts::Running());
+  host_.ProcessMessages();
+  BeginRunState();
+  // The lock and the status panel come back however the run ends, an escaping error included.
+  struct Restore {
+    ScriptEngine& engine;
+    const std::string& panel;
+    ~Restore() {
+      engine.EndRunState();
+      engine.host_.SetStatusText(0, panel);
+      engine.host_.ProcessMessages();
+    }
+  } restore{*this, saved_panel};
+
+  const auto line_count = static_cast<int32_t>(FRunLines ? FRunLines->size() : 0);
+  if (index == kWholeRun) {
+    AddLog("<<" + FScriptName + ">> start " + platform::FormatDateTime(platform::Now()));
+    struct EndLine {
+      ScriptEngine& engine;
+      ~EndLine() {
+        engine.AddLog("<<" + engine.FScriptName + ">> end   " +
+                      platform::FormatDateTime(platform::Now()));
+      }
+    } end_line{*this};
+    index = 0;
+    while (index < line_count) {
+      ExecuteLineAt(index);
+      ++index;
+      ProcessWait(500);
+      if (!FRunning) break;
+    }
+  } else if (index >= 0 && index <= line_count - 1) {
+    ExecuteLineAt(index);
+    ++index;
+  }
+}
+
+void ScriptEngine::ExecuteLineAt(int32_t& index) {
+  std::string line =
+      ExpandVariables((*FRunLines)[index], [this](const std::string& name) {
+        return variables_.Read(name);
+      });
+  AddLog(line);
+  ExecuteLine(index, std::move(line));
+}
+
+void ScriptEngine::ExecuteLine(int32_t& index, std::string line) {
+  std::string word = TrimBlanks(NextToken(line, " "));
+  std::optional<Command> command = LookupCommand(word);
+  if (!command) return;
+  switch (GroupOf(*command)) {
+    case CommandGroup::Local:
+      DoLocalCommand(index, *command, std::move(line));
+      break;
+    case CommandGroup::Ftp:
+      DoFtpCommand(*command, std::move(line));
+      break;
+    case CommandGroup::None:
+      break;
+  }
+}
+
+int32_t ScriptEngine::EndMarker() const {
+  // 9999 ends any script of up to 10000 lines; a longer script needs a marker past its end.
+  const auto line_count = static_cast<int32_t>(FRunLines ? FRunLines->size() : 0);
+  return std::max(kEndMarker, line_count);
+}
+
+int32_t ScriptEngine::FindLabel(const std::string& label) const {
+  if (FRunLines) {
+    for (size_t i = 0; i < FRunLines->size(); ++i) {
+      std::string line = (*FRunLines)[i];
+      if (SameText(NextToken(line, " "), label)) return static_cast<int32_t>(i);
+    }
+  }
+  return EndMarker();
+}
+
+void ScriptEngine::BeginRunState() {
+  host_.LockUi();
+  FRunning = true;
+}
+
+void ScriptEngine::EndRunState() {
+  host_.UnlockUi();
+  FRunning = false;
+}
+
+void ScriptEngine::AddLog(const std::string& line) { host_.AppendLog(line); }
+
+void ScriptEngine::LogUnexpectedError(const std::exception& error) {
+  const auto* own = dynamic_cast<const Exception*>(&error);
+  AddLog(texts::UnexpectedError() + (own ? own->Message() : std::string(error.what())));
+}
+
+void ScriptEngine::LogUnexpectedError(std::exception_ptr error) {
+  try {
+    std::rethrow_exception(error);
+  } catch (const std::exception& e) {
+    LogUnexpectedError(e);
+  } catch (...) {
+    AddLog(texts::UnexpectedError());
+  }
+}
+
+void ScriptEngine::ProcessWait(int milliseconds) {
+  // The full time in slices of at most 100 ms with messages handled throughout: a socket
+  // notification or a posted call is dispatched at once instead of after the slice.
+  const int64_t deadline = platform::MonotonicMs() + milliseconds;
+  auto& loop = platform::MessageLoop::Current();
+  host_.ProcessMessages();
+  for (int64_t left = milliseconds; left > 0; left = deadline - platform::MonotonicMs()) {
+    loop.WaitAndProcess(static_cast<int>(std::min<int64_t>(left, 100)));
+  }
+}
+
+void ScriptEngine::SetCommandResult(bool ok) {
+  FCommandOk = ok;
+  if (!ok) ++failed_commands_;
+}
+
+}  // namespace tarnex::script

@@ -1,0 +1,82 @@
+// The script engine: runs a script whole or one line at a time, line by line from a snapshot
+// of the editor, and writes the execution log through its host.
+#pragma once
+
+#include <cstdint>
+#include <exception>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "script/command_table.h"
+#include "script/engine_host.h"
+#include "script/variables.h"
+#include "settings/live_settings.h"
+
+namespace tarnex::script {
+
+class ScriptEngine {
+ public:
+  // Index of a whole run, and the end marker that stop and a missing label set.
+  static constexpr int32_t kWholeRun = -1;
+  static constexpr int32_t kEndMarker = 9999;
+
+  ScriptEngine(EngineHost& host, const settings::LiveSettings& settings,
+               std::shared_ptr<platform::RegistryStore> store);
+  virtual ~ScriptEngine();
+
+  // Runs every line of `editor_lines` (the menu's Run).
+  void Run(const std::vector<std::string>& editor_lines);
+  // Executes the line at `caret_line` (the menu's Step); returns the line the caret moves to.
+  int32_t Step(const std::vector<std::string>& editor_lines, int32_t caret_line);
+
+  // Runs the snapshot: the whole of it for kWholeRun, else the one line at `index`.
+  void RunScript(int32_t& index);
+  // Executes an already expanded line.
+  void ExecuteLine(int32_t& index, std::string line);
+  // The index of the first line whose first word is `label` (without case), else the end marker.
+  int32_t FindLabel(const std::string& label) const;
+
+  void AddLog(const std::string& line);
+  // Logs an error that escaped a command: "999 予期せぬエラー：" and its message.
+  void LogUnexpectedError(const std::exception& error);
+  void LogUnexpectedError(std::exception_ptr error);
+
+  // Waits `milliseconds` while messages keep flowing.
+  virtual void ProcessWait(int milliseconds);
+
+  // Run state.
+  bool FRunning = false;
+  bool FCommandOk = false;
+  std::string FScriptName;
+  std::optional<std::vector<std::string>> FRunLines;
+
+  // Commands that reported failure through the result flag since the engine was made.
+  int FailedCommands() const { return failed_commands_; }
+
+ protected:
+  EngineHost& host() { return host_; }
+
+ private:
+  void ExecuteLineAt(int32_t& index);
+  void BeginRunState();
+  void EndRunState();
+  void SetCommandResult(bool ok);
+  int32_t EndMarker() const;
+
+  void DoLocalCommand(int32_t& index, Command command, std::string args);
+  void DoFtpCommand(Command command, std::string args);
+  void DoIf(int32_t& index, std::string args);
+  void DoPause(const std::string& args);
+  void DoWaitTimer(const std::string& args);
+  void DoLcd(std::string args);
+  void DoLdel(std::string args);
+
+  EngineHost& host_;
+  const settings::LiveSettings& settings_;
+  Variables variables_;
+  int failed_commands_ = 0;
+};
+
+}  // namespace tarnex::script

@@ -1,0 +1,34 @@
+// What the script engine needs from the window (or console) that runs it.
+#pragma once
+
+#include <string>
+
+#include "platform/dialogs.h"
+#include "platform/message_loop.h"
+
+namespace tarnex::script {
+
+class EngineHost {
+ public:
+  virtual ~EngineHost() = default;
+
+  // Appends one line (CP932) to the execution log and to every copy of it.
+  virtual void AppendLog(const std::string& line) = 0;
+
+  // The four status panels: 0 run state or modified mark, 1 connection, 2 host, 3 progress.
+  virtual std::string StatusText(int panel) const = 0;
+  virtual void SetStatusText(int panel, const std::string& text) = 0;
+
+  // The run lock: the busy cursor, every menu item disabled (remembering which were enabled);
+  // and back to the default cursor with exactly those items enabled again.
+  virtual void LockUi() = 0;
+  virtual void UnlockUi() = 0;
+
+  // A modal message box; returns the button pressed.
+  virtual platform::MessageResult ShowMessage(const platform::MessageBoxRequest& box) = 0;
+
+  // Lets the application handle everything pending (repaint included).
+  virtual void ProcessMessages() { platform::MessageLoop::Current().ProcessMessages(); }
+};
+
+}  // namespace tarnex::script

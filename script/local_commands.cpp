@@ -1,0 +1,92 @@
+// The commands that do not talk to the server: if, pause, goto, stop, set, lcd, ldel and
+// WaitTimer.
+#include "platform/files.h"
+#include "script/engine.h"
+#include "text/datetime_text.h"
+#include "text/string_helpers.h"
+#include "text/texts.h"
+
+namespace tarnex::script {
+
+void ScriptEngine::DoLocalCommand(int32_t& index, Command command, std::string args) {
+  switch (command) {
+    case Command::If:
+      DoIf(index, std::move(args));
+      break;
+    case Command::Pause:
+      DoPause(args);
+      break;
+    case Command::Goto: {
+      std::string label = ":";
+      label += NextToken(args, " ");
+      index = FindLabel(label);
+      break;
+    }
+    case Command::Stop:
+      index = EndMarker();
+      break;
+    case Command::Set:
+      variables_.Write(NextToken(args, " "));
+      break;
+    case Command::Lcd:
+      DoLcd(std::move(args));
+      break;
+    case Command::Ldel:
+      DoLdel(std::move(args));
+      break;
+    case Command::WaitTimer:
+      DoWaitTimer(args);
+      break;
+    default:
+      break;
+  }
+}
+
+void ScriptEngine::DoIf(int32_t& index, std::string args) {
+  std::string condition = NextToken(args, " ");
+  if (SameText(condition, "NonError") && !FCommandOk) return;
+  if (SameText(condition, "Error") && FCommandOk) return;
+  // Any other condition word runs the command unconditionally. The line was expanded and
+  // logged once already; the rest is executed as it stands.
+  ExecuteLine(index, std::move(args));
+}
+
+void ScriptEngine::DoPause(const std::string& args) {
+  platform::MessageBoxRequest box;
+  box.text = args.empty() ? texts::PressOk() : args;
+  box.caption = "TARNEX";
+  box.icon = platform::MessageIcon::Information;
+  box.buttons = platform::MessageButtons::Ok;
+  box.system_modal = true;
+  host_.ShowMessage(box);
+}
+
+void ScriptEngine::DoWaitTimer(const std::string& args) {
+  std::optional<double> duration = TryStrToDateTime(args);
+  if (!duration) {
+    platform::MessageBoxRequest box;
+    box.text = texts::WaitTimerInvalid();
+    box.caption = "Tarnex";
+    box.icon = platform::MessageIcon::Error;
+    host_.ShowMessage(box);
+    return;
+  }
+  for (int64_t steps = WaitTimerSteps(*duration); steps > 0; --steps) {
+    if (!FRunning) break;
+    ProcessWait(1000);
+  }
+}
+
+void ScriptEngine::DoLcd(std::string args) {
+  bool ok = platform::SetCurrentDir(NextArgument(args));
+  AddLog(ok ? "local Cd complete" : "local Cd fail");
+  SetCommandResult(ok);
+}
+
+void ScriptEngine::DoLdel(std::string args) {
+  bool ok = platform::DeleteFile(NextArgument(args));
+  AddLog(ok ? "local file delete complete." : "local file delete fail");
+  SetCommandResult(ok);
+}
+
+}  // namespace tarnex::script

@@ -1,0 +1,22 @@
+// The live settings: the values the rest of the program reads whenever it needs a setting.
+// Names follow the controls of the options dialog that shows them.
+#pragma once
+
+#include <string>
+
+namespace tarnex::settings {
+
+struct LiveSettings {
+  bool ch_runmode = false;     // hide the program during an automatic run
+  std::string Ed_logsave;      // log file written at exit (CP932)
+  bool ch_logsave = false;     // write the log at exit
+  bool cb_debugmode = false;   // the FTP client's trace lines
+  bool cb_progress = false;    // show the progress window during an automatic run
+  bool cb_showbutton = false;  // the progress window's detail button
+  bool cb_wait = false;        // pause after every upload block
+  int sp_Wsize = 4;            // stored and restored only
+  int sp_Wsec = 0;             // the pause after upload blocks, seconds
+  int Ed_timeout = 10;         // FTP inactivity time-out, seconds
+};
+
+}  // namespace tarnex::settings

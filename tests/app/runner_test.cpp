@@ -1,0 +1,114 @@
+// tarnex-run end to end: the real binary, a real script file, a private settings store.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+struct Outcome {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+class RunnerTest : public ::testing::Test {
+ protected:
+  std::string Write(const std::string& leaf, const std::string& bytes) {
+    std::string path = dir_ / leaf;
+    std::ofstream(path, std::ios::binary) << bytes;
+    return path;
+  }
+
+  Outcome Run(const std::string& args) {
+    std::string err_file = dir_ / "stderr.txt";
+    std::string command = "cd '" + dir_.path().string() + "' && TARNEX_REGISTRY='" +
+                          (dir_ / "registry.db") + "' timeout 60 '" TARNEX_RUN "' " + args +
+                          " </dev/null 2>'" + err_file + "'";
+    Outcome outcome;
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (pipe == nullptr) return outcome;
+    char buffer[4096];
+    while (size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) outcome.out.append(buffer, n);
+    int raw = ::pclose(pipe);
+    outcome.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    std::ifstream in(err_file);
+    outcome.err.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return outcome;
+  }
+
+  // The log without the start and end lines.
+  static std::string Body(const std::string& out) {
+    size_t first = out.find('\n');
+    size_t last = out.rfind('\n', out.size() - 2);
+    if (first == std::string::npos || last == std::string::npos || last < first) return "";
+    return out.substr(first + 1, last - first);
+  }
+
+  tarnex::testing::TempDir dir_;
+};
+
+TEST_F(RunnerTest, PrintsTheLogAsUtf8AndExitsZero) {
+  // A Shift-JIS script: a variable holding a Japanese file name that ldel deletes.
+  std::ofstream(dir_ / "表.txt") << "x";
+  std::string script = Write("a.fcs",
+                             "set f=\x95\x5C.txt\r\nldel %f%\nRem \x94\x5C\r"
+                             "if NonError goto ok\r\nRem skipped\r\n:ok\r\n");
+  Outcome o = Run("a.fcs");
+  EXPECT_EQ(o.status, 0) << o.err;
+  EXPECT_EQ(o.out.rfind("<<a.fcs>> start ", 0), 0u) << o.out;
+  EXPECT_EQ(Body(o.out),
+            "set f=表.txt\nldel 表.txt\nlocal file delete complete.\nRem 能\n"
+            "if NonError goto ok\n");
+  EXPECT_NE(o.out.find("\n<<a.fcs>> end   "), std::string::npos);
+  EXPECT_FALSE(std::filesystem::exists(dir_.path() / "表.txt"));
+}
+
+TEST_F(RunnerTest, ExitsOneWhenACommandFailed) {
+  Write("b.fcs", "ldel missing.txt\r\n");
+  Outcome o = Run("b.fcs");
+  EXPECT_EQ(o.status, 1);
+  EXPECT_EQ(Body(o.out), "ldel missing.txt\nlocal file delete fail\n");
+}
+
+TEST_F(RunnerTest, ExitsTwoWhenAnErrorEscapesOrTheScriptCannotBeRead) {
+  Write("c.fcs", "set x=1\r\nRem %x%\r\n");
+  ASSERT_EQ(Run("c.fcs").status, 0);
+  Outcome missing = Run("no-such.fcs");
+  EXPECT_EQ(missing.status, 2);
+  EXPECT_TRUE(missing.out.empty());
+  EXPECT_NE(missing.err.find("no-such.fcs"), std::string::npos) << missing.err;
+
+  Outcome bad_store = Run("--registry /dev/null/x.db c.fcs");
+  EXPECT_EQ(bad_store.status, 2);
+  EXPECT_NE(bad_store.out.find("\n<<c.fcs>> end"),
+            std::string::npos)
+      << bad_store.out;
+  // The error's line follows the end line, as the last line of the output.
+  EXPECT_EQ(bad_store.out.substr(bad_store.out.rfind('\n', bad_store.out.size() - 2) + 1),
+            "999 予期せぬエラー：'x' の設定に失敗しました\n");
+}
+
+TEST_F(RunnerTest, CommandLineErrorsAndHelp) {
+  struct Case {
+    const char* args;
+    int status;
+  } cases[] = {{"", 2}, {"--bogus x.fcs", 2}, {"a.fcs b.fcs", 2}, {"--registry", 2},
+               {"--help", 0}, {"--version", 0}};
+  for (const auto& c : cases) EXPECT_EQ(Run(c.args).status, c.status) << c.args;
+  EXPECT_NE(Run("").err.find("usage: tarnex-run"), std::string::npos);
+  EXPECT_NE(Run("--help").out.find("usage: tarnex-run"), std::string::npos);
+}
+
+TEST_F(RunnerTest, PauseWritesToStandardErrorWithoutWaitingWhenNotATerminal) {
+  Write("p.fcs", "pause Insert disk\r\n");
+  Outcome o = Run("p.fcs");
+  EXPECT_EQ(o.status, 0);
+  EXPECT_NE(o.err.find("Insert disk"), std::string::npos);
+}
+
+}  // namespace

@@ -1,0 +1,186 @@
+#include "text/string_helpers.h"
+
+#include <charconv>
+
+#include "platform/errors.h"
+#include "text/sjis.h"
+
+namespace tarnex {
+namespace {
+
+constexpr std::string_view kFullWidthSpace = "\x81\x40";
+
+// Byte `pos` (0-based) is a second byte when an odd number of lead bytes directly precede it.
+// A run of lead bytes is short in real text, so this stays cheap.
+bool IsSecondByteAt(std::string_view s, std::size_t pos) {
+  std::size_t leads = 0;
+  while (pos > 0 && IsLeadByte(static_cast<unsigned char>(s[pos - 1]))) {
+    --pos;
+    ++leads;
+  }
+  return leads % 2 == 1;
+}
+
+// 0-based byte offset of the 0-based character `chars` (the size when the text is shorter).
+std::size_t OffsetOfChar(std::string_view s, std::size_t chars) {
+  std::size_t offset = 0;
+  for (; chars > 0 && offset < s.size(); --chars) offset += CharLengthAt(s, offset);
+  return offset;
+}
+
+bool IsSeparator(char c, std::string_view seps) {
+  return seps.find(c) != std::string_view::npos;
+}
+
+char FoldAscii(char c) {
+  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+}  // namespace
+
+bool IsTrailByte(std::string_view s, std::size_t i) {
+  if (i < 1 || i > s.size()) throw Exception("Illegal Index");
+  return IsSecondByteAt(s, i - 1);
+}
+
+std::string CharCopy(std::string_view s, std::size_t index, std::size_t count) {
+  if (index == 0) index = 1;
+  const std::size_t begin = OffsetOfChar(s, index - 1);
+  const std::size_t end = begin + OffsetOfChar(s.substr(begin), count);
+  return std::string(s.substr(begin, end - begin));
+}
+
+void CharDelete(std::string& s, std::size_t index, std::size_t count) {
+  if (index == 0) return;
+  const std::string_view view = s;
+  const std::size_t begin = OffsetOfChar(view, index - 1);
+  const std::size_t end = begin + OffsetOfChar(view.substr(begin), count);
+  s.erase(begin, end - begin);
+}
+
+std::size_t CharPos(std::string_view needle, std::string_view s) {
+  const std::size_t pos = BytePos(needle, s);
+  if (pos == 0) return 0;
+  return CharCount(s.substr(0, pos - 1)) + 1;
+}
+
+std::size_t BytePos(std::string_view needle, std::string_view s) {
+  if (needle.empty()) return 0;
+  // `boundary` walks the character starts in step with the candidates of find(), so every
+  // byte is looked at a bounded number of times however long the line is.
+  std::size_t boundary = 0;
+  for (std::size_t found = s.find(needle); found != std::string_view::npos;
+       found = s.find(needle, found + 1)) {
+    while (boundary < found) boundary += CharLengthAt(s, boundary);
+    if (boundary == found) return found + 1;
+  }
+  return 0;
+}
+
+std::string SplitAtSeparator(std::string& s, std::string_view seps) {
+  std::string token;
+  if (s.empty()) return token;
+  if (seps.empty()) {
+    token.swap(s);
+    return token;
+  }
+  for (std::size_t i = 0; i < s.size(); i += CharLengthAt(s, i)) {
+    if (IsSeparator(s[i], seps)) {
+      token.assign(s, 0, i);
+      s.erase(0, i + 1);
+      return token;
+    }
+  }
+  token.swap(s);
+  return token;
+}
+
+std::string NextToken(std::string& s, std::string_view seps) {
+  // Find the end of the leading separators first and erase them at once: erasing one
+  // character at a time would be quadratic on a long run of blanks.
+  const std::string_view view = s;
+  std::size_t skip = 0;
+  while (skip < view.size()) {
+    const std::size_t len = CharLengthAt(view, skip);
+    if (BytePos(view.substr(skip, len), seps) == 0) break;
+    skip += len;
+  }
+  s.erase(0, skip);
+  return SplitAtSeparator(s, seps);
+}
+
+std::string TrimBlanks(std::string_view s) {
+  while (!s.empty()) {
+    if (s.front() == ' ') {
+      s.remove_prefix(1);
+    } else if (s.starts_with(kFullWidthSpace)) {
+      s.remove_prefix(2);
+    } else {
+      break;
+    }
+  }
+  while (!s.empty()) {
+    if (IsSecondByteAt(s, s.size() - 1)) {
+      if (!s.ends_with(kFullWidthSpace)) break;
+      s.remove_suffix(2);
+    } else {
+      if (s.back() != ' ') break;
+      s.remove_suffix(1);
+    }
+  }
+  return std::string(s);
+}
+
+int32_t StrToIntSafe(std::string_view s) {
+  std::string digits;
+  digits.reserve(s.size());
+  for (char c : s) {
+    if (c != ',') digits += c;  // ',' is below 0x40, so never a second byte
+  }
+  if (digits.size() > 10) return 0;
+  const std::string text = TrimBlanks(digits);
+  std::string_view rest = text;
+  bool negative = false;
+  if (!rest.empty() && (rest.front() == '-' || rest.front() == '+')) {
+    negative = rest.front() == '-';
+    rest.remove_prefix(1);
+  }
+  // from_chars would accept a second sign; only digits may follow ours.
+  if (rest.empty() || rest.front() < '0' || rest.front() > '9') return 0;
+  int64_t magnitude = 0;  // at most 10 digits: always fits
+  const auto [end, error] = std::from_chars(rest.data(), rest.data() + rest.size(), magnitude);
+  if (error != std::errc() || end != rest.data() + rest.size()) return 0;
+  const int64_t value = negative ? -magnitude : magnitude;
+  if (value < INT32_MIN || value > INT32_MAX) return 0;
+  return static_cast<int32_t>(value);
+}
+
+std::string NextArgument(std::string& rest) {
+  std::string copy = rest;
+  std::string word = NextToken(copy, " ");
+  if (!word.empty() && word.front() == '"') {
+    // Only spaces precede the opening quote: drop them with it and read up to the next quote.
+    copy = rest;
+    copy.erase(0, BytePos("\"", copy));
+    word = NextToken(copy, "\"");
+  }
+  rest = std::move(copy);
+  return word;
+}
+
+bool SameText(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (IsLeadByte(static_cast<unsigned char>(a[i])) && i + 1 < a.size()) {
+      // A second byte may look like an ASCII letter (0x83 0x41 vs 0x83 0x61): compare the
+      // whole double-byte character exactly.
+      if (a.compare(i, 2, b, i, 2) != 0) return false;
+      ++i;
+    } else if (FoldAscii(a[i]) != FoldAscii(b[i])) {
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace tarnex

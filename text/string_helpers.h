@@ -1,0 +1,56 @@
+// The lexical helpers that take script lines and server replies apart. They work on CP932
+// bytes and are double-byte aware: a separator is recognised only at a byte that is not the
+// second byte of a double-byte character. Positions and indexes are 1-based; 0 means "none".
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace tarnex {
+
+// True when byte i (1-based) is the second byte of a double-byte character. Throws
+// tarnex::Exception("Illegal Index") when i is 0 or past the end.
+bool IsTrailByte(std::string_view s, std::size_t i);
+
+// `count` characters starting at the 1-based character `index`; a double-byte character is
+// never cut. An index of 0 counts as 1.
+std::string CharCopy(std::string_view s, std::size_t index, std::size_t count);
+
+// Deletes `count` characters starting at the 1-based character `index` (nothing for index 0).
+void CharDelete(std::string& s, std::size_t index, std::size_t count);
+
+// 1-based character index of the first occurrence of `needle` in `s`; 0 when there is none or
+// either is empty.
+std::size_t CharPos(std::string_view needle, std::string_view s);
+
+// 1-based byte position of the first occurrence of `needle` in `s` that does not start on a
+// second byte; 0 when there is none or `needle` is empty.
+std::size_t BytePos(std::string_view needle, std::string_view s);
+
+// Returns the text before the first byte of `s` that is one of `seps` and leaves in `s` what
+// follows that one separator. With no separator the whole of `s` is the token.
+std::string SplitAtSeparator(std::string& s, std::string_view seps);
+
+// Skips leading separator characters, then splits like SplitAtSeparator: only the one
+// separator after the token is consumed ('  open  host' gives "open" and leaves " host").
+std::string NextToken(std::string& s, std::string_view seps);
+
+// `s` without leading and trailing blanks: ASCII spaces and full-width spaces (0x81 0x40).
+// Tabs are not blanks.
+std::string TrimBlanks(std::string_view s);
+
+// The signed decimal value of `s` with every "," removed and blanks trimmed; 0 for anything
+// that does not convert, overflows 32 bits or is longer than 10 bytes without its commas.
+int32_t StrToIntSafe(std::string_view s);
+
+// Takes the next argument off the argument text `rest`: a word ended by a space, or the text
+// between double quotes when the word begins with one (no closing quote: to the end of the line).
+std::string NextArgument(std::string& rest);
+
+// Keyword comparison: equal length, ASCII letters compared without case, every other byte and
+// every double-byte character exactly.
+bool SameText(std::string_view a, std::string_view b);
+
+}  // namespace tarnex
