@@ -1,0 +1,40 @@
+// Types shared by the FTP protocol component and its callers.
+#pragma once
+
+namespace tarnex {
+
+// Which operation a success, failure or unsupported-function event belongs to.
+enum class TCmdType {
+  cmdChangeDir = 0,
+  cmdMakeDir = 1,
+  cmdDelete = 2,
+  cmdRemoveDir = 3,
+  cmdList = 4,
+  cmdRename = 5,
+  cmdTransfer = 9,
+  cmdAppend = 10,
+  cmdOther = 14,
+  cmdPrintDir = 15,
+};
+
+// How a proxy or firewall is told the real host.
+enum class TFirewallType { FTUser = 0, FtOpen = 1, FtSite = 2 };
+
+// Transfer types of SetTransferType.
+inline constexpr int tmAscii = 1;
+inline constexpr int tmImage = 2;
+inline constexpr int tmLocal8 = 3;
+
+// Server systems found by SYST; kVendorUnknown until the first parsed listing asks.
+inline constexpr int kVendorUnix = 2400;
+inline constexpr int kVendorDos = 2401;
+inline constexpr int kVendorVm = 2402;
+inline constexpr int kVendorMacOs = 2404;
+inline constexpr int kVendorVms = 2406;
+inline constexpr int kVendorMvs = 2408;
+inline constexpr int kVendorOther = 2410;
+inline constexpr int kVendorUnknown = 2411;
+inline constexpr int kVendorOs400 = 2414;
+inline constexpr int kVendorNetware = 2416;
+
+}  // namespace tarnex

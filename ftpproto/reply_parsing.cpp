@@ -1,0 +1,111 @@
+#include "ftpproto/reply_parsing.h"
+
+#include <array>
+#include <charconv>
+#include <string>
+#include <utility>
+
+#include "platform/errors.h"
+#include "text/texts.h"
+
+namespace tarnex {
+namespace {
+
+bool IsBlankOrLineEnd(char c) { return c == ' ' || c == '\r' || c == '\n'; }
+
+// The integer conversion of a PASV field: a signed decimal number, blanks around it allowed
+// (and the line end, for a reply that gives the numbers without parentheses).
+int FieldValue(std::string_view field) {
+  std::string_view digits = field;
+  while (!digits.empty() && IsBlankOrLineEnd(digits.front())) digits.remove_prefix(1);
+  while (!digits.empty() && IsBlankOrLineEnd(digits.back())) digits.remove_suffix(1);
+  if (!digits.empty() && digits.front() == '+') digits.remove_prefix(1);
+  int value = 0;
+  auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+  if (digits.empty() || error != std::errc() || end != digits.data() + digits.size()) {
+    throw EConvertError(texts::NotAnInteger(field));
+  }
+  return value;
+}
+
+std::string_view Field(std::string_view reply, int wanted) {
+  for (int index = 1; index < wanted; ++index) {
+    size_t comma = reply.find(',');
+    if (comma == std::string_view::npos) return {};
+    reply.remove_prefix(comma + 1);
+  }
+  return reply.substr(0, reply.find(','));
+}
+
+}  // namespace
+
+bool IsReplyContinuation(std::string_view line) {
+  return (!line.empty() && line[0] == ' ') || (line.size() >= 4 && line[3] == '-');
+}
+
+uint16_t ParsePasvPort(std::string_view reply) {
+  std::string_view low_field = Field(reply, 6);
+  low_field = low_field.substr(0, low_field.find(')'));
+  int low = FieldValue(low_field);
+  int high = FieldValue(Field(reply, 5));
+  if (high < 0 || high > 255 || low < 0 || low > 255) {
+    throw EConvertError("Invalid passive port in reply");
+  }
+  return static_cast<uint16_t>(high * 256 + low);
+}
+
+int32_t ParseByteCount(std::string_view reply) {
+  size_t found = std::string_view::npos;
+  for (size_t i = 0; i + 4 <= reply.size(); ++i) {
+    auto upper = [&](size_t k) { return static_cast<char>(reply[i + k] & ~0x20); };
+    if (upper(0) == 'B' && upper(1) == 'Y' && upper(2) == 'T' && upper(3) == 'E') {
+      found = i;
+      break;
+    }
+  }
+  if (found == std::string_view::npos) return 0;
+  auto is_digit = [&](size_t i) { return reply[i] >= '0' && reply[i] <= '9'; };
+  // Left to the nearest digit, then to the first digit of that number; never before the start.
+  size_t last = found;
+  while (last > 0 && !is_digit(last - 1)) --last;
+  if (last == 0) return 0;
+  size_t first = last - 1;
+  while (first > 0 && is_digit(first - 1)) --first;
+  int64_t value = 0;
+  for (size_t i = first; i < last; ++i) {
+    value = value * 10 + (reply[i] - '0');
+    if (value > INT32_MAX) return 0;
+  }
+  return static_cast<int32_t>(value);
+}
+
+int VendorFromSystReply(std::string_view reply) {
+  // Tested in this order: "VMS" and "MVS" before "VM", so that those systems are not taken for VM.
+  static constexpr std::array<std::pair<std::string_view, int>, 8> kSystems{{
+      {"UNIX", kVendorUnix},
+      {"NETWARE", kVendorNetware},
+      {"DOS", kVendorDos},
+      {"VMS", kVendorVms},
+      {"MVS", kVendorMvs},
+      {"VM", kVendorVm},
+      {"MACOS", kVendorMacOs},
+      {"OS/400", kVendorOs400},
+  }};
+  for (const auto& [text, vendor] : kSystems) {
+    if (reply.find(text) != std::string_view::npos) return vendor;
+  }
+  return kVendorOther;
+}
+
+TCmdType ClassifyCommand(std::string_view command) {
+  std::string first_word(command.substr(0, command.find(' ')));
+  first_word += ' ';
+  if (first_word == "CWD ") return TCmdType::cmdChangeDir;
+  if (first_word == "DELE ") return TCmdType::cmdDelete;
+  if (first_word == "MKD ") return TCmdType::cmdMakeDir;
+  if (first_word == "RMD ") return TCmdType::cmdRemoveDir;
+  if (command == "PWD") return TCmdType::cmdPrintDir;
+  return TCmdType::cmdOther;
+}
+
+}  // namespace tarnex

@@ -1,0 +1,108 @@
+#include "ftpproto/reply_parsing.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/codepage.h"
+#include "platform/errors.h"
+
+namespace tarnex {
+namespace {
+
+TEST(IsReplyContinuation, BlankStartOrDashInFourthPlace) {
+  struct Case {
+    const char* line;
+    bool continues;
+  } cases[] = {
+      {"230-Welcome\r\n", true}, {" second line\r\n", true}, {"230 Done\r\n", false},
+      {"230\r\n", false},        {"23-\r\n", false},         {"ab-", false},
+      {"", false},               {"999-x", true},            {"abc-", true},
+      {"\t230-x", false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(IsReplyContinuation(c.line), c.continues) << c.line;
+}
+
+TEST(ParsePasvPort, TakesTheFifthAndSixthFields) {
+  struct Case {
+    const char* reply;
+    uint16_t port;
+  } cases[] = {
+      {"227 Entering Passive Mode (10,0,0,5,19,137)\r\n", 5001},
+      {"227 Entering Passive Mode (127,0,0,1,0,21).", 21},
+      {"227 =127,0,0,1,255,255\r\n", 65535},
+      {"425 Can't open (1,2,3,4,0,1)\r\n", 1},  // the code is not looked at
+      {"227 (1,2,3,4, 19 ,137 )\r\n", 5001},
+  };
+  for (const auto& c : cases) EXPECT_EQ(ParsePasvPort(c.reply), c.port) << c.reply;
+}
+
+TEST(ParsePasvPort, RefusesRepliesWithoutTheSixNumbers) {
+  const char* bad[] = {"227 Entering Passive Mode\r\n", "502 Command not implemented.\r\n",
+                       "227 (1,2,3,4,5)\r\n", "227 (1,2,3,4,x,7)\r\n", "227 (1,2,3,4,256,0)\r\n",
+                       "227 (1,2,3,4,-1,0)\r\n", "", "227 (1,2,3,4,5,99999999999999)"};
+  for (const char* reply : bad) EXPECT_THROW(ParsePasvPort(reply), EConvertError) << reply;
+  try {
+    ParsePasvPort("227 (1,2,3,4,x,7)");
+    FAIL();
+  } catch (const EConvertError& e) {
+    EXPECT_EQ(e.Message(), platform::Utf8ToCp932("'x' は整数ではありません"));
+  }
+}
+
+TEST(ParseByteCount, ReadsTheNumberBeforeByte) {
+  struct Case {
+    const char* reply;
+    int32_t count;
+  } cases[] = {
+      {"150 Opening data connection for a.zip (12345 bytes).", 12345},
+      {"150 Opening BINARY mode data connection (2048 Bytes)\r\n", 2048},
+      {"125 Data connection already open; 77 BYTE", 77},
+      {"150 (3 x bytes)", 3},                 // the nearest digit to the left
+      {"150 Opening data connection", 0},     // no "BYTE"
+      {"bytes 1234", 0},                      // no digit before it
+      {"BYTE", 0},
+      {"150 (2147483647 bytes)", 2147483647},
+      {"150 (2147483648 bytes)", 0},          // does not fit
+      {"150 (99999999999999999999 bytes)", 0},
+      {"1 bytes 2 bytes", 1},
+      {"", 0},
+  };
+  for (const auto& c : cases) EXPECT_EQ(ParseByteCount(c.reply), c.count) << c.reply;
+}
+
+TEST(VendorFromSystReply, FirstKnownTextInTheFixedOrder) {
+  struct Case {
+    const char* reply;
+    int vendor;
+  } cases[] = {
+      {"215 UNIX Type: L8", kVendorUnix},
+      {"215 NETWARE Type: L8", kVendorNetware},
+      {"215 MS-DOS", kVendorDos},
+      {"215 VMS system", kVendorVms},
+      {"215 MVS is the operating system of this server", kVendorMvs},
+      {"215 VM/CMS", kVendorVm},
+      {"215 MACOS Peter's Server", kVendorMacOs},
+      {"215 OS/400 is the remote operating system", kVendorOs400},
+      {"215 Windows_NT", kVendorOther},
+      {"215 unix", kVendorOther},  // compared with case
+      {"215 UNIX emulated by DOS", kVendorUnix},
+  };
+  for (const auto& c : cases) EXPECT_EQ(VendorFromSystReply(c.reply), c.vendor) << c.reply;
+}
+
+TEST(ClassifyCommand, FirstWordWithCase) {
+  struct Case {
+    const char* command;
+    TCmdType type;
+  } cases[] = {
+      {"CWD pub", TCmdType::cmdChangeDir}, {"CWD", TCmdType::cmdChangeDir},
+      {"cwd pub", TCmdType::cmdOther},     {"DELE a", TCmdType::cmdDelete},
+      {"MKD d", TCmdType::cmdMakeDir},     {"RMD d", TCmdType::cmdRemoveDir},
+      {"PWD", TCmdType::cmdPrintDir},      {"PWD x", TCmdType::cmdOther},
+      {"TYPE A", TCmdType::cmdOther},      {"CWDX pub", TCmdType::cmdOther},
+      {"", TCmdType::cmdOther},            {" CWD pub", TCmdType::cmdOther},
+  };
+  for (const auto& c : cases) EXPECT_EQ(ClassifyCommand(c.command), c.type) << c.command;
+}
+
+}  // namespace
+}  // namespace tarnex
