@@ -1,0 +1,38 @@
+#include "documents/document_texts.h"
+
+#include "platform/codepage.h"
+
+namespace tarnex::documents {
+
+const std::string& PlainScriptDescription() {
+  static const std::string text = "FTP Command Script";
+  return text;
+}
+
+const std::string& EncipheredScriptDescription() {
+  static const std::string text = platform::Utf8ToCp932("暗号化 Script");
+  return text;
+}
+
+const std::string& OpenFilter() {
+  static const std::string text = PlainScriptDescription() + "( *. fcs )|*.fcs|" +
+                                  EncipheredScriptDescription() + "( *. fcx )|*.fcx";
+  return text;
+}
+
+const std::string& SaveFilter() {
+  static const std::string text = PlainScriptDescription() + "( *.fcs )|*.fcs|" +
+                                  EncipheredScriptDescription() + "( *.fcx )|*.fcx";
+  return text;
+}
+
+std::string NotACipherMarker(std::string_view marker) {
+  static const std::string suffix =
+      platform::Utf8ToCp932("' は暗号化 Script の行の印ではありません");
+  std::string message = "'";
+  message += marker;
+  message += suffix;
+  return message;
+}
+
+}  // namespace tarnex::documents

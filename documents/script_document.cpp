@@ -1,0 +1,101 @@
+#include "documents/script_document.h"
+
+#include <utility>
+
+#include "documents/document_texts.h"
+#include "documents/script_file.h"
+#include "platform/files.h"
+#include "text/string_helpers.h"
+#include "text/texts.h"
+
+namespace tarnex::documents {
+
+ScriptDocument::ScriptDocument(DocumentEditor& editor, DocumentHost& host,
+                               TCustomMenuControl* recall, LineCipher cipher)
+    : editor_(editor), host_(host), recall_(recall), cipher_(std::move(cipher)) {}
+
+void ScriptDocument::SetScriptName(std::string name) {
+  FScriptName = std::move(name);
+  host_.SetCaption(std::string(kCaptionPrefix) + FScriptName);
+}
+
+// A document that was never named is saved like "newfile": through the Save-as dialog.
+bool ScriptDocument::IsUnnamed() const {
+  return FScriptName.empty() || SameText(FScriptName, kNewFileName);
+}
+
+void ScriptDocument::MarkSaved() {
+  editor_.SetModified(false);
+  host_.SetModifiedMarker("");
+}
+
+void ScriptDocument::QuerySave() {
+  if (!editor_.Modified()) return;
+  platform::MessageBoxRequest box;
+  box.text = texts::ConfirmSaveScript();
+  box.caption = kMessageCaption;
+  box.buttons = platform::MessageButtons::YesNoCancel;
+  switch (host_.ShowMessage(box)) {
+    case platform::MessageResult::Yes:
+      Save();
+      break;
+    case platform::MessageResult::No:
+      editor_.SetModified(false);
+      break;
+    default:
+      break;
+  }
+}
+
+void ScriptDocument::New() {
+  QuerySave();
+  if (!editor_.Modified()) {
+    editor_.SetText("");
+    MarkSaved();
+  }
+  SetScriptName(std::string(kNewFileName));
+  host_.EnableDocumentMenus();
+}
+
+void ScriptDocument::Open() {
+  if (host_.RunOpenDialog(open_dialog_)) LoadScript(open_dialog_.file_name);
+}
+
+void ScriptDocument::Save() {
+  if (IsUnnamed()) {
+    // Save as names the document when it writes; a cancelled dialog writes nothing.
+    SaveAs();
+    return;
+  }
+  SaveScript(FScriptName);
+}
+
+void ScriptDocument::SaveAs() {
+  if (host_.RunSaveDialog(save_dialog_)) SaveScript(save_dialog_.file_name);
+}
+
+void ScriptDocument::LoadScript(std::string path) {
+  QuerySave();
+  if (editor_.Modified()) return;
+  if (!platform::FileExists(path)) return;
+  // Read whole before anything changes: an unreadable script leaves the editor, the name and
+  // the recall list as they were.
+  std::string text = ReadScriptFile(path, editor_.MaxTextBytes());
+  editor_.SetText(text);
+  SetScriptName(path);
+  MarkSaved();
+  host_.EnableDocumentMenus();
+  if (recall_ != nullptr) recall_->Add(std::move(path));
+}
+
+void ScriptDocument::SaveScript(std::string path) {
+  WriteScriptFile(path, editor_.Text(), cipher_);
+  MarkSaved();
+  SetScriptName(std::move(path));
+}
+
+void ScriptDocument::BatmemoChange() {
+  if (editor_.Modified()) host_.SetModifiedMarker(texts::Modified());
+}
+
+}  // namespace tarnex::documents

@@ -1,0 +1,47 @@
+// The stored options: the live settings read from and written to the settings store under
+// "\SOFTWARE\Tarnex\Options" (LocalMachine). Integers and Booleans are DWORDs (Booleans 0
+// and 1), the log file name a string.
+#pragma once
+
+#include <memory>
+#include <string_view>
+
+#include "platform/registry.h"
+#include "settings/live_settings.h"
+
+namespace tarnex::settings {
+
+inline constexpr std::string_view kOptionsKey = "\\SOFTWARE\\Tarnex\\Options";
+// The log file name that switching log saving on fills into an empty name field.
+inline constexpr std::string_view kDefaultLogName = "Tarnex.log";
+
+// The range of a spin field. Every value set into the field is brought into it; a value
+// typed by the user is stored as typed and brought into range at the next Load.
+struct SpinRange {
+  int min;
+  int max;
+  int step;
+
+  int Clamp(int value) const { return value < min ? min : (value > max ? max : value); }
+  // The field's value read back from its text: the number as typed, or the minimum when the
+  // text is not a number.
+  int ValueFromText(std::string_view text) const;
+};
+
+inline constexpr SpinRange kWaitSizeRange{4, 4096, 4};  // sp_Wsize
+inline constexpr SpinRange kWaitSecRange{0, 60, 1};     // sp_Wsec
+inline constexpr SpinRange kTimeoutRange{5, 200, 1};    // Ed_timeout
+
+// Log saving switched on with an empty file name gets "Tarnex.log".
+void FillDefaultLogName(LiveSettings& settings);
+
+// Reads every option into `settings`, in the stored order; an absent value gives its default.
+// A key that cannot be opened counts as holding nothing. A value of the wrong type stops the
+// load there with the store's type error, the later settings left as they were.
+void Load(LiveSettings& settings, const std::shared_ptr<platform::RegistryStore>& store);
+
+// Writes every option in the stored order. Raises the store's write error naming the first
+// value that cannot be written ("Runmode" when the key cannot be opened).
+void Store(const LiveSettings& settings, const std::shared_ptr<platform::RegistryStore>& store);
+
+}  // namespace tarnex::settings
