@@ -1,0 +1,238 @@
+// TAsyncSock: life cycle, status reports, errors, the time-out and the socket's
+// notifications.
+#include "socket/async_sock.h"
+
+#include <sys/resource.h>
+
+#include "platform/errors.h"
+#include "socket/async_sock_scopes.h"
+#include "socket/socket_errors.h"
+
+namespace tarnex {
+
+TAsyncSock::TAsyncSock(platform::MessageLoop& loop)
+    : loop_(loop),
+      timer_(std::make_unique<TThreadTimer>(loop)),
+      notifier_(loop, [this](net::SocketEvent event,
+                             uint16_t error) { HandleSocketEvent(event, error); }),
+      io_buffer_(kIoBufferSize) {
+  ReportStatus(kLevelTrace, "Create");
+  timer_->SetEnabled(false);
+  timer_->SetOnTimer([this](TThreadTimer&) { TimerTriggered(); });
+  InitializeWinsock();
+}
+
+TAsyncSock::~TAsyncSock() {
+  try {
+    ReportStatus(kLevelTrace, "Destroy");
+    TAsyncSock::Abort();
+    Cancel();
+  } catch (...) {
+  }
+  timer_.reset();
+  lookup_.reset();  // a lookup still running is abandoned; its result is dropped
+  destroying_ = true;
+  try {
+    RequestCloseSocket();
+  } catch (...) {
+  }
+  notifier_.Detach();  // before the handles close their descriptors
+}
+
+void TAsyncSock::InitializeWinsock() {
+  ReportStatus(kLevelTrace, "Initializing Winsock");
+  DescribeSocketLibrary();
+  try {
+    CreateSocket(/*abortive_close=*/true);
+  } catch (const ESockError&) {
+    throw ESockError("Initializaton of windows sockets failed");
+  }
+}
+
+void TAsyncSock::DescribeSocketLibrary() {
+  rlimit files{};
+  long max_sockets =
+      ::getrlimit(RLIMIT_NOFILE, &files) == 0 ? static_cast<long>(files.rlim_cur) : 0;
+  WinsockInfo = {
+      "Version= 1.1",
+      "High Version= 1.1",
+      "Description= POSIX sockets, TCP over IPv4",
+      "System= Running",
+      "Max Sockets= " + std::to_string(max_sockets),
+      "Max Udp pack size= 65507",
+  };
+}
+
+void TAsyncSock::CreateSocket(bool abortive_close) {
+  int fd = net::CreateTcpSocket();
+  if (fd < 0) FailSocketCall();
+  net::SocketHandle handle(fd);
+  if (abortive_close && net::SetLinger(fd, true, 0) != 0) FailSocketCall();
+  notifier_.Detach();
+  socket_ = std::move(handle);
+  sticky_error_ = 0;
+  notifier_.Attach(fd);
+}
+
+void TAsyncSock::EnsureSocket() {
+  if (!socket_.Valid()) CreateSocket(/*abortive_close=*/false);
+}
+
+void TAsyncSock::RenewSocket() {
+  Connected = false;
+  notifier_.Detach();
+  accepted_.Reset();
+  socket_.Reset();
+  CreateSocket(/*abortive_close=*/false);
+}
+
+void TAsyncSock::ReportStatus(uint8_t level, const std::string& text) {
+  if (level > ReportLevel) return;
+  StatusText = text;
+  if (destroying_ || !OnStatus) return;
+  try {
+    OnStatus(*this, StatusText);
+  } catch (...) {
+    // A status display must never break the operation it describes.
+  }
+}
+
+std::string TAsyncSock::ErrorMessage(uint16_t code) {
+  ReportStatus(kLevelTrace, "Looking Up Error Message");
+  return net::ErrorMessageText(code);
+}
+
+void TAsyncSock::CheckSocketError(uint16_t tolerated, std::string& msg) {
+  uint16_t code = net::LastSocketError();
+  LastError = code;
+  if (code != tolerated && code > 10000) {
+    msg = ErrorMessage(code);
+    if (OnError) OnError(*this, code, msg);
+    throw ESockError(msg);
+  }
+  msg.clear();
+}
+
+void TAsyncSock::CheckSocketError(uint16_t tolerated) {
+  std::string msg;
+  CheckSocketError(tolerated, msg);
+}
+
+void TAsyncSock::FailSocketCall() {
+  CheckSocketError(0);
+  // Only reached if the failure left no code above 10000, which the mapping never does.
+  throw ESockError(net::ErrorMessageText(static_cast<uint16_t>(LastError)));
+}
+
+void TAsyncSock::Cancel() {
+  ReportStatus(kLevelTrace, "Canceling");
+  Canceled = true;
+}
+
+void TAsyncSock::Abort() {
+  ReportStatus(kLevelTrace, "Abort");
+  Cancel();
+}
+
+void TAsyncSock::Disconnect() {
+  ReportStatus(kLevelTrace, "Disconnecting");
+  RequestCloseSocket();
+}
+
+void TAsyncSock::CheckConnection() {
+  ReportStatus(kLevelTrace, "Checking Connection");
+  bool asked = false;
+  while (!Connected) {
+    bool handled = false;
+    if (!asked && OnConnectionRequired) OnConnectionRequired(*this, handled);
+    asked = true;
+    if (!handled) throw Exception("Not Connected");
+  }
+}
+
+void TAsyncSock::RequestCloseSocket() {
+  ReportStatus(kLevelEvents, "Request Close Socket");
+  Connected = false;
+  accepted_.Reset();
+  bool had_socket = socket_.Valid();
+  bool close_failed = false;
+  uint16_t close_error = 0;
+  if (had_socket) {
+    notifier_.Detach();
+    sticky_error_ = 0;
+    close_failed = net::CloseSocket(socket_.Release()) != 0;
+    close_error = net::LastSocketError();
+  }
+  if (destroying_) return;
+  // The fresh socket is there before anyone hears of the close, so that a handler of
+  // OnDisconnect may connect again at once.
+  CreateSocket(/*abortive_close=*/false);
+  if (close_failed) {
+    net::SetLastSocketError(close_error);
+    CheckSocketError(net::kWsaEWouldBlock);
+  } else if (had_socket && OnDisconnect) {
+    OnDisconnect(*this);
+  }
+}
+
+void TAsyncSock::TimerOn() {
+  ReportStatus(kLevelTrace, "Timer On");
+  TimedOut = false;
+  timer_->SetInterval(TimeOut > 0 ? static_cast<uint32_t>(TimeOut) : 0);
+  timer_->SetEnabled(true);
+}
+
+void TAsyncSock::TimerOff() {
+  ReportStatus(kLevelTrace, "Timer Off");
+  timer_->SetEnabled(false);
+}
+
+void TAsyncSock::TimerTriggered() {
+  ReportStatus(kLevelTrace, "Timer Triggered");
+  TimerOff();
+  TimedOut = true;
+  EventSignalled = true;
+  Abort();
+}
+
+void TAsyncSock::HandleSocketEvent(net::SocketEvent event, uint16_t error) {
+  try {
+    LastEventOk = error == 0;
+    switch (event) {
+      case net::SocketEvent::kRead:
+        if (OnDataAvailable) OnDataAvailable(*this);
+        break;
+      case net::SocketEvent::kAccept:
+        if (accept_signals_) EventSignalled = true;
+        Connected = true;
+        break;
+      case net::SocketEvent::kConnect:
+        if (!LastEventOk) break;
+        Connected = true;
+        if (OnConnect) OnConnect(*this);
+        break;
+      case net::SocketEvent::kClose:
+        // A close with data still waiting is left to the reader, which ends on its own; the
+        // notification comes again once the data has been read.
+        if (operations_ == 0 && !DataAvailable()) RequestCloseSocket();
+        break;
+    }
+  } catch (...) {
+    // Notifications arrive inside somebody else's wait: nothing may escape into it.
+  }
+}
+
+void TAsyncSock::HandleLookupDone(const net::LookupResult& result) {
+  LastEventOk = result.error == 0;
+  if (!LastEventOk) LastError = result.error;
+  lookup_result_ = result;
+  EventSignalled = true;
+}
+
+void TAsyncSock::WaitForSocket(short events) {
+  pollfd ready{socket_.Get(), events, 0};
+  constexpr int kWaitSliceMs = 2;
+  loop_.WaitAndProcess(kWaitSliceMs, {&ready, 1});
+}
+
+}  // namespace tarnex

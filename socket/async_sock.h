@@ -1,0 +1,176 @@
+// TAsyncSock: one TCP socket (IPv4) that looks synchronous to its caller. Every operation
+// blocks until it is done, but while it waits the thread's message loop keeps dispatching,
+// so timers, socket notifications and the user interface go on, and any of them may Cancel
+// the wait. Failures are exceptions: ESockError with the socket library's text, EAbortError
+// for a cancelled wait.
+#pragma once
+
+#include <netinet/in.h>
+#include <poll.h>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/message_loop.h"
+#include "socket/host_lookup.h"
+#include "socket/socket_api.h"
+#include "socket/socket_notifier.h"
+#include "socket/thread_timer.h"
+
+namespace tarnex {
+
+class TAsyncSock {
+ public:
+  using NotifyEvent = std::function<void(TAsyncSock& sender)>;
+  using HandlerEvent = std::function<void(TAsyncSock& sender, bool& handled)>;
+  using StatusEvent = std::function<void(TAsyncSock& sender, const std::string& text)>;
+  using ErrorEvent =
+      std::function<void(TAsyncSock& sender, uint16_t errno_code, const std::string& msg)>;
+
+  // Status levels: protocol text, socket events, internal trace.
+  static constexpr uint8_t kLevelProtocol = 1;
+  static constexpr uint8_t kLevelEvents = 4;
+  static constexpr uint8_t kLevelTrace = 8;
+  // One buffer of this size serves all reads and sends; it is also the longest line.
+  static constexpr size_t kIoBufferSize = 65536;
+
+  explicit TAsyncSock(platform::MessageLoop& loop = platform::MessageLoop::Current());
+  virtual ~TAsyncSock();
+  TAsyncSock(const TAsyncSock&) = delete;
+  TAsyncSock& operator=(const TAsyncSock&) = delete;
+
+  // Settings.
+  std::string Host;     // name or dotted address of the remote host
+  int Port = 0;         // remote port for Connect; local port for Listen (0 = any)
+  std::string Proxy;    // when set, Connect goes here instead of Host
+  int ProxyPort = 0;    // ... and to this port
+  int TimeOut = 0;      // ms for lookups, connects, line reads, buffer sends, captures; 0 = none
+  int ReportLevel = 0;  // highest status level reported through OnStatus
+
+  // Events, called only when set.
+  NotifyEvent OnConnect;              // the connection is made
+  NotifyEvent OnDisconnect;           // RequestCloseSocket closed the socket
+  HandlerEvent OnInvalidHost;         // no address: set handled to try once more
+  NotifyEvent OnHostResolved;         // a name lookup succeeded
+  StatusEvent OnStatus;               // a status text was reported
+  NotifyEvent OnConnectionFailed;     // Connect gives up
+  ErrorEvent OnError;                 // a socket call failed
+  HandlerEvent OnConnectionRequired;  // an operation found no connection
+  NotifyEvent OnPacketRecvd;          // CaptureFile received a block
+  NotifyEvent OnPacketSent;           // SendFile sent a piece
+  NotifyEvent OnDataAvailable;        // read notification: data has arrived
+  // How names are looked up; runs on a worker thread.
+  net::Resolver Resolver = net::ResolveIPv4;
+
+  // State.
+  bool Connected = false;
+  bool Canceled = false;
+  bool TimedOut = false;
+  bool LastEventOk = false;     // the last notification carried no error
+  bool EventSignalled = false;  // a lookup finished, an accept is possible, or the time-out fired
+  int16_t ReplyCode = 0;        // code of the line Transaction read last
+  std::string LastReply;        // line Transaction read last, line end included
+  std::string StatusText;       // last reported status text
+  int LastError = 0;            // last socket error code
+  int64_t BytesSent = 0;        // by SendFile, never reset
+  int64_t BytesReceived = 0;    // by CaptureFile, from 0 at each capture
+  int64_t BytesTotal = 0;       // size of the current transfer, kept by the owner
+  std::vector<std::string> WinsockInfo;  // description of the socket library
+
+  int Socket() const { return socket_.Get(); }
+  TThreadTimer& Timer() { return *timer_; }
+  const sockaddr_in& RemoteAddress() const { return remote_; }
+
+  // Waits for the connection announced by the accept notification and accepts it; the
+  // returned socket stays owned by this component until UseAcceptedSocket (or a close).
+  virtual int Accept();
+  virtual void Connect();
+  virtual void Disconnect();
+  virtual void Transaction(const std::string& command, std::string& reply);
+  virtual void Abort();
+
+  void CheckConnection();
+  void Cancel();
+
+  // Sends `length` bytes, or with 0 the bytes up to the first zero byte (at most 65,535).
+  void SendBuffer(const char* buffer, uint16_t length);
+  // The text up to its first zero byte; Writeln adds CR LF.
+  void Write(const std::string& text);
+  void Writeln(const std::string& text);
+  // `count` bytes, waiting until they are there; with 0 whatever is waiting now.
+  std::string Read(uint16_t count);
+  // One line with its line end; empty when the peer has closed.
+  std::string ReadLn();
+  void SendFile(const std::string& file_name);
+  void CaptureFile(const std::string& file_name);
+
+  // Listening for one connection (Port 0: the system chooses). With `use_lookup_message`
+  // the accept notification also sets EventSignalled, which Accept waits for.
+  void Listen(bool use_lookup_message);
+  // After Accept: the accepted connection becomes this component's socket and the
+  // listening socket is closed.
+  void UseAcceptedSocket();
+  // Linger on with time 0 resets the connection at close; off lets the last bytes drain.
+  void SetLinger(bool on);
+
+  std::string ErrorMessage(uint16_t code);
+  void TimerOn();
+  void TimerOff();
+  void TimerTriggered();
+  void RequestCloseSocket();
+  void CheckSocketError(uint16_t tolerated, std::string& msg);
+  void CheckSocketError(uint16_t tolerated);
+  void ReportStatus(uint8_t level, const std::string& text);
+  bool DataAvailable();
+  void ClearInput();
+  void ResolveHost();
+  // "192,168,1,5" and ",19,137" (port 5001): the argument of an FTP PORT command.
+  std::string LocalAddressText() const;
+  std::string LocalPortText() const;
+
+ private:
+  class OperationScope;
+  class TimerScope;
+
+  void InitializeWinsock();
+  void DescribeSocketLibrary();
+  // A fresh socket watched for notifications; raises with the socket library's text.
+  void CreateSocket(bool abortive_close);
+  void EnsureSocket();
+  // Closes the socket without telling anyone and takes a fresh one.
+  void RenewSocket();
+  void HandleSocketEvent(net::SocketEvent event, uint16_t error);
+  void HandleLookupDone(const net::LookupResult& result);
+  void ResolveRemoteAddress();
+  void StartConnect();
+  void WaitForConnection();
+  [[noreturn]] void FailSocketCall();
+
+  // One wait: up to 2 ms for `events` on the socket, then the loop's dispatch.
+  void WaitForSocket(short events);
+  ssize_t Receive(char* data, size_t length, int flags);
+  ssize_t SendSome(const char* data, size_t length);
+  void ReceiveExactly(char* data, size_t length);
+  // Sends one block of a file, counting and reporting each piece.
+  void SendFileBlock(const char* data, size_t length);
+  std::string TakeWaiting(size_t count);
+
+  platform::MessageLoop& loop_;
+  std::unique_ptr<TThreadTimer> timer_;
+  net::SocketNotifier notifier_;
+  net::SocketHandle socket_;
+  net::SocketHandle accepted_;  // from Accept until UseAcceptedSocket
+  std::unique_ptr<net::HostLookup> lookup_;
+  net::LookupResult lookup_result_;
+  sockaddr_in remote_{};
+  std::vector<char> io_buffer_;
+  uint16_t sticky_error_ = 0;  // a lost connection keeps reporting its error
+  bool accept_signals_ = false;
+  bool destroying_ = false;
+  int operations_ = 0;  // depth of running operations on the socket
+};
+
+}  // namespace tarnex

@@ -1,0 +1,120 @@
+#include "socket/socket_api.h"
+
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "socket/socket_errors.h"
+
+namespace tarnex::net {
+namespace {
+
+thread_local uint16_t last_socket_error = 0;
+
+// Records the failure of the call that just returned -1.
+int Failed() {
+  last_socket_error = WinsockCodeFromErrno(errno);
+  return -1;
+}
+
+const sockaddr* AsSockaddr(const sockaddr_in& address) {
+  return reinterpret_cast<const sockaddr*>(&address);
+}
+
+}  // namespace
+
+uint16_t LastSocketError() {
+  return last_socket_error;
+}
+void SetLastSocketError(uint16_t code) {
+  last_socket_error = code;
+}
+
+int CreateTcpSocket() {
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP);
+  return fd >= 0 ? fd : Failed();
+}
+
+int CloseSocket(int fd) {
+  return ::close(fd) == 0 ? 0 : Failed();
+}
+
+int ConnectSocket(int fd, const sockaddr_in& address) {
+  if (::connect(fd, AsSockaddr(address), sizeof address) == 0) return 0;
+  // An interrupted connect goes on in the background, like one in progress.
+  if (errno == EINPROGRESS || errno == EINTR) {
+    last_socket_error = kWsaEWouldBlock;
+    return -1;
+  }
+  return Failed();
+}
+
+int BindSocket(int fd, const sockaddr_in& address) {
+  return ::bind(fd, AsSockaddr(address), sizeof address) == 0 ? 0 : Failed();
+}
+
+int ListenSocket(int fd, int backlog) {
+  return ::listen(fd, backlog) == 0 ? 0 : Failed();
+}
+
+int AcceptSocket(int fd, sockaddr_in& peer) {
+  socklen_t length = sizeof peer;
+  int accepted;
+  do {
+    accepted =
+        ::accept4(fd, reinterpret_cast<sockaddr*>(&peer), &length, SOCK_NONBLOCK | SOCK_CLOEXEC);
+  } while (accepted < 0 && errno == EINTR);
+  return accepted >= 0 ? accepted : Failed();
+}
+
+ssize_t SendBytes(int fd, const char* data, size_t length) {
+  ssize_t n;
+  do {
+    n = ::send(fd, data, length, MSG_NOSIGNAL | MSG_DONTWAIT);
+  } while (n < 0 && errno == EINTR);
+  return n >= 0 ? n : Failed();
+}
+
+ssize_t ReceiveBytes(int fd, char* data, size_t length, int flags) {
+  ssize_t n;
+  do {
+    n = ::recv(fd, data, length, flags | MSG_DONTWAIT);
+  } while (n < 0 && errno == EINTR);
+  return n >= 0 ? n : Failed();
+}
+
+int SetLinger(int fd, bool on, int seconds) {
+  linger value{on ? 1 : 0, seconds};
+  return ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &value, sizeof value) == 0 ? 0 : Failed();
+}
+
+int SetReuseAddress(int fd) {
+  int on = 1;
+  return ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) == 0 ? 0 : Failed();
+}
+
+uint16_t TakePendingError(int fd) {
+  int error = 0;
+  socklen_t length = sizeof error;
+  if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0) error = errno;
+  return error == 0 ? 0 : WinsockCodeFromErrno(error);
+}
+
+bool PeerHasClosed(int fd) {
+  pollfd probe{fd, POLLRDHUP, 0};
+  return ::poll(&probe, 1, 0) > 0 && (probe.revents & (POLLRDHUP | POLLHUP)) != 0;
+}
+
+std::optional<sockaddr_in> LocalAddress(int fd) {
+  sockaddr_in address{};
+  socklen_t length = sizeof address;
+  if (::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    Failed();
+    return std::nullopt;
+  }
+  return address;
+}
+
+}  // namespace tarnex::net

@@ -1,0 +1,116 @@
+#include <gtest/gtest.h>
+#include <netdb.h>
+
+#include <cerrno>
+
+#include "platform/errors.h"
+#include "socket/async_sock.h"
+#include "socket/host_lookup.h"
+#include "socket/reply_code.h"
+#include "socket/socket_errors.h"
+
+namespace tarnex {
+namespace {
+
+TEST(ErrorMessage, TextsOfTheTable) {
+  struct Case {
+    uint16_t code;
+    const char* text;
+  } cases[] = {
+      {0, ""},
+      {10004, "10004:Interrupted system call"},
+      {10035, "10035:Operation would block"},
+      {10049, "10049:Can't assign requested address"},
+      {10054, "10054:Connection reset by peer"},
+      {10059, "10059:Too many references, can't splice"},
+      {10061, "10061:Connection refused"},
+      {10065, "10065:No route to Host"},
+      {10071, "10071:Too many levels of remote in path"},
+      {10091, "10091:Network subsystem is unavailable"},
+      {10093, "10093:Successful WSAStartup not yet performed"},
+      {11003, "11003:Non-Recoverable error: FORMERR, REFUSED, NOTIMP"},
+      {11004, "11004:Valid name, no data record of requested type"},
+      {12345, "Unknown Error No. 12345"},
+      {10072, "Unknown Error No. 10072"},  // between table entries
+      {1, "Unknown Error No. 1"},
+  };
+  TAsyncSock sock;
+  for (const auto& c : cases) {
+    EXPECT_EQ(net::ErrorMessageText(c.code), c.text) << c.code;
+    EXPECT_EQ(sock.ErrorMessage(c.code), c.text) << c.code;
+  }
+}
+
+TEST(ErrorMessage, TheTableHasFiftyEntries) {
+  int known = 0;
+  for (uint32_t code = 1; code <= 65535; ++code) {
+    if (net::ErrorMessageText(static_cast<uint16_t>(code)).rfind("Unknown", 0) != 0) ++known;
+  }
+  EXPECT_EQ(known, 50);
+}
+
+TEST(ErrorMessage, ErrnoValuesMapToTheirWinsockCodes) {
+  struct Case {
+    int error;
+    uint16_t code;
+  } cases[] = {
+      {ECONNREFUSED, 10061}, {ECONNRESET, 10054},    {EWOULDBLOCK, 10035}, {EAGAIN, 10035},
+      {ENOTCONN, 10057},     {ETIMEDOUT, 10060},     {EPIPE, 10054},       {ECONNABORTED, 10053},
+      {EADDRINUSE, 10048},   {EADDRNOTAVAIL, 10049}, {ENETUNREACH, 10051}, {EHOSTUNREACH, 10065},
+      {EINVAL, 10022},       {EBADF, 10009},         {EACCES, 10013},      {EMSGSIZE, 10040},
+      {EMFILE, 10024},       {EINPROGRESS, 10036},   {EISCONN, 10056},     {ENOTSOCK, 10038},
+  };
+  for (const auto& c : cases) EXPECT_EQ(net::WinsockCodeFromErrno(c.error), c.code) << c.error;
+  // An errno the table does not know is still a failure, with a code outside the table.
+  uint16_t unknown = net::WinsockCodeFromErrno(EIO);
+  EXPECT_GT(unknown, 10000);
+  EXPECT_EQ(net::ErrorMessageText(unknown).rfind("Unknown Error No. ", 0), 0u);
+}
+
+TEST(ErrorMessage, LookupFailuresMapToTheHostCodes) {
+  EXPECT_EQ(net::WinsockCodeFromLookupError(EAI_NONAME, 0), 11001);
+  EXPECT_EQ(net::WinsockCodeFromLookupError(EAI_AGAIN, 0), 11002);
+  EXPECT_EQ(net::WinsockCodeFromLookupError(EAI_FAIL, 0), 11003);
+  EXPECT_EQ(net::WinsockCodeFromLookupError(EAI_SYSTEM, ECONNREFUSED), 10061);
+}
+
+TEST(ReplyCode, LeadingDigitsOfTheLine) {
+  struct Case {
+    const char* line;
+    int16_t code;
+  } cases[] = {
+      {"220 Ready\r\n", 220},
+      {"Hello\r\n", 0},
+      {"12345 Hello\r\n", 12345},
+      {"230-Welcome\r\n", 230},
+      {"", 0},
+      {" 220 x", 0},
+      {"32767", 32767},
+      {"0000000000999", 0},  // at most ten digits are read
+      {"421", 421},
+      {"7x", 7},
+  };
+  for (const auto& c : cases) EXPECT_EQ(ParseReplyCode(c.line), c.code) << c.line;
+}
+
+TEST(ReplyCode, ANumberBeyondTheSixteenBitCodeRaises) {
+  for (const char* line : {"32768 x", "40000 Hello", "9999999999", "12345678901 x"}) {
+    try {
+      ParseReplyCode(line);
+      ADD_FAILURE() << line;
+    } catch (const EConvertError& error) {
+      EXPECT_EQ(error.Message().rfind("Reply code out of range: ", 0), 0u) << error.Message();
+    }
+  }
+}
+
+TEST(DottedAddress, OnlyFourNumbersAreAnAddress) {
+  EXPECT_TRUE(net::ParseDottedAddress("127.0.0.1"));
+  EXPECT_EQ(net::ParseDottedAddress("10.0.0.1")->s_addr, htonl(0x0A000001));
+  for (const char* text : {"", "localhost", "10.1", "1.2.3.256", "1.2.3.4 ", "ftp.example.com"}) {
+    EXPECT_FALSE(net::ParseDottedAddress(text)) << text;
+  }
+}
+
+}  // namespace
+}  // namespace tarnex
