@@ -1,0 +1,169 @@
+#include "tests/support/fake_ftp_script.h"
+
+#include <utility>
+
+namespace tarnex::testing {
+namespace {
+
+std::function<bool(const std::string&)> PatternPredicate(const std::string& pattern) {
+  if (!pattern.empty() && pattern.back() == '*') {
+    std::string prefix = pattern.substr(0, pattern.size() - 1);
+    return [prefix](const std::string& command) { return command.starts_with(prefix); };
+  }
+  return [pattern](const std::string& command) { return command == pattern; };
+}
+
+}  // namespace
+
+Match::Match(const char* pattern) : Match(std::string(pattern)) {}
+
+Match::Match(std::string pattern)
+    : description_("\"" + pattern + "\""), predicate_(PatternPredicate(pattern)) {}
+
+Match::Match(std::string description, std::function<bool(const std::string&)> predicate)
+    : description_(std::move(description)), predicate_(std::move(predicate)) {}
+
+Match Match::Any() {
+  return Match("any command", [](const std::string&) { return true; });
+}
+
+Match Match::If(std::string description, std::function<bool(const std::string&)> predicate) {
+  return Match(std::move(description), std::move(predicate));
+}
+
+DataAction DataAction::Chunks(std::size_t size, std::chrono::milliseconds pause) const {
+  DataAction copy = *this;
+  copy.chunk_size = size;
+  copy.chunk_pause = pause;
+  return copy;
+}
+
+DataAction DataAction::ResetAfter(std::size_t bytes) const {
+  DataAction copy = *this;
+  copy.reset_after = bytes;
+  return copy;
+}
+
+DataAction DataAction::ThenHold() const {
+  DataAction copy = *this;
+  copy.ending = Ending::kReceiveUntilClientCloses;
+  return copy;
+}
+
+DataAction DataAction::ConnectAfter(std::chrono::milliseconds delay) const {
+  DataAction copy = *this;
+  copy.connect_delay = delay;
+  return copy;
+}
+
+DataAction DataAction::InBackground() const {
+  DataAction copy = *this;
+  copy.background = true;
+  return copy;
+}
+
+namespace Data {
+
+DataAction Send(std::string bytes) {
+  DataAction action;
+  action.payload = std::make_shared<const std::string>(std::move(bytes));
+  return action;
+}
+
+DataAction Receive() {
+  DataAction action;
+  action.ending = DataAction::Ending::kReceiveUntilClientCloses;
+  return action;
+}
+
+DataAction Close() {
+  return DataAction{};
+}
+
+DataAction Reset() {
+  DataAction action;
+  action.ending = DataAction::Ending::kReset;
+  return action;
+}
+
+DataAction Hold() {
+  return Receive();
+}
+
+DataAction NeverConnect() {
+  DataAction action;
+  action.connects = false;
+  return action;
+}
+
+}  // namespace Data
+
+namespace {
+
+Step MakeStep(Step::Kind kind) {
+  Step step;
+  step.kind = kind;
+  return step;
+}
+
+}  // namespace
+
+Step Greeting(std::string bytes) {
+  return Reply(std::move(bytes));
+}
+
+Step Reply(std::string bytes) {
+  Step step = MakeStep(Step::Kind::kSend);
+  step.bytes = std::move(bytes);
+  return step;
+}
+
+Step Expect(Match command, std::string reply) {
+  Step step = MakeStep(Step::Kind::kExpect);
+  step.match = std::move(command);
+  step.bytes = std::move(reply);
+  return step;
+}
+
+Step Expect(Match command, std::string reply, DataAction data) {
+  Step step = Expect(std::move(command), std::move(reply));
+  step.data = std::move(data);
+  return step;
+}
+
+Step Transfer(DataAction data) {
+  Step step = MakeStep(Step::Kind::kTransfer);
+  step.data = std::move(data);
+  return step;
+}
+
+Step Pause(std::chrono::milliseconds duration) {
+  Step step = MakeStep(Step::Kind::kPause);
+  step.delay = duration;
+  return step;
+}
+
+Step Drip(std::string bytes, std::chrono::milliseconds interval) {
+  Step step = MakeStep(Step::Kind::kDrip);
+  step.bytes = std::move(bytes);
+  step.delay = interval;
+  return step;
+}
+
+Step Close() {
+  return MakeStep(Step::Kind::kClose);
+}
+Step Reset() {
+  return MakeStep(Step::Kind::kReset);
+}
+Step Silence() {
+  return MakeStep(Step::Kind::kSilence);
+}
+Step CloseData() {
+  return MakeStep(Step::Kind::kCloseData);
+}
+Step AwaitData() {
+  return MakeStep(Step::Kind::kAwaitData);
+}
+
+}  // namespace tarnex::testing

@@ -1,0 +1,147 @@
+// The words a fake FTP server script is written in. A script is a list of sessions, one per
+// control connection in the order the client opens them; a session is a list of steps that
+// reads like a transcript:
+//
+//   Session{
+//     Greeting("220 Ready\r\n"),
+//     Expect("USER joe", "331 Password required\r\n"),
+//     Expect("PASV", "227 Entering Passive Mode ({pasv})\r\n"),
+//     Expect("RETR a.txt", "150 Opening (5 bytes)\r\n", Data::Send("hello")),
+//     Reply("226 Done\r\n"),
+//     Expect("QUIT", "221 Bye\r\n"), Close(),
+//   }
+//
+// Reply texts are sent byte for byte (nothing adds CR LF). Two placeholders in a reply open a
+// passive data endpoint: "{pasv}" becomes h1,h2,h3,h4,p1,p2 of a fresh listening socket on
+// 127.0.0.1, "{pasv_closed}" the numbers of a 127.0.0.1 port that refuses connections.
+// A received "PORT h1,h2,h3,h4,p1,p2" makes the server connect there for the next data action.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <functional>
+#include <initializer_list>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tarnex::testing {
+
+// What an expected command must look like: the exact line (without CR LF), a prefix followed by
+// "*" ("PORT *"; a lone "*" accepts anything), or a predicate with a description.
+class Match {
+ public:
+  Match(const char* pattern);  // NOLINT(google-explicit-constructor): reads like a transcript
+  Match(std::string pattern);  // NOLINT(google-explicit-constructor)
+  static Match Any();
+  static Match If(std::string description, std::function<bool(const std::string&)> predicate);
+
+  bool operator()(const std::string& command) const { return predicate_(command); }
+  const std::string& Description() const { return description_; }
+
+ private:
+  Match(std::string description, std::function<bool(const std::string&)> predicate);
+
+  std::string description_;
+  std::function<bool(const std::string&)> predicate_;
+};
+
+// What happens on one data connection. Build one with the Data:: functions and refine it.
+class DataAction {
+ public:
+  enum class Ending { kClose, kReset, kReceiveUntilClientCloses };
+
+  // Sends the payload in pieces of `size` bytes with `pause` after each piece.
+  DataAction Chunks(std::size_t size,
+                    std::chrono::milliseconds pause = std::chrono::milliseconds(0)) const;
+  // Resets the connection (SO_LINGER 0) once `bytes` bytes have moved: payload bytes sent when
+  // there is a payload, else bytes received.
+  DataAction ResetAfter(std::size_t bytes) const;
+  // After sending, keeps the connection open until the client closes it.
+  DataAction ThenHold() const;
+  // Waits before connecting (active) or accepting (passive).
+  DataAction ConnectAfter(std::chrono::milliseconds delay) const;
+  // The script goes on at once while the transfer runs on its own thread (so that, say, an
+  // ABOR can be read during the transfer, or the closing reply sent before the data ends).
+  DataAction InBackground() const;
+
+  bool connects = true;
+  std::shared_ptr<const std::string> payload = std::make_shared<const std::string>();
+  std::size_t chunk_size = 0;  // 0 = the whole payload at once
+  std::chrono::milliseconds chunk_pause{0};
+  std::optional<std::size_t> reset_after;
+  Ending ending = Ending::kClose;
+  std::chrono::milliseconds connect_delay{0};
+  bool background = false;
+};
+
+namespace Data {
+// Connect, send the bytes, close in order.
+DataAction Send(std::string bytes);
+// Connect, read until the client closes (kept for ReceivedData), close.
+DataAction Receive();
+// Connect and close at once: an empty transfer.
+DataAction Close();
+// Connect and reset at once.
+DataAction Reset();
+// Connect, send nothing, keep the connection open until the client closes it.
+DataAction Hold();
+// Never make the data connection: no connect after PORT, no accept after PASV (the passive
+// listener stays open, so the client's connect succeeds and then nothing comes).
+DataAction NeverConnect();
+}  // namespace Data
+
+struct Step {
+  enum class Kind {
+    kSend,
+    kExpect,
+    kPause,
+    kDrip,
+    kClose,
+    kReset,
+    kSilence,
+    kTransfer,
+    kCloseData,
+    kAwaitData
+  };
+
+  Kind kind = Kind::kSend;
+  std::optional<Match> match;          // kExpect
+  std::string bytes;                   // kSend, kExpect (reply), kDrip
+  std::optional<DataAction> data;      // kExpect, kTransfer
+  std::chrono::milliseconds delay{0};  // kPause: how long; kDrip: between bytes
+};
+
+// Sends bytes as soon as the connection is accepted.
+Step Greeting(std::string bytes);
+// Sends bytes (an unsolicited reply, a piece of one, garbage).
+Step Reply(std::string bytes);
+// Reads one command line, checks it, sends the reply (may be empty) and then runs the data
+// action, if any; a synchronous action finishes before the next step begins.
+Step Expect(Match command, std::string reply = {});
+Step Expect(Match command, std::string reply, DataAction data);
+// Runs a data action as a step of its own (say, data before the reply that announces it).
+Step Transfer(DataAction data);
+Step Pause(std::chrono::milliseconds duration);
+// Sends the bytes one at a time with `interval` between them.
+Step Drip(std::string bytes, std::chrono::milliseconds interval);
+// Orderly close of the control connection (FIN, after every byte already sent); ends the session.
+Step Close();
+// Resets the control connection (SO_LINGER 0); ends the session.
+Step Reset();
+// Never answers again: keeps the connection open, recording but not checking what arrives,
+// until the client closes it or the server is destroyed.
+Step Silence();
+// Closes the data connections still running in the background (as a server does on ABOR).
+Step CloseData();
+// Waits until the background data connections have finished on their own.
+Step AwaitData();
+
+struct Session {
+  Session(std::initializer_list<Step> list) : steps(list) {}
+  explicit Session(std::vector<Step> list) : steps(std::move(list)) {}
+  std::vector<Step> steps;
+};
+
+}  // namespace tarnex::testing

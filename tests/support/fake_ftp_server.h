@@ -1,0 +1,85 @@
+// A scripted fake FTP server for tests. It listens on 127.0.0.1 at a port the system chooses
+// and plays one Session per control connection, in the order the connections arrive:
+//
+//   FakeFtpServer server({Session{
+//       Greeting("220 Ready\r\n"),
+//       Expect("USER joe", "331 Password required\r\n"),
+//       Expect("PASS secret", "230 Logged in\r\n"),
+//       Expect("PORT *", "200 OK\r\n"),
+//       Expect("RETR a.txt", "150 Opening (5 bytes)\r\n", Data::Send("hello")),
+//       Reply("226 Done\r\n"),
+//       Expect("QUIT", "221 Bye\r\n"), Close()}});
+//   ... the client connects to 127.0.0.1:server.Port() ...
+//   EXPECT_TRUE(server.Wait(std::chrono::seconds(5))) << server.Transcript();
+//   EXPECT_EQ(server.Mismatches(), "");
+//
+// A command that does not match ends its session with a mismatch and closes the connection, so
+// the client fails fast instead of hanging. Every wait of the server is bounded, and the
+// destructor stops all its threads within a few milliseconds, whatever the client does.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/support/fake_ftp_script.h"
+
+namespace tarnex::testing {
+
+namespace detail {
+class Recorder;
+class Fd;
+}  // namespace detail
+
+struct FakeFtpServerOptions {
+  // How long the server waits for the next command, for the client to make or serve a data
+  // connection, or for a stalled peer to move, before it reports a mismatch.
+  std::chrono::milliseconds io_timeout{20000};
+};
+
+class FakeFtpServer {
+ public:
+  explicit FakeFtpServer(std::vector<Session> sessions, FakeFtpServerOptions options = {});
+  ~FakeFtpServer();
+  FakeFtpServer(const FakeFtpServer&) = delete;
+  FakeFtpServer& operator=(const FakeFtpServer&) = delete;
+
+  uint16_t Port() const { return port_; }
+
+  // True once every session ran to its end; false at once after a mismatch, or after `timeout`.
+  bool Wait(std::chrono::milliseconds timeout);
+
+  // Every mismatch, one line each ("session 1 step 3: expected \"PASS secret\", received
+  // \"PASS wrong\""); empty when the client did exactly what the script expects.
+  std::string Mismatches() const;
+
+  // Every command line received, in order, without its line end.
+  std::vector<std::string> Commands() const;
+
+  // The bytes the client sent on data connection `n` (numbered from 0 in the order the script
+  // runs its data actions, over all sessions). Complete once that action has finished.
+  std::string ReceivedData(int n) const;
+
+  // How many data actions ran and how many control connections were accepted.
+  int DataConnections() const;
+  int Connections() const;
+
+  // What happened, line by line ("S1< USER joe", "S1> 331 ...", "D0 sent 5 bytes", mismatches
+  // marked "!!"), for failure messages.
+  std::string Transcript() const;
+
+ private:
+  void AcceptLoop();
+
+  const std::vector<Session> sessions_;
+  const FakeFtpServerOptions options_;
+  std::unique_ptr<detail::Recorder> recorder_;
+  std::unique_ptr<detail::Fd> listener_;
+  uint16_t port_ = 0;
+  std::thread acceptor_;
+};
+
+}  // namespace tarnex::testing

@@ -1,0 +1,317 @@
+#include "tests/support/fake_ftp_session.h"
+
+#include <arpa/inet.h>
+#include <poll.h>
+#include <strings.h>
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <exception>
+#include <utility>
+
+namespace tarnex::testing::detail {
+namespace {
+
+constexpr std::size_t kMaxCommandLine = 1024 * 1024;
+constexpr std::size_t kReadBlock = 64 * 1024;
+
+std::string PortNumbers(uint16_t port) {
+  return "127,0,0,1," + std::to_string(port / 256) + "," + std::to_string(port % 256);
+}
+
+void ReplaceAll(std::string& text, const std::string& from, const std::string& to) {
+  for (auto at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
+    text.replace(at, from.size(), to);
+  }
+}
+
+// "PORT h1,h2,h3,h4,p1,p2" (verb in any case) into an address; false when malformed.
+bool ParsePort(const std::string& line, sockaddr_in& address) {
+  if (line.size() < 5 || strncasecmp(line.c_str(), "PORT ", 5) != 0) return false;
+  unsigned v[6];
+  char tail = 0;
+  if (std::sscanf(line.c_str() + 5, "%u,%u,%u,%u,%u,%u%c", &v[0], &v[1], &v[2], &v[3], &v[4], &v[5],
+                  &tail) != 6) {
+    return false;
+  }
+  for (unsigned value : v) {
+    if (value > 255) return false;
+  }
+  address = sockaddr_in{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl((v[0] << 24) | (v[1] << 16) | (v[2] << 8) | v[3]);
+  address.sin_port = htons(static_cast<uint16_t>(v[4] * 256 + v[5]));
+  return true;
+}
+
+}  // namespace
+
+SessionRunner::SessionRunner(Recorder& recorder, int number, Fd control, const Session& script,
+                             std::chrono::milliseconds io_timeout)
+    : recorder_(recorder),
+      number_(number),
+      control_(std::move(control)),
+      script_(script),
+      io_timeout_(io_timeout) {}
+
+SessionRunner::~SessionRunner() {
+  EndData(true);
+}
+
+void SessionRunner::Run() {
+  try {
+    recorder_.Note("S" + std::to_string(number_) + " connected from " + PeerText(control_.Get()));
+    for (std::size_t i = 0; i < script_.steps.size(); ++i) {
+      if (RunStep(i) == Flow::kOver) return;
+    }
+    EndData(false);
+    Finish();
+    ReadUntilClientCloses(Clock::time_point::max(), true);
+  } catch (const std::exception& error) {
+    recorder_.Mismatch("session " + std::to_string(number_) + ": internal error: " + error.what());
+  }
+}
+
+SessionRunner::Flow SessionRunner::RunStep(std::size_t index) {
+  const Step& step = script_.steps[index];
+  switch (step.kind) {
+    case Step::Kind::kSend:
+      return SendBytes(index, ExpandPlaceholders(step.bytes));
+    case Step::Kind::kExpect:
+      return ExpectCommand(index);
+    case Step::Kind::kPause:
+      return SleepFor(step.delay, [this] { return Stopped(); }) ? Flow::kNext : Flow::kOver;
+    case Step::Kind::kDrip:
+      return DripBytes(index);
+    case Step::Kind::kTransfer:
+      return RunData(index, *step.data) ? Flow::kNext : Flow::kOver;
+    case Step::Kind::kCloseData:
+      EndData(true);
+      held_listeners_.clear();
+      return Flow::kNext;
+    case Step::Kind::kAwaitData:
+      EndData(false);
+      return Flow::kNext;
+    case Step::Kind::kClose:
+      CloseInOrder();
+      return Flow::kOver;
+    case Step::Kind::kReset:
+      ResetConnection();
+      return Flow::kOver;
+    case Step::Kind::kSilence:
+      Finish();
+      ReadUntilClientCloses(Clock::time_point::max(), false);
+      return Flow::kOver;
+  }
+  return Flow::kOver;
+}
+
+SessionRunner::Flow SessionRunner::ExpectCommand(std::size_t index) {
+  const Step& step = script_.steps[index];
+  const std::string& wanted = step.match->Description();
+  std::string line;
+  switch (ReadLine(line, Clock::now() + io_timeout_)) {
+    case Read::kLine:
+      break;
+    case Read::kStopped:
+      return Flow::kOver;
+    case Read::kClosed:
+      recorder_.Mismatch(Where(index) + ": expected " + wanted + ", but the client closed");
+      return Flow::kOver;
+    case Read::kTimeout:
+      recorder_.Mismatch(Where(index) + ": expected " + wanted + ", but nothing came for " +
+                         std::to_string(io_timeout_.count()) + " ms");
+      return Flow::kOver;
+    case Read::kTooLong:
+      recorder_.Mismatch(Where(index) + ": expected " + wanted + ", received a line over " +
+                         std::to_string(kMaxCommandLine) + " bytes");
+      return Flow::kOver;
+  }
+  Received(line);
+  if (!(*step.match)(line)) {
+    recorder_.Mismatch(Where(index) + ": expected " + wanted + ", received \"" + Printable(line) +
+                       "\"");
+    return Flow::kOver;
+  }
+  if (!step.bytes.empty() && SendBytes(index, ExpandPlaceholders(step.bytes)) == Flow::kOver) {
+    return Flow::kOver;
+  }
+  if (step.data && !RunData(index, *step.data)) return Flow::kOver;
+  return Flow::kNext;
+}
+
+SessionRunner::Flow SessionRunner::SendBytes(std::size_t index, std::string_view bytes) {
+  IoResult result = SendAll(control_.Get(), bytes, io_timeout_, [this] { return Stopped(); });
+  if (result.ok) {
+    recorder_.Note("S" + std::to_string(number_) + "> " + Printable(bytes));
+    return Flow::kNext;
+  }
+  if (Stopped()) return Flow::kOver;
+  recorder_.Note("S" + std::to_string(number_) + " " + result.error);
+  // A client that hangs up on a reply it rejects is fine as long as nothing more was expected.
+  if (ExpectsMore(index + 1) || result.timed_out) {
+    recorder_.Mismatch(Where(index) + ": sending the reply failed (" + result.error + ")");
+  } else {
+    EndData(true);
+    Finish();
+  }
+  return Flow::kOver;
+}
+
+SessionRunner::Flow SessionRunner::DripBytes(std::size_t index) {
+  std::string bytes = ExpandPlaceholders(script_.steps[index].bytes);
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    if (SendBytes(index, std::string_view(bytes).substr(i, 1)) == Flow::kOver) {
+      return Flow::kOver;
+    }
+    bool last = i + 1 == bytes.size();
+    if (!last && !SleepFor(script_.steps[index].delay, [this] { return Stopped(); })) {
+      return Flow::kOver;
+    }
+  }
+  return Flow::kNext;
+}
+
+bool SessionRunner::RunData(std::size_t index, const DataAction& action) {
+  DataEndpoint endpoint = std::exchange(endpoint_, DataEndpoint{});
+  int number = recorder_.NextDataNumber();
+  if (!action.connects) {
+    recorder_.Note("D" + std::to_string(number) + " never connects");
+    if (endpoint.passive_listener.Valid()) {
+      held_listeners_.push_back(std::move(endpoint.passive_listener));
+    }
+    return true;
+  }
+  if (endpoint.mode == DataEndpoint::Mode::kNone) {
+    recorder_.Mismatch(Where(index) + ": data connection " + std::to_string(number) +
+                       " has no PORT command or \"{pasv}\" reply before it");
+    return false;
+  }
+  DataJob job(recorder_, number, action, std::move(endpoint), io_timeout_,
+              [this] { return Stopped() || close_data_.load(); });
+  if (action.background) {
+    background_.emplace_back([job = std::move(job)]() mutable { job.Run(); });
+  } else {
+    job.Run();
+  }
+  return true;
+}
+
+SessionRunner::Read SessionRunner::ReadLine(std::string& line, Clock::time_point deadline) {
+  for (;;) {
+    auto end = input_.find('\n', std::max(input_pos_, scanned_));
+    if (end != std::string::npos) {
+      std::size_t size = end - input_pos_;
+      if (size > 0 && input_[end - 1] == '\r') --size;
+      line.assign(input_, input_pos_, size);
+      input_pos_ = scanned_ = end + 1;
+      if (input_pos_ > kReadBlock && input_pos_ * 2 > input_.size()) {
+        input_.erase(0, input_pos_);  // keep the buffer short over thousands of commands
+        input_pos_ = scanned_ = 0;
+      }
+      return Read::kLine;
+    }
+    scanned_ = input_.size();
+    if (input_.size() - input_pos_ > kMaxCommandLine) return Read::kTooLong;
+    Ready ready = WaitFor(control_.Get(), POLLIN, deadline, [this] { return Stopped(); });
+    if (ready == Ready::kStopped) return Read::kStopped;
+    if (ready == Ready::kTimeout) return Read::kTimeout;
+    std::size_t old_size = input_.size();
+    input_.resize(old_size + kReadBlock);
+    ssize_t n = ::recv(control_.Get(), input_.data() + old_size, kReadBlock, 0);
+    input_.resize(old_size + static_cast<std::size_t>(std::max<ssize_t>(n, 0)));
+    if (n == 0) return Read::kClosed;
+    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) return Read::kClosed;
+  }
+}
+
+void SessionRunner::Received(const std::string& line) {
+  recorder_.Command(line);
+  recorder_.Note("S" + std::to_string(number_) + "< " + Printable(line));
+  sockaddr_in address{};
+  if (!ParsePort(line, address)) return;
+  // Data connections go to loopback only, whatever a client under test asks for.
+  if ((ntohl(address.sin_addr.s_addr) >> 24) != 127) {
+    recorder_.Mismatch("session " + std::to_string(number_) + ": \"" + line +
+                       "\" names an address outside 127.0.0.0/8; no data connection goes there");
+    return;
+  }
+  endpoint_ = DataEndpoint{};
+  endpoint_.mode = DataEndpoint::Mode::kActive;
+  endpoint_.active = address;
+}
+
+std::string SessionRunner::ExpandPlaceholders(std::string text) {
+  if (text.find("{pasv") == std::string::npos) return text;
+  if (text.find("{pasv}") != std::string::npos) {
+    endpoint_ = DataEndpoint{};
+    endpoint_.mode = DataEndpoint::Mode::kPassive;
+    endpoint_.passive_listener = ListenLoopback(1);
+    ReplaceAll(text, "{pasv}", PortNumbers(LocalPort(endpoint_.passive_listener.Get())));
+  }
+  if (text.find("{pasv_closed}") != std::string::npos) {
+    closed_ports_.push_back(BindClosedLoopbackPort());
+    ReplaceAll(text, "{pasv_closed}", PortNumbers(LocalPort(closed_ports_.back().Get())));
+  }
+  return text;
+}
+
+void SessionRunner::CloseInOrder() {
+  // FIN first; the socket stays open to read what is still on its way, because closing with
+  // unread input would turn the orderly close into a reset.
+  ::shutdown(control_.Get(), SHUT_WR);
+  recorder_.Note("S" + std::to_string(number_) + " closed");
+  EndData(true);
+  Finish();
+  ReadUntilClientCloses(Clock::now() + io_timeout_, false);
+  control_.Close();
+}
+
+void SessionRunner::ResetConnection() {
+  // The reset must not overtake bytes the script sent just before it.
+  DrainSendQueue(control_.Get(), std::chrono::seconds(2), [this] { return Stopped(); });
+  ResetClose(control_);
+  recorder_.Note("S" + std::to_string(number_) + " reset");
+  EndData(true);
+  Finish();
+}
+
+void SessionRunner::ReadUntilClientCloses(Clock::time_point deadline, bool unexpected) {
+  std::string line;
+  while (ReadLine(line, deadline) == Read::kLine) {
+    Received(line);
+    if (unexpected) {
+      recorder_.Mismatch("session " + std::to_string(number_) + ": unexpected \"" +
+                         Printable(line) + "\" after the end of the script");
+      return;
+    }
+  }
+}
+
+void SessionRunner::EndData(bool force) {
+  if (force) close_data_ = true;
+  for (auto& thread : background_) thread.join();
+  background_.clear();
+  close_data_ = false;
+}
+
+void SessionRunner::Finish() {
+  if (finished_) return;
+  finished_ = true;
+  recorder_.SessionFinished();
+}
+
+bool SessionRunner::ExpectsMore(std::size_t from) const {
+  for (std::size_t i = from; i < script_.steps.size(); ++i) {
+    if (script_.steps[i].kind == Step::Kind::kExpect) return true;
+  }
+  return false;
+}
+
+std::string SessionRunner::Where(std::size_t index) const {
+  return "session " + std::to_string(number_) + " step " + std::to_string(index + 1);
+}
+
+}  // namespace tarnex::testing::detail

@@ -1,0 +1,68 @@
+// Plays one session of a fake FTP server script on one accepted control connection.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "tests/support/fake_ftp_data.h"
+#include "tests/support/fake_ftp_recorder.h"
+#include "tests/support/fake_ftp_script.h"
+#include "tests/support/test_socket.h"
+
+namespace tarnex::testing::detail {
+
+class SessionRunner {
+ public:
+  SessionRunner(Recorder& recorder, int number, Fd control, const Session& script,
+                std::chrono::milliseconds io_timeout);
+  ~SessionRunner();
+  SessionRunner(const SessionRunner&) = delete;
+  SessionRunner& operator=(const SessionRunner&) = delete;
+
+  // Runs the script to its end and then waits for the client to close. Never throws.
+  void Run();
+
+ private:
+  enum class Flow { kNext, kOver };
+  enum class Read { kLine, kClosed, kTimeout, kStopped, kTooLong };
+
+  Flow RunStep(std::size_t index);
+  Flow ExpectCommand(std::size_t index);
+  Flow SendBytes(std::size_t index, std::string_view bytes);
+  Flow DripBytes(std::size_t index);
+  bool RunData(std::size_t index, const DataAction& action);
+  Read ReadLine(std::string& line, Clock::time_point deadline);
+  void Received(const std::string& line);
+  std::string ExpandPlaceholders(std::string text);
+  void CloseInOrder();
+  void ResetConnection();
+  // Reads lines until the client closes; with `unexpected`, the first line is a mismatch.
+  void ReadUntilClientCloses(Clock::time_point deadline, bool unexpected);
+  void EndData(bool force);
+  void Finish();
+  bool ExpectsMore(std::size_t from) const;
+  std::string Where(std::size_t index) const;
+  bool Stopped() const { return recorder_.stop.load(); }
+
+  Recorder& recorder_;
+  const int number_;
+  Fd control_;
+  const Session& script_;
+  const std::chrono::milliseconds io_timeout_;
+  std::string input_;
+  std::size_t input_pos_ = 0;  // start of the next unread line in input_
+  std::size_t scanned_ = 0;    // bytes of input_ already searched for a line end
+  bool finished_ = false;
+  DataEndpoint endpoint_;
+  std::vector<Fd> held_listeners_;  // passive endpoints of data connections that never come
+  std::vector<Fd> closed_ports_;    // kept bound so that "{pasv_closed}" stays refused
+  std::vector<std::thread> background_;
+  std::atomic<bool> close_data_{false};
+};
+
+}  // namespace tarnex::testing::detail

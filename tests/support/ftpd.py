@@ -1,0 +1,115 @@
+#!/usr/bin/python3
+"""A small FTP server on 127.0.0.1 for Tarnex's tests, demo and benchmarks.
+
+    ftpd.py --port 0 --root DIR --user U --password P [--anonymous] [--port-file FILE]
+    ftpd.py --check
+
+Serves DIR to the user U (all rights) and, with --anonymous, read-only to "anonymous".
+Port 0 lets the system choose; once the server listens, the port is printed alone on a line
+of standard output and, with --port-file, written to FILE. Both PORT and PASV work. Names
+travel as raw bytes, so Shift-JIS names reach the disk unchanged. SIGTERM stops it cleanly.
+--check only tests that the server library can be loaded (exit status 0) and prints nothing.
+Run it with Debian's /usr/bin/python3, which sees the python3-pyftpdlib package.
+"""
+
+import argparse
+import logging
+import os
+import signal
+import sys
+
+HOST = "127.0.0.1"  # loopback only, whatever else the machine has
+
+
+def load_library():
+    from pyftpdlib.authorizers import DummyAuthorizer
+    from pyftpdlib.handlers import FTPHandler
+    from pyftpdlib.servers import FTPServer
+    return DummyAuthorizer, FTPHandler, FTPServer
+
+
+def parse_arguments(argv):
+    parser = argparse.ArgumentParser(description="FTP server on 127.0.0.1 for Tarnex tests")
+    parser.add_argument("--check", action="store_true",
+                        help="only test that the FTP server library is installed")
+    parser.add_argument("--port", type=int, default=0, help="port to listen on (0 = any free)")
+    parser.add_argument("--root", help="folder to serve")
+    parser.add_argument("--user", default="tarnex")
+    parser.add_argument("--password", default="tarnex")
+    parser.add_argument("--anonymous", action="store_true",
+                        help="also let 'anonymous' in, read-only")
+    parser.add_argument("--port-file", help="write the port here once listening")
+    parser.add_argument("--verbose", action="store_true", help="log every command")
+    arguments = parser.parse_args(argv)
+    if not arguments.check:
+        if not arguments.root:
+            parser.error("--root is required")
+        if not os.path.isdir(arguments.root):
+            parser.error("--root %s is not a folder" % arguments.root)
+        if not 0 <= arguments.port <= 65535:
+            parser.error("--port must be 0..65535")
+    return arguments
+
+
+def make_handler(base, authorizer):
+    class Handler(base):
+        # Commands and names are bytes to the client; decoding with surrogateescape keeps
+        # every byte, and the file system functions turn them back into the same bytes.
+        unicode_errors = "surrogateescape"
+        # Data connections go back to the client's own loopback address, to its ephemeral
+        # port; the defaults that refuse other addresses and ports below 1024 stay in force.
+        permit_foreign_addresses = False
+        permit_privileged_ports = False
+        banner = "Tarnex test FTP server ready."
+        # Tests try wrong passwords on purpose; no need to make them wait for the answer.
+        auth_failed_timeout = 0
+
+        def push(self, text):
+            # Replies may quote names with undecodable bytes; send those bytes back as they came.
+            super(base, self).push(text.encode("utf8", self.unicode_errors))
+
+    Handler.authorizer = authorizer
+    return Handler
+
+
+def write_port_file(path, port):
+    # Write then rename, so that a reader never sees a half-written file.
+    temporary = path + ".tmp"
+    with open(temporary, "w") as stream:
+        stream.write("%d\n" % port)
+    os.replace(temporary, path)
+
+
+def serve(arguments):
+    DummyAuthorizer, FTPHandler, FTPServer = load_library()
+    logging.basicConfig(level=logging.DEBUG if arguments.verbose else logging.WARNING,
+                        format="ftpd.py: %(message)s")
+    root = os.path.abspath(arguments.root)
+    authorizer = DummyAuthorizer()
+    authorizer.add_user(arguments.user, arguments.password, root, perm="elradfmwMT")
+    if arguments.anonymous:
+        authorizer.add_anonymous(root)
+    server = FTPServer((HOST, arguments.port), make_handler(FTPHandler, authorizer))
+    port = server.socket.getsockname()[1]
+    if arguments.port_file:
+        write_port_file(arguments.port_file, port)
+    print(port, flush=True)
+    # serve_forever turns SystemExit into a clean shutdown of every connection.
+    signal.signal(signal.SIGTERM, lambda *unused: sys.exit(0))
+    server.serve_forever(handle_exit=True)
+
+
+def main(argv):
+    arguments = parse_arguments(argv)
+    if arguments.check:
+        try:
+            load_library()
+        except ImportError:
+            return 1
+        return 0
+    serve(arguments)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))

@@ -1,0 +1,183 @@
+#include "tests/support/real_ftp_server.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <optional>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+#include "tests/support/temp_dir.h"
+#include "tests/support/test_socket.h"
+
+namespace tarnex::testing {
+namespace detail {
+
+// A child process that is always stopped and reaped: SIGTERM, then SIGKILL if it lingers.
+class ChildProcess {
+ public:
+  // Starts `argv`; with `capture` its standard output comes through Output(), else it is
+  // thrown away together with standard error.
+  ChildProcess(const std::vector<std::string>& argv, bool capture);
+  ~ChildProcess() { Stop(); }
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+
+  int Output() const { return output_.Get(); }
+  // Waits up to `limit` for the exit; returns the wait status, or nothing if it still runs.
+  std::optional<int> WaitExit(std::chrono::milliseconds limit);
+  void Stop();
+
+ private:
+  pid_t pid_ = -1;
+  Fd output_;
+};
+
+ChildProcess::ChildProcess(const std::vector<std::string>& argv, bool capture) {
+  std::vector<char*> args;
+  for (const auto& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+  args.push_back(nullptr);
+  int pipe_ends[2];
+  if (::pipe2(pipe_ends, O_CLOEXEC) != 0) throw std::runtime_error("pipe2 failed");
+  Fd read_end(pipe_ends[0]), write_end(pipe_ends[1]);
+  Fd null(::open("/dev/null", O_RDWR | O_CLOEXEC));
+  pid_t parent = ::getpid();
+  pid_ = ::fork();
+  if (pid_ < 0) throw std::runtime_error(std::string("fork: ") + std::strerror(errno));
+  if (pid_ == 0) {
+    // Only async-signal-safe calls between fork and exec: the test process has threads.
+    ::prctl(PR_SET_PDEATHSIG, SIGTERM);  // no server outlives a crashed test
+    if (::getppid() != parent) ::_exit(126);
+    ::dup2(null.Get(), 0);
+    ::dup2(capture ? write_end.Get() : null.Get(), 1);
+    if (!capture) ::dup2(null.Get(), 2);
+    ::execv(args[0], args.data());
+    ::_exit(127);
+  }
+  output_ = std::move(read_end);
+}
+
+std::optional<int> ChildProcess::WaitExit(std::chrono::milliseconds limit) {
+  if (pid_ < 0) return 0;
+  auto deadline = Clock::now() + limit;
+  for (;;) {
+    int status = 0;
+    pid_t done = ::waitpid(pid_, &status, WNOHANG);
+    if (done == pid_ || (done < 0 && errno != EINTR)) {
+      pid_ = -1;
+      return status;
+    }
+    if (Clock::now() >= deadline) return std::nullopt;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+}
+
+void ChildProcess::Stop() {
+  if (pid_ < 0) return;
+  ::kill(pid_, SIGTERM);
+  if (WaitExit(std::chrono::seconds(3))) return;
+  ::kill(pid_, SIGKILL);
+  WaitExit(std::chrono::seconds(10));
+}
+
+}  // namespace detail
+
+namespace {
+
+std::string ExitText(int status) {
+  if (WIFEXITED(status)) return "exit status " + std::to_string(WEXITSTATUS(status));
+  if (WIFSIGNALED(status)) return "signal " + std::to_string(WTERMSIG(status));
+  return "status " + std::to_string(status);
+}
+
+std::string CheckAvailability() {
+  if (::access(RealFtpServer::kPython, X_OK) != 0) {
+    return std::string(RealFtpServer::kPython) + " is missing (apt-get install python3)";
+  }
+  detail::ChildProcess check({RealFtpServer::kPython, RealFtpServer::Script().string(), "--check"},
+                             false);
+  auto status = check.WaitExit(std::chrono::seconds(20));
+  if (!status) return RealFtpServer::Script().string() + " --check did not finish in 20 s";
+  if (*status != 0) {
+    return "python3-pyftpdlib is not installed for " + std::string(RealFtpServer::kPython) +
+           " (apt-get install python3-pyftpdlib); " + ExitText(*status);
+  }
+  return {};
+}
+
+// The first line of the child's output, read within the deadline; empty at end of file.
+std::string ReadFirstLine(int fd, detail::Clock::time_point deadline) {
+  std::string text;
+  char block[256];
+  while (text.find('\n') == std::string::npos) {
+    auto ready = detail::WaitFor(fd, POLLIN, deadline, nullptr);
+    if (ready == detail::Ready::kTimeout) throw std::runtime_error("timed out");
+    ssize_t n = ::read(fd, block, sizeof block);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return {};
+    text.append(block, static_cast<std::size_t>(n));
+  }
+  return text.substr(0, text.find('\n'));
+}
+
+}  // namespace
+
+bool RealFtpServer::Available() {
+  return UnavailableReason().empty();
+}
+
+std::string RealFtpServer::UnavailableReason() {
+  static const std::string reason = CheckAvailability();
+  return reason;
+}
+
+bool RealFtpServer::Required() {
+  const char* value = std::getenv("TARNEX_REQUIRE_REAL_SERVER");
+  return value != nullptr && *value != '\0' && std::string(value) != "0";
+}
+
+std::filesystem::path RealFtpServer::Script() {
+  return TARNEX_FTPD_SCRIPT;
+}
+
+RealFtpServer::RealFtpServer(RealFtpServerOptions options) : options_(std::move(options)) {
+  if (options_.root.empty()) {
+    own_root_ = std::make_unique<TempDir>();
+    root_ = own_root_->path();
+  } else {
+    root_ = options_.root;
+  }
+  std::vector<std::string> argv = {kPython,      Script().string(), "--port", "0",
+                                   "--root",     root_.string(),    "--user", options_.user,
+                                   "--password", options_.password};
+  if (options_.anonymous) argv.push_back("--anonymous");
+  process_ = std::make_unique<detail::ChildProcess>(argv, true);
+  std::string line;
+  try {
+    line = ReadFirstLine(process_->Output(), detail::Clock::now() + options_.start_timeout);
+  } catch (const std::runtime_error&) {
+    throw std::runtime_error("ftpd.py did not report its port within " +
+                             std::to_string(options_.start_timeout.count()) + " s");
+  }
+  char* end = nullptr;
+  long port = std::strtol(line.c_str(), &end, 10);
+  if (line.empty() || *end != '\0' || port <= 0 || port > 65535) {
+    auto status = process_->WaitExit(std::chrono::milliseconds(500));
+    throw std::runtime_error("ftpd.py did not start (" +
+                             (status ? ExitText(*status) : "printed \"" + line + "\"") +
+                             "); its error output is above");
+  }
+  port_ = static_cast<uint16_t>(port);
+}
+
+RealFtpServer::~RealFtpServer() = default;
+
+}  // namespace tarnex::testing

@@ -1,0 +1,429 @@
+#include "tests/support/fake_ftp_server.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/support_selftest/blocking_client.h"
+
+namespace tarnex::testing {
+namespace {
+
+using selftest::Client;
+using selftest::Socket;
+using std::chrono::milliseconds;
+using std::chrono::seconds;
+using Clock = std::chrono::steady_clock;
+
+// Bytes of every value in an order that a shifted or dropped block would not reproduce.
+std::string Pattern(std::size_t size) {
+  std::string bytes(size, '\0');
+  uint32_t state = 12345;
+  for (auto& byte : bytes) {
+    state = state * 1103515245u + 12345u;
+    byte = static_cast<char>(state >> 24);
+  }
+  return bytes;
+}
+
+milliseconds Since(Clock::time_point start) {
+  return std::chrono::duration_cast<milliseconds>(Clock::now() - start);
+}
+
+TEST(FakeFtpServer, RunsATranscriptToItsEnd) {
+  FakeFtpServer server({Session{
+      Greeting("220-Hello\r\n more\r\n220 Ready\r\n"),
+      Expect("USER joe", "331 Password required\r\n"),
+      Expect("PASS secret", "230 Logged in\r\n"),
+      Expect("SYST", "215 UNIX Type: L8\n"),
+      Expect("QUIT", "221 Bye\r\n"),
+      Close(),
+  }});
+  Client client(server.Port());
+  EXPECT_EQ(client.ReadReply(), "220-Hello\r\n more\r\n220 Ready\r\n");
+  EXPECT_EQ(client.Command("USER joe"), "331 Password required\r\n");
+  EXPECT_EQ(client.Command("PASS secret"), "230 Logged in\r\n");
+  EXPECT_EQ(client.Command("SYST"), "215 UNIX Type: L8\n");
+  EXPECT_EQ(client.Command("QUIT"), "221 Bye\r\n");
+  EXPECT_EQ(client.ReadLine(), "");  // the orderly close
+  EXPECT_TRUE(server.Wait(seconds(5))) << server.Transcript();
+  EXPECT_EQ(server.Mismatches(), "");
+  EXPECT_EQ(server.Commands(),
+            (std::vector<std::string>{"USER joe", "PASS secret", "SYST", "QUIT"}));
+  EXPECT_EQ(server.Connections(), 1);
+}
+
+TEST(FakeFtpServer, MatchesExactlyByPrefixOrByPredicate) {
+  struct Case {
+    Match match;
+    std::string command;
+    bool matches;
+  };
+  const Case cases[] = {
+      {"USER joe", "USER joe", true},
+      {"USER joe", "USER joe ", false},
+      {"USER joe", "user joe", false},
+      {"PORT *", "PORT 127,0,0,1,4,1", true},
+      {"PORT *", "PORT", false},
+      {"*", "", true},
+      {Match::Any(), "anything at all", true},
+      {Match::If("a long line", [](const std::string& c) { return c.size() > 3; }), "NOOP", true},
+      {Match::If("a long line", [](const std::string& c) { return c.size() > 3; }), "PWD", false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(c.match(c.command), c.matches) << c.match.Description() << " vs " << c.command;
+  }
+}
+
+TEST(FakeFtpServer, SendsRepliesByteForByte) {
+  struct Case {
+    const char* name;
+    std::vector<Step> steps;
+    std::string expected;
+    milliseconds at_least;
+  };
+  const std::string huge(1024 * 1024, 'x');
+  const Case cases[] = {
+      {"LF only", {Reply("220 Ready\n")}, "220 Ready\n", milliseconds(0)},
+      {"no line end", {Reply("220 Ready")}, "220 Ready", milliseconds(0)},
+      {"garbage",
+       {Reply(std::string("\0\xFF\x81\x40\r", 5))},
+       std::string("\0\xFF\x81\x40\r", 5),
+       milliseconds(0)},
+      {"1 MiB without a line end", {Reply(huge)}, huge, milliseconds(0)},
+      {"pieces",
+       {Reply("220 Rea"), Pause(milliseconds(200)), Reply("dy\r\n")},
+       "220 Ready\r\n",
+       milliseconds(190)},
+      {"drip", {Drip("220 Ready\r\n", milliseconds(20))}, "220 Ready\r\n", milliseconds(190)},
+  };
+  for (const auto& c : cases) {
+    std::vector<Step> steps = c.steps;
+    steps.push_back(Close());
+    FakeFtpServer server({Session(steps)});
+    auto start = Clock::now();
+    Client client(server.Port());
+    int error = -1;
+    std::string received = client.control().ReceiveAll(&error);
+    EXPECT_TRUE(received == c.expected) << c.name << ": " << received.size() << " bytes";
+    EXPECT_EQ(error, 0) << c.name << ": an orderly close, not a reset";
+    EXPECT_GE(Since(start), c.at_least) << c.name;
+    EXPECT_TRUE(server.Wait(seconds(5))) << c.name << "\n" << server.Transcript();
+  }
+}
+
+TEST(FakeFtpServer, ReportsAWrongCommandAndClosesInsteadOfHanging) {
+  FakeFtpServer server({Session{
+      Greeting("220 Ready\r\n"),
+      Expect("PASS secret", "230 Logged in\r\n"),
+      Expect("QUIT", "221 Bye\r\n"),
+  }});
+  Client client(server.Port());
+  client.ReadLine();
+  auto start = Clock::now();
+  client.Send("PASS wrong");
+  EXPECT_EQ(client.ReadLine(), "");
+  EXPECT_FALSE(server.Wait(seconds(5)));
+  EXPECT_LT(Since(start), seconds(2));
+  EXPECT_EQ(server.Mismatches(),
+            "session 1 step 2: expected \"PASS secret\", received \"PASS wrong\"");
+}
+
+TEST(FakeFtpServer, ReportsWhatTheClientFailedToDo) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> commands;  // sent after the greeting, then the client closes
+    std::string mismatch;
+  };
+  const Case cases[] = {
+      {"closes early", {"USER joe"}, "session 1 step 3: expected \"QUIT\", but the client closed"},
+      {"says more",
+       {"USER joe", "QUIT", "NOOP"},
+       "session 1: unexpected \"NOOP\" after the end of the script"},
+  };
+  for (const auto& c : cases) {
+    FakeFtpServer server({Session{Greeting("220 Ready\r\n"), Expect("USER joe", "331 Go on\r\n"),
+                                  Expect("QUIT", "221 Bye\r\n")}});
+    {
+      Client client(server.Port());
+      client.ReadLine();
+      for (const auto& command : c.commands) {
+        client.Send(command);
+        client.ReadLine();  // the reply, or nothing once the server has closed
+      }
+    }
+    server.Wait(seconds(5));
+    EXPECT_EQ(server.Mismatches(), c.mismatch) << c.name;
+  }
+}
+
+TEST(FakeFtpServer, GivesUpOnASilentClientAfterItsTimeOut) {
+  FakeFtpServer server({Session{Greeting("220 Ready\r\n"), Expect("USER joe", "331 Go on\r\n")}},
+                       FakeFtpServerOptions{milliseconds(200)});
+  Client client(server.Port());
+  auto start = Clock::now();
+  EXPECT_FALSE(server.Wait(seconds(5)));
+  EXPECT_LT(Since(start), seconds(2));
+  EXPECT_EQ(server.Mismatches(),
+            "session 1 step 2: expected \"USER joe\", but nothing came for 200 ms");
+}
+
+TEST(FakeFtpServer, GivesEachConnectionTheNextSession) {
+  FakeFtpServer server({Session{Greeting("220 first\r\n"), Silence()},
+                        Session{Greeting("220 second\r\n"), Close()}});
+  Client first(server.Port());
+  Client second(server.Port());
+  EXPECT_EQ(first.ReadLine(), "220 first\r\n");
+  EXPECT_EQ(second.ReadLine(), "220 second\r\n");
+  first.Send("NOOP");  // recorded, never answered
+  EXPECT_TRUE(server.Wait(seconds(5))) << server.Transcript();
+  Client third(server.Port());
+  EXPECT_EQ(third.ReadLine(), "");
+  EXPECT_EQ(server.Mismatches(), "connection 3 came after the last session of the script");
+  EXPECT_EQ(server.Connections(), 3);
+}
+
+TEST(FakeFtpServer, ResetsTheControlConnectionAfterWhatWasSent) {
+  FakeFtpServer server({Session{Greeting("220 Rea"), Reset()}});
+  Client client(server.Port());
+  int error = 0;
+  EXPECT_EQ(client.control().ReceiveAll(&error), "220 Rea");
+  EXPECT_EQ(error, ECONNRESET);
+  EXPECT_TRUE(server.Wait(seconds(5)));
+}
+
+struct TransferCase {
+  const char* name;
+  bool passive;
+  bool upload;
+  std::size_t size;
+};
+
+class FakeFtpServerTransfer : public ::testing::TestWithParam<TransferCase> {};
+
+TEST_P(FakeFtpServerTransfer, MovesEveryByte) {
+  const TransferCase& c = GetParam();
+  const std::string payload = Pattern(c.size);
+  FakeFtpServer server({Session{
+      Greeting("220 Ready\r\n"),
+      c.passive ? Expect("PASV", "227 Entering Passive Mode ({pasv})\r\n")
+                : Expect("PORT 127,0,0,1,*", "200 PORT ok\r\n"),
+      c.upload ? Expect("STOR f", "150 Go\r\n", Data::Receive())
+               : Expect("RETR f", "150 Go\r\n", Data::Send(payload)),
+      Reply("226 Done\r\n"),
+      Expect("QUIT", "221 Bye\r\n"),
+      Close(),
+  }});
+  Client client(server.Port());
+  client.ReadLine();
+  Socket listener, data;
+  if (c.passive) {
+    data = client.OpenPassive();
+  } else {
+    listener = Socket::Listen();
+    EXPECT_EQ(client.SendPort(listener), "200 PORT ok\r\n");
+  }
+  EXPECT_EQ(client.Command(c.upload ? "STOR f" : "RETR f"), "150 Go\r\n");
+  if (!c.passive) data = listener.Accept();
+  std::string received;
+  if (c.upload) {
+    data.SendAll(payload);
+  } else {
+    received = data.ReceiveAll();
+  }
+  data.Close();
+  EXPECT_EQ(client.ReadReply(), "226 Done\r\n");
+  EXPECT_EQ(client.Command("QUIT"), "221 Bye\r\n");
+  EXPECT_TRUE(server.Wait(seconds(10))) << server.Transcript();
+  EXPECT_EQ(server.Mismatches(), "");
+  const std::string& moved = c.upload ? server.ReceivedData(0) : received;
+  EXPECT_EQ(moved.size(), payload.size());
+  EXPECT_TRUE(moved == payload);
+}
+
+INSTANTIATE_TEST_SUITE_P(, FakeFtpServerTransfer,
+                         ::testing::Values(TransferCase{"PasvDownloadEmpty", true, false, 0},
+                                           TransferCase{"PasvDownload5MiB", true, false, 5 << 20},
+                                           TransferCase{"PasvUploadEmpty", true, true, 0},
+                                           TransferCase{"PasvUpload5MiB", true, true, 5 << 20},
+                                           TransferCase{"PortDownloadEmpty", false, false, 0},
+                                           TransferCase{"PortDownload5MiB", false, false, 5 << 20},
+                                           TransferCase{"PortUploadEmpty", false, true, 0},
+                                           TransferCase{"PortUpload5MiB", false, true, 5 << 20}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(FakeFtpServer, PasvClosedPointsAtARefusingPort) {
+  FakeFtpServer server({Session{Expect("PASV", "227 Entering Passive Mode ({pasv_closed})\r\n")}});
+  Client client(server.Port());
+  try {
+    client.OpenPassive();
+    ADD_FAILURE() << "the passive port accepted a connection";
+  } catch (const std::runtime_error& error) {
+    EXPECT_NE(std::string(error.what()).find("Connection refused"), std::string::npos)
+        << error.what();
+  }
+  EXPECT_TRUE(server.Wait(seconds(5)));
+}
+
+TEST(FakeFtpServer, EndsADownloadAsScripted) {
+  const std::string payload = Pattern(100000);
+  struct Case {
+    const char* name;
+    DataAction action;
+    std::string expected;
+    int error;
+  };
+  const Case cases[] = {
+      {"close", Data::Close(), "", 0},
+      {"reset", Data::Reset(), "", ECONNRESET},
+      {"send", Data::Send("abc"), "abc", 0},
+      {"send in chunks", Data::Send(payload).Chunks(30000, milliseconds(5)), payload, 0},
+      {"reset after 1000", Data::Send(payload).ResetAfter(1000), payload.substr(0, 1000),
+       ECONNRESET},
+      {"reset before any byte", Data::Close().ResetAfter(0), "", ECONNRESET},
+  };
+  for (const auto& c : cases) {
+    FakeFtpServer server(
+        {Session{Expect("PASV", "227 ({pasv})\r\n"), Expect("RETR f", "150 Go\r\n", c.action),
+                 Reply("226 Done\r\n")}});
+    Client client(server.Port());
+    Socket data = client.OpenPassive();
+    EXPECT_EQ(client.Command("RETR f"), "150 Go\r\n");
+    int error = -1;
+    std::string received = data.ReceiveAll(&error);
+    EXPECT_EQ(error, c.error) << c.name;
+    EXPECT_TRUE(received == c.expected) << c.name << ": " << received.size() << " bytes";
+    EXPECT_EQ(client.ReadReply(), "226 Done\r\n") << c.name;
+    EXPECT_TRUE(server.Wait(seconds(5))) << c.name << "\n" << server.Transcript();
+  }
+}
+
+TEST(FakeFtpServer, ResetsAnUploadAfterTheScriptedBytes) {
+  FakeFtpServer server({Session{Expect("PASV", "227 ({pasv})\r\n"),
+                                Expect("STOR f", "150 Go\r\n", Data::Receive().ResetAfter(1000)),
+                                Reply("426 Broken\r\n")}});
+  Client client(server.Port());
+  Socket data = client.OpenPassive();
+  EXPECT_EQ(client.Command("STOR f"), "150 Go\r\n");
+  EXPECT_THROW(data.SendAll(Pattern(8 << 20)), std::runtime_error);
+  EXPECT_EQ(client.ReadReply(), "426 Broken\r\n");
+  EXPECT_TRUE(server.Wait(seconds(5))) << server.Transcript();
+  EXPECT_EQ(server.ReceivedData(0).size(), 1000u);
+}
+
+TEST(FakeFtpServer, ReadsAborWhileABackgroundTransferRuns) {
+  const std::string payload = Pattern(2 << 20);
+  FakeFtpServer server({Session{
+      Expect("PASV", "227 ({pasv})\r\n"),
+      Expect("RETR big", "150 Go\r\n",
+             Data::Send(payload).Chunks(16384, milliseconds(20)).InBackground()),
+      Expect("ABOR"),
+      CloseData(),
+      Reply("426 Aborted\r\n226 ABOR done\r\n"),
+  }});
+  Client client(server.Port());
+  Socket data = client.OpenPassive();
+  EXPECT_EQ(client.Command("RETR big"), "150 Go\r\n");
+  std::string received = data.ReceiveSome();
+  EXPECT_FALSE(received.empty());
+  client.Send("ABOR");
+  EXPECT_EQ(client.ReadLine(), "426 Aborted\r\n");
+  EXPECT_EQ(client.ReadLine(), "226 ABOR done\r\n");
+  received += data.ReceiveAll();  // the server closed the data connection
+  EXPECT_LT(received.size(), payload.size());
+  EXPECT_TRUE(received == payload.substr(0, received.size()));
+  EXPECT_TRUE(server.Wait(seconds(5))) << server.Transcript();
+  EXPECT_EQ(server.Mismatches(), "");
+}
+
+TEST(FakeFtpServer, SendsTheClosingReplyWhileTheDataConnectionIsHeld) {
+  FakeFtpServer server({Session{
+      Expect("PASV", "227 ({pasv})\r\n"),
+      Expect("LIST", "150 Here\r\n", Data::Send("a.txt\r\n").ThenHold().InBackground()),
+      Reply("226 Done\r\n"),
+      AwaitData(),
+      Expect("QUIT", "221 Bye\r\n"),
+  }});
+  Client client(server.Port());
+  Socket data = client.OpenPassive();
+  EXPECT_EQ(client.Command("LIST"), "150 Here\r\n");
+  EXPECT_EQ(client.ReadReply(), "226 Done\r\n");
+  EXPECT_EQ(data.ReceiveSome(), "a.txt\r\n");
+  pollfd entry{data.Get(), POLLIN, 0};
+  EXPECT_EQ(::poll(&entry, 1, 200), 0) << "the data connection must stay open";
+  data.Close();
+  EXPECT_EQ(client.Command("QUIT"), "221 Bye\r\n");
+  EXPECT_TRUE(server.Wait(seconds(5))) << server.Transcript();
+}
+
+TEST(FakeFtpServer, NeverConnectLeavesTheClientWaiting) {
+  FakeFtpServer server(
+      {Session{Expect("PORT *", "200 ok\r\n"), Expect("RETR f", "150 Go\r\n", Data::NeverConnect()),
+               Reply("425 No data\r\n")}});
+  Client client(server.Port());
+  Socket listener = Socket::Listen();
+  client.SendPort(listener);
+  EXPECT_EQ(client.Command("RETR f"), "150 Go\r\n");
+  pollfd entry{listener.Get(), POLLIN, 0};
+  EXPECT_EQ(::poll(&entry, 1, 300), 0) << "no data connection may arrive";
+  EXPECT_EQ(client.ReadReply(), "425 No data\r\n");
+  EXPECT_TRUE(server.Wait(seconds(5)));
+}
+
+TEST(FakeFtpServer, KeepsUpWithAThousandCommands) {
+  std::vector<Step> steps{Greeting("220 Ready\r\n")};
+  for (int i = 0; i < 1000; ++i) {
+    steps.push_back(Expect("NOOP " + std::to_string(i), "200 ok " + std::to_string(i) + "\r\n"));
+  }
+  FakeFtpServer server({Session(steps)});
+  Client client(server.Port());
+  client.ReadLine();
+  auto start = Clock::now();
+  for (int i = 0; i < 1000; ++i) {
+    ASSERT_EQ(client.Command("NOOP " + std::to_string(i)), "200 ok " + std::to_string(i) + "\r\n");
+  }
+  EXPECT_LT(Since(start), seconds(5));
+  EXPECT_TRUE(server.Wait(seconds(5)));
+  EXPECT_EQ(server.Commands().size(), 1000u);
+}
+
+TEST(FakeFtpServer, DestructorReturnsWithinASecondWhileTheClientHangsOn) {
+  struct Case {
+    const char* name;
+    Session session;
+    const char* transfer;  // the command that opens a data connection first, if any
+  };
+  const Case cases[] = {
+      {"waiting for a command", Session{Greeting("220 Ready\r\n"), Expect("USER joe")}, nullptr},
+      {"silent", Session{Greeting("220 Ready\r\n"), Silence()}, nullptr},
+      {"holding a data connection",
+       Session{Greeting("220 Ready\r\n"), Expect("PASV", "227 ({pasv})\r\n"),
+               Expect("LIST", "150 Here\r\n", Data::Hold())},
+       "LIST"},
+      {"sending to a client that does not read",
+       Session{Greeting("220 Ready\r\n"), Expect("PASV", "227 ({pasv})\r\n"),
+               Expect("RETR f", "150 Go\r\n", Data::Send(Pattern(32 << 20)))},
+       "RETR f"},
+  };
+  for (const auto& c : cases) {
+    auto server = std::make_unique<FakeFtpServer>(std::vector<Session>{c.session});
+    Client client(server->Port());
+    client.ReadLine();
+    Socket data;
+    if (c.transfer != nullptr) {
+      data = client.OpenPassive();
+      EXPECT_EQ(client.Command(c.transfer).substr(0, 4), "150 ") << c.name;
+    }
+    std::this_thread::sleep_for(milliseconds(50));
+    auto start = Clock::now();
+    server.reset();
+    EXPECT_LT(Since(start), seconds(1)) << c.name;
+  }
+}
+
+}  // namespace
+}  // namespace tarnex::testing
