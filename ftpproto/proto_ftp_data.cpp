@@ -1,0 +1,155 @@
+// The data channel of a listing or transfer: PASV or PORT, the transfer command, moving the
+// data and the closing reply.
+#include "ftpproto/proto_ftp.h"
+#include "ftpproto/reply_parsing.h"
+#include "platform/errors.h"
+#include "platform/message_loop.h"
+#include "text/sjis.h"
+
+namespace tarnex {
+namespace {
+
+// The file-name part of a local path: what follows its last "/" or "\" (a "\" that is the
+// second byte of a double-byte character does not count).
+std::string FileNamePart(const std::string& path) {
+  size_t start = 0;
+  for (size_t i = 0; i < path.size(); i += CharLengthAt(path, i)) {
+    if (path[i] == '/' || path[i] == '\\') start = i + 1;
+  }
+  return path.substr(start);
+}
+
+// A listing line without its line end. A line of two bytes or less stays as it is; a last
+// line that ended with the connection instead of a line end keeps every byte.
+std::string WithoutLineEnd(std::string line) {
+  if (line.size() <= 2 || line.back() != '\n') return line;
+  line.pop_back();
+  if (line.back() == '\r') line.pop_back();
+  return line;
+}
+
+}  // namespace
+
+bool TProtoFTP::OpenDataChannel(TCmdType type) {
+  TAsyncSock& data = *data_connection_;
+  std::string reply;
+  if (Passive) {
+    Transaction("PASV", reply);
+    RequireReply(reply);
+    // Only 5xx fails; the port is then read from whatever the reply holds.
+    if (ReplyCode >= 500) return !OfferFailure(type, reply);
+    data.Host = Host;  // the address in the reply is not used
+    data.Port = ParsePasvPort(reply);
+    data.Connect();
+    return true;
+  }
+  data.Port = 0;  // the system chooses a free port
+  data.Listen(true);
+  Transaction("PORT " + LocalAddressText() + data.LocalPortText(), reply);
+  RequireReply(reply);
+  if (ReplyCode > 300 && ReplyCode < 600) return !OfferFailure(type, reply);
+  return true;
+}
+
+bool TProtoFTP::SendTransferCommand(TransferKind kind, TCmdType type,
+                                    const std::string& local_file,
+                                    const std::string& remote_file) {
+  std::string reply;
+  if (kind == TransferKind::Download) {
+    // RETR's first line is read alone; its continuation lines may carry the byte count.
+    BytesTotal = 0;
+    ReportStatus(1, "RETR " + remote_file);
+    TAsyncSock::Transaction("RETR " + remote_file, reply);
+    RequireReply(reply);
+    if (ReplyCode > 300 && ReplyCode < 600) return !OfferFailure(type, reply);
+    BytesTotal = ParseByteCount(reply);
+    std::string line = reply;
+    while (IsReplyContinuation(line)) {
+      line = ReadLn();
+      if (line.empty()) break;
+      ReportStatus(1, line);
+      if (BytesTotal == 0) BytesTotal = ParseByteCount(line);
+    }
+    BytesTotal = ParseByteCount(line);
+    return true;
+  }
+  std::string command;
+  std::string status;
+  if (kind == TransferKind::List) {
+    command = status = "LIST";
+  } else {
+    // Without a remote name the file keeps its local name; the status names the full path.
+    const char* verb = kind == TransferKind::Append ? "APPE " : "STOR ";
+    command = verb + (remote_file.empty() ? FileNamePart(local_file) : remote_file);
+    status = verb + (remote_file.empty() ? local_file : remote_file);
+  }
+  ReportStatus(1, status);
+  Transaction(command, reply);
+  RequireReply(reply);
+  if (ReplyCode > 300 && ReplyCode < 600) {
+    if (OnUnSupportedFunction && ReplyCode >= 500 && ReplyCode <= 502) OnUnSupportedFunction(type);
+    return !OfferFailure(type, reply);
+  }
+  return true;
+}
+
+void TProtoFTP::MoveData(TransferKind kind, const std::string& local_file,
+                         const std::string& remote_file) {
+  TAsyncSock& data = *data_connection_;
+  const bool go = !Canceled && !TimedOut;
+  switch (kind) {
+    case TransferKind::List:
+      if (go) ReadListing();
+      if (OnTransactionStop) OnTransactionStop(*this);
+      data.RequestCloseSocket();
+      break;
+    case TransferKind::Upload:
+    case TransferKind::Append:
+      if (go) data.SendFile(local_file);
+      if (OnTransactionStop) OnTransactionStop(*this);
+      data.SetLinger(false);  // let the last bytes drain instead of resetting the connection
+      data.RequestCloseSocket();
+      break;
+    case TransferKind::Download:
+      if (go) data.CaptureFile(local_file.empty() ? remote_file : local_file);
+      if (OnTransactionStop) OnTransactionStop(*this);
+      data.RequestCloseSocket();
+      BytesTotal = data.BytesReceived;
+      ReportStatus(1, "Received " + std::to_string(BytesTotal) + " Bytes");
+      break;
+  }
+}
+
+void TProtoFTP::ReadListing() {
+  TAsyncSock& data = *data_connection_;
+  do {
+    if (data.DataAvailable()) {
+      std::string line = data.ReadLn();
+      if (line.empty()) break;
+      line = WithoutLineEnd(std::move(line));
+      if (ParseList && directory_list_) directory_list_->ParseLine(line);
+      if (OnListItem) OnListItem(line);
+    } else {
+      // Nothing to read: wait for the data connection, or once it is closed for the
+      // closing reply, then let messages through.
+      pollfd watched{data.Connected ? data.Socket() : Socket(), POLLIN, 0};
+      platform::MessageLoop::Current().WaitAndProcess(2, {&watched, 1});
+    }
+    // A cancelled wait on either connection ends the listing too, as a failure.
+    if (Canceled || data.Canceled) {
+      data.Canceled = false;
+      throw EAbortError("Socket readln aborted");
+    }
+  } while (data.Connected || !DataAvailable() || data.DataAvailable());
+}
+
+void TProtoFTP::ReadClosingReply(TransferKind kind) {
+  std::string line;
+  const bool go = !Canceled && !TimedOut;
+  if (go) line = ReadLn();
+  ReportStatus(1, line);
+  if (go) ReadReplyContinuation(line);
+  if (kind == TransferKind::Download && OnTransactionStop) OnTransactionStop(*this);
+}
+
+}  // namespace tarnex

@@ -1,0 +1,159 @@
+// Listings and transfers: each opens a data connection of its own (PASV or PORT), sends its
+// command on the control connection, moves the data and reads the closing reply.
+#include <exception>
+#include <mutex>
+
+#include "ftpproto/proto_ftp.h"
+#include "ftpproto/reply_parsing.h"
+#include "platform/errors.h"
+#include "platform/files.h"
+#include "platform/loop_timer.h"
+
+namespace tarnex {
+namespace {
+
+constexpr uint32_t kAbortReplyWaitMs = 500;
+
+TCmdType TypeOf(bool list, bool append) {
+  return list ? TCmdType::cmdList : append ? TCmdType::cmdAppend : TCmdType::cmdTransfer;
+}
+
+}  // namespace
+
+void TProtoFTP::ListDirectory() { RunTransfer(TransferKind::List, "", ""); }
+
+void TProtoFTP::UploadFile(const std::string& local_file, const std::string& remote_file) {
+  RunTransfer(TransferKind::Upload, local_file, remote_file);
+}
+
+void TProtoFTP::DownloadFile(const std::string& remote_file, const std::string& local_file) {
+  RunTransfer(TransferKind::Download, local_file, remote_file);
+}
+
+void TProtoFTP::AppendFile(const std::string& local_file, const std::string& remote_file) {
+  RunTransfer(TransferKind::Append, local_file, remote_file);
+}
+
+int64_t TProtoFTP::DataBytesReceived() const {
+  return data_connection_ ? data_connection_->BytesReceived : 0;
+}
+
+int64_t TProtoFTP::DataBytesSent() const {
+  return data_connection_ ? data_connection_->BytesSent : 0;
+}
+
+void TProtoFTP::SendAbort() {
+  // The answer to ABOR is not judged, and a server that does not give it must not hold the
+  // program: the wait for it is cut short.
+  platform::LoopTimer give_up(kAbortReplyWaitMs, [this] { Cancel(); });
+  give_up.SetEnabled(true);
+  try {
+    std::string reply;
+    Transaction("ABOR", reply);
+  } catch (...) {
+    // The transfer's own failure is what the caller hears about.
+  }
+  give_up.SetEnabled(false);
+  Canceled = false;
+}
+
+void TProtoFTP::PrepareDirectoryList() {
+  if (!directory_list_) {
+    if (Vendor == kVendorUnknown) {
+      try {
+        RunCommand("SYST");
+      } catch (...) {
+        // A server without SYST is listed all the same.
+      }
+      Vendor = VendorFromSystReply(LastReply);
+    }
+    // Every system's listing is read in the UNIX long format.
+    directory_list_ = std::make_unique<TFTPUnixList>();
+  }
+  directory_list_->Clear();
+}
+
+void TProtoFTP::RunTransfer(TransferKind kind, const std::string& local_file,
+                            const std::string& remote_file) {
+  const bool list = kind == TransferKind::List;
+  const bool append = kind == TransferKind::Append;
+  const TCmdType type = TypeOf(list, append);
+  if (list) {
+    if (list_in_progress_) throw Exception("A list command is already being processed!");
+    list_in_progress_ = true;
+  }
+  struct ListGuard {
+    bool active;
+    bool& flag;
+    ~ListGuard() {
+      if (active) flag = false;
+    }
+  } list_guard{list, list_in_progress_};
+
+  try {
+    TransferFrame(kind, type, local_file, remote_file);
+  } catch (...) {
+    // An upload's or download's failure is offered once more; a handler may swallow it.
+    if (kind != TransferKind::Upload && kind != TransferKind::Download) throw;
+    if (!OnFailure) throw;
+    bool handled = false;
+    OnFailure(handled, TCmdType::cmdTransfer);
+    if (!handled) throw;
+  }
+}
+
+void TProtoFTP::TransferFrame(TransferKind kind, TCmdType type, const std::string& local_file,
+                              const std::string& remote_file) {
+  Canceled = false;
+  CheckConnection();
+  std::unique_lock lock(transfer_lock_, std::defer_lock);
+  if (kind != TransferKind::Append) lock.lock();  // an append does not take the lock
+  DiscardWaitingInput();
+  data_connection_ = std::make_unique<TAsyncSock>();
+
+  bool succeeded = false;
+  std::exception_ptr failure;
+  try {
+    succeeded = MoveTransfer(kind, type, local_file, remote_file);
+  } catch (...) {
+    failure = std::current_exception();
+  }
+  data_connection_.reset();
+  if ((kind == TransferKind::List || kind == TransferKind::Download) && Canceled) {
+    Canceled = false;
+    SendAbort();
+  }
+  if (lock.owns_lock()) lock.unlock();
+  if (failure) std::rethrow_exception(failure);
+  if (succeeded && OnSuccess) OnSuccess(type);
+}
+
+bool TProtoFTP::MoveTransfer(TransferKind kind, TCmdType type, const std::string& local_file,
+                             const std::string& remote_file) {
+  TAsyncSock& data = *data_connection_;
+  data.TimeOut = TimeOut;
+  if (kind == TransferKind::List || kind == TransferKind::Download) {
+    data.OnPacketRecvd = OnPacketRecvd;
+  } else {
+    data.OnPacketSent = OnPacketSent;
+  }
+  if (kind == TransferKind::Upload || kind == TransferKind::Append) {
+    platform::File file = platform::File::OpenRead(local_file);
+    BytesTotal = file.Size();
+  }
+  if (kind == TransferKind::List && ParseList) PrepareDirectoryList();
+
+  // A failing reply that a handler took ends the operation quietly, without success.
+  if (!OpenDataChannel(type)) return false;
+  if (!SendTransferCommand(kind, type, local_file, remote_file)) return false;
+  if (!Passive) {
+    data.Accept();
+    data.UseAcceptedSocket();  // the accepted connection replaces the listener
+  }
+  if (OnTransactionStart) OnTransactionStart(*this);
+  MoveData(kind, local_file, remote_file);
+  ReadClosingReply(kind);
+  return true;
+}
+
+}  // namespace tarnex

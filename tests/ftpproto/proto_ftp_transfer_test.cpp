@@ -1,0 +1,308 @@
+// Listings and transfers against a scripted server (exact command order) and a real one
+// (byte-exact round trips over PORT and PASV).
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <random>
+
+#include "platform/codepage.h"
+#include "platform/files.h"
+#include "platform/loop_timer.h"
+#include "tests/ftpproto/proto_test_fixture.h"
+#include "tests/support/real_ftp_server.h"
+#include "tests/support/temp_dir.h"
+
+namespace tarnex {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::Expect;
+using testing::FakeFtpServer;
+using testing::Reply;
+using testing::Session;
+using testing::Silence;
+namespace Data = testing::Data;
+
+std::string FileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void WriteFile(const std::string& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+class TransferTest : public ProtoTest {
+ protected:
+  void Connect(FakeFtpServer& server, bool passive) {
+    Attach(server);
+    ftp_.Passive = passive;
+    ftp_.Connect();
+    events_.clear();
+  }
+  void Finish(FakeFtpServer& server) {
+    EXPECT_TRUE(server.Wait(5s)) << server.Transcript();
+    EXPECT_EQ(server.Mismatches(), "");
+  }
+  std::string Local(const std::string& leaf) { return dir_ / leaf; }
+
+  testing::TempDir dir_;
+};
+
+TEST_F(TransferTest, DownloadOverPortAndPasv) {
+  for (bool passive : {false, true}) {
+    FakeFtpServer server({Connected({
+        passive ? Expect("PASV", "227 Entering Passive Mode ({pasv})\r\n")
+                : Expect("PORT 127,0,0,1,*", "200 PORT ok\r\n"),
+        Expect("RETR a.txt", "150 Opening data connection (2048 bytes)\r\n",
+               Data::Send("hello")),
+        Reply("226 Transfer complete\r\n"), Silence()})});
+    Connect(server, passive);
+    int64_t total_at_start = -1;
+    ftp_.OnTransactionStart = [&](TProtoFTP&) {
+      events_.push_back("start");
+      total_at_start = ftp_.BytesTotal;
+    };
+    ftp_.DownloadFile("a.txt", Local("b.txt"));
+    EXPECT_EQ(FileBytes(Local("b.txt")), "hello");
+    EXPECT_EQ(total_at_start, 2048);  // announced by the reply
+    EXPECT_EQ(ftp_.BytesTotal, 5);    // really received
+    EXPECT_EQ(ftp_.ReplyCode, 150);   // the first reply's code, not the closing one's
+    EXPECT_EQ(events_, (std::vector<std::string>{"start", "stop", "stop", "success Transfer"}));
+    EXPECT_EQ(ftp_.DataConnection(), nullptr);
+    Finish(server);
+    ftp_.RequestCloseSocket();
+  }
+}
+
+TEST_F(TransferTest, DownloadWithoutALocalNameUsesTheRemoteName) {
+  FakeFtpServer server({Connected({Expect("PORT *", "200 ok\r\n"),
+                                   Expect("RETR c.txt", "150 go\r\n", Data::Send("xyz")),
+                                   Reply("226 done\r\n"), Silence()})});
+  Connect(server, false);
+  auto before = std::filesystem::current_path();
+  std::filesystem::current_path(dir_.path());
+  ftp_.DownloadFile("c.txt", "");
+  std::filesystem::current_path(before);
+  EXPECT_EQ(FileBytes(Local("c.txt")), "xyz");
+}
+
+TEST_F(TransferTest, ListingLinesLoseTheirLineEndAndSystIsAskedOnce) {
+  FakeFtpServer server({Connected({
+      Expect("SYST", "215 UNIX Type: L8\r\n"), Expect("PORT *", "200 ok\r\n"),
+      Expect("LIST", "150 Here it comes\r\n",
+             Data::Send("-rw-r--r-- 1 u g 12 Jan 5 12:00 a.txt\r\n\r\nlf only\nlast")),
+      Reply("226 done\r\n"),
+      Expect("PORT *", "200 ok\r\n"),
+      Expect("LIST", "150 Again\r\n", Data::Send("x\r\n")), Reply("426 Aborted\r\n"),
+      Silence()})});
+  Connect(server, false);
+  ftp_.ParseList = true;
+  std::vector<std::string> lines;
+  ftp_.OnListItem = [&](const std::string& line) { lines.push_back(line); };
+  ftp_.ListDirectory();
+  EXPECT_EQ(lines, (std::vector<std::string>{"-rw-r--r-- 1 u g 12 Jan 5 12:00 a.txt", "\r\n",
+                                             "lf only", "last"}));
+  EXPECT_EQ(ftp_.Vendor, kVendorUnix);
+  ASSERT_NE(ftp_.DirectoryList(), nullptr);
+  EXPECT_EQ(ftp_.DirectoryList()->Names, std::vector<std::string>{"a.txt"});
+  EXPECT_EQ(events_.back(), "success List");
+  // The second listing sends no SYST, and a closing 426 is no failure.
+  events_.clear();
+  ftp_.ListDirectory();
+  EXPECT_EQ(events_, (std::vector<std::string>{"start", "stop", "success List"}));
+  EXPECT_EQ(ftp_.DirectoryList()->Names.size(), 0u);  // cleared before each listing
+  Finish(server);
+}
+
+TEST_F(TransferTest, UploadAndAppendSendTheFileByteForByte) {
+  std::string bytes(200'000, '\0');
+  std::mt19937 random(7);
+  for (char& c : bytes) c = static_cast<char>(random());
+  WriteFile(Local("up.bin"), bytes);
+  std::string local = Local("up.bin");
+  FakeFtpServer server({Connected({
+      Expect("PASV", "227 ({pasv})\r\n"), Expect("STOR remote.bin", "150 ok\r\n", Data::Receive()),
+      Reply("226 ok\r\n"),
+      Expect("PASV", "227 ({pasv})\r\n"), Expect("STOR up.bin", "150 ok\r\n", Data::Receive()),
+      Reply("226 ok\r\n"),
+      Expect("PASV", "227 ({pasv})\r\n"), Expect("APPE up.bin", "150 ok\r\n", Data::Receive()),
+      Reply("226 ok\r\n"), Silence()})});
+  Connect(server, true);
+  std::vector<std::string> statuses;
+  ftp_.ReportLevel = 1;
+  ftp_.OnStatus = [&](TAsyncSock&, const std::string& text) { statuses.push_back(text); };
+  int packets = 0;
+  ftp_.OnPacketSent = [&](TAsyncSock& sender) {
+    ++packets;
+    EXPECT_EQ(&sender, ftp_.DataConnection());  // the data connection is the sender
+  };
+  ftp_.UploadFile(local, "remote.bin");
+  EXPECT_EQ(ftp_.BytesTotal, 200'000);
+  ftp_.UploadFile(local, "");  // stored under the local file's name
+  ftp_.AppendFile(local, "");
+  EXPECT_GE(packets, 9);
+  EXPECT_EQ(events_, (std::vector<std::string>{"start", "stop", "success Transfer", "start",
+                                               "stop", "success Transfer", "start", "stop",
+                                               "success Append"}));
+  // The status names the full local path while the command names the file alone.
+  EXPECT_NE(std::find(statuses.begin(), statuses.end(), "STOR " + local), statuses.end());
+  Finish(server);
+  for (int n = 0; n < 3; ++n) EXPECT_TRUE(server.ReceivedData(n) == bytes) << n;
+}
+
+TEST_F(TransferTest, RefusedDataCommandsAndTheirEvents) {
+  struct Case {
+    const char* name;
+    std::vector<testing::Step> steps;
+    bool upload;
+    std::string raised;
+    std::vector<std::string> events;
+  } cases[] = {
+      {"PASV 502 fails without unsupported",
+       {Expect("PASV", "502 No passive\r\n")}, false, "502 No passive\r\n",
+       {"failure Transfer", "failure Transfer"}},
+      {"STOR 553 is offered twice",
+       {Expect("PASV", "227 ({pasv})\r\n"), Expect("STOR r", "553 Not allowed\r\n")}, true,
+       "553 Not allowed\r\n", {"failure Transfer", "failure Transfer"}},
+      {"STOR 502 is unsupported first",
+       {Expect("PASV", "227 ({pasv})\r\n"), Expect("STOR r", "502 No\r\n")}, true, "502 No\r\n",
+       {"unsupported Transfer", "failure Transfer", "failure Transfer"}},
+      {"RETR 550 is not unsupported",
+       {Expect("PASV", "227 ({pasv})\r\n"), Expect("RETR r", "502 No\r\n")}, false,
+       "502 No\r\n", {"failure Transfer", "failure Transfer"}},
+      {"PASV 425 without numbers fails converting",
+       {Expect("PASV", "425 Cannot open\r\n")}, false,
+       platform::Utf8ToCp932("'' は整数ではありません"), {"failure Transfer"}},
+  };
+  WriteFile(Local("f"), "data");
+  for (auto& c : cases) {
+    c.steps.push_back(Silence());
+    FakeFtpServer server({Connected(c.steps)});
+    Connect(server, true);
+    HandleFailures(false);
+    std::string raised = Raised([&] {
+      if (c.upload) {
+        ftp_.UploadFile(Local("f"), "r");
+      } else {
+        ftp_.DownloadFile("r", Local("g"));
+      }
+    });
+    EXPECT_EQ(raised, c.raised) << c.name;
+    EXPECT_EQ(events_, c.events) << c.name;
+    EXPECT_EQ(ftp_.DataConnection(), nullptr) << c.name;
+    ftp_.OnFailure = nullptr;
+    ftp_.RequestCloseSocket();
+  }
+}
+
+TEST_F(TransferTest, APasvReplyIsReadForItsPortWhateverItsCode) {
+  FakeFtpServer server({Connected({Expect("PASV", "425 Odd but usable ({pasv})\r\n"),
+                                   Expect("RETR a", "150 ok\r\n", Data::Send("ok")),
+                                   Reply("226 ok\r\n"), Silence()})});
+  Connect(server, true);
+  ftp_.DownloadFile("a", Local("a"));
+  EXPECT_EQ(FileBytes(Local("a")), "ok");
+}
+
+TEST_F(TransferTest, AHandledRefusalEndsQuietly) {
+  FakeFtpServer server({Connected({Expect("PORT *", "200 ok\r\n"),
+                                   Expect("LIST", "550 No files\r\n"), Silence()})});
+  Connect(server, false);
+  HandleFailures(true);
+  EXPECT_EQ(Raised([&] { ftp_.ListDirectory(); }), "");
+  EXPECT_EQ(events_, (std::vector<std::string>{"failure List"}));
+  EXPECT_FALSE(ftp_.ListInProgress());
+}
+
+TEST_F(TransferTest, ACancelledDownloadSendsAborAfterFreeingTheDataConnection) {
+  FakeFtpServer server({Connected({
+      Expect("PASV", "227 ({pasv})\r\n"),
+      Expect("RETR big", "150 ok\r\n",
+             Data::Send(std::string(1 << 20, 'x')).Chunks(1000, 20ms).InBackground()),
+      Expect("ABOR", "426 Aborted\r\n"), testing::CloseData(), Reply("226 ABOR ok\r\n"),
+      Silence()})});
+  Connect(server, true);
+  platform::LoopTimer stop(300, [this] {
+    ftp_.Abort();   // the data connection
+    ftp_.Cancel();  // and the control connection's wait, as the time-out does
+  });
+  stop.SetEnabled(true);
+  EXPECT_EQ(Raised([&] { ftp_.DownloadFile("big", Local("big")); }), "Socket send aborted");
+  stop.SetEnabled(false);
+  EXPECT_FALSE(ftp_.Canceled);
+  EXPECT_EQ(server.Commands().back(), "ABOR");
+  EXPECT_EQ(ftp_.DataConnection(), nullptr);
+}
+
+TEST_F(TransferTest, AnUnreadableLocalFileFailsBeforeAnythingIsSent) {
+  FakeFtpServer server({Connected({Silence()})});
+  Connect(server, false);
+  std::string missing = Local("missing.txt");
+  EXPECT_EQ(Raised([&] { ftp_.UploadFile(missing, "x"); }),
+            platform::FileOpenErrorText(missing));
+  EXPECT_EQ(Raised([&] { ftp_.AppendFile(missing, "x"); }),
+            platform::FileOpenErrorText(missing));
+  EXPECT_EQ(ftp_.DataConnection(), nullptr);
+  EXPECT_EQ(server.Commands(), (std::vector<std::string>{"USER joe"}));
+}
+
+TEST(TransferRealServer, ByteExactRoundTripsOverPortAndPasv) {
+  TARNEX_SKIP_UNLESS_REAL_FTP_SERVER();
+  testing::RealFtpServer server;
+  testing::TempDir local;
+  std::mt19937 random(42);
+  for (bool passive : {false, true}) {
+    TProtoFTP ftp;
+    ftp.Host = "127.0.0.1";
+    ftp.Port = server.Port();
+    ftp.UserID = server.User();
+    ftp.Password = server.Password();
+    ftp.Passive = passive;
+    ftp.Connect();
+    ftp.SetTransferType(tmImage);
+    for (size_t size : {size_t{0}, size_t{1}, size_t{65535}, size_t{65536}, size_t{65537},
+                        size_t{10 * 1024 * 1024 + 3}}) {
+      std::string bytes(size, '\0');
+      for (char& c : bytes) c = static_cast<char>(random());
+      std::string name = "f" + std::to_string(size) + (passive ? "p" : "a");
+      WriteFile(local / name, bytes);
+      ftp.UploadFile(local / name, name);
+      ASSERT_EQ(FileBytes((server.Root() / name).string()), bytes) << name;
+      ftp.DownloadFile(name, local / (name + ".back"));
+      ASSERT_EQ(FileBytes(local / (name + ".back")), bytes) << name;
+      ftp.AppendFile(local / name, name);
+      ASSERT_EQ(FileBytes((server.Root() / name).string()), bytes + bytes) << name;
+    }
+    std::vector<std::string> lines;
+    ftp.OnListItem = [&](const std::string& line) { lines.push_back(line); };
+    ftp.ListDirectory();
+    EXPECT_EQ(lines.size(), passive ? 12u : 6u);  // the first round's files are there too
+    ftp.Disconnect();
+  }
+}
+
+TEST(TransferRealServer, AsciiModeFollowsTheServersLineEnds) {
+  TARNEX_SKIP_UNLESS_REAL_FTP_SERVER();
+  testing::RealFtpServer server;
+  testing::TempDir local;
+  WriteFile(local / "t.txt", "a\r\nb\r\n");
+  TProtoFTP ftp;
+  ftp.Host = "127.0.0.1";
+  ftp.Port = server.Port();
+  ftp.UserID = server.User();
+  ftp.Password = server.Password();
+  ftp.Connect();
+  ftp.SetTransferType(tmAscii);
+  ftp.UploadFile(local / "t.txt", "t.txt");
+  // The server stores text with its own line ends and sends it back with CR LF.
+  EXPECT_EQ(FileBytes((server.Root() / "t.txt").string()), "a\nb\n");
+  ftp.DownloadFile("t.txt", local / "back.txt");
+  EXPECT_EQ(FileBytes(local / "back.txt"), "a\r\nb\r\n");
+  ftp.Disconnect();
+}
+
+}  // namespace
+}  // namespace tarnex
