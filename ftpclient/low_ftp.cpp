@@ -1,0 +1,342 @@
+#include "ftpclient/low_ftp.h"
+
+#include <exception>
+
+#include "ftpclient/facade_text.h"
+#include "ftpproto/proto_ftp.h"
+#include "platform/clock.h"
+#include "platform/errors.h"
+#include "text/string_helpers.h"
+
+namespace tarnex {
+namespace {
+
+// The listing of the last List: one buffer for every instance, emptied when a listing starts.
+std::string ListBuffer;
+
+constexpr uint32_t kCheckIntervalMs = 1000;
+
+// The error's message without leading and trailing characters up to the blank.
+std::string TrimmedMessage(std::exception_ptr error) {
+  std::string message;
+  try {
+    std::rethrow_exception(error);
+  } catch (const Exception& e) {
+    message = e.Message();
+  } catch (const std::exception& e) {
+    message = e.what();
+  } catch (...) {
+    message = "Unknown error";
+  }
+  size_t first = 0;
+  while (first < message.size() && static_cast<unsigned char>(message[first]) <= ' ') ++first;
+  size_t last = message.size();
+  while (last > first && static_cast<unsigned char>(message[last - 1]) <= ' ') --last;
+  return message.substr(first, last - first);
+}
+
+}  // namespace
+
+TLowFTP::TLowFTP()
+    : FFtp(std::make_unique<TProtoFTP>()), FTimer(kCheckIntervalMs, [this] { CheckTimeout(); }) {
+  FAppend = false;
+  SetWaitTimeout(30000);
+  debugmode_ = false;
+}
+
+TLowFTP::~TLowFTP() {
+  try {
+    FFtp->Disconnect();  // QUIT when still connected
+  } catch (...) {
+    // A failing QUIT at the end of the program has nobody left to tell.
+  }
+  FTimer.SetEnabled(false);
+}
+
+void TLowFTP::SetWaitTimeout(uint32_t milliseconds) {
+  wait_timeout_ = milliseconds;
+  FWaitSpanMs = WaitSpanSeconds(milliseconds) * 1000;
+}
+
+int32_t TLowFTP::SetServer(const std::string& host, const std::string& proxy, int32_t port) {
+  FHostName = host;
+  FProxyHost = proxy;
+  FPortNumber = port;
+  AttachHandlers();
+  return 100;
+}
+
+void TLowFTP::AttachHandlers() {
+  TProtoFTP& ftp = *FFtp;
+  ftp.OnSuccess = [this](TCmdType type) { HandleSuccess(type); };
+  ftp.OnConnect = [this](TProtoFTP&) {
+    WriteLog(std::to_string(ReplyCode()) + " Connect success");
+    if (Onctlsockconnect) Onctlsockconnect(*this);
+  };
+  ftp.OnDisconnect = [this](TAsyncSock&) {
+    if (ReplyCode() == 0) return;
+    WriteLog(std::to_string(ReplyCode()) + " Disconnected");
+    if (OnCtlsockClose) OnCtlsockClose(*this);
+  };
+  ftp.OnPacketRecvd = [this](TAsyncSock&) {
+    Touch();
+    FBytesReceived = FFtp->DataBytesReceived();
+    DoRetrieve(FBytesReceived, static_cast<int32_t>(platform::TickCount() - FStartTick));
+  };
+  ftp.OnPacketSent = [this](TAsyncSock&) {
+    Touch();
+    FBytesSent = FFtp->DataBytesSent();
+    DoTransfer(FBytesSent, static_cast<int32_t>(platform::TickCount() - FStartTick));
+  };
+  ftp.OnError = [this](TAsyncSock&, uint16_t code, const std::string& message) {
+    if (OnLogging) OnLogging(*this, message + " " + std::to_string(code));
+  };
+  ftp.OnFailure = [this](bool&, TCmdType) { DebugLog("Failure Event"); };
+  ftp.OnUnSupportedFunction = [this](TCmdType) { DebugLog("UnSupportedFunction Event"); };
+  ftp.OnInvalidHost = [this](TAsyncSock&, bool&) { DebugLog("InvalidHost Event"); };
+  ftp.OnHostResolved = [this](TAsyncSock&) { DebugLog("HostResolved Event"); };
+  ftp.OnConnectionFailed = [this](TAsyncSock&) { DebugLog("ConnectionFailed Event"); };
+  ftp.OnTransactionStart = [this](TProtoFTP&) { DebugLog("TransactionStart Event"); };
+  ftp.OnTransactionStop = [this](TProtoFTP&) { DebugLog("TransactionStop Event"); };
+}
+
+void TLowFTP::HandleSuccess(TCmdType type) {
+  const char* text = nullptr;
+  switch (type) {
+    case TCmdType::cmdChangeDir: text = "ChangeDir success"; break;
+    case TCmdType::cmdMakeDir: text = "MakeDir success"; break;
+    case TCmdType::cmdDelete: text = "Delete success"; break;
+    case TCmdType::cmdRemoveDir: text = "RemoveDir success"; break;
+    case TCmdType::cmdList: text = "List success"; break;
+    case TCmdType::cmdRename: text = "Rename success"; break;
+    case TCmdType::cmdTransfer: text = "Upload success"; break;
+    case TCmdType::cmdAppend: text = "UploadAppend success"; break;
+    case TCmdType::cmdOther: text = "DoCommand success"; break;
+    default: return;
+  }
+  WriteLog(std::to_string(ReplyCode()) + " " + text);
+}
+
+int32_t TLowFTP::ReplyCode() const { return FFtp->ReplyCode; }
+
+void TLowFTP::Touch() { FLastActivity = platform::MonotonicMs(); }
+
+int32_t TLowFTP::WriteLog(const std::string& line) {
+  if (OnLogging) OnLogging(*this, line);
+  return ReplyCodeOfLogLine(line);
+}
+
+void TLowFTP::DebugLog(const std::string& text) {
+  if (debugmode_) WriteLog(DebugTraceLine(platform::TickCount(), text));
+}
+
+int32_t TLowFTP::FailureResult(std::exception_ptr error) {
+  return WriteLog(TrimmedMessage(error));
+}
+
+template <typename Call>
+int32_t TLowFTP::Supervised(const std::string& before, const std::string& after, Call call) {
+  int32_t result;
+  try {
+    DebugLog(before);
+    Touch();
+    FTimer.SetEnabled(true);
+    call();
+    DebugLog(after);
+    result = ReplyCode();
+  } catch (...) {
+    result = FailureResult(std::current_exception());
+  }
+  FTimer.SetEnabled(false);
+  return result;
+}
+
+void TLowFTP::CheckTimeout() {
+  // Abandoned at the first check at which more than the whole seconds of the time-out have
+  // passed since the operation started or last showed progress; measured on a clock that a
+  // change of the wall clock does not move.
+  if (platform::MonotonicMs() - FLastActivity <= FWaitSpanMs) return;
+  DebugLog("TimeOut Abort");
+  FFtp->Abort();   // the data connection, if there is one
+  FFtp->Cancel();  // the control connection's current wait
+  FTimer.SetEnabled(false);
+}
+
+int32_t TLowFTP::Connect(const std::string& user, const std::string& password) {
+  if (FPortNumber == 0) FPortNumber = 21;
+  TProtoFTP& ftp = *FFtp;
+  ftp.Host = FHostName;
+  if (FProxyHost.empty()) {
+    ftp.Port = FPortNumber;
+    ftp.Proxy.clear();
+    ftp.ProxyPort = 0;
+  } else {
+    // Through a proxy: connect to it at the given port; the server behind it is at 21.
+    ftp.Port = 21;
+    ftp.Proxy = FProxyHost;
+    ftp.ProxyPort = FPortNumber;
+  }
+  ftp.TimeOut = 0;
+  ftp.UserID = user;
+  ftp.Password = password;
+  return Supervised("Connect Send ", "Connect End ", [&] { ftp.Connect(); });
+}
+
+int32_t TLowFTP::List(const std::string& directory, std::string& listing) {
+  int32_t result;
+  try {
+    ListBuffer.clear();
+    // The change of directory before a listing is not supervised.
+    if (!directory.empty()) FFtp->ChangeDirectory(directory);
+    FFtp->OnListItem = [](const std::string& line) {
+      ListBuffer += line;
+      ListBuffer += "\r\n";
+    };
+    DebugLog("List Send ");
+    Touch();
+    FTimer.SetEnabled(true);
+    FFtp->ListDirectory();
+    DebugLog("List End ");
+    result = ReplyCode();
+    listing = ListBuffer;
+  } catch (...) {
+    result = FailureResult(std::current_exception());
+  }
+  FFtp->OnListItem = nullptr;
+  FTimer.SetEnabled(false);
+  return result;
+}
+
+int32_t TLowFTP::Download(const std::string& remote_file, const std::string& local_file) {
+  int32_t result;
+  try {
+    FStartTick = platform::TickCount();
+    FBytesReceived = 0;
+    DebugLog("Download Send " + remote_file);
+    Touch();
+    FTimer.SetEnabled(true);
+    FFtp->DownloadFile(remote_file, local_file);
+    FTimer.SetEnabled(false);
+    DebugLog("Download End ");
+    uint32_t end_tick = platform::TickCount();
+    result = ReplyCode();
+    DoRetrieveFinished(FBytesReceived, static_cast<int32_t>(end_tick - FStartTick));
+  } catch (...) {
+    result = FailureResult(std::current_exception());
+  }
+  FTimer.SetEnabled(false);
+  return result;
+}
+
+int32_t TLowFTP::Upload(const std::string& local_file, const std::string& remote_file) {
+  int32_t result;
+  try {
+    FStartTick = platform::TickCount();
+    FBytesSent = 0;
+    Touch();
+    FTimer.SetEnabled(true);
+    if (FAppend) {
+      DebugLog("UploadAppend Send " + remote_file);
+      FFtp->AppendFile(local_file, remote_file);
+      DebugLog("UploadAppend End ");
+    } else {
+      DebugLog("Upload Send " + remote_file);
+      FFtp->UploadFile(local_file, remote_file);
+      DebugLog("Upload End ");
+    }
+    FTimer.SetEnabled(false);
+    uint32_t end_tick = platform::TickCount();
+    result = ReplyCode();
+    DoTransferFinished(FBytesSent, static_cast<int32_t>(end_tick - FStartTick));
+  } catch (...) {
+    result = FailureResult(std::current_exception());
+  }
+  FTimer.SetEnabled(false);
+  return result;
+}
+
+int32_t TLowFTP::UploadAppend(const std::string& local_file, const std::string& remote_file) {
+  FAppend = true;
+  struct Reset {
+    bool& flag;
+    ~Reset() { flag = false; }
+  } reset{FAppend};
+  return Upload(local_file, remote_file);
+}
+
+int32_t TLowFTP::Disconnect() {
+  try {
+    FFtp->Disconnect();
+    DebugLog("Disconnect Send ");
+    DebugLog("Disconnect End  ");
+  } catch (...) {
+    FailureResult(std::current_exception());
+  }
+  return ReplyCode();
+}
+
+int32_t TLowFTP::Delete(const std::string& file) {
+  return Supervised("Delete Send  " + file, "Delete End  ", [&] { FFtp->DeleteFile(file); });
+}
+
+int32_t TLowFTP::ChangeDir(const std::string& path) {
+  // One CWD per backslash-separated name; a failing step does not stop the rest.
+  std::string rest = path;
+  int32_t result = ReplyCode();
+  while (!rest.empty()) result = ChangeDirStep(NextToken(rest, "\\"));
+  return result;
+}
+
+int32_t TLowFTP::ChangeDirStep(const std::string& segment) {
+  return Supervised("ChangeDir Send  " + segment, "ChangeDir End  ",
+                    [&] { FFtp->ChangeDirectory(segment); });
+}
+
+int32_t TLowFTP::RemoveDir(const std::string& directory) {
+  return Supervised("RemoveDir Send", "RemoveDir End", [&] { FFtp->RemoveDirectory(directory); });
+}
+
+int32_t TLowFTP::MakeDir(const std::string& directory) {
+  return Supervised("MakeDirectory Send", "MakeDirectory End",
+                    [&] { FFtp->MakeDirectory(directory); });
+}
+
+int32_t TLowFTP::Rename(const std::string& old_name, const std::string& new_name) {
+  return Supervised("Rename Send", "Rename End", [&] { FFtp->RenameFile(old_name, new_name); });
+}
+
+int32_t TLowFTP::DoCommand(const std::string& command) {
+  return Supervised("Law Command Send", "Law Command End", [&] { FFtp->RunCommand(command); });
+}
+
+int32_t TLowFTP::ModeAscii() {
+  return Supervised("ModeChange to ASCII", "ModeChange to ASCII End",
+                    [&] { FFtp->SetTransferType(tmAscii); });
+}
+
+int32_t TLowFTP::ModeImage() {
+  return Supervised("ModeChange to IMAGE", "ModeChange to IMAGE End",
+                    [&] { FFtp->SetTransferType(tmImage); });
+}
+
+void TLowFTP::Abort() { FFtp->Abort(); }
+
+void TLowFTP::DoTransfer(int64_t totalbytes, int32_t mmseconds) {
+  if (Ontransfer) Ontransfer(*this, totalbytes, mmseconds);
+}
+
+void TLowFTP::DoTransferFinished(int64_t totalbytes, int32_t mmseconds) {
+  WriteLog(TransferSummaryLine(totalbytes, mmseconds));
+  if (Ontransferfinished) Ontransferfinished(*this, totalbytes, mmseconds);
+}
+
+void TLowFTP::DoRetrieve(int64_t totalbytes, int32_t mmseconds) {
+  if (Onretrieveing) Onretrieveing(*this, totalbytes, mmseconds);
+}
+
+void TLowFTP::DoRetrieveFinished(int64_t totalbytes, int32_t mmseconds) {
+  WriteLog(RetrieveSummaryLine(totalbytes, mmseconds));
+  if (Onretrievefinished) Onretrievefinished(*this, totalbytes, mmseconds);
+}
+
+}  // namespace tarnex

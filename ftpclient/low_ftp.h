@@ -1,0 +1,102 @@
+// TLowFTP: every FTP operation as one blocking call that never raises and returns an integer
+// result (the reply code, or 999 when a failure produced none). An operation is abandoned when
+// it shows no progress for WaitTimeout; what happens is reported through seven events.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "ftpproto/ftp_types.h"
+#include "platform/loop_timer.h"
+
+namespace tarnex {
+
+class TProtoFTP;
+
+class TLowFTP {
+ public:
+  using TNotifyEvent = std::function<void(TLowFTP& sender)>;
+  using TProgressEvent = std::function<void(TLowFTP& sender, int64_t totalbytes, int32_t mmseconds)>;
+  using TLoggingEvent = std::function<void(TLowFTP& sender, const std::string& logstr)>;
+
+  TLowFTP();
+  virtual ~TLowFTP();
+  TLowFTP(const TLowFTP&) = delete;
+  TLowFTP& operator=(const TLowFTP&) = delete;
+
+  // Records the server and attaches the facade's handlers to the protocol component; sends
+  // nothing; returns 100.
+  int32_t SetServer(const std::string& host, const std::string& proxy, int32_t port);
+  int32_t Connect(const std::string& user, const std::string& password);
+  int32_t List(const std::string& directory, std::string& listing);
+  int32_t Download(const std::string& remote_file, const std::string& local_file);
+  int32_t Upload(const std::string& local_file, const std::string& remote_file);
+  int32_t UploadAppend(const std::string& local_file, const std::string& remote_file);
+  int32_t Disconnect();
+  int32_t Delete(const std::string& file);
+  int32_t ChangeDir(const std::string& path);
+  int32_t RemoveDir(const std::string& directory);
+  int32_t MakeDir(const std::string& directory);
+  int32_t Rename(const std::string& old_name, const std::string& new_name);
+  int32_t DoCommand(const std::string& command);
+  int32_t ModeAscii();
+  int32_t ModeImage();
+  // Cancels the data connection of a transfer or listing in progress.
+  void Abort();
+
+  bool debugmode() const { return debugmode_; }
+  void set_debugmode(bool on) { debugmode_ = on; }
+  uint32_t WaitTimeout() const { return wait_timeout_; }
+  void SetWaitTimeout(uint32_t milliseconds);
+
+  TNotifyEvent OnCtlsockClose;
+  TNotifyEvent Onctlsockconnect;
+  TProgressEvent Onretrieveing;
+  TProgressEvent Onretrievefinished;
+  TProgressEvent Ontransfer;
+  TProgressEvent Ontransferfinished;
+  TLoggingEvent OnLogging;
+
+  // The protocol component, for callers that need more than the facade offers.
+  TProtoFTP& Protocol() { return *FFtp; }
+
+ protected:
+  virtual void DoTransfer(int64_t totalbytes, int32_t mmseconds);
+  virtual void DoTransferFinished(int64_t totalbytes, int32_t mmseconds);
+  virtual void DoRetrieve(int64_t totalbytes, int32_t mmseconds);
+  virtual void DoRetrieveFinished(int64_t totalbytes, int32_t mmseconds);
+
+ private:
+  int32_t WriteLog(const std::string& line);
+  void DebugLog(const std::string& text);
+  void CheckTimeout();
+  void AttachHandlers();
+  void HandleSuccess(TCmdType type);
+  void Touch();  // a supervised operation started or showed progress
+  // Runs `call` as a supervised operation between its two trace lines; returns ReplyCode or
+  // the code of the failure's log line.
+  template <typename Call>
+  int32_t Supervised(const std::string& before, const std::string& after, Call call);
+  int32_t FailureResult(std::exception_ptr error);
+  int32_t ChangeDirStep(const std::string& segment);
+  int32_t ReplyCode() const;
+
+  std::unique_ptr<TProtoFTP> FFtp;
+  platform::LoopTimer FTimer;
+  std::string FHostName;
+  int32_t FPortNumber = 0;
+  std::string FProxyHost;
+  uint32_t wait_timeout_ = 0;
+  int64_t FWaitSpanMs = 0;  // the time-out in whole seconds, as milliseconds
+  bool debugmode_ = false;
+  int64_t FBytesSent = 0;
+  int64_t FBytesReceived = 0;
+  bool FAppend = false;
+  uint32_t FStartTick = 0;
+  int64_t FLastActivity = 0;  // monotonic milliseconds
+  bool handlers_attached_ = false;
+};
+
+}  // namespace tarnex
