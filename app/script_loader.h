@@ -6,8 +6,10 @@
 
 namespace tarnex::app {
 
-// The lines of the script at `utf8_path` (CR, LF and CR LF each end a line); raises the file
-// error naming the script when it cannot be read.
+// The lines of the script at `utf8_path` (CR, LF and CR LF each end a line), deciphered when
+// the file name's extension is ".fcx" in any case. Raises the file error naming the script
+// when it cannot be read, the cipher's conversion error for an unreadable record, and the
+// too-large error for a script beyond what the editor holds.
 std::vector<std::string> LoadScriptLines(const std::string& utf8_path);
 
 }  // namespace tarnex::app

@@ -17,6 +17,7 @@
 #include "platform/registry.h"
 #include "script/engine.h"
 #include "settings/live_settings.h"
+#include "settings/options_store.h"
 
 namespace {
 
@@ -71,6 +72,19 @@ int main(int argc, char** argv) {
   if (options.script.empty()) return Usage("no script given");
   if (!options.registry.empty()) platform::RegistryStore::SetDefaultPath(options.registry);
 
+  settings::LiveSettings settings;
+  app::ConsoleHost host(stdout, stderr, ::isatty(STDIN_FILENO) != 0);
+  script::ScriptEngine engine(host, settings, platform::RegistryStore::Default());
+  // The stored options first, as the desktop program loads them before any script; a store
+  // that cannot be read stops here with its error in the log.
+  try {
+    settings::Load(settings, platform::RegistryStore::Default());
+  } catch (...) {
+    engine.LogUnexpectedError(std::current_exception());
+    return 2;
+  }
+  engine.FTP.set_debugmode(settings.cb_debugmode);
+
   std::vector<std::string> lines;
   try {
     lines = app::LoadScriptLines(options.script);
@@ -81,9 +95,7 @@ int main(int argc, char** argv) {
     return 2;
   }
 
-  settings::LiveSettings settings;
-  app::ConsoleHost host(stdout, stderr, ::isatty(STDIN_FILENO) != 0);
-  script::ScriptEngine engine(host, settings, platform::RegistryStore::Default());
+  // The document name in the start and end lines is the path as given.
   engine.FScriptName = platform::Utf8ToCp932(options.script);
   try {
     engine.Run(lines);

@@ -12,7 +12,9 @@ namespace tarnex::script {
 
 ScriptEngine::ScriptEngine(EngineHost& host, const settings::LiveSettings& settings,
                            std::shared_ptr<platform::RegistryStore> store)
-    : host_(host), settings_(settings), variables_(std::move(store)) {}
+    : host_(host), settings_(settings), variables_(std::move(store)) {
+  AttachClientEvents();
+}
 
 ScriptEngine::~ScriptEngine() = default;
 
@@ -53,6 +55,7 @@ void ScriptEngine::RunScript(int32_t& index) {
   std::string saved_panel = host_.StatusText(0);
   host_.SetStatusText(0, texts::Running());
   host_.ProcessMessages();
+  FTP.SetWaitTimeout(static_cast<uint32_t>(std::clamp<int64_t>(settings_.Ed_timeout, 0, 4'000'000) * 1000));
   BeginRunState();
   // The lock and the status panel come back however the run ends, an escaping error included.
   struct Restore {

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "ftpclient/low_ftp.h"
 #include "script/command_table.h"
 #include "script/engine_host.h"
 #include "script/variables.h"
@@ -49,8 +50,15 @@ class ScriptEngine {
   // Run state.
   bool FRunning = false;
   bool FCommandOk = false;
+  bool FConnected = false;  // between the client's connect and close events
   std::string FScriptName;
   std::optional<std::vector<std::string>> FRunLines;
+
+  // The last words of Open, Login and Dir.
+  std::string FHost, FProxy, FPort, FUser, FPassword, FListFile;
+
+  // The FTP client every FTP command goes through.
+  TLowFTP FTP;
 
   // Commands that reported failure through the result flag since the engine was made.
   int FailedCommands() const { return failed_commands_; }
@@ -67,6 +75,18 @@ class ScriptEngine {
 
   void DoLocalCommand(int32_t& index, Command command, std::string args);
   void DoFtpCommand(Command command, std::string args);
+  // The client operation's result, or nothing for a command that reports no result itself.
+  std::optional<int32_t> RunFtpCommand(Command command, std::string& args);
+  int32_t DoOpen(const std::string& host, const std::string& proxy, const std::string& port_text);
+  void DoDir(std::string args);
+  void DoNotImplemented();
+
+  // Handlers of the client's events.
+  void AttachClientEvents();
+  void FTPctlsockconnect();
+  void FTPCtlsockClose();
+  void FTPtransfer(int64_t bytes);
+  static std::string RateText(int64_t bytes, int32_t milliseconds);
   void DoIf(int32_t& index, std::string args);
   void DoPause(const std::string& args);
   void DoWaitTimer(const std::string& args);

@@ -1,12 +1,126 @@
-// The FTP group of commands.
+// The FTP group of commands: each takes its words or arguments, calls one operation of the
+// FTP client and turns its result into the result flag (above 400 is a failure).
+#include <optional>
+
+#include "ftpclient/low_ftp.h"
+#include "platform/files.h"
 #include "script/engine.h"
+#include "text/string_helpers.h"
+#include "text/texts.h"
 
 namespace tarnex::script {
+namespace {
+
+constexpr size_t kListFileNameLimit = 999;
+
+// Trims blanks and control characters at both ends.
+std::string TrimControl(std::string_view s) {
+  auto is_trimmed = [](char c) { return static_cast<unsigned char>(c) <= ' '; };
+  while (!s.empty() && is_trimmed(s.front())) s.remove_prefix(1);
+  while (!s.empty() && is_trimmed(s.back())) s.remove_suffix(1);
+  return std::string(s);
+}
+
+}  // namespace
 
 void ScriptEngine::DoFtpCommand(Command command, std::string args) {
   FCommandOk = true;
-  (void)command;
-  (void)args;
+  std::optional<int32_t> result = RunFtpCommand(command, args);
+  if (result && *result > 400) SetCommandResult(false);
+}
+
+std::optional<int32_t> ScriptEngine::RunFtpCommand(Command command, std::string& args) {
+  switch (command) {
+    case Command::Open: {
+      FHost = NextToken(args, " ");
+      FProxy = NextToken(args, " ");
+      FPort = NextToken(args, " ");
+      return DoOpen(FHost, FProxy, FPort);
+    }
+    case Command::Login:
+      FUser = NextToken(args, " ");
+      FPassword = NextToken(args, " ");
+      return FTP.Connect(FUser, FPassword);
+    case Command::Get: {
+      std::string remote = NextArgument(args);
+      return FTP.Download(remote, NextArgument(args));
+    }
+    case Command::Put: {
+      std::string local = NextArgument(args);
+      return FTP.Upload(local, NextArgument(args));
+    }
+    case Command::Append: {
+      std::string local = NextArgument(args);
+      return FTP.UploadAppend(local, NextArgument(args));
+    }
+    case Command::Binary:
+      return FTP.ModeImage();
+    case Command::Ascii:
+      return FTP.ModeAscii();
+    case Command::Cd:
+      return FTP.ChangeDir(NextArgument(args));
+    case Command::Dir:
+      DoDir(std::move(args));  // sets the flag itself, before it writes the list file
+      return std::nullopt;
+    case Command::Del:
+      return FTP.Delete(NextArgument(args));
+    case Command::Md:
+      return FTP.MakeDir(NextArgument(args));
+    case Command::Rd:
+      return FTP.RemoveDir(NextArgument(args));
+    case Command::Rename: {
+      std::string old_name = NextArgument(args);
+      return FTP.Rename(old_name, NextArgument(args));
+    }
+    case Command::Ftp:
+      return FTP.DoCommand(args);  // the raw line as it stands, leading blanks included
+    case Command::Bye:
+      return FTP.Disconnect();
+    case Command::Dialup:
+    case Command::Disconnect:
+      DoNotImplemented();
+      return std::nullopt;
+    default:
+      return std::nullopt;
+  }
+}
+
+int32_t ScriptEngine::DoOpen(const std::string& host, const std::string& proxy,
+                             const std::string& port_text) {
+  // "NONE" holds the proxy's place when a port follows; a bad port gives 0, that is 21.
+  std::string real_proxy = SameText(proxy, "NONE") ? std::string() : proxy;
+  return FTP.SetServer(host, real_proxy, StrToIntSafe(port_text));
+}
+
+void ScriptEngine::DoDir(std::string args) {
+  size_t arrow = args.find('>');
+  if (arrow != std::string::npos) {
+    // The file name is taken as it stands: a blank after ">" belongs to it.
+    FListFile = args.substr(arrow + 1, kListFileNameLimit);
+    args = TrimControl(std::string_view(args).substr(0, arrow));
+  } else {
+    FListFile.clear();
+  }
+  std::string directory = NextArgument(args);
+  std::string listing;
+  if (FTP.List(directory, listing) > 400) SetCommandResult(false);
+
+  std::optional<std::vector<std::string>> file_lines;
+  if (!FListFile.empty()) file_lines.emplace();
+  while (!listing.empty()) {
+    // Blank lines are skipped; the final line end leaves one empty line at the end.
+    std::string line = NextToken(listing, "\r\n");
+    if (file_lines) file_lines->push_back(line);
+    AddLog(line);
+  }
+  if (file_lines) platform::WriteLines(FListFile, *file_lines);
+}
+
+void ScriptEngine::DoNotImplemented() {
+  platform::MessageBoxRequest box;
+  box.text = texts::NotImplemented();
+  box.caption = texts::AppTitle();
+  host_.ShowMessage(box);
 }
 
 }  // namespace tarnex::script

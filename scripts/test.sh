@@ -4,4 +4,4 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/setup.sh"
 "$root/scripts/build.sh"
-ctest --test-dir "${BUILD_DIR:-$root/build}" --output-on-failure -j "$(nproc)"
+TARNEX_REQUIRE_REAL_SERVER=1 ctest --test-dir "${BUILD_DIR:-$root/build}" --output-on-failure -j "$(nproc)"
