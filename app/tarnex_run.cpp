@@ -16,17 +16,20 @@
 #include "platform/errors.h"
 #include "platform/registry.h"
 #include "script/engine.h"
+#include "script/variables.h"
 #include "settings/live_settings.h"
 #include "settings/options_store.h"
 
 namespace {
 
 constexpr const char* kUsage =
-    "usage: tarnex-run [--registry FILE] SCRIPT\n"
+    "usage: tarnex-run [--registry FILE] [--set NAME=VALUE]... SCRIPT\n"
     "Runs an FTP command script (.fcs plain, .fcx enciphered) and writes its execution log\n"
     "to standard output.\n"
     "  --registry FILE  settings store to use (default: $TARNEX_REGISTRY, else\n"
     "                   $XDG_CONFIG_HOME/tarnex/registry.db)\n"
+    "  --set NAME=VALUE script variable to store before the run, as the script's own\n"
+    "                   'set' would (an empty VALUE deletes it); may be repeated\n"
     "  --help           this text\n"
     "  --version        the program's version\n"
     "Exit status: 0 all commands succeeded, 1 a command failed, 2 the script could not be run\n"
@@ -34,6 +37,7 @@ constexpr const char* kUsage =
 
 struct Options {
   std::string registry;
+  std::vector<std::string> variables;  // NAME=VALUE, in the terminal's encoding
   std::string script;
 };
 
@@ -61,6 +65,11 @@ int main(int argc, char** argv) {
     if (arg == "--registry") {
       if (++i == args.size()) return Usage("--registry needs a file name");
       options.registry = args[i];
+    } else if (arg == "--set") {
+      if (++i == args.size() || args[i].find('=') == std::string::npos) {
+        return Usage("--set needs NAME=VALUE");
+      }
+      options.variables.push_back(args[i]);
     } else if (arg.rfind("--", 0) == 0 && arg.size() > 2) {
       return Usage(("unknown option " + arg).c_str());
     } else if (options.script.empty()) {
@@ -84,6 +93,15 @@ int main(int argc, char** argv) {
     return 2;
   }
   engine.FTP.set_debugmode(settings.cb_debugmode);
+  try {
+    script::Variables variables(platform::RegistryStore::Default());
+    for (const std::string& variable : options.variables) {
+      variables.Write(platform::Utf8ToCp932(variable));
+    }
+  } catch (...) {
+    engine.LogUnexpectedError(std::current_exception());
+    return 2;
+  }
 
   std::vector<std::string> lines;
   try {

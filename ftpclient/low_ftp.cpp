@@ -46,11 +46,20 @@ TLowFTP::TLowFTP()
 
 TLowFTP::~TLowFTP() {
   try {
-    FFtp->Disconnect();  // QUIT when still connected
+    QuitWithin();  // QUIT when still connected
   } catch (...) {
     // A failing QUIT at the end of the program has nobody left to tell.
   }
   FTimer.SetEnabled(false);
+}
+
+void TLowFTP::QuitWithin() {
+  // The wait for QUIT's reply is not supervised by the operation timer (it may run while
+  // another operation waits), but a server that never answers must not hold the program:
+  // it gets the time-out and no more.
+  platform::LoopTimer give_up(static_cast<uint32_t>(FWaitSpanMs), [this] { FFtp->Cancel(); });
+  give_up.SetEnabled(true);
+  FFtp->Disconnect();
 }
 
 void TLowFTP::SetWaitTimeout(uint32_t milliseconds) {
@@ -266,7 +275,7 @@ int32_t TLowFTP::UploadAppend(const std::string& local_file, const std::string& 
 
 int32_t TLowFTP::Disconnect() {
   try {
-    FFtp->Disconnect();
+    QuitWithin();
     DebugLog("Disconnect Send ");
     DebugLog("Disconnect End  ");
   } catch (...) {

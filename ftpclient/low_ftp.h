@@ -81,6 +81,7 @@ class TLowFTP {
   int32_t Supervised(const std::string& before, const std::string& after, Call call);
   int32_t FailureResult(std::exception_ptr error);
   int32_t ChangeDirStep(const std::string& segment);
+  void QuitWithin();
   int32_t ReplyCode() const;
 
   std::unique_ptr<TProtoFTP> FFtp;

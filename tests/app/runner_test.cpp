@@ -1,20 +1,16 @@
 // tarnex-run end to end: the real binary, a real script file, a private settings store.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 
+#include "tests/support/process_run.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
 
-struct Outcome {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
+using Outcome = tarnex::testing::ProcessOutcome;
 
 class RunnerTest : public ::testing::Test {
  protected:
@@ -25,20 +21,9 @@ class RunnerTest : public ::testing::Test {
   }
 
   Outcome Run(const std::string& args) {
-    std::string err_file = dir_ / "stderr.txt";
-    std::string command = "cd '" + dir_.path().string() + "' && TARNEX_REGISTRY='" +
-                          (dir_ / "registry.db") + "' timeout 60 '" TARNEX_RUN "' " + args +
-                          " </dev/null 2>'" + err_file + "'";
-    Outcome outcome;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (pipe == nullptr) return outcome;
-    char buffer[4096];
-    while (size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) outcome.out.append(buffer, n);
-    int raw = ::pclose(pipe);
-    outcome.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    std::ifstream in(err_file);
-    outcome.err.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return outcome;
+    return tarnex::testing::RunProcess(
+        dir_.path().string(),
+        "env TARNEX_REGISTRY='" + (dir_ / "registry.db") + "' '" TARNEX_RUN "' " + args);
   }
 
   // The log without the start and end lines.

@@ -1,6 +1,5 @@
 // tarnex-run on enciphered scripts saved by the document, with the options loaded at start.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <cstdio>
 #include <fstream>
@@ -11,34 +10,20 @@
 #include "platform/registry.h"
 #include "settings/options_store.h"
 #include "tests/documents/fake_document_host.h"
+#include "tests/support/process_run.h"
 #include "tests/support/temp_dir.h"
 
 namespace tarnex::documents {
 namespace {
 
-struct Outcome {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
+using Outcome = tarnex::testing::ProcessOutcome;
 
 class RunnerFcxTest : public ::testing::Test {
  protected:
   Outcome Run(const std::string& args) {
-    const std::string err_file = dir_ / "stderr.txt";
-    const std::string command = "cd '" + dir_.path().string() + "' && TARNEX_REGISTRY='" +
-                                (dir_ / "registry.db") + "' timeout 60 '" TARNEX_RUN "' " + args +
-                                " </dev/null 2>'" + err_file + "'";
-    Outcome outcome;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (pipe == nullptr) return outcome;
-    char buffer[4096];
-    while (size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) outcome.out.append(buffer, n);
-    const int raw = ::pclose(pipe);
-    outcome.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    std::ifstream in(err_file);
-    outcome.err.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return outcome;
+    return tarnex::testing::RunProcess(
+        dir_.path().string(),
+        "env TARNEX_REGISTRY='" + (dir_ / "registry.db") + "' '" TARNEX_RUN "' " + args);
   }
 
   // Saves `text` as the editor would through the document.

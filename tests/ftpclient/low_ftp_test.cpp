@@ -259,3 +259,19 @@ TEST_F(FacadeTest, TheSendWaitCountsAgainstTheTimeOut) {
 
 }  // namespace
 }  // namespace tarnex
+
+namespace tarnex {
+namespace {
+
+TEST_F(FacadeTest, QuitToASilentServerGivesUpAfterTheTimeOut) {
+  FakeFtpServer server({LoggedIn({Expect("QUIT"), Silence()})});
+  Login(server);
+  ftp_.SetWaitTimeout(1000);
+  int64_t start = platform::MonotonicMs();
+  ftp_.Disconnect();
+  EXPECT_LE(platform::MonotonicMs() - start, 1500);
+  EXPECT_EQ(log_.front(), "Socket readln aborted");
+}
+
+}  // namespace
+}  // namespace tarnex

@@ -1,0 +1,227 @@
+// The FTP commands of a script against a scripted server: what is sent, what is logged, the
+// result flag and the status panels.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <fstream>
+
+#include "platform/codepage.h"
+#include "platform/errors.h"
+#include "script/engine.h"
+#include "tests/support/fake_ftp_server.h"
+#include "tests/support/fake_host.h"
+#include "tests/support/temp_dir.h"
+
+namespace tarnex::script {
+namespace {
+
+using namespace std::chrono_literals;
+using platform::Utf8ToCp932;
+using testing::Close;
+using testing::Expect;
+using testing::FakeFtpServer;
+using testing::Greeting;
+using testing::Reply;
+using testing::Session;
+using testing::Silence;
+namespace Data = testing::Data;
+using Lines = std::vector<std::string>;
+
+// Runs without the half-second pause between lines.
+class QuickEngine : public ScriptEngine {
+ public:
+  using ScriptEngine::ScriptEngine;
+  void ProcessWait(int) override {}
+};
+
+class FtpCommandsTest : public ::testing::Test {
+ protected:
+  FtpCommandsTest()
+      : store_(std::make_shared<platform::RegistryStore>(dir_ / "registry.db")),
+        engine_(host_, settings_, store_) {
+    engine_.FScriptName = "t.fcs";
+  }
+
+  // The body of a run's log (without its start and end lines).
+  Lines Run(const Lines& lines) {
+    host_.log.clear();
+    engine_.Run(lines);
+    return Lines(host_.log.begin() + 1, host_.log.end() - 1);
+  }
+  std::string OpenLine(const FakeFtpServer& server) {
+    // The port with a thousands comma, which the port word allows.
+    std::string port = std::to_string(server.Port());
+    return "Open 127.0.0.1 none " + port.substr(0, port.size() - 3) + "," +
+           port.substr(port.size() - 3);
+  }
+  static std::vector<testing::Step> LoggedIn(std::vector<testing::Step> steps) {
+    std::vector<testing::Step> all{Greeting("220 Hi\r\n"), Expect("USER joe", "331 Pass\r\n"),
+                                   Expect("PASS se", "230 Logged in\r\n")};
+    all.insert(all.end(), steps.begin(), steps.end());
+    return all;
+  }
+  std::string FileBytes(const std::string& leaf) {
+    std::ifstream in(dir_ / leaf, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  }
+
+  testing::TempDir dir_;
+  testing::FakeHost host_;
+  settings::LiveSettings settings_;
+  std::shared_ptr<platform::RegistryStore> store_;
+  QuickEngine engine_;
+};
+
+TEST_F(FtpCommandsTest, AWholeSessionSendsLogsAndReports) {
+  FakeFtpServer server({Session(LoggedIn({
+      Expect("CWD pub", "250 ok\r\n"), Expect("CWD incoming", "250 ok\r\n"),
+      Expect("CWD a/b", "250 ok\r\n"),
+      Expect("TYPE I", "200 I\r\n"), Expect("TYPE A", "200 A\r\n"),
+      Expect("SITE CHMOD 644 a.txt", "200 done\r\n"), Expect(" NOOP", "200 ok\r\n"),
+      Expect("PORT *", "200 ok\r\n"),
+      Expect("RETR my file.txt", "150 Opening (3 bytes)\r\n", Data::Send("abc")),
+      Reply("226 done\r\n"), Expect("PORT *", "200 ok\r\n"),
+      Expect("RETR missing", "550 missing: No such file\r\n"),
+      Expect("MKD d", "257 made\r\n"), Expect("RMD d", "250 gone\r\n"),
+      Expect("DELE x", "250 deleted\r\n"), Expect("RNFR a", "350 go\r\n"),
+      Expect("RNTO b c", "250 renamed\r\n"),
+      Expect("QUIT", "221 Goodbye\r\n"), Close()}))});
+  auto before = std::filesystem::current_path();
+  std::filesystem::current_path(dir_.path());  // the local files land here
+  auto body = Run({OpenLine(server), "Login joe se cret extra", "Cd pub\\incoming", "Cd a/b",
+                   "Binary whatever", "Ascii", "FTP SITE CHMOD 644 a.txt", "FTP  NOOP",
+                   "Get \"my file.txt\" local.txt", "Get missing local2.txt",
+                   "if Error Rem the get failed", "md d", "rd d", "Del x",
+                   "rename a \"b c\"", "Dialup", "if NonError Rem dialup kept the flag", "Bye"});
+  std::filesystem::current_path(before);
+  std::string port_word = OpenLine(server);
+  EXPECT_EQ(body, (Lines{port_word,
+                         "Login joe se cret extra",
+                         "230 Connect success",
+                         "Cd pub\\incoming",
+                         "250 ChangeDir success",
+                         "250 ChangeDir success",
+                         "Cd a/b",
+                         "250 ChangeDir success",
+                         "Binary whatever",
+                         "200 DoCommand success",
+                         "Ascii",
+                         "200 DoCommand success",
+                         "FTP SITE CHMOD 644 a.txt",
+                         "200 DoCommand success",
+                         "FTP  NOOP",
+                         "200 DoCommand success",
+                         "Get \"my file.txt\" local.txt",
+                         "150 Upload success",
+                         "    Retrived End 3 Byte (" + body[18].substr(body[18].find('(') + 1),
+                         "Get missing local2.txt",
+                         "550 missing: No such file",
+                         "if Error Rem the get failed",
+                         "md d",
+                         "257 MakeDir success",
+                         "rd d",
+                         "250 RemoveDir success",
+                         "Del x",
+                         "250 Delete success",
+                         "rename a \"b c\"",
+                         "250 Rename success",
+                         "Dialup",
+                         "if NonError Rem dialup kept the flag",
+                         "Bye",
+                         "221 Disconnected"}));
+  EXPECT_EQ(FileBytes("local.txt"), "abc");
+  EXPECT_FALSE(std::ifstream(dir_ / "local2.txt").good());  // a refused RETR creates nothing
+  ASSERT_EQ(host_.boxes.size(), 1u);
+  EXPECT_EQ(host_.boxes[0].text, Utf8ToCp932("現在未実装"));
+  EXPECT_EQ(host_.panels[1], "DisConnect");
+  EXPECT_EQ(host_.panels[2], "");
+  EXPECT_EQ(host_.panels[3].rfind("Retrieved 3(", 0), 0u);
+  EXPECT_FALSE(engine_.FConnected);
+  EXPECT_TRUE(engine_.FCommandOk);
+  EXPECT_EQ(engine_.FailedCommands(), 1);
+  EXPECT_TRUE(server.Wait(5s)) << server.Transcript();
+  EXPECT_EQ(server.Mismatches(), "");
+}
+
+TEST_F(FtpCommandsTest, ConnectEventsDriveThePanels) {
+  FakeFtpServer server({Session(LoggedIn({Silence()}))});
+  Run({OpenLine(server), "Login joe se cret"});
+  EXPECT_EQ(host_.panels[1], "Connect");
+  EXPECT_EQ(host_.panels[2], "127.0.0.1");
+  EXPECT_TRUE(engine_.FConnected);
+  EXPECT_EQ(engine_.FHost, "127.0.0.1");
+  EXPECT_EQ(engine_.FPassword, "se");  // a word ends at the blank
+}
+
+TEST_F(FtpCommandsTest, DirWritesTheListingToTheLogAndTheFile) {
+  struct Case {
+    std::string line;
+    std::vector<testing::Step> steps;
+    Lines log;
+    std::string file;     // the list file's name
+    std::string content;  // its bytes
+  } cases[] = {
+      {"Dir >list.txt",
+       {Expect("PORT *", "200 ok\r\n"), Expect("LIST", "150 ok\r\n", Data::Send("a\r\n\r\nb\r\n")),
+        Reply("226 done\r\n")},
+       {"150 List success", "a", "b", ""}, "list.txt", "a\r\nb\r\n\r\n"},
+      {"Dir sub > spaced.txt",
+       {Expect("CWD sub", "250 ok\r\n"), Expect("PORT *", "200 ok\r\n"),
+        Expect("LIST", "150 ok\r\n", Data::Send("x\r\n")), Reply("226 done\r\n")},
+       {"250 ChangeDir success", "150 List success", "x", ""}, " spaced.txt", "x\r\n\r\n"},
+      {"Dir >empty.txt",
+       {Expect("PORT *", "200 ok\r\n"), Expect("LIST", "550 No files\r\n")},
+       {"550 No files"}, "empty.txt", ""},
+      {"Dir", {Expect("PORT *", "200 ok\r\n"), Expect("LIST", "150 ok\r\n", Data::Close()),
+               Reply("226 done\r\n")},
+       {"150 List success"}, "", ""},
+  };
+  for (auto& c : cases) {
+    std::vector<testing::Step> steps = LoggedIn(c.steps);
+    steps.push_back(Expect("QUIT", "221 Bye\r\n"));
+    steps.push_back(Close());
+    FakeFtpServer server({Session(steps)});
+    auto before = std::filesystem::current_path();
+    std::filesystem::current_path(dir_.path());
+    auto body = Run({OpenLine(server), "Login joe se cret", c.line});
+    std::filesystem::current_path(before);
+    Lines log(body.begin() + 4, body.end());  // after Open, Login and the Dir line itself
+    EXPECT_EQ(log, c.log) << c.line;
+    if (!c.file.empty()) {
+      EXPECT_EQ(FileBytes(c.file), c.content) << c.line;
+    }
+    engine_.FTP.Disconnect();
+  }
+}
+
+TEST_F(FtpCommandsTest, AListFileThatCannotBeWrittenEscapesAfterTheFlagIsSet) {
+  FakeFtpServer server({Session(LoggedIn({Expect("PORT *", "200 ok\r\n"),
+                                          Expect("LIST", "150 ok\r\n", Data::Send("a\r\n")),
+                                          Reply("226 done\r\n"), Silence()}))});
+  std::string bad = dir_ / "no/such/dir/list.txt";
+  EXPECT_THROW(Run({OpenLine(server), "Login joe se cret", "Dir >" + bad, "Rem never"}),
+               EFileError);
+  EXPECT_TRUE(engine_.FCommandOk);
+  EXPECT_EQ(host_.log[host_.log.size() - 2], "");  // the listing was logged before the write
+  EXPECT_EQ(host_.log.back().rfind("<<t.fcs>> end   ", 0), 0u);
+}
+
+TEST_F(FtpCommandsTest, UploadsShowProgressAndMayWaitAfterEachBlock) {
+  std::ofstream(dir_ / "up.bin", std::ios::binary) << std::string(70'000, 'u');
+  FakeFtpServer server({Session(LoggedIn({Expect("PORT *", "200 ok\r\n"),
+                                          Expect("STOR up.bin", "150 ok\r\n", Data::Receive()),
+                                          Reply("226 done\r\n"), Silence()}))});
+  settings_.cb_wait = true;
+  settings_.sp_Wsec = 0;
+  std::vector<std::string> progress;
+  auto before = std::filesystem::current_path();
+  std::filesystem::current_path(dir_.path());
+  Run({OpenLine(server), "Login joe se cret", "Put up.bin"});
+  std::filesystem::current_path(before);
+  EXPECT_EQ(host_.panels[3].rfind("Transfered 70000(", 0), 0u) << host_.panels[3];
+  EXPECT_TRUE(server.Wait(5s)) << server.Transcript();
+  EXPECT_EQ(server.ReceivedData(0), std::string(70'000, 'u'));
+}
+
+}  // namespace
+}  // namespace tarnex::script
