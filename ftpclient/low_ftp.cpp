@@ -290,8 +290,10 @@ int32_t TLowFTP::Delete(const std::string& file) {
 
 int32_t TLowFTP::ChangeDir(const std::string& path) {
   // One CWD per backslash-separated name; a failing step does not stop the rest.
+  // An empty path names no directory: nothing is sent, and the script hears about it.
+  if (path.empty()) return WriteLog("ChangeDir: no directory given");
   std::string rest = path;
-  int32_t result = ReplyCode();
+  int32_t result = 0;
   while (!rest.empty()) result = ChangeDirStep(NextToken(rest, "\\"));
   return result;
 }

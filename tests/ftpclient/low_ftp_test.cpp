@@ -197,6 +197,11 @@ TEST_F(FacadeTest, ResetByPeerLogsTheErrorEventThenTheError) {
                          "10054:Connection reset by peer"}));
 }
 
+TEST_F(FacadeTest, ChangeDirWithoutADirectorySendsNothing) {
+  EXPECT_EQ(ftp_.ChangeDir(""), 999);
+  EXPECT_EQ(log_, (Lines{"ChangeDir: no directory given"}));
+}
+
 TEST_F(FacadeTest, NotConnectedAndNoServer) {
   EXPECT_EQ(ftp_.Delete("x"), 999);
   EXPECT_EQ(log_, (Lines{"Not Connected"}));

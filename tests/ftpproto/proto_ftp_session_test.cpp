@@ -265,11 +265,7 @@ TEST(ProtoRealServer, SimpleCommandsAgainstARealServer) {
   TARNEX_SKIP_UNLESS_REAL_FTP_SERVER();
   testing::RealFtpServer server;
   TProtoFTP ftp;
-  ftp.Host = "127.0.0.1";
-  ftp.Port = server.Port();
-  ftp.UserID = server.User();
-  ftp.Password = server.Password();
-  ftp.Connect();
+  LogIn(ftp, server);
   EXPECT_EQ(ftp.ReplyCode, 230);
   ftp.MakeDirectory("sub");
   EXPECT_TRUE(std::filesystem::is_directory(server.Root() / "sub"));

@@ -256,12 +256,7 @@ TEST(TransferRealServer, ByteExactRoundTripsOverPortAndPasv) {
   std::mt19937 random(42);
   for (bool passive : {false, true}) {
     TProtoFTP ftp;
-    ftp.Host = "127.0.0.1";
-    ftp.Port = server.Port();
-    ftp.UserID = server.User();
-    ftp.Password = server.Password();
-    ftp.Passive = passive;
-    ftp.Connect();
+    LogIn(ftp, server, passive);
     ftp.SetTransferType(tmImage);
     for (size_t size : {size_t{0}, size_t{1}, size_t{65535}, size_t{65536}, size_t{65537},
                         size_t{10 * 1024 * 1024 + 3}}) {
@@ -290,11 +285,7 @@ TEST(TransferRealServer, AsciiModeFollowsTheServersLineEnds) {
   testing::TempDir local;
   WriteFile(local / "t.txt", "a\r\nb\r\n");
   TProtoFTP ftp;
-  ftp.Host = "127.0.0.1";
-  ftp.Port = server.Port();
-  ftp.UserID = server.User();
-  ftp.Password = server.Password();
-  ftp.Connect();
+  LogIn(ftp, server);
   ftp.SetTransferType(tmAscii);
   ftp.UploadFile(local / "t.txt", "t.txt");
   // The server stores text with its own line ends and sends it back with CR LF.

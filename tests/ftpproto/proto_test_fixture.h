@@ -9,6 +9,7 @@
 #include "ftpproto/proto_ftp.h"
 #include "platform/errors.h"
 #include "tests/support/fake_ftp_server.h"
+#include "tests/support/real_ftp_server.h"
 
 namespace tarnex {
 
@@ -65,6 +66,16 @@ class ProtoTest : public ::testing::Test {
   TProtoFTP ftp_;
   std::vector<std::string> events_;
 };
+
+// Logs `ftp` in to the real server, in passive or active mode.
+inline void LogIn(TProtoFTP& ftp, const testing::RealFtpServer& server, bool passive = false) {
+  ftp.Host = "127.0.0.1";
+  ftp.Port = server.Port();
+  ftp.UserID = server.User();
+  ftp.Password = server.Password();
+  ftp.Passive = passive;
+  ftp.Connect();
+}
 
 // A session that has logged in already, followed by `steps`.
 inline testing::Session Connected(std::vector<testing::Step> steps) {
