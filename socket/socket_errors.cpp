@@ -83,7 +83,9 @@ std::string ErrorMessageText(uint16_t code) {
   if (it != kErrorTexts.end() && it->code == code) {
     return std::to_string(code) + ":" + std::string(it->text);
   }
-  return "Unknown Error No. " + std::to_string(code);
+  std::string text = "Unknown Error No. ";  // appended, not "literal" + string: GCC 12 warns
+  text += std::to_string(code);                 // a false -Wrestrict on the latter
+  return text;
 }
 
 uint16_t WinsockCodeFromErrno(int error) {
