@@ -97,7 +97,6 @@ class TLowFTP {
   bool FAppend = false;
   uint32_t FStartTick = 0;
   int64_t FLastActivity = 0;  // monotonic milliseconds
-  bool handlers_attached_ = false;
 };
 
 }  // namespace tarnex

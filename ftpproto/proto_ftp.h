@@ -86,6 +86,8 @@ class TProtoFTP : public TAsyncSock {
   // Returns true when the handler took it.
   bool OfferFailure(TCmdType type, const std::string& reply);
   void DiscardWaitingInput();
+  // Closes the control connection without QUIT (the server is not answering).
+  void CloseWithoutQuit();
   // Raises when the server closed the connection instead of replying.
   void RequireReply(const std::string& reply) const;
 
@@ -103,6 +105,9 @@ class TProtoFTP : public TAsyncSock {
                            const std::string& remote_file);
   void MoveData(TransferKind kind, const std::string& local_file, const std::string& remote_file);
   void ReadListing();
+  // Hands over every complete line at the start of `pending` and leaves the rest in it.
+  void HandOverListingLines(std::string& pending);
+  void HandOverListingLine(std::string line);
   void ReadClosingReply(TransferKind kind);
   void PrepareDirectoryList();
   // ABOR after a cancelled listing or download.

@@ -4,6 +4,8 @@
 #include "ftpproto/reply_parsing.h"
 #include "platform/errors.h"
 #include "platform/message_loop.h"
+#include "socket/reply_code.h"
+#include "socket/socket_errors.h"
 #include "text/sjis.h"
 
 namespace tarnex {
@@ -122,13 +124,13 @@ void TProtoFTP::MoveData(TransferKind kind, const std::string& local_file,
 
 void TProtoFTP::ReadListing() {
   TAsyncSock& data = *data_connection_;
+  // The data connection carries nothing but the listing, so it is read in blocks of whatever
+  // is waiting and cut into lines here: two socket calls per block instead of per line.
+  std::string pending;  // the start of a line whose end has not come yet
   do {
     if (data.DataAvailable()) {
-      std::string line = data.ReadLn();
-      if (line.empty()) break;
-      line = WithoutLineEnd(std::move(line));
-      if (ParseList && directory_list_) directory_list_->ParseLine(line);
-      if (OnListItem) OnListItem(line);
+      pending += data.Read(0);
+      HandOverListingLines(pending);
     } else {
       // Nothing to read: wait for the data connection, or once it is closed for the
       // closing reply, then let messages through.
@@ -141,6 +143,33 @@ void TProtoFTP::ReadListing() {
       throw EAbortError("Socket readln aborted");
     }
   } while (data.Connected || !DataAvailable() || data.DataAvailable());
+  // A reset that came as the close notification while the loop waited cuts the listing short
+  // just as one that a read meets: the lines so far are not the whole listing.
+  if (!data.Connected && !data.LastEventOk) {
+    throw ESockError(net::ErrorMessageText(net::kWsaEConnReset));
+  }
+  // A last line that ended with the connection instead of a line end.
+  if (!pending.empty()) HandOverListingLine(std::move(pending));
+}
+
+void TProtoFTP::HandOverListingLines(std::string& pending) {
+  // The same limit as for a line read alone: its line end within 65,536 bytes.
+  auto too_long = [] { return ESockError("Line too long: no line end within 65536 bytes"); };
+  size_t start = 0;
+  for (size_t end = pending.find('\n'); end != std::string::npos;
+       end = pending.find('\n', start)) {
+    if (end + 1 - start > kIoBufferSize) throw too_long();
+    HandOverListingLine(pending.substr(start, end + 1 - start));
+    start = end + 1;
+  }
+  pending.erase(0, start);
+  if (pending.size() >= kIoBufferSize) throw too_long();
+}
+
+void TProtoFTP::HandOverListingLine(std::string line) {
+  line = WithoutLineEnd(std::move(line));
+  if (ParseList && directory_list_) directory_list_->ParseLine(line);
+  if (OnListItem) OnListItem(line);
 }
 
 void TProtoFTP::ReadClosingReply(TransferKind kind) {
@@ -148,7 +177,17 @@ void TProtoFTP::ReadClosingReply(TransferKind kind) {
   const bool go = !Canceled && !TimedOut;
   if (go) line = ReadLn();
   ReportStatus(1, line);
+  // Without its closing reply a transfer is not confirmed: the server may have died in the
+  // middle of it, and the data may be cut short.
+  if (go) RequireReply(line);
   if (go) ReadReplyContinuation(line);
+  // A file the server says it did not take or send whole ("426 Transfer aborted", "452 Disk
+  // full") is a failed transfer, whatever its first reply said. (A listing that the server
+  // calls incomplete is still handed over as far as it came.)
+  if (go && kind != TransferKind::List) {
+    const int16_t closing = ParseReplyCode(line);
+    if (closing >= 400 && closing < 600) throw FTPException(line);
+  }
   if (kind == TransferKind::Download && OnTransactionStop) OnTransactionStop(*this);
 }
 

@@ -10,6 +10,16 @@ namespace tarnex {
 
 namespace {
 constexpr int16_t kNeedPassword = 331;
+
+bool IsCancellation(const std::exception_ptr& failure) {
+  try {
+    std::rethrow_exception(failure);
+  } catch (const EAbortError&) {
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
 }  // namespace
 
 TProtoFTP::TProtoFTP() {
@@ -40,8 +50,9 @@ void TProtoFTP::ReadReplyContinuation(const std::string& first_line) {
 }
 
 void TProtoFTP::RequireReply(const std::string& reply) const {
-  // An empty reply is a connection the server closed: never a success with code 0.
-  if (reply.empty()) throw ESockError("Connection closed by server");
+  // An empty reply is a connection the server closed: never a success with code 0. So is a
+  // line that the close cut short before its line end: what the server meant is unknown.
+  if (reply.empty() || reply.back() != '\n') throw ESockError("Connection closed by server");
 }
 
 void TProtoFTP::ReadGreeting() {
@@ -116,7 +127,14 @@ void TProtoFTP::Connect() {
   } catch (...) {
     std::exception_ptr failure = std::current_exception();
     try {
-      Disconnect();
+      // A wait that was cancelled (the time-out) met a server that does not answer: asking it
+      // for QUIT would only wait again, and this time with nothing left to end the wait. The
+      // connection is closed without it.
+      if (IsCancellation(failure)) {
+        CloseWithoutQuit();
+      } else {
+        Disconnect();
+      }
     } catch (...) {
       // The login's own failure is what the caller needs to see.
     }
@@ -142,6 +160,14 @@ void TProtoFTP::Disconnect() {
   TAsyncSock::Disconnect();  // closes whatever happened, which fires OnDisconnect
   if (quit_error) std::rethrow_exception(quit_error);
   if (ReplyCode > 300 && ReplyCode < 600) throw FTPException(LastReply);
+}
+
+void TProtoFTP::CloseWithoutQuit() {
+  Canceled = false;
+  if (!Connected) return;
+  directory_list_.reset();
+  Vendor = kVendorUnknown;
+  TAsyncSock::Disconnect();
 }
 
 void TProtoFTP::DiscardWaitingInput() {

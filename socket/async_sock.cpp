@@ -229,10 +229,27 @@ void TAsyncSock::HandleLookupDone(const net::LookupResult& result) {
   EventSignalled = true;
 }
 
+namespace {
+constexpr int kWaitSliceMs = 2;
+// After this many empty slices in a row (about 100 ms of silence) a wait sleeps longer.
+constexpr int kBusyWaits = 50;
+constexpr int kQuietSliceMs = 10;
+}  // namespace
+
 void TAsyncSock::WaitForSocket(short events) {
   pollfd ready{socket_.Get(), events, 0};
-  constexpr int kWaitSliceMs = 2;
   loop_.WaitAndProcess(kWaitSliceMs, {&ready, 1});
+}
+
+void TAsyncSock::WaitForSocket(short events, int& quiet_waits) {
+  // Bytes on the socket, a due timer or a posted call end any wait at once; the slice only
+  // says how often a wait with nothing to do wakes up. A peer that stays silent for long
+  // would otherwise cost a wake-up every 2 ms; 10 ms still gives a toolkit its turn well
+  // within a frame.
+  pollfd ready{socket_.Get(), events, 0};
+  const int slice = quiet_waits < kBusyWaits ? kWaitSliceMs : kQuietSliceMs;
+  if (quiet_waits < kBusyWaits) ++quiet_waits;
+  loop_.WaitAndProcess(slice, {&ready, 1});
 }
 
 }  // namespace tarnex

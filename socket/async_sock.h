@@ -151,6 +151,9 @@ class TAsyncSock {
 
   // One wait: up to 2 ms for `events` on the socket, then the loop's dispatch.
   void WaitForSocket(short events);
+  // The same for a wait that may go on for long (a silent peer): `quiet_waits` counts the
+  // waits in a row that found nothing, and the caller sets it to 0 when something came.
+  void WaitForSocket(short events, int& quiet_waits);
   ssize_t Receive(char* data, size_t length, int flags);
   ssize_t SendSome(const char* data, size_t length);
   void ReceiveExactly(char* data, size_t length);

@@ -146,7 +146,8 @@ void TAsyncSock::Listen(bool use_lookup_message) {
 int TAsyncSock::Accept() {
   ReportStatus(kLevelEvents, "Accepting");
   // The accept notification sets EventSignalled (lookup-message variant) or Connected.
-  while (!EventSignalled && !Connected && !Canceled) WaitForSocket(POLLIN);
+  int quiet_waits = 0;
+  while (!EventSignalled && !Connected && !Canceled) WaitForSocket(POLLIN, quiet_waits);
   if (Canceled) throw ESockError("Accepting Canceled");
   if (!LastEventOk) throw ESockError("Error creating Data Connection");
   sockaddr_in peer{};

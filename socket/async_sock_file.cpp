@@ -46,9 +46,11 @@ void TAsyncSock::CaptureFile(const std::string& file_name) {
   BytesReceived = 0;
   TimerScope timer(*this);
   platform::File file = platform::File::Create(file_name);
+  int quiet_waits = 0;
   while (!Canceled) {
     ssize_t n = Receive(io_buffer_.data(), kIoBufferSize, 0);
     if (n > 0) {
+      quiet_waits = 0;
       file.Write(std::string_view(io_buffer_.data(), static_cast<size_t>(n)));
       BytesReceived += n;
       if (OnPacketRecvd) OnPacketRecvd(*this);
@@ -60,7 +62,7 @@ void TAsyncSock::CaptureFile(const std::string& file_name) {
     LastError = net::LastSocketError();
     if (LastError == net::kWsaENotConnected) break;
     if (LastError != net::kWsaEWouldBlock) CheckSocketError(net::kWsaEWouldBlock);
-    WaitForSocket(POLLIN);
+    WaitForSocket(POLLIN, quiet_waits);
   }
   file.Close();
   timer.Stop();

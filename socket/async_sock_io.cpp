@@ -15,6 +15,7 @@ namespace {
 
 constexpr const char* kSendAborted = "Socket send aborted";
 constexpr size_t kMaxSendBuffer = 65535;
+constexpr size_t kFirstLineWindow = 512;
 
 }  // namespace
 
@@ -166,13 +167,18 @@ std::string TAsyncSock::ReadLn() {
   TimerScope timer(*this);
   char* buffer = io_buffer_.data();
   size_t consumed = 0;
+  // How far to look ahead: a line is short as a rule, and a peek copies everything it looks
+  // at, so a listing of many lines would otherwise copy the whole waiting block once per line.
+  size_t window = kFirstLineWindow;
+  int quiet_waits = 0;
   while (!Canceled) {
     if (consumed == kIoBufferSize) {
       throw ESockError("Line too long: no line end within 65536 bytes");
     }
     // Peek first and take only what belongs to the line: the bytes after its end stay in
     // the socket for the next read.
-    ssize_t n = Receive(buffer + consumed, kIoBufferSize - consumed, MSG_PEEK);
+    const size_t ask = std::min(window, kIoBufferSize - consumed);
+    ssize_t n = Receive(buffer + consumed, ask, MSG_PEEK);
     // Closed by the peer, or no longer connected: the line ends here. An unterminated
     // last line is handed over as it is; only a close with nothing read gives "".
     if (n == 0) return std::string(buffer, consumed);
@@ -180,15 +186,21 @@ std::string TAsyncSock::ReadLn() {
       LastError = net::LastSocketError();
       if (LastError == net::kWsaENotConnected) return std::string(buffer, consumed);
       if (LastError != net::kWsaEWouldBlock) CheckSocketError(net::kWsaEWouldBlock);
-      WaitForSocket(POLLIN);
+      WaitForSocket(POLLIN, quiet_waits);
       continue;
     }
+    quiet_waits = 0;
     const char* end = static_cast<const char*>(std::memchr(buffer + consumed, '\n', n));
     size_t take = end != nullptr ? static_cast<size_t>(end - (buffer + consumed)) + 1
                                  : static_cast<size_t>(n);
     ReceiveExactly(buffer + consumed, take);
     consumed += take;
     if (end != nullptr) return std::string(buffer, consumed);
+    if (static_cast<size_t>(n) == ask) {
+      // The window was full: more of the line is waiting already. Look further at once.
+      window = kIoBufferSize;
+      continue;
+    }
     loop_.ProcessMessages();
   }
   timer.Stop();

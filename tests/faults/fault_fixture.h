@@ -1,0 +1,100 @@
+// What every fault test needs: a facade that records its log, a scripted server, a clock for
+// "no hang", and local files to prove that nothing the user had is damaged.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ftpclient/low_ftp.h"
+#include "ftpproto/proto_ftp.h"
+#include "platform/clock.h"
+#include "tests/support/fake_ftp_server.h"
+#include "tests/support/temp_dir.h"
+
+namespace tarnex::faults {
+
+using Lines = std::vector<std::string>;
+using Steps = std::vector<testing::Step>;
+
+// The facade's time-out in these tests, and how long a failing operation may take at most: it
+// is abandoned at the first check after the time-out (checks come once a second), and CI
+// machines are slow and shared, hence the margin.
+inline constexpr uint32_t kWaitTimeoutMs = 1000;
+inline constexpr int64_t kNoHangMs = kWaitTimeoutMs + 1000 + 1500;
+
+inline Steps LoggedIn(Steps steps) {
+  Steps all{testing::Greeting("220 Hi\r\n"), testing::Expect("USER joe", "331 Pass\r\n"),
+            testing::Expect("PASS secret", "230 Logged in\r\n")};
+  all.insert(all.end(), steps.begin(), steps.end());
+  return all;
+}
+
+inline std::string ReadBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+inline void WriteBytes(const std::string& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+inline bool Contains(const Lines& lines, const std::string& line) {
+  return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+inline std::string Joined(const Lines& lines) {
+  std::string text;
+  for (const auto& line : lines) text += "  " + line.substr(0, 200) + "\n";
+  return text;
+}
+
+class FacadeFaultTest : public ::testing::Test {
+ protected:
+  FacadeFaultTest() { Fresh(); }
+
+  // A new facade, as a table of cases needs one per case: the last one may still be connected.
+  void Fresh() {
+    ftp_.reset();  // while the log can still take its last lines
+    log_.clear();
+    ftp_ = std::make_unique<TLowFTP>();
+    ftp_->OnLogging = [this](TLowFTP&, const std::string& line) { log_.push_back(line); };
+    ftp_->SetWaitTimeout(kWaitTimeoutMs);
+  }
+  TLowFTP& ftp() { return *ftp_; }
+
+  void Aim(const testing::FakeFtpServer& server, bool passive = false) {
+    ftp().SetServer("127.0.0.1", "", server.Port());
+    ftp().Protocol().Passive = passive;
+  }
+  int32_t Login(const testing::FakeFtpServer& server, bool passive = false) {
+    Aim(server, passive);
+    int32_t result = ftp().Connect("joe", "secret");
+    EXPECT_EQ(result, 230) << Joined(log_);
+    log_.clear();
+    return result;
+  }
+
+  struct Timed {
+    int32_t result;
+    int64_t ms;
+  };
+  static Timed Time(const std::function<int32_t()>& call) {
+    const int64_t start = platform::MonotonicMs();
+    const int32_t result = call();
+    return {result, platform::MonotonicMs() - start};
+  }
+
+  Lines log_;  // outlives the facade, which may still log while it is destroyed
+  testing::TempDir dir_;
+  std::unique_ptr<TLowFTP> ftp_;
+};
+
+}  // namespace tarnex::faults
