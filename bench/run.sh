@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Benchmarks Tarnex against curl and lftp on one loopback FTP server. Installs what it needs,
+# builds tarnex-bench and tarnex-run in build-perf/, prints the table.
+#
+#   bench/run.sh [--size-mib N] [--repeat N] [--markdown FILE] ...   (see bench/bench.py -h)
+#
+# Defaults: a 1 GiB file (held in /dev/shm when there is room), 3 runs per figure.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${BENCH_BUILD_DIR:-$root/build-perf}
+
+missing=()
+for p in curl lftp python3-pyftpdlib time cmake ninja-build g++; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  echo "bench: installing ${missing[*]}"
+  sudo=""
+  [[ $(id -u) -eq 0 ]] || sudo="sudo"
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
+    "${missing[@]}" >/dev/null
+fi
+"$root/scripts/setup.sh"
+
+# The project's default build type (optimised, with debug information for the profiler).
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARNEX_BUILD_GUI=OFF \
+  >/dev/null
+cmake --build "$build" -j 2 --target tarnex-bench tarnex-run
+exec /usr/bin/python3 "$root/bench/bench.py" --build "$build" --source "$root" "$@"

@@ -1,0 +1,43 @@
+// The numbers the data channel reads out of replies: the PASV port and the byte count of a
+// RETR reply; and the other pure readers of reply and command lines.
+#include <string>
+
+#include "ftpproto/ftp_types.h"
+#include "ftpproto/reply_parsing.h"
+#include "fuzz/fuzz_target.h"
+#include "platform/errors.h"
+
+TARNEX_FUZZ_TARGET(pasv_bytecount) {
+  const std::string_view reply = tarnex::fuzz::AsText(data, size);
+
+  try {
+    const uint16_t port = tarnex::ParsePasvPort(reply);
+    // A port comes only from a reply with at least six comma-separated fields.
+    size_t commas = 0;
+    for (char c : reply) commas += c == ',';
+    FUZZ_CHECK(commas >= 5);
+    (void)port;
+  } catch (const tarnex::EConvertError&) {
+  }
+
+  const int32_t count = tarnex::ParseByteCount(reply);
+  FUZZ_CHECK(count >= 0);
+  if (count > 0) {
+    // The number is written in the reply before the first "BYTE" (in any case).
+    std::string upper(reply);
+    for (char& c : upper) {
+      if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    }
+    const size_t byte = upper.find("BYTE");
+    FUZZ_CHECK(byte != std::string::npos);
+    const size_t number = upper.rfind(std::to_string(count), byte);
+    FUZZ_CHECK(number != std::string::npos && number < byte);
+  }
+
+  const int vendor = tarnex::VendorFromSystReply(reply);
+  FUZZ_CHECK(vendor >= tarnex::kVendorUnix && vendor <= tarnex::kVendorNetware &&
+             vendor != tarnex::kVendorUnknown);
+
+  const tarnex::TCmdType type = tarnex::ClassifyCommand(reply);
+  if (type == tarnex::TCmdType::cmdPrintDir) FUZZ_CHECK(reply == "PWD");
+}
