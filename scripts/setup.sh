@@ -3,7 +3,8 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++ pkg-config libsqlite3-dev libgtest-dev libgmock-dev
-          qt6-base-dev python3-pyftpdlib curl)
+          qt6-base-dev python3-pyftpdlib curl
+          clang libclang-rt-14-dev)  # the fuzz targets: clang with libFuzzer and the sanitizers
 
 missing=()
 for p in "${packages[@]}"; do

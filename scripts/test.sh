@@ -1,7 +1,47 @@
 #!/usr/bin/env bash
-# Sets up the machine, builds, and runs every test.
+# Sets up the machine, builds, and runs every test:
+#   1. the normal build and every test program;
+#   2. a second build with the address and undefined-behaviour sanitizers (build-asan/), which
+#      runs the core's tests again: any leak, overflow or undefined behaviour fails them;
+#   3. a short run of every fuzz target (clang, libFuzzer) from its seed corpus.
+# TARNEX_SKIP_SANITIZE=1 and TARNEX_SKIP_FUZZ=1 leave out stages 2 and 3 on a developer's
+# machine; CI runs all three. TARNEX_FUZZ_SECONDS sets the time per fuzz target (default 5).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+jobs=$(nproc)
+started=$SECONDS
+stage_times=()
+stage() { stage_times+=("$(printf '%-28s %4ds' "$1" "$2")"); }
+
 "$root/scripts/setup.sh"
+
+t=$SECONDS
 "$root/scripts/build.sh"
-TARNEX_REQUIRE_REAL_SERVER=1 ctest --test-dir "${BUILD_DIR:-$root/build}" --output-on-failure -j "$(nproc)"
+TARNEX_REQUIRE_REAL_SERVER=1 ctest --test-dir "${BUILD_DIR:-$root/build}" --output-on-failure \
+  -j "$jobs" --timeout 300
+stage "build and tests" $((SECONDS - t))
+
+if [[ ${TARNEX_SKIP_SANITIZE:-0} != 1 ]]; then
+  t=$SECONDS
+  asan=${ASAN_BUILD_DIR:-$root/build-asan}
+  BUILD_DIR=$asan "$root/scripts/build.sh" -DTARNEX_SANITIZE=ON -DTARNEX_BUILD_GUI=OFF
+  # Leaks are errors too; a report names every frame. The tests run as root in CI, where the
+  # leak checker needs nothing more. One test is left out: it takes every file descriptor
+  # away, and the sanitizers' runtime needs one (a pipe) to check a pointer.
+  ASAN_OPTIONS=detect_leaks=1:halt_on_error=1:strict_string_checks=1 \
+  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  TARNEX_REQUIRE_REAL_SERVER=1 ctest --test-dir "$asan" --output-on-failure -j "$jobs" \
+    --timeout 600 -E '^tarnex_socket_tests\.Construction\.NoSocketToBeHadIsReported$'
+  stage "sanitizer build and tests" $((SECONDS - t))
+fi
+
+if [[ ${TARNEX_SKIP_FUZZ:-0} != 1 ]]; then
+  t=$SECONDS
+  "$root/fuzz/run.sh" "${TARNEX_FUZZ_SECONDS:-5}" "$jobs"
+  stage "fuzz targets" $((SECONDS - t))
+fi
+
+echo
+echo "test.sh: time per stage"
+printf '  %s\n' "${stage_times[@]}"
+echo "  total                        $((SECONDS - started))s"
