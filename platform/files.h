@@ -47,7 +47,9 @@ class File {
   const std::string& Name() const { return name_; }
 
  private:
+  friend class ReplacementFile;
   File(int fd, std::string name) : fd_(fd), name_(std::move(name)) {}
+  int Descriptor() const { return fd_; }
   int fd_ = -1;
   std::string name_;  // CP932, for messages
 };

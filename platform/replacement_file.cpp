@@ -1,0 +1,140 @@
+#include "platform/replacement_file.h"
+
+#include <fcntl.h>
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <memory>
+#include <utility>
+
+#include "platform/errors.h"
+#include "platform/temp_file_registry.h"
+
+namespace tarnex::platform {
+namespace {
+
+// Room for "." + name + ".tarnex-XXXXXX" within the longest file name a folder takes.
+constexpr size_t kMaxBaseBytes = 200;
+constexpr int kNameAttempts = 64;
+
+std::string RandomSuffix() {
+  static constexpr char kLetters[] =
+      "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+  unsigned char bytes[6];
+  if (::getrandom(bytes, sizeof bytes, 0) != static_cast<ssize_t>(sizeof bytes)) {
+    // Only the name's uniqueness depends on it; O_EXCL keeps any clash harmless.
+    for (unsigned char& b : bytes) b = static_cast<unsigned char>(std::rand());
+  }
+  std::string suffix;
+  for (unsigned char b : bytes) suffix += kLetters[b % (sizeof kLetters - 1)];
+  return suffix;
+}
+
+// The target itself when it is a link to a regular file, so that the link stays a link.
+std::string ResolvedTarget(const std::string& path) {
+  std::unique_ptr<char, decltype(&std::free)> real(::realpath(path.c_str(), nullptr), &std::free);
+  return real ? std::string(real.get()) : path;
+}
+
+int OpenDirect(const std::string& path) {
+  int fd;
+  do {
+    fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  } while (fd < 0 && errno == EINTR);
+  return fd;
+}
+
+// A fresh hidden sibling of `target`, created with the mode a new file gets (0666 less the
+// umask); -1 when none can be made.
+int OpenSibling(const std::string& target, std::string& temp_path) {
+  const size_t slash = target.rfind('/');
+  const std::string folder = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
+  std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
+  if (base.size() > kMaxBaseBytes) base.resize(kMaxBaseBytes);
+  for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+    temp_path = folder + "." + base + ".tarnex-" + RandomSuffix();
+    int fd = ::open(temp_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0) return fd;
+    if (errno != EEXIST && errno != EINTR) break;
+  }
+  temp_path.clear();
+  return -1;
+}
+
+}  // namespace
+
+ReplacementFile ReplacementFile::Create(std::string_view cp932_name) {
+  const std::string path = NativePath(cp932_name);
+  const std::string name(cp932_name);
+  if (path.empty()) throw EFileError(FileCreateErrorText(name));
+  struct stat info {};
+  const bool exists = ::stat(path.c_str(), &info) == 0;
+  if (exists && !S_ISREG(info.st_mode)) {
+    // A device or a FIFO is written in place; a folder fails here as it always did.
+    int fd = OpenDirect(path);
+    if (fd < 0) throw EFileError(FileCreateErrorText(name));
+    return ReplacementFile(File(fd, name), path, {}, -1);
+  }
+  const std::string target = exists ? ResolvedTarget(path) : path;
+  std::string temp;
+  int fd = OpenSibling(target, temp);
+  if (fd < 0) throw EFileError(FileCreateErrorText(name));
+  // The new file takes the old one's permission bits; failing that it keeps a new file's.
+  if (exists) (void)::fchmod(fd, info.st_mode & 07777);
+  return ReplacementFile(File(fd, name), target, temp, RegisterTempFile(temp));
+}
+
+ReplacementFile::ReplacementFile(File file, std::string target_path, std::string temp_path,
+                                 int slot)
+    : file_(std::move(file)),
+      target_path_(std::move(target_path)),
+      temp_path_(std::move(temp_path)),
+      signal_slot_(slot) {}
+
+ReplacementFile::ReplacementFile(ReplacementFile&& other) noexcept
+    : file_(std::move(other.file_)),
+      target_path_(std::move(other.target_path_)),
+      temp_path_(std::exchange(other.temp_path_, {})),
+      signal_slot_(std::exchange(other.signal_slot_, -1)) {}
+
+ReplacementFile::~ReplacementFile() { Discard(); }
+
+void ReplacementFile::Commit() {
+  if (temp_path_.empty()) {
+    file_.Close();
+    return;
+  }
+  // The bytes reach the disk before the name moves: a crash then leaves the old file or the
+  // new one, never an empty one.
+  int sync;
+  do {
+    sync = ::fdatasync(file_.Descriptor());
+  } while (sync != 0 && errno == EINTR);
+  if (sync != 0) throw EFileError(FileWriteErrorText(file_.Name()));
+  file_.Close();
+  if (::rename(temp_path_.c_str(), target_path_.c_str()) != 0) {
+    throw EFileError(FileWriteErrorText(file_.Name()));
+  }
+  UnregisterTempFile(signal_slot_);
+  signal_slot_ = -1;
+  temp_path_.clear();
+}
+
+void ReplacementFile::Discard() noexcept {
+  if (temp_path_.empty()) return;
+  try {
+    file_.Close();
+  } catch (const EFileError&) {
+    // The file is removed next; what its close says no longer matters.
+  }
+  ::unlink(temp_path_.c_str());
+  UnregisterTempFile(signal_slot_);
+  signal_slot_ = -1;
+  temp_path_.clear();
+}
+
+}  // namespace tarnex::platform

@@ -1,0 +1,47 @@
+// The file a download writes. The bytes go into a hidden temporary file beside the target,
+// which replaces the target only when Commit() is called; a download that fails (or a file
+// that goes out of scope uncommitted) leaves the target exactly as it was and no temporary
+// file behind. A target that exists and is not a regular file (a device, a FIFO) cannot be
+// replaced and is written directly, as before.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <string_view>
+
+#include "platform/files.h"
+
+namespace tarnex::platform {
+
+class ReplacementFile {
+ public:
+  // Raises EFileError "ファイル %s を作成できません" (naming the target) when neither the
+  // temporary file nor, for a special file, the target itself can be opened for writing.
+  static ReplacementFile Create(std::string_view cp932_name);
+  ReplacementFile(ReplacementFile&& other) noexcept;
+  ReplacementFile& operator=(ReplacementFile&&) = delete;
+  ReplacementFile(const ReplacementFile&) = delete;
+  ReplacementFile& operator=(const ReplacementFile&) = delete;
+  ~ReplacementFile();
+
+  // Where the bytes go (write errors name the target).
+  File& Output() { return file_; }
+  // The data is on disk and the target is replaced by it, with the permission bits the old
+  // file had. Raises the write error naming the target when that cannot be done; the target
+  // is then unchanged.
+  void Commit();
+  // The temporary file's path; empty when the target is written directly.
+  const std::string& TemporaryPath() const { return temp_path_; }
+
+ private:
+  ReplacementFile(File file, std::string target_path, std::string temp_path, int slot);
+  void Discard() noexcept;
+
+  File file_;
+  std::string target_path_;  // native
+  std::string temp_path_;    // native; empty when writing directly
+  int signal_slot_ = -1;
+};
+
+}  // namespace tarnex::platform

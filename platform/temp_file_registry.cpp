@@ -1,0 +1,63 @@
+#include "platform/temp_file_registry.h"
+
+#include <limits.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstring>
+
+namespace tarnex::platform {
+namespace {
+
+// A fixed table: a signal handler may neither allocate nor take locks.
+constexpr int kSlots = 16;
+char paths[kSlots][PATH_MAX];
+volatile sig_atomic_t in_use[kSlots];
+
+}  // namespace
+
+int RegisterTempFile(const std::string& native_path) {
+  if (native_path.empty() || native_path.size() >= PATH_MAX) return -1;
+  for (int slot = 0; slot < kSlots; ++slot) {
+    if (in_use[slot]) continue;
+    std::memcpy(paths[slot], native_path.c_str(), native_path.size() + 1);
+    in_use[slot] = 1;  // only now may a handler look at the path
+    return slot;
+  }
+  return -1;
+}
+
+void UnregisterTempFile(int slot) {
+  if (slot >= 0 && slot < kSlots) in_use[slot] = 0;
+}
+
+void RemoveRegisteredTempFiles() noexcept {
+  for (int slot = 0; slot < kSlots; ++slot) {
+    if (in_use[slot]) ::unlink(paths[slot]);
+  }
+}
+
+namespace {
+
+void OnEndingSignal(int signal_number) {
+  RemoveRegisteredTempFiles();
+  // SA_RESETHAND put the default action back: the same signal now ends the process.
+  ::raise(signal_number);
+}
+
+}  // namespace
+
+void RemoveTempFilesOnSignals() {
+  struct sigaction action {};
+  action.sa_handler = OnEndingSignal;
+  action.sa_flags = SA_RESETHAND;
+  sigemptyset(&action.sa_mask);
+  for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+    // A signal ignored by whoever started the program (nohup) stays ignored.
+    struct sigaction old {};
+    if (::sigaction(signal_number, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;
+    ::sigaction(signal_number, &action, nullptr);
+  }
+}
+
+}  // namespace tarnex::platform
