@@ -77,36 +77,49 @@ std::size_t BytePos(std::string_view needle, std::string_view s) {
   return 0;
 }
 
-std::string SplitAtSeparator(std::string& s, std::string_view seps) {
-  std::string token;
-  if (s.empty()) return token;
-  if (seps.empty()) {
-    token.swap(s);
-    return token;
-  }
-  for (std::size_t i = 0; i < s.size(); i += CharLengthAt(s, i)) {
-    if (IsSeparator(s[i], seps)) {
-      token.assign(s, 0, i);
-      s.erase(0, i + 1);
-      return token;
+namespace {
+
+// SplitAtSeparator on a view: the token, and `s` moved past it and its one separator.
+std::string_view SplitView(std::string_view& s, std::string_view seps) {
+  std::string_view token = s;
+  if (!seps.empty()) {
+    for (std::size_t i = 0; i < s.size(); i += CharLengthAt(s, i)) {
+      if (IsSeparator(s[i], seps)) {
+        token = s.substr(0, i);
+        s.remove_prefix(i + 1);
+        return token;
+      }
     }
   }
-  token.swap(s);
+  s = s.substr(s.size());
   return token;
 }
 
-std::string NextToken(std::string& s, std::string_view seps) {
-  // Find the end of the leading separators first and erase them at once: erasing one
-  // character at a time would be quadratic on a long run of blanks.
-  const std::string_view view = s;
+}  // namespace
+
+std::string SplitAtSeparator(std::string& s, std::string_view seps) {
+  std::string_view rest = s;
+  std::string token(SplitView(rest, seps));
+  s.erase(0, s.size() - rest.size());
+  return token;
+}
+
+std::string_view NextTokenIn(std::string_view& s, std::string_view seps) {
   std::size_t skip = 0;
-  while (skip < view.size()) {
-    const std::size_t len = CharLengthAt(view, skip);
-    if (BytePos(view.substr(skip, len), seps) == 0) break;
+  while (skip < s.size()) {
+    const std::size_t len = CharLengthAt(s, skip);
+    if (BytePos(s.substr(skip, len), seps) == 0) break;
     skip += len;
   }
-  s.erase(0, skip);
-  return SplitAtSeparator(s, seps);
+  s.remove_prefix(skip);
+  return SplitView(s, seps);
+}
+
+std::string NextToken(std::string& s, std::string_view seps) {
+  std::string_view rest = s;
+  std::string token(NextTokenIn(rest, seps));
+  s.erase(0, s.size() - rest.size());
+  return token;
 }
 
 std::string TrimBlanks(std::string_view s) {
@@ -181,6 +194,14 @@ bool SameText(std::string_view a, std::string_view b) {
     }
   }
   return true;
+}
+
+std::string FileNamePart(std::string_view path) {
+  std::size_t start = 0;
+  for (std::size_t i = 0; i < path.size(); i += CharLengthAt(path, i)) {
+    if (path[i] == '/' || path[i] == '\\') start = i + 1;
+  }
+  return std::string(path.substr(start));
 }
 
 }  // namespace tarnex

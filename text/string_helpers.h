@@ -37,6 +37,10 @@ std::string SplitAtSeparator(std::string& s, std::string_view seps);
 // separator after the token is consumed ('  open  host' gives "open" and leaves " host").
 std::string NextToken(std::string& s, std::string_view seps);
 
+// NextToken on a view, for walking a long text: `s` moves past the token and its separator
+// instead of being cut, so taking every token of a text costs time in proportion to it.
+std::string_view NextTokenIn(std::string_view& s, std::string_view seps);
+
 // `s` without leading and trailing blanks: ASCII spaces and full-width spaces (0x81 0x40).
 // Tabs are not blanks.
 std::string TrimBlanks(std::string_view s);
@@ -48,6 +52,10 @@ int32_t StrToIntSafe(std::string_view s);
 // Takes the next argument off the argument text `rest`: a word ended by a space, or the text
 // between double quotes when the word begins with one (no closing quote: to the end of the line).
 std::string NextArgument(std::string& rest);
+
+// The file-name part of a path: what follows its last "/" or "\" (a "\" that is the second
+// byte of a double-byte character does not count).
+std::string FileNamePart(std::string_view path);
 
 // Keyword comparison: equal length, ASCII letters compared without case, every other byte and
 // every double-byte character exactly.
