@@ -28,6 +28,7 @@ TAsyncSock::~TAsyncSock() {
     TAsyncSock::Abort();
     Cancel();
   } catch (...) {
+    NoteSwallowed("Destroy");
   }
   timer_.reset();
   lookup_.reset();  // a lookup still running is abandoned; its result is dropped
@@ -35,8 +36,28 @@ TAsyncSock::~TAsyncSock() {
   try {
     RequestCloseSocket();
   } catch (...) {
+    NoteSwallowed("Destroy");
   }
   notifier_.Detach();  // before the handles close their descriptors
+}
+
+void TAsyncSock::NoteSwallowed(const char* where) noexcept {
+  std::string text = std::string(where) + ": ";
+  try {
+    throw;
+  } catch (const Exception& error) {
+    text += error.Message();
+  } catch (const std::exception& error) {
+    text += error.what();
+  } catch (...) {
+    text += "unknown error";
+  }
+  if (!OnSwallowedError) return;
+  try {
+    OnSwallowedError(*this, text);
+  } catch (...) {
+    // The trace itself failed; there is nowhere left to tell.
+  }
 }
 
 void TAsyncSock::InitializeWinsock() {
@@ -94,6 +115,7 @@ void TAsyncSock::ReportStatus(uint8_t level, const std::string& text) {
     OnStatus(*this, StatusText);
   } catch (...) {
     // A status display must never break the operation it describes.
+    NoteSwallowed("Status display");
   }
 }
 
@@ -219,6 +241,7 @@ void TAsyncSock::HandleSocketEvent(net::SocketEvent event, uint16_t error) {
     }
   } catch (...) {
     // Notifications arrive inside somebody else's wait: nothing may escape into it.
+    NoteSwallowed("Socket notification");
   }
 }
 

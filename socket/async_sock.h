@@ -11,9 +11,11 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "platform/files.h"
 #include "platform/message_loop.h"
 #include "socket/host_lookup.h"
 #include "socket/socket_api.h"
@@ -49,6 +51,10 @@ class TAsyncSock {
   int ProxyPort = 0;    // ... and to this port
   int TimeOut = 0;      // ms for lookups, connects, line reads, buffer sends, captures; 0 = none
   int ReportLevel = 0;  // highest status level reported through OnStatus
+  // Where Listen binds (any local address by default), and the one peer address Accept takes
+  // a connection from: a connection from anywhere else is closed and the wait goes on.
+  in_addr ListenAddress{htonl(INADDR_ANY)};
+  std::optional<in_addr> AcceptOnlyFrom;
 
   // Events, called only when set.
   NotifyEvent OnConnect;              // the connection is made
@@ -62,6 +68,9 @@ class TAsyncSock {
   NotifyEvent OnPacketRecvd;          // CaptureFile received a block
   NotifyEvent OnPacketSent;           // SendFile sent a piece
   NotifyEvent OnDataAvailable;        // read notification: data has arrived
+  // A failure that could not be passed on (inside a notification, a destructor or a status
+  // display) and was set aside; the text says where and what. For the debug trace.
+  std::function<void(TAsyncSock& sender, const std::string& text)> OnSwallowedError;
   // How names are looked up; runs on a worker thread.
   net::Resolver Resolver = net::ResolveIPv4;
 
@@ -106,6 +115,8 @@ class TAsyncSock {
   std::string ReadLn();
   void SendFile(const std::string& file_name);
   void CaptureFile(const std::string& file_name);
+  // The same into a file its caller opened and closes (or commits).
+  void CaptureFile(platform::File& output);
 
   // Listening for one connection (Port 0: the system chooses). With `use_lookup_message`
   // the accept notification also sets EventSignalled, which Accept waits for.
@@ -127,6 +138,11 @@ class TAsyncSock {
   bool DataAvailable();
   void ClearInput();
   void ResolveHost();
+  // The addresses of the connection's two ends; nothing when the socket is not connected.
+  std::optional<sockaddr_in> LocalEnd() const;
+  std::optional<sockaddr_in> PeerEnd() const;
+  // Called inside a catch block: hands the failure being set aside to OnSwallowedError.
+  void NoteSwallowed(const char* where) noexcept;
   // "192,168,1,5" and ",19,137" (port 5001): the argument of an FTP PORT command.
   std::string LocalAddressText() const;
   std::string LocalPortText() const;
@@ -160,6 +176,9 @@ class TAsyncSock {
   // Sends one block of a file, counting and reporting each piece.
   void SendFileBlock(const char* data, size_t length);
   std::string TakeWaiting(size_t count);
+  void Capture(platform::File& output);
+  // A cancelled transfer: clears the request and raises "Socket send aborted".
+  void ThrowIfCanceled();
 
   platform::MessageLoop& loop_;
   std::unique_ptr<TThreadTimer> timer_;

@@ -132,7 +132,7 @@ void TAsyncSock::Listen(bool use_lookup_message) {
   remote_ = sockaddr_in{};
   remote_.sin_family = AF_INET;
   remote_.sin_port = htons(static_cast<uint16_t>(Port));
-  remote_.sin_addr.s_addr = htonl(INADDR_ANY);
+  remote_.sin_addr = ListenAddress;
   EventSignalled = false;
   accept_signals_ = use_lookup_message;
   int fd = socket_.Get();
@@ -145,18 +145,35 @@ void TAsyncSock::Listen(bool use_lookup_message) {
 
 int TAsyncSock::Accept() {
   ReportStatus(kLevelEvents, "Accepting");
-  // The accept notification sets EventSignalled (lookup-message variant) or Connected.
-  int quiet_waits = 0;
-  while (!EventSignalled && !Connected && !Canceled) WaitForSocket(POLLIN, quiet_waits);
-  if (Canceled) throw ESockError("Accepting Canceled");
-  if (!LastEventOk) throw ESockError("Error creating Data Connection");
-  sockaddr_in peer{};
-  int fd = net::AcceptSocket(socket_.Get(), peer);
-  if (fd < 0) FailSocketCall();
-  accepted_.Reset(fd);
-  remote_ = peer;
-  return fd;
+  for (;;) {
+    // The accept notification sets EventSignalled (lookup-message variant) or Connected.
+    int quiet_waits = 0;
+    while (!EventSignalled && !Connected && !Canceled) WaitForSocket(POLLIN, quiet_waits);
+    if (Canceled) throw ESockError("Accepting Canceled");
+    if (!LastEventOk) throw ESockError("Error creating Data Connection");
+    sockaddr_in peer{};
+    int fd = net::AcceptSocket(socket_.Get(), peer);
+    if (fd < 0) FailSocketCall();
+    if (!AcceptOnlyFrom || peer.sin_addr.s_addr == AcceptOnlyFrom->s_addr) {
+      accepted_.Reset(fd);
+      remote_ = peer;
+      return fd;
+    }
+    // Somebody else got there first: that connection is closed unread, and the wait goes on
+    // for the one that is expected.
+    net::SocketHandle intruder(fd);
+    char text[INET_ADDRSTRLEN] = "?";
+    ::inet_ntop(AF_INET, &peer.sin_addr, text, sizeof text);
+    ReportStatus(kLevelEvents, std::string("Refused a connection from ") + text);
+    EventSignalled = false;
+    Connected = false;
+    notifier_.ExpectAccept();
+  }
 }
+
+std::optional<sockaddr_in> TAsyncSock::LocalEnd() const { return net::LocalAddress(socket_.Get()); }
+
+std::optional<sockaddr_in> TAsyncSock::PeerEnd() const { return net::PeerAddress(socket_.Get()); }
 
 void TAsyncSock::UseAcceptedSocket() {
   if (!accepted_.Valid()) throw ESockError("No accepted connection");

@@ -34,10 +34,7 @@ void TAsyncSock::SendFile(const std::string& file_name) {
     SendFileBlock(io_buffer_.data(), got);
   }
   file.Close();
-  if (Canceled) {
-    Canceled = false;
-    throw EAbortError("Socket send aborted");
-  }
+  ThrowIfCanceled();
 }
 
 void TAsyncSock::CaptureFile(const std::string& file_name) {
@@ -46,12 +43,29 @@ void TAsyncSock::CaptureFile(const std::string& file_name) {
   BytesReceived = 0;
   TimerScope timer(*this);
   platform::File file = platform::File::Create(file_name);
+  Capture(file);
+  file.Close();
+  timer.Stop();
+  ThrowIfCanceled();
+}
+
+void TAsyncSock::CaptureFile(platform::File& output) {
+  ReportStatus(kLevelTrace, "CaptureFile");
+  OperationScope operation(*this);
+  BytesReceived = 0;
+  TimerScope timer(*this);
+  Capture(output);
+  timer.Stop();
+  ThrowIfCanceled();
+}
+
+void TAsyncSock::Capture(platform::File& output) {
   int quiet_waits = 0;
   while (!Canceled) {
     ssize_t n = Receive(io_buffer_.data(), kIoBufferSize, 0);
     if (n > 0) {
       quiet_waits = 0;
-      file.Write(std::string_view(io_buffer_.data(), static_cast<size_t>(n)));
+      output.Write(std::string_view(io_buffer_.data(), static_cast<size_t>(n)));
       BytesReceived += n;
       if (OnPacketRecvd) OnPacketRecvd(*this);
       TimerOn();  // keeps the running timer: TimeOut bounds the whole capture
@@ -64,12 +78,12 @@ void TAsyncSock::CaptureFile(const std::string& file_name) {
     if (LastError != net::kWsaEWouldBlock) CheckSocketError(net::kWsaEWouldBlock);
     WaitForSocket(POLLIN, quiet_waits);
   }
-  file.Close();
-  timer.Stop();
-  if (Canceled) {
-    Canceled = false;
-    throw EAbortError("Socket send aborted");
-  }
+}
+
+void TAsyncSock::ThrowIfCanceled() {
+  if (!Canceled) return;
+  Canceled = false;
+  throw EAbortError("Socket send aborted");
 }
 
 }  // namespace tarnex

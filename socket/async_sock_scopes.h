@@ -30,6 +30,7 @@ class TAsyncSock::TimerScope {
     try {
       Stop();
     } catch (...) {
+      sock_.NoteSwallowed("Timer Off");
     }
   }
   TimerScope(const TimerScope&) = delete;

@@ -117,4 +117,14 @@ std::optional<sockaddr_in> LocalAddress(int fd) {
   return address;
 }
 
+std::optional<sockaddr_in> PeerAddress(int fd) {
+  sockaddr_in address{};
+  socklen_t length = sizeof address;
+  if (::getpeername(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    Failed();
+    return std::nullopt;
+  }
+  return address;
+}
+
 }  // namespace tarnex::net

@@ -38,6 +38,7 @@ uint16_t TakePendingError(int fd);
 // True when the peer has closed its side (data may still be waiting).
 bool PeerHasClosed(int fd);
 std::optional<sockaddr_in> LocalAddress(int fd);
+std::optional<sockaddr_in> PeerAddress(int fd);
 
 // Owns one socket descriptor and closes it once.
 class SocketHandle {

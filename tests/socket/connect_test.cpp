@@ -389,6 +389,20 @@ TEST(Notifications, ACloseWithDataWaitingWaitsForTheReader) {
   EXPECT_EQ(events.disconnect, 1);
 }
 
+TEST(Notifications, AFailingHandlerIsSetAsideButNotSilently) {
+  LoopbackPeer peer([](int fd) { testing::SendAll(fd, "data\r\n"); });
+  TAsyncSock sock;
+  std::vector<std::string> set_aside;
+  sock.OnDataAvailable = [](TAsyncSock&) { throw Exception("the handler broke"); };
+  sock.OnSwallowedError = [&](TAsyncSock&, const std::string& text) { set_aside.push_back(text); };
+  sock.Host = "127.0.0.1";
+  sock.Port = peer.port();
+  sock.Connect();
+  EXPECT_TRUE(PumpUntil([&] { return !set_aside.empty(); }));
+  EXPECT_EQ(set_aside.front(), "Socket notification: the handler broke");
+  EXPECT_EQ(sock.ReadLn(), "data\r\n");  // the socket goes on
+}
+
 TEST(Destruction, NeverThrowsAndClosesTheSocket) {
   std::atomic<bool> closed{false};
   LoopbackPeer peer([&](int fd) { closed = testing::WaitForClose(fd); });
