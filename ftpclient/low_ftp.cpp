@@ -6,6 +6,7 @@
 #include "ftpproto/proto_ftp.h"
 #include "platform/clock.h"
 #include "platform/errors.h"
+#include "platform/scope_guard.h"
 #include "text/string_helpers.h"
 
 namespace tarnex {
@@ -35,6 +36,16 @@ std::string TrimmedMessage(std::exception_ptr error) {
   return message.substr(first, last - first);
 }
 
+bool IsInvalidReply(std::exception_ptr error) {
+  try {
+    std::rethrow_exception(error);
+  } catch (const EInvalidReply&) {
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
 }  // namespace
 
 TLowFTP::TLowFTP()
@@ -42,6 +53,8 @@ TLowFTP::TLowFTP()
   FAppend = false;
   SetWaitTimeout(30000);
   debugmode_ = false;
+  // Failures the socket layer had to set aside are not lost: the debug trace shows them.
+  FFtp->OnSwallowedError = [this](TAsyncSock&, const std::string& text) { DebugLog(text); };
 }
 
 TLowFTP::~TLowFTP() {
@@ -51,6 +64,7 @@ TLowFTP::~TLowFTP() {
     // A failing QUIT at the end of the program has nobody left to tell.
   }
   FTimer.SetEnabled(false);
+  FFtp->OnSwallowedError = nullptr;
 }
 
 void TLowFTP::QuitWithin() {
@@ -65,6 +79,8 @@ void TLowFTP::QuitWithin() {
 void TLowFTP::SetWaitTimeout(uint32_t milliseconds) {
   wait_timeout_ = milliseconds;
   FWaitSpanMs = WaitSpanSeconds(milliseconds) * 1000;
+  // The replies a given-up command still owes get the same time as a command.
+  FFtp->SettleTimeOut = static_cast<int>(FWaitSpanMs);
 }
 
 int32_t TLowFTP::SetServer(const std::string& host, const std::string& proxy, int32_t port) {
@@ -140,7 +156,9 @@ void TLowFTP::DebugLog(const std::string& text) {
 }
 
 int32_t TLowFTP::FailureResult(std::exception_ptr error) {
-  return WriteLog(TrimmedMessage(error));
+  const int32_t code = WriteLog(TrimmedMessage(error));
+  // A line that is no reply is a failure whatever digits it begins with.
+  return IsInvalidReply(error) ? 999 : code;
 }
 
 template <typename Call>
@@ -195,7 +213,10 @@ int32_t TLowFTP::List(const std::string& directory, std::string& listing) {
   int32_t result;
   try {
     ListBuffer.clear();
-    // The change of directory before a listing is not supervised.
+    // The change of directory before a listing is supervised like the listing: a server that
+    // never answers it must not hold the script.
+    Touch();
+    FTimer.SetEnabled(true);
     if (!directory.empty()) FFtp->ChangeDirectory(directory);
     FFtp->OnListItem = [](const std::string& line) {
       ListBuffer += line;
@@ -266,10 +287,7 @@ int32_t TLowFTP::Upload(const std::string& local_file, const std::string& remote
 
 int32_t TLowFTP::UploadAppend(const std::string& local_file, const std::string& remote_file) {
   FAppend = true;
-  struct Reset {
-    bool& flag;
-    ~Reset() { flag = false; }
-  } reset{FAppend};
+  ScopeExit reset([this] { FAppend = false; });
   return Upload(local_file, remote_file);
 }
 
@@ -279,7 +297,9 @@ int32_t TLowFTP::Disconnect() {
     DebugLog("Disconnect Send ");
     DebugLog("Disconnect End  ");
   } catch (...) {
-    FailureResult(std::current_exception());
+    const std::exception_ptr error = std::current_exception();
+    const int32_t failure = FailureResult(error);
+    if (IsInvalidReply(error)) return failure;  // an answer that is no reply has no code
   }
   return ReplyCode();
 }

@@ -7,10 +7,12 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "ftpproto/directory_list.h"
 #include "ftpproto/ftp_types.h"
+#include "platform/replacement_file.h"
 #include "socket/async_sock.h"
 
 namespace tarnex {
@@ -32,8 +34,12 @@ class TProtoFTP : public TAsyncSock {
   // QUIT and close; nothing when not connected.
   void Disconnect() override;
   // One command and its reply, continuation lines included; the reply is the first line.
+  // Replies still owed for an earlier command are read first (see SettleTimeOut). A reply
+  // that does not begin with a code of 100 to 599 raises EInvalidReply.
   void Transaction(const std::string& command, std::string& reply) override;
-  void ReadReplyContinuation(const std::string& first_line);
+  // Reads the rest of a reply whose first line is `first_line`; returns its last line. Raises
+  // when the server closes the connection before the reply has ended.
+  std::string ReadReplyContinuation(const std::string& first_line);
   // Cancels the data connection only.
   void Abort() override;
 
@@ -61,6 +67,13 @@ class TProtoFTP : public TAsyncSock {
   std::string FWUserID;
   std::string FWPassword;
   bool FWAuthenticate = false;
+  // How long the replies of a command whose wait was given up on (a time-out, a cancelled
+  // transfer and its ABOR) are waited for before the next command; a server that still owes
+  // them then loses the connection, so that no late reply is taken for another's answer.
+  int SettleTimeOut = 30000;
+  // The transfer type of the session as the last accepted TYPE command set it (ASCII, the
+  // default of a new session, until then).
+  int TransferType = tmAscii;
 
   // Fired once the login has succeeded (the socket's own connect event is TAsyncSock's).
   TProtoNotifyEvent OnConnect;
@@ -79,17 +92,37 @@ class TProtoFTP : public TAsyncSock {
   TAsyncSock* DataConnection() { return data_connection_.get(); }
 
  private:
+  // One reply as read: the code comes from the first line (the greeting's from the last).
+  struct FtpReply {
+    std::string first;
+    std::string last;
+  };
+  // Writes a command and counts its reply as owed; with `settle_first` the replies still owed
+  // for earlier commands are read before.
+  void SendCommand(const std::string& command, bool settle_first = true);
+  // Reads one whole reply (reported line by line) and settles its account: a final reply
+  // pays what a command owes, a preliminary one (1xx) does not. Raises when the server closed
+  // the connection instead.
+  FtpReply ReadReply();
+  // The reply to the command just sent, as LastReply and ReplyCode.
+  FtpReply ReadCommandReply();
+  // The code of a reply's line; raises EInvalidReply with the line when it has none.
+  static int16_t CodeOf(const std::string& line);
+  // Reads what earlier commands are still owed, within SettleTimeOut; closes the connection
+  // and raises when they do not come.
+  void SettleOwedReplies();
   // A command of the login: a reply of 401..599 fires OnConnectionFailed and raises.
   void LoginCommand(const std::string& command);
   void ReadGreeting();
   // The failing reply of an operation: OnFailure may handle it, else FTPException.
   // Returns true when the handler took it.
   bool OfferFailure(TCmdType type, const std::string& reply);
+  // Settles the replies still owed, then drops whatever else is waiting (unsolicited text).
   void DiscardWaitingInput();
   // Closes the control connection without QUIT (the server is not answering).
   void CloseWithoutQuit();
   // Raises when the server closed the connection instead of replying.
-  void RequireReply(const std::string& reply) const;
+  static void RequireReply(const std::string& reply);
 
   // Data connections.
   enum class TransferKind { List, Upload, Download, Append };
@@ -103,7 +136,11 @@ class TProtoFTP : public TAsyncSock {
   bool OpenDataChannel(TCmdType type);
   bool SendTransferCommand(TransferKind kind, TCmdType type, const std::string& local_file,
                            const std::string& remote_file);
-  void MoveData(TransferKind kind, const std::string& local_file, const std::string& remote_file);
+  // `target` receives a download; it is created only when the data moves.
+  void MoveData(TransferKind kind, const std::string& local_file,
+                std::optional<platform::ReplacementFile>& target);
+  // A binary download that ended before the announced byte count is not the file.
+  void CheckComplete(int64_t announced) const;
   void ReadListing();
   // Hands over every complete line at the start of `pending` and leaves the rest in it.
   void HandOverListingLines(std::string& pending);
@@ -114,6 +151,7 @@ class TProtoFTP : public TAsyncSock {
   void SendAbort();
 
   std::unique_ptr<TAsyncSock> data_connection_;
+  int owed_replies_ = 0;  // replies the server still owes on the control connection
   std::unique_ptr<TFTPDirectoryList> directory_list_;
   bool list_in_progress_ = false;
   std::recursive_mutex transfer_lock_;

@@ -21,12 +21,13 @@ void TProtoFTP::RunCommand(const std::string& command) {
   DiscardWaitingInput();
   std::string reply;
   Transaction(command, reply);
-  RequireReply(reply);
   if (ReplyCode >= 400 && ReplyCode < 600) {
     if (OnUnSupportedFunction && ReplyCode >= 500 && ReplyCode <= 502) OnUnSupportedFunction(type);
     OfferFailure(type, reply);
     return;  // a handled failure ends quietly
   }
+  // A raw TYPE changes the session's transfer type as much as SetTransferType does.
+  if (auto type_set = TransferTypeOfCommand(command)) TransferType = *type_set;
   if (OnSuccess) OnSuccess(type);
 }
 
@@ -42,11 +43,9 @@ void TProtoFTP::RenameFile(const std::string& old_name, const std::string& new_n
   std::string reply;
   ReportStatus(1, "RNFR " + old_name);
   Transaction("RNFR " + old_name, reply);
-  RequireReply(reply);
   if (ReplyCode > 351 && ReplyCode < 600) OfferFailure(TCmdType::cmdRename, reply);
   ReportStatus(1, "RNTO " + new_name);
   Transaction("RNTO " + new_name, reply);
-  RequireReply(reply);
   if (ReplyCode > 300 && ReplyCode < 600) {
     if (OnUnSupportedFunction && ReplyCode >= 500 && ReplyCode <= 502) {
       OnUnSupportedFunction(TCmdType::cmdRename);

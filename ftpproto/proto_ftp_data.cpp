@@ -6,20 +6,10 @@
 #include "platform/message_loop.h"
 #include "socket/reply_code.h"
 #include "socket/socket_errors.h"
-#include "text/sjis.h"
+#include "text/string_helpers.h"
 
 namespace tarnex {
 namespace {
-
-// The file-name part of a local path: what follows its last "/" or "\" (a "\" that is the
-// second byte of a double-byte character does not count).
-std::string FileNamePart(const std::string& path) {
-  size_t start = 0;
-  for (size_t i = 0; i < path.size(); i += CharLengthAt(path, i)) {
-    if (path[i] == '/' || path[i] == '\\') start = i + 1;
-  }
-  return path.substr(start);
-}
 
 // A listing line without its line end. A line of two bytes or less stays as it is; a last
 // line that ended with the connection instead of a line end keeps every byte.
@@ -37,7 +27,6 @@ bool TProtoFTP::OpenDataChannel(TCmdType type) {
   std::string reply;
   if (Passive) {
     Transaction("PASV", reply);
-    RequireReply(reply);
     // Only 5xx fails; the port is then read from whatever the reply holds.
     if (ReplyCode >= 500) return !OfferFailure(type, reply);
     data.Host = Host;  // the address in the reply is not used
@@ -45,10 +34,13 @@ bool TProtoFTP::OpenDataChannel(TCmdType type) {
     data.Connect();
     return true;
   }
+  // The server is told the control connection's own address, so the listener waits there
+  // only, and takes its connection from the server alone.
+  if (auto local = LocalEnd()) data.ListenAddress = local->sin_addr;
+  if (auto peer = PeerEnd()) data.AcceptOnlyFrom = peer->sin_addr;
   data.Port = 0;  // the system chooses a free port
   data.Listen(true);
   Transaction("PORT " + LocalAddressText() + data.LocalPortText(), reply);
-  RequireReply(reply);
   if (ReplyCode > 300 && ReplyCode < 600) return !OfferFailure(type, reply);
   return true;
 }
@@ -58,21 +50,14 @@ bool TProtoFTP::SendTransferCommand(TransferKind kind, TCmdType type,
                                     const std::string& remote_file) {
   std::string reply;
   if (kind == TransferKind::Download) {
-    // RETR's first line is read alone; its continuation lines may carry the byte count.
+    // The byte count may stand on any line of RETR's reply; the last line's counts.
     BytesTotal = 0;
-    ReportStatus(1, "RETR " + remote_file);
-    TAsyncSock::Transaction("RETR " + remote_file, reply);
-    RequireReply(reply);
-    if (ReplyCode > 300 && ReplyCode < 600) return !OfferFailure(type, reply);
-    BytesTotal = ParseByteCount(reply);
-    std::string line = reply;
-    while (IsReplyContinuation(line)) {
-      line = ReadLn();
-      if (line.empty()) break;
-      ReportStatus(1, line);
-      if (BytesTotal == 0) BytesTotal = ParseByteCount(line);
-    }
-    BytesTotal = ParseByteCount(line);
+    ReportStatus(kLevelProtocol, "RETR " + remote_file);
+    ReplyCode = 0;
+    SendCommand("RETR " + remote_file);
+    const FtpReply answer = ReadCommandReply();
+    if (ReplyCode > 300 && ReplyCode < 600) return !OfferFailure(type, answer.first);
+    BytesTotal = ParseByteCount(answer.last);
     return true;
   }
   std::string command;
@@ -85,9 +70,8 @@ bool TProtoFTP::SendTransferCommand(TransferKind kind, TCmdType type,
     command = verb + (remote_file.empty() ? FileNamePart(local_file) : remote_file);
     status = verb + (remote_file.empty() ? local_file : remote_file);
   }
-  ReportStatus(1, status);
+  ReportStatus(kLevelProtocol, status);
   Transaction(command, reply);
-  RequireReply(reply);
   if (ReplyCode > 300 && ReplyCode < 600) {
     if (OnUnSupportedFunction && ReplyCode >= 500 && ReplyCode <= 502) OnUnSupportedFunction(type);
     return !OfferFailure(type, reply);
@@ -96,7 +80,7 @@ bool TProtoFTP::SendTransferCommand(TransferKind kind, TCmdType type,
 }
 
 void TProtoFTP::MoveData(TransferKind kind, const std::string& local_file,
-                         const std::string& remote_file) {
+                         std::optional<platform::ReplacementFile>& target) {
   TAsyncSock& data = *data_connection_;
   const bool go = !Canceled && !TimedOut;
   switch (kind) {
@@ -113,13 +97,25 @@ void TProtoFTP::MoveData(TransferKind kind, const std::string& local_file,
       data.RequestCloseSocket();
       break;
     case TransferKind::Download:
-      if (go) data.CaptureFile(local_file.empty() ? remote_file : local_file);
+      if (go) {
+        // The old file stays as it is until the new one is complete.
+        target.emplace(platform::ReplacementFile::Create(local_file));
+        data.CaptureFile(target->Output());
+      }
       if (OnTransactionStop) OnTransactionStop(*this);
       data.RequestCloseSocket();
       BytesTotal = data.BytesReceived;
-      ReportStatus(1, "Received " + std::to_string(BytesTotal) + " Bytes");
+      ReportStatus(kLevelProtocol, "Received " + std::to_string(BytesTotal) + " Bytes");
       break;
   }
+}
+
+void TProtoFTP::CheckComplete(int64_t announced) const {
+  // Text transfers change line ends on the way, so only a binary count can be held to.
+  const bool binary = TransferType == tmImage || TransferType == tmLocal8;
+  if (!binary || announced <= 0 || BytesTotal >= announced) return;
+  throw Exception("Download incomplete: " + std::to_string(BytesTotal) + " of " +
+                  std::to_string(announced) + " bytes received");
 }
 
 void TProtoFTP::ReadListing() {
@@ -173,20 +169,18 @@ void TProtoFTP::HandOverListingLine(std::string line) {
 }
 
 void TProtoFTP::ReadClosingReply(TransferKind kind) {
-  std::string line;
   const bool go = !Canceled && !TimedOut;
-  if (go) line = ReadLn();
-  ReportStatus(1, line);
-  // Without its closing reply a transfer is not confirmed: the server may have died in the
-  // middle of it, and the data may be cut short.
-  if (go) RequireReply(line);
-  if (go) ReadReplyContinuation(line);
-  // A file the server says it did not take or send whole ("426 Transfer aborted", "452 Disk
-  // full") is a failed transfer, whatever its first reply said. (A listing that the server
-  // calls incomplete is still handed over as far as it came.)
-  if (go && kind != TransferKind::List) {
-    const int16_t closing = ParseReplyCode(line);
-    if (closing >= 400 && closing < 600) throw FTPException(line);
+  if (!go) {
+    ReportStatus(kLevelProtocol, "");
+  } else {
+    // Without its closing reply a transfer is not confirmed: the server may have died in the
+    // middle of it, and the data may be cut short. The reply does not change ReplyCode.
+    const FtpReply closing = ReadReply();
+    const int16_t code = CodeOf(closing.first);
+    // A file the server says it did not take or send whole ("426 Transfer aborted", "452 Disk
+    // full") is a failed transfer, whatever its first reply said. (A listing that the server
+    // calls incomplete is still handed over as far as it came.)
+    if (kind != TransferKind::List && code >= 400 && code < 600) throw FTPException(closing.first);
   }
   if (kind == TransferKind::Download && OnTransactionStop) OnTransactionStop(*this);
 }

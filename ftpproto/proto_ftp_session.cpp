@@ -1,15 +1,18 @@
 // The control connection: connect and log in, replies with their continuation lines, QUIT.
+#include <algorithm>
 #include <exception>
 
 #include "ftpproto/proto_ftp.h"
 #include "ftpproto/reply_parsing.h"
 #include "platform/errors.h"
-#include "socket/reply_code.h"
+#include "platform/loop_timer.h"
 
 namespace tarnex {
 
 namespace {
 constexpr int16_t kNeedPassword = 331;
+constexpr const char* kNoLateReply =
+    "Connection closed: the server did not answer an earlier command";
 
 bool IsCancellation(const std::exception_ptr& failure) {
   try {
@@ -34,47 +37,102 @@ TProtoFTP::~TProtoFTP() {
   directory_list_.reset();
 }
 
-void TProtoFTP::Transaction(const std::string& command, std::string& reply) {
-  TAsyncSock::Transaction(command, reply);
-  ReadReplyContinuation(reply);
+void TProtoFTP::SendCommand(const std::string& command, bool settle_first) {
+  if (settle_first) SettleOwedReplies();
+  Writeln(command);
+  ++owed_replies_;
 }
 
-void TProtoFTP::ReadReplyContinuation(const std::string& first_line) {
+TProtoFTP::FtpReply TProtoFTP::ReadReply() {
+  FtpReply reply;
+  reply.first = ReadLn();
+  if (!reply.first.empty()) ReportStatus(kLevelProtocol, reply.first);
+  RequireReply(reply.first);
+  reply.last = ReadReplyContinuation(reply.first);
+  // A reply without a proper code still answers the command it came for.
+  const auto code = ValidReplyCode(reply.first);
+  if (!(code && IsPreliminaryReply(*code)) && owed_replies_ > 0) --owed_replies_;
+  return reply;
+}
+
+int16_t TProtoFTP::CodeOf(const std::string& line) {
+  const auto code = ValidReplyCode(line);
+  if (!code) throw EInvalidReply(line);
+  return *code;
+}
+
+void TProtoFTP::SettleOwedReplies() {
+  if (owed_replies_ <= 0) return;
+  // Replies of an earlier command that was given up on are still on their way: they are
+  // read here, and never taken for the answer to the command about to be sent.
+  platform::LoopTimer give_up(static_cast<uint32_t>(std::max(SettleTimeOut, 1)),
+                              [this] { Cancel(); });
+  give_up.SetEnabled(true);
+  try {
+    while (owed_replies_ > 0) ReadReply();
+  } catch (const EAbortError&) {
+    give_up.SetEnabled(false);
+    owed_replies_ = 0;
+    CloseWithoutQuit();
+    throw ESockError(kNoLateReply);
+  } catch (...) {
+    owed_replies_ = 0;
+    throw;
+  }
+}
+
+void TProtoFTP::Transaction(const std::string& command, std::string& reply) {
+  ReportStatus(kLevelTrace, "Transaction");
+  ReplyCode = 0;
+  SendCommand(command);
+  reply = ReadCommandReply().first;
+}
+
+TProtoFTP::FtpReply TProtoFTP::ReadCommandReply() {
+  // LastReply and ReplyCode always belong together: a reply that never came leaves both
+  // empty, one that is no reply leaves its line and the code 0.
+  LastReply.clear();
+  FtpReply answer = ReadReply();
+  LastReply = answer.first;
+  ReplyCode = CodeOf(answer.first);
+  return answer;
+}
+
+std::string TProtoFTP::ReadReplyContinuation(const std::string& first_line) {
   // Only reported: the reply, its code and LastReply stay those of the first line.
   std::string line = first_line;
   while (IsReplyContinuation(line)) {
     line = ReadLn();
-    if (line.empty()) break;  // the server closed the connection
-    ReportStatus(1, line);
+    // A server that closes the connection in the middle of a reply has not answered.
+    RequireReply(line);
+    ReportStatus(kLevelProtocol, line);
   }
+  return line;
 }
 
-void TProtoFTP::RequireReply(const std::string& reply) const {
+void TProtoFTP::RequireReply(const std::string& reply) {
   // An empty reply is a connection the server closed: never a success with code 0. So is a
   // line that the close cut short before its line end: what the server meant is unknown.
   if (reply.empty() || reply.back() != '\n') throw ESockError("Connection closed by server");
 }
 
 void TProtoFTP::ReadGreeting() {
-  std::string line;
-  do {
-    line = ReadLn();
-    if (line.empty()) break;
-    ReportStatus(1, line);
-  } while (IsReplyContinuation(line));
-  RequireReply(line);
-  LastReply = line;
-  ReplyCode = ParseReplyCode(line);
+  // The greeting's code is that of its last line; both ends must be proper reply lines.
+  ReplyCode = 0;
+  const FtpReply greeting = ReadReply();
+  LastReply = greeting.first;
+  CodeOf(greeting.first);
+  LastReply = greeting.last;
+  ReplyCode = CodeOf(greeting.last);
   if (ReplyCode > 400) {
     if (OnConnectionFailed) OnConnectionFailed(*this);
-    throw FTPException(line);
+    throw FTPException(greeting.last);
   }
 }
 
 void TProtoFTP::LoginCommand(const std::string& command) {
   std::string reply;
   Transaction(command, reply);
-  RequireReply(reply);
   if (ReplyCode > 400 && ReplyCode < 600) {
     if (OnConnectionFailed) OnConnectionFailed(*this);
     throw FTPException(reply);
@@ -86,12 +144,14 @@ void TProtoFTP::Connect() {
   if (Connected) return;
   ClearInput();
   TAsyncSock::Connect();
+  owed_replies_ = 1;  // the greeting
+  TransferType = tmAscii;
   try {
     ReadGreeting();
     if (FWAuthenticate) {
       LoginCommand("USER " + FWUserID);
       if (ReplyCode == kNeedPassword) {
-        ReportStatus(1, "PASS ");
+        ReportStatus(kLevelProtocol, "PASS ");
         LoginCommand("PASS " + FWPassword);
       }
     }
@@ -113,14 +173,13 @@ void TProtoFTP::Connect() {
           Transaction("SITE " + Host, reply);
           break;
       }
-      RequireReply(reply);
     }
     if (Proxy.empty() || FirewallType != TFirewallType::FTUser) {
-      ReportStatus(1, "USER " + UserID);
+      ReportStatus(kLevelProtocol, "USER " + UserID);
       LoginCommand("USER " + UserID);
     }
     if (ReplyCode == kNeedPassword) {
-      ReportStatus(1, "PASS ");  // the password itself is never reported
+      ReportStatus(kLevelProtocol, "PASS ");  // the password itself is never reported
       LoginCommand("PASS " + Password);
     }
     if (OnConnect) OnConnect(*this);
@@ -137,8 +196,9 @@ void TProtoFTP::Connect() {
       }
     } catch (...) {
       // The login's own failure is what the caller needs to see.
+      NoteSwallowed("Disconnect after a failed login");
     }
-    ReportStatus(1, "Disconnected");
+    ReportStatus(kLevelProtocol, "Disconnected");
     std::rethrow_exception(failure);
   }
 }
@@ -146,24 +206,28 @@ void TProtoFTP::Connect() {
 void TProtoFTP::Disconnect() {
   Canceled = false;
   if (!Connected) return;
-  ReportStatus(1, "QUIT");
+  ReportStatus(kLevelProtocol, "QUIT");
   directory_list_.reset();
   Vendor = kVendorUnknown;
-  DiscardWaitingInput();
   std::exception_ptr quit_error;
   try {
+    DiscardWaitingInput();
     std::string reply;
     Transaction("QUIT", reply);
   } catch (...) {
     quit_error = std::current_exception();
   }
-  TAsyncSock::Disconnect();  // closes whatever happened, which fires OnDisconnect
+  owed_replies_ = 0;
+  // Closes whatever happened (unless a server that owed replies lost the connection for it
+  // already), which fires OnDisconnect.
+  if (Connected) TAsyncSock::Disconnect();
   if (quit_error) std::rethrow_exception(quit_error);
   if (ReplyCode > 300 && ReplyCode < 600) throw FTPException(LastReply);
 }
 
 void TProtoFTP::CloseWithoutQuit() {
   Canceled = false;
+  owed_replies_ = 0;
   if (!Connected) return;
   directory_list_.reset();
   Vendor = kVendorUnknown;
@@ -171,6 +235,8 @@ void TProtoFTP::CloseWithoutQuit() {
 }
 
 void TProtoFTP::DiscardWaitingInput() {
+  // What the server still owes is read as replies first; only what is left is noise.
+  SettleOwedReplies();
   if (DataAvailable()) Read(0);
 }
 

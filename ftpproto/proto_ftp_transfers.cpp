@@ -7,12 +7,10 @@
 #include "ftpproto/reply_parsing.h"
 #include "platform/errors.h"
 #include "platform/files.h"
-#include "platform/loop_timer.h"
+#include "platform/scope_guard.h"
 
 namespace tarnex {
 namespace {
-
-constexpr uint32_t kAbortReplyWaitMs = 500;
 
 TCmdType TypeOf(bool list, bool append) {
   return list ? TCmdType::cmdList : append ? TCmdType::cmdAppend : TCmdType::cmdTransfer;
@@ -43,17 +41,17 @@ int64_t TProtoFTP::DataBytesSent() const {
 }
 
 void TProtoFTP::SendAbort() {
-  // The answer to ABOR is not judged, and a server that does not give it must not hold the
-  // program: the wait for it is cut short.
-  platform::LoopTimer give_up(kAbortReplyWaitMs, [this] { Cancel(); });
-  give_up.SetEnabled(true);
+  // ABOR's reply and the transfer's closing reply, which the cancelled wait did not read, are
+  // read now, for as long as SettleTimeOut allows; a server that does not send them loses the
+  // connection rather than have them taken for the answers to later commands.
   try {
-    std::string reply;
-    Transaction("ABOR", reply);
+    ReplyCode = 0;
+    SendCommand("ABOR", /*settle_first=*/false);
+    SettleOwedReplies();
   } catch (...) {
     // The transfer's own failure is what the caller hears about.
+    NoteSwallowed("ABOR");
   }
-  give_up.SetEnabled(false);
   Canceled = false;
 }
 
@@ -64,6 +62,7 @@ void TProtoFTP::PrepareDirectoryList() {
         RunCommand("SYST");
       } catch (...) {
         // A server without SYST is listed all the same.
+        NoteSwallowed("SYST");
       }
       Vendor = VendorFromSystReply(LastReply);
     }
@@ -82,13 +81,9 @@ void TProtoFTP::RunTransfer(TransferKind kind, const std::string& local_file,
     if (list_in_progress_) throw Exception("A list command is already being processed!");
     list_in_progress_ = true;
   }
-  struct ListGuard {
-    bool active;
-    bool& flag;
-    ~ListGuard() {
-      if (active) flag = false;
-    }
-  } list_guard{list, list_in_progress_};
+  ScopeExit list_done([&] {
+    if (list) list_in_progress_ = false;
+  });
 
   try {
     TransferFrame(kind, type, local_file, remote_file);
@@ -106,15 +101,24 @@ void TProtoFTP::TransferFrame(TransferKind kind, TCmdType type, const std::strin
                               const std::string& remote_file) {
   Canceled = false;
   CheckConnection();
+  std::string local = local_file;
+  if (kind == TransferKind::Download && local.empty()) {
+    // A download without a local name lands in the local folder under the remote file's own
+    // name, never somewhere its path points to.
+    auto name = LocalNameForDownload(remote_file);
+    if (!name) throw Exception("No local file name in \"" + remote_file + "\"");
+    local = std::move(*name);
+  }
   std::unique_lock lock(transfer_lock_, std::defer_lock);
   if (kind != TransferKind::Append) lock.lock();  // an append does not take the lock
   DiscardWaitingInput();
   data_connection_ = std::make_unique<TAsyncSock>();
+  data_connection_->OnSwallowedError = OnSwallowedError;
 
   bool succeeded = false;
   std::exception_ptr failure;
   try {
-    succeeded = MoveTransfer(kind, type, local_file, remote_file);
+    succeeded = MoveTransfer(kind, type, local, remote_file);
   } catch (...) {
     failure = std::current_exception();
   }
@@ -146,13 +150,19 @@ bool TProtoFTP::MoveTransfer(TransferKind kind, TCmdType type, const std::string
   // A failing reply that a handler took ends the operation quietly, without success.
   if (!OpenDataChannel(type)) return false;
   if (!SendTransferCommand(kind, type, local_file, remote_file)) return false;
+  const int64_t announced = BytesTotal;
   if (!Passive) {
     data.Accept();
     data.UseAcceptedSocket();  // the accepted connection replaces the listener
   }
   if (OnTransactionStart) OnTransactionStart(*this);
-  MoveData(kind, local_file, remote_file);
+  std::optional<platform::ReplacementFile> target;
+  MoveData(kind, local_file, target);
   ReadClosingReply(kind);
+  if (kind == TransferKind::Download) {
+    CheckComplete(announced);
+    if (target) target->Commit();
+  }
   return true;
 }
 

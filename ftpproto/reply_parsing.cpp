@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "platform/errors.h"
+#include "text/string_helpers.h"
 #include "text/texts.h"
 
 namespace tarnex {
@@ -38,6 +39,48 @@ std::string_view Field(std::string_view reply, int wanted) {
 }
 
 }  // namespace
+
+std::optional<int16_t> ValidReplyCode(std::string_view line) {
+  if (line.size() < 3) return std::nullopt;
+  int value = 0;
+  for (size_t i = 0; i < 3; ++i) {
+    if (line[i] < '0' || line[i] > '9') return std::nullopt;
+    value = value * 10 + (line[i] - '0');
+  }
+  if (value < 100 || value > 599) return std::nullopt;
+  if (line.size() > 3 && line[3] != ' ' && line[3] != '-' && line[3] != '\r' && line[3] != '\n') {
+    return std::nullopt;
+  }
+  return static_cast<int16_t>(value);
+}
+
+std::optional<int> TransferTypeOfCommand(std::string_view command) {
+  auto upper = [](char c) { return static_cast<char>(c >= 'a' && c <= 'z' ? c - 32 : c); };
+  if (command.size() < 6 || upper(command[0]) != 'T' || upper(command[1]) != 'Y' ||
+      upper(command[2]) != 'P' || upper(command[3]) != 'E' || command[4] != ' ') {
+    return std::nullopt;
+  }
+  size_t at = 5;
+  while (at < command.size() && command[at] == ' ') ++at;
+  if (at == command.size()) return std::nullopt;
+  switch (upper(command[at])) {
+    case 'A':
+    case 'E':
+      return tmAscii;
+    case 'I':
+      return tmImage;
+    case 'L':
+      return tmLocal8;
+    default:
+      return std::nullopt;
+  }
+}
+
+std::optional<std::string> LocalNameForDownload(std::string_view remote_name) {
+  std::string name = FileNamePart(remote_name);
+  if (name.empty() || name == "." || name == "..") return std::nullopt;
+  return name;
+}
 
 bool IsReplyContinuation(std::string_view line) {
   return (!line.empty() && line[0] == ' ') || (line.size() >= 4 && line[3] == '-');

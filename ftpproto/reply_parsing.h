@@ -2,6 +2,8 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
+#include <string>
 #include <string_view>
 
 #include "ftpproto/ftp_types.h"
@@ -10,6 +12,23 @@ namespace tarnex {
 
 // A reply goes on while its lines begin with a blank or have "-" as their fourth character.
 bool IsReplyContinuation(std::string_view line);
+
+// The code of a reply line that starts as a reply must: three digits making 100 to 599,
+// followed by a blank, "-" or the line end. Nothing for anything else ("garbage", "-550 x",
+// "2200 ok", "099 x"): such a line is no answer at all.
+std::optional<int16_t> ValidReplyCode(std::string_view line);
+
+// A preliminary reply (1xx): the command's final reply is still to come.
+constexpr bool IsPreliminaryReply(int16_t code) { return code >= 100 && code < 200; }
+
+// The transfer type a "TYPE ..." command sets (first word without case): tmAscii, tmImage or
+// tmLocal8; EBCDIC counts as text. Nothing for any other command or an unknown type.
+std::optional<int> TransferTypeOfCommand(std::string_view command);
+
+// The local name a download without one gets: the remote name's part after its last "/" or
+// "\" (a "\" inside a double-byte character does not count). Nothing when that leaves no
+// name ("..", "/", "dir/"), so that a download never lands outside the local folder.
+std::optional<std::string> LocalNameForDownload(std::string_view remote_name);
 
 // The data port of a PASV reply: the fifth comma-separated field is the high byte, the sixth
 // (cut before its ")") the low byte; the address in the reply is not used. A field that is not

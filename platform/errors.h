@@ -34,6 +34,13 @@ class FTPException : public Exception {
   using Exception::Exception;
 };
 
+// A reply that does not begin with a code of 100 to 599: the server said something, but not
+// an answer. The message is the line as it came.
+class EInvalidReply : public FTPException {
+ public:
+  using FTPException::FTPException;
+};
+
 // The settings store refused a write or holds a value of the wrong type.
 class ERegistryException : public Exception {
  public:

@@ -48,11 +48,15 @@ TEST_F(FacadeFaultTest, FaultsDuringTheLogin) {
        999, "Socket readln aborted", kWaitTimeoutMs},
       {"greeting of 1 MiB", {Greeting("220 " + kMiB + "\r\n"), Silence()}, 999,
        "Line too long: no line end within 65536 bytes"},
-      {"greeting code out of range", {Greeting("99999 x\r\n"), Silence()}, 999,
-       "Reply code out of range: 99999"},
+      // A line that is no reply fails the login with that line, whatever digits it holds.
+      {"greeting code out of range", {Greeting("99999 x\r\n"), Silence()}, 999, "99999 x"},
+      {"greeting without a code", {Greeting("abc\r\n"), Silence()}, 999, "abc"},
       {"refused with a code out of range", {Greeting("220 Hi\r\n"), Expect("USER joe", "70000\r\n"),
                                             Silence()},
-       999, "Reply code out of range: 70000"},
+       999, "70000"},
+      {"a code below 100", {Greeting("220 Hi\r\n"), Expect("USER joe", "099 fine\r\n"),
+                            Silence()},
+       999, "099 fine"},
   };
   for (const auto& fault : faults) {
     SCOPED_TRACE(fault.name);
@@ -105,7 +109,12 @@ TEST_F(FacadeFaultTest, FaultsDuringACommand) {
        "Line too long: no line end within 65536 bytes", false},
       {"code out of range", {testing::Reply("99999 x\r\n"), Expect("NOOP", "200 ok\r\n"),
                              Silence()},
-       999, "Reply code out of range: 99999", true},
+       999, "99999 x", true},
+      {"no code at all", {testing::Reply("abc\r\n"), Expect("NOOP", "200 ok\r\n"), Silence()},
+       999, "abc", true},
+      {"a negative code", {testing::Reply("-550 x\r\n"), Expect("NOOP", "200 ok\r\n"),
+                           Silence()},
+       999, "-550 x", true},
       {"refusal", {testing::Reply("421 Service closing\r\n"), Expect("NOOP", "200 ok\r\n"),
                    Silence()},
        421, "421 Service closing", true},
@@ -139,16 +148,11 @@ TEST_F(FacadeFaultTest, AResetLogsTheErrorEventBeforeTheFailure) {
                          "10054:Connection reset by peer"}));
 }
 
-TEST_F(FacadeFaultTest, ALineWithoutACodeCountsAsTheDesignsSuccess) {
-  // Code 0: neither the login nor a command treats it as a refusal.
-  FakeFtpServer server({Session(Steps{Greeting("abc\r\n"), Expect("USER joe", "331 p\r\n"),
-                                      Expect("PASS secret", "230 in\r\n"),
-                                      Expect("NOOP", "abc\r\n"), Silence()})});
-  Aim(server);
-  EXPECT_EQ(ftp().Connect("joe", "secret"), 230);
-  log_.clear();
-  EXPECT_EQ(ftp().DoCommand("NOOP"), 0);
-  EXPECT_EQ(log_, (Lines{"0 DoCommand success"}));
+TEST_F(FacadeFaultTest, AnAnswerToQuitWithoutACodeIsAFailure) {
+  FakeFtpServer server({Session(LoggedIn({Expect("QUIT", "bye\r\n"), Close()}))});
+  Login(server);
+  EXPECT_EQ(ftp().Disconnect(), 999);
+  EXPECT_EQ(log_.back(), "bye") << Joined(log_);
 }
 
 TEST_F(FacadeFaultTest, ATimedOutLoginClosesWithoutWaitingForQuit) {

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
@@ -90,6 +91,12 @@ class FacadeFaultTest : public ::testing::Test {
     const int64_t start = platform::MonotonicMs();
     const int32_t result = call();
     return {result, platform::MonotonicMs() - start};
+  }
+
+  // How many files and folders the test folder holds (a download leaves no temporary file).
+  size_t FolderEntries() const {
+    return static_cast<size_t>(std::distance(std::filesystem::directory_iterator(dir_.path()),
+                                             std::filesystem::directory_iterator()));
   }
 
   Lines log_;  // outlives the facade, which may still log while it is destroyed

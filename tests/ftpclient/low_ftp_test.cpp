@@ -240,7 +240,8 @@ TEST_F(FacadeTest, AListingIsTimedFromItsStart) {
                                   Expect("LIST", "150 ok\r\n",
                                          Data::Send(std::string(40, '\n')).Chunks(1, 100ms)
                                              .InBackground()),
-                                  Expect("ABOR", "426 Aborted\r\n"), Silence()})});
+                                  Expect("ABOR", "426 Aborted\r\n226 ABOR ok\r\n"),
+                                  Silence()})});
   Login(server);
   ftp_.SetWaitTimeout(1000);
   std::string listing;

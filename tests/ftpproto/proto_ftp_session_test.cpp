@@ -144,8 +144,10 @@ TEST_F(ProtoTest, RunCommandClassifiesAndJudgesReplies) {
       {"RMD d", "250 ok\r\n", {"success RemoveDir"}, false},
       {"PWD", "257 \"/\"\r\n", {"success PrintDir"}, false},
       {"PWD x", "257 \"/\"\r\n", {"success Other"}, false},
-      {"SITE x", "600 odd\r\n", {"success Other"}, false},
-      {"SITE y", "hello\r\n", {"success Other"}, false},
+      // A line that is no reply (no code of 100 to 599) is a failure, never a success.
+      {"SITE x", "600 odd\r\n", {}, true},
+      {"SITE y", "hello\r\n", {}, true},
+      {"SITE w", "-550 x\r\n", {}, true},
       {"SITE z", "399 fine\r\n", {"success Other"}, false},
       {"NOOP", "502 Not implemented\r\n", {"unsupported Other", "failure Other"}, true},
       {"CWD x", "500 What\r\n", {"unsupported ChangeDir", "failure ChangeDir"}, true},

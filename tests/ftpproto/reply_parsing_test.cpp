@@ -21,6 +21,53 @@ TEST(IsReplyContinuation, BlankStartOrDashInFourthPlace) {
   for (const auto& c : cases) EXPECT_EQ(IsReplyContinuation(c.line), c.continues) << c.line;
 }
 
+TEST(ValidReplyCode, ThreeDigitsFrom100To599AndThenABlankADashOrTheEnd) {
+  struct Case {
+    const char* line;
+    int code;  // 0: no reply at all
+  } cases[] = {
+      {"220 Ready\r\n", 220}, {"550-Access denied\r\n", 550}, {"226\r\n", 226},
+      {"150\n", 150},          {"599 x", 599},                   {"100 x", 100},
+      {"099 x", 0},             {"600 x", 0},                     {"-550 x", 0},
+      {"2200 ok", 0},           {"220Ready", 0},                  {"abc", 0},
+      {"22", 0},                {" 220 x", 0},                    {"", 0},
+  };
+  for (const auto& c : cases) {
+    const auto code = ValidReplyCode(c.line);
+    EXPECT_EQ(code.value_or(0), c.code) << c.line;
+  }
+}
+
+TEST(TransferTypeOfCommand, TheTypeLetterDecides) {
+  struct Case {
+    const char* command;
+    int type;  // 0: not a TYPE command the session follows
+  } cases[] = {
+      {"TYPE I", tmImage},  {"type i", tmImage}, {"TYPE A", tmAscii}, {"TYPE A N", tmAscii},
+      {"TYPE E", tmAscii},  {"TYPE L 8", tmLocal8}, {"TYPE  I", tmImage}, {"TYPE X", 0},
+      {"TYPE", 0},          {"TYPES I", 0},      {"NOOP", 0},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(TransferTypeOfCommand(c.command).value_or(0), c.type) << c.command;
+  }
+}
+
+TEST(LocalNameForDownload, ThePartAfterTheLastSeparatorAndNeverAnEscape) {
+  const std::string hyou = platform::Utf8ToCp932("表");  // its second byte is a backslash
+  struct Case {
+    std::string remote;
+    std::string local;  // empty: refused
+  } cases[] = {
+      {"a.txt", "a.txt"},          {"dir/sub/name", "name"},  {"/abs/name", "name"},
+      {"dir\\name", "name"},      {hyou + ".txt", hyou + ".txt"}, {"d/" + hyou, hyou},
+      {"..", ""},                  {".", ""},                 {"/", ""},
+      {"dir/", ""},                {"a/..", ""},              {"", ""},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(LocalNameForDownload(c.remote).value_or(""), c.local) << c.remote;
+  }
+}
+
 TEST(ParsePasvPort, TakesTheFifthAndSixthFields) {
   struct Case {
     const char* reply;

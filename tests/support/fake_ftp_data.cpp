@@ -48,9 +48,45 @@ void DataJob::Run() {
   }
 }
 
+bool DataJob::Intrude(Clock::time_point deadline) {
+  Fd intruder;
+  IoResult result = ConnectTo(endpoint_.active, intruder, deadline, stop_, action_.intruder_from);
+  // A client that closes at once (with a reset) may do so before the connect has been seen
+  // to complete here: that is the refusal the intruder is there to meet.
+  if (!result.ok && result.error.find("reset") != std::string::npos) {
+    Note("intruder refused by the client");
+    return true;
+  }
+  if (!result.ok) {
+    recorder_.Mismatch("data connection " + std::to_string(number_) +
+                       ": the intruder could not connect: " + result.error);
+    return false;
+  }
+  Note("intruder connected from " + action_.intruder_from);
+  SendAll(intruder.Get(), "not the server\r\n", io_timeout_, stop_);
+  // The client is to close it at once: a read then ends (orderly or with a reset).
+  char byte;
+  for (;;) {
+    Ready ready = WaitFor(intruder.Get(), POLLIN, deadline, stop_);
+    if (ready == Ready::kStopped) return false;
+    if (ready != Ready::kYes) {
+      recorder_.Mismatch("data connection " + std::to_string(number_) +
+                         ": the client kept a connection from " + action_.intruder_from);
+      return false;
+    }
+    ssize_t n = ::recv(intruder.Get(), &byte, 1, 0);
+    if (n <= 0 && !(n < 0 && (errno == EAGAIN || errno == EINTR))) break;
+  }
+  Note("intruder closed by the client");
+  return true;
+}
+
 bool DataJob::Establish(Fd& connection) {
   auto deadline = Clock::now() + io_timeout_;
   IoResult result;
+  if (endpoint_.mode == DataEndpoint::Mode::kActive && !action_.intruder_from.empty()) {
+    if (!Intrude(deadline) || !action_.real_after_intruder) return false;
+  }
   if (endpoint_.mode == DataEndpoint::Mode::kActive) {
     result = ConnectTo(endpoint_.active, connection, deadline, stop_);
   } else {

@@ -31,6 +31,8 @@ class DataJob {
 
  private:
   bool Establish(Fd& connection);
+  // Connects from the intruder's address first; false when that went wrong.
+  bool Intrude(Clock::time_point deadline);
   // Sends the payload; false when the connection is already finished (failed or reset).
   bool SendPayload(Fd& connection);
   // Reads until the client closes; false when the connection is already finished.

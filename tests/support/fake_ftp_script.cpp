@@ -62,6 +62,13 @@ DataAction DataAction::InBackground() const {
   return copy;
 }
 
+DataAction DataAction::IntruderFirst(std::string source, bool then_real) const {
+  DataAction copy = *this;
+  copy.intruder_from = std::move(source);
+  copy.real_after_intruder = then_real;
+  return copy;
+}
+
 namespace Data {
 
 DataAction Send(std::string bytes) {

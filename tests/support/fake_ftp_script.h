@@ -65,6 +65,10 @@ class DataAction {
   // The script goes on at once while the transfer runs on its own thread (so that, say, an
   // ABOR can be read during the transfer, or the closing reply sent before the data ends).
   DataAction InBackground() const;
+  // Active mode: before the real data connection, somebody at `source` (another loopback
+  // address) connects to the client's listener, sends a line and waits for the client to
+  // close on it; with `then_real` false nobody else comes.
+  DataAction IntruderFirst(std::string source, bool then_real = true) const;
 
   bool connects = true;
   std::shared_ptr<const std::string> payload = std::make_shared<const std::string>();
@@ -74,6 +78,8 @@ class DataAction {
   Ending ending = Ending::kClose;
   std::chrono::milliseconds connect_delay{0};
   bool background = false;
+  std::string intruder_from;  // empty: no intruder
+  bool real_after_intruder = true;
 };
 
 namespace Data {

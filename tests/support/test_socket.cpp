@@ -130,8 +130,16 @@ std::string PeerText(int fd) {
 }
 
 IoResult ConnectTo(const sockaddr_in& address, Fd& out, Clock::time_point deadline,
-                   const StopCheck& stop) {
+                   const StopCheck& stop, const std::string& source) {
   Fd fd = NewTcpSocket();
+  if (!source.empty()) {
+    sockaddr_in from{};
+    from.sin_family = AF_INET;
+    if (::inet_pton(AF_INET, source.c_str(), &from.sin_addr) != 1 ||
+        ::bind(fd.Get(), reinterpret_cast<const sockaddr*>(&from), sizeof from) != 0) {
+      return {false, ErrnoText("bind", errno)};
+    }
+  }
   if (::connect(fd.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 &&
       errno != EINPROGRESS) {
     return {false, ErrnoText("connect", errno)};

@@ -61,9 +61,10 @@ struct IoResult {
   bool timed_out = false;  // the peer did nothing until the deadline
 };
 
-// Connects to a loopback address within the deadline; the socket comes back non-blocking.
+// Connects to a loopback address within the deadline, from `source` when one is given (another
+// loopback address, say 127.0.0.2); the socket comes back non-blocking.
 IoResult ConnectTo(const sockaddr_in& address, Fd& out, Clock::time_point deadline,
-                   const StopCheck& stop);
+                   const StopCheck& stop, const std::string& source = {});
 
 // Accepts one connection within the deadline; the socket comes back non-blocking.
 IoResult AcceptOne(int listener, Fd& out, Clock::time_point deadline, const StopCheck& stop);
