@@ -5,6 +5,8 @@
 #include "platform/clock.h"
 #include "platform/errors.h"
 #include "platform/message_loop.h"
+#include "platform/scope_guard.h"
+#include "script/log_mask.h"
 #include "text/string_helpers.h"
 #include "text/texts.h"
 
@@ -18,34 +20,17 @@ ScriptEngine::ScriptEngine(EngineHost& host, const settings::LiveSettings& setti
 
 ScriptEngine::~ScriptEngine() = default;
 
-namespace {
-
-// Owns the run snapshot for the length of a run or step, whatever happens.
-class SnapshotScope {
- public:
-  SnapshotScope(std::optional<std::vector<std::string>>& snapshot,
-                const std::vector<std::string>& lines)
-      : snapshot_(snapshot) {
-    snapshot_ = lines;
-  }
-  ~SnapshotScope() { snapshot_.reset(); }
-  SnapshotScope(const SnapshotScope&) = delete;
-  SnapshotScope& operator=(const SnapshotScope&) = delete;
-
- private:
-  std::optional<std::vector<std::string>>& snapshot_;
-};
-
-}  // namespace
-
 void ScriptEngine::Run(const std::vector<std::string>& editor_lines) {
-  SnapshotScope scope(FRunLines, editor_lines);
+  // The run snapshot lives for the length of the run, whatever happens.
+  FRunLines = editor_lines;
+  ScopeExit free_snapshot([this] { FRunLines.reset(); });
   int32_t index = kWholeRun;
   RunScript(index);
 }
 
 int32_t ScriptEngine::Step(const std::vector<std::string>& editor_lines, int32_t caret_line) {
-  SnapshotScope scope(FRunLines, editor_lines);
+  FRunLines = editor_lines;
+  ScopeExit free_snapshot([this] { FRunLines.reset(); });
   int32_t index = caret_line;
   RunScript(index);
   return index;
@@ -58,26 +43,17 @@ void ScriptEngine::RunScript(int32_t& index) {
   FTP.SetWaitTimeout(static_cast<uint32_t>(std::clamp<int64_t>(settings_.Ed_timeout, 0, 4'000'000) * 1000));
   BeginRunState();
   // The lock and the status panel come back however the run ends, an escaping error included.
-  struct Restore {
-    ScriptEngine& engine;
-    const std::string& panel;
-    ~Restore() {
-      engine.EndRunState();
-      engine.host_.SetStatusText(0, panel);
-      engine.host_.ProcessMessages();
-    }
-  } restore{*this, saved_panel};
+  ScopeExit restore([&] {
+    EndRunState();
+    host_.SetStatusText(0, saved_panel);
+    host_.ProcessMessages();
+  });
 
   const auto line_count = static_cast<int32_t>(FRunLines ? FRunLines->size() : 0);
   if (index == kWholeRun) {
     AddLog("<<" + FScriptName + ">> start " + platform::FormatDateTime(platform::Now()));
-    struct EndLine {
-      ScriptEngine& engine;
-      ~EndLine() {
-        engine.AddLog("<<" + engine.FScriptName + ">> end   " +
-                      platform::FormatDateTime(platform::Now()));
-      }
-    } end_line{*this};
+    ScopeExit end_line(
+        [&] { AddLog("<<" + FScriptName + ">> end   " + platform::FormatDateTime(platform::Now())); });
     index = 0;
     while (index < line_count) {
       ExecuteLineAt(index);
@@ -96,7 +72,7 @@ void ScriptEngine::ExecuteLineAt(int32_t& index) {
       ExpandVariables((*FRunLines)[index], [this](const std::string& name) {
         return variables_.Read(name);
       });
-  AddLog(line);
+  AddLog(MaskSecrets(line));
   ExecuteLine(index, std::move(line));
 }
 
@@ -143,6 +119,10 @@ void ScriptEngine::EndRunState() {
 }
 
 void ScriptEngine::AddLog(const std::string& line) { host_.AppendLog(line); }
+
+void ScriptEngine::SetRunVariable(const std::string& name, std::string value) {
+  variables_.SetRunValue(name, std::move(value));
+}
 
 void ScriptEngine::LogUnexpectedError(const std::exception& error) {
   const auto* own = dynamic_cast<const Exception*>(&error);

@@ -40,6 +40,8 @@ class ScriptEngine {
   int32_t FindLabel(const std::string& label) const;
 
   void AddLog(const std::string& line);
+  // A script variable for this run only, never stored (see Variables::SetRunValue).
+  void SetRunVariable(const std::string& name, std::string value);
   // Logs an error that escaped a command: "999 予期せぬエラー：" and its message.
   void LogUnexpectedError(const std::exception& error);
   void LogUnexpectedError(std::exception_ptr error);

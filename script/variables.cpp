@@ -7,7 +7,27 @@ namespace tarnex::script {
 
 Variables::Variables(std::shared_ptr<platform::RegistryStore> store) : store_(std::move(store)) {}
 
+std::vector<std::pair<std::string, std::string>>::iterator Variables::FindRunValue(
+    const std::string& name) {
+  for (auto it = run_values_.begin(); it != run_values_.end(); ++it) {
+    if (SameText(it->first, name)) return it;
+  }
+  return run_values_.end();
+}
+
+void Variables::SetRunValue(const std::string& name, std::string value) {
+  auto it = FindRunValue(name);
+  if (it != run_values_.end()) {
+    it->second = std::move(value);
+  } else {
+    run_values_.emplace_back(name, std::move(value));
+  }
+}
+
 std::string Variables::Read(const std::string& name) const {
+  for (const auto& [run_name, value] : run_values_) {
+    if (SameText(run_name, name)) return value;
+  }
   platform::Registry registry(store_);
   if (!registry.OpenKey(kVariablesKey, true)) return {};
   return registry.ReadString(name);
@@ -16,6 +36,7 @@ std::string Variables::Read(const std::string& name) const {
 void Variables::Write(std::string word) {
   std::string name = NextToken(word, "=");
   const std::string& value = word;  // what follows the first "=" after the name
+  if (auto it = FindRunValue(name); it != run_values_.end()) run_values_.erase(it);
   platform::Registry registry(store_);
   bool opened = registry.OpenKey(kVariablesKey, true);
   if (value.empty()) {
@@ -40,7 +61,7 @@ std::string ExpandVariables(std::string_view line,
       target += '%';
     } else if (ch == "%") {
       if (name.empty()) {
-        name = "%";
+        name.assign(1, '%');  // not = "%": GCC 12 warns a false -Wrestrict on that
       } else {
         out += read(name.substr(1));
         name.clear();

@@ -6,6 +6,8 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "platform/registry.h"
 
@@ -17,16 +19,26 @@ class Variables {
  public:
   explicit Variables(std::shared_ptr<platform::RegistryStore> store);
 
-  // The variable's value; empty when it has none or the key cannot be opened. A value that is
+  // The variable's value: the run's own value when it has one (see SetRunValue), else the
+  // stored one; empty when it has none or the key cannot be opened. A stored value that is
   // not a string raises the store's type error.
   std::string Read(const std::string& name) const;
 
   // `set`'s word: name, "=", value (the value may itself hold "="). An empty value deletes the
-  // variable; a write the store refuses raises its error, a failing delete is silent.
+  // variable; a write the store refuses raises its error, a failing delete is silent. The
+  // run's own value of that name, if any, gives way to what the script set.
   void Write(std::string word);
 
+  // A value for this run only (the headless runner's --set): kept in memory, never stored,
+  // read before a stored variable of the same name (names compare without case, as stored
+  // names do). An empty value reads as empty.
+  void SetRunValue(const std::string& name, std::string value);
+
  private:
+  std::vector<std::pair<std::string, std::string>>::iterator FindRunValue(const std::string& name);
+
   std::shared_ptr<platform::RegistryStore> store_;
+  std::vector<std::pair<std::string, std::string>> run_values_;
 };
 
 // Replaces every %name% reference of `line` by the variable's value. "\%" stands for a

@@ -96,7 +96,7 @@ TEST_F(FtpCommandsTest, AWholeSessionSendsLogsAndReports) {
   std::filesystem::current_path(before);
   std::string port_word = OpenLine(server);
   EXPECT_EQ(body, (Lines{port_word,
-                         "Login joe se cret extra",
+                         "Login joe **** cret extra",  // the password never shows
                          "230 Connect success",
                          "Cd pub\\incoming",
                          "250 ChangeDir success",

@@ -4,6 +4,9 @@
 
 #include <map>
 
+#include "script/log_mask.h"
+#include "tests/support/temp_dir.h"
+
 namespace tarnex::script {
 namespace {
 
@@ -35,6 +38,52 @@ TEST(ExpandVariables, SubstitutesEscapesAndKeepsUnterminatedReferences) {
       {"", ""},
   };
   for (const auto& c : cases) EXPECT_EQ(ExpandVariables(c.in, read), c.out) << c.in;
+}
+
+TEST(Variables, ARunsOwnValueIsReadFirstAndNeverStored) {
+  testing::TempDir dir;
+  auto store = std::make_shared<platform::RegistryStore>(dir / "registry.db");
+  Variables stored(store);
+  stored.Write("host=stored-host");
+  stored.Write("user=stored-user");
+
+  Variables run(store);
+  run.SetRunValue("HOST", "run-host");  // names compare without case, as stored names do
+  run.SetRunValue("password", "secret");
+  run.SetRunValue("user", "");
+  EXPECT_EQ(run.Read("host"), "run-host");
+  EXPECT_EQ(run.Read("password"), "secret");
+  EXPECT_EQ(run.Read("user"), "");
+  // Nothing of the run's values reached the store; what it held is untouched.
+  Variables after(store);
+  EXPECT_EQ(after.Read("host"), "stored-host");
+  EXPECT_EQ(after.Read("password"), "");
+  EXPECT_EQ(after.Read("user"), "stored-user");
+  // A script's own set writes the store and is what the script reads from then on.
+  run.Write("host=set-by-script");
+  EXPECT_EQ(run.Read("host"), "set-by-script");
+  EXPECT_EQ(after.Read("host"), "set-by-script");
+}
+
+TEST(MaskSecrets, OnlyThePasswordWordChanges) {
+  struct Case {
+    const char* line;
+    const char* logged;
+  } cases[] = {
+      {"Login joe secret", "Login joe ****"},
+      {"login  joe  secret  extra", "login  joe  ****  extra"},
+      {"if Error Login joe secret", "if Error Login joe ****"},
+      {"if NonError if Error Login joe s", "if NonError if Error Login joe ****"},
+      {"FTP PASS secret words", "FTP PASS ****"},
+      {"FTP  pass x", "FTP  pass ****"},
+      {"Login joe", "Login joe"},
+      {"FTP PASS", "FTP PASS"},
+      {"FTP USER joe", "FTP USER joe"},
+      {"Rem Login joe secret", "Rem Login joe secret"},
+      {"Logins joe secret", "Logins joe secret"},
+      {"Login \x81\x40 \x95\x5Cpass", "Login \x81\x40 ****"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(MaskSecrets(c.line), c.logged) << c.line;
 }
 
 }  // namespace
