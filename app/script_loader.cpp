@@ -1,5 +1,7 @@
 #include "app/script_loader.h"
 
+#include <sys/stat.h>
+
 #include <fstream>
 #include <iterator>
 
@@ -14,6 +16,11 @@ namespace tarnex::app {
 
 std::vector<std::string> LoadScriptLines(const std::string& utf8_path) {
   // The path comes from the command line in the terminal's encoding and is used as it is.
+  struct stat info {};
+  if (::stat(utf8_path.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
+    // A folder or a device: reading it would fail later, and with a less helpful text.
+    throw EFileError(platform::Utf8ToCp932(utf8_path) + " is not a regular file");
+  }
   std::ifstream in(utf8_path, std::ios::binary | std::ios::ate);
   if (!in) throw EFileError(platform::FileOpenErrorText(platform::Utf8ToCp932(utf8_path)));
   // A file too large for any script is refused before it is read.

@@ -4,6 +4,7 @@
 #include <exception>
 
 #include "platform/registry.h"
+#include "platform/temp_file_registry.h"
 #include "ui/main_window.h"
 #include "ui/slot_guard.h"
 #include "ui/tarnex_forms.h"
@@ -12,6 +13,8 @@
 int main(int argc, char** argv) {
   using namespace tarnex;
   ui::TarnexApplication app(argc, argv);
+  // Ended by a signal, the program leaves no half-written download behind.
+  platform::RemoveTempFilesOnSignals();
   ui::QtUserDialogs dialogs;
   ui::TarnexForms forms(platform::RegistryStore::Default(), dialogs);
   forms.Main().OnClosed = [] { QCoreApplication::quit(); };

@@ -15,8 +15,8 @@
 #include "platform/codepage.h"
 #include "platform/errors.h"
 #include "platform/registry.h"
+#include "platform/temp_file_registry.h"
 #include "script/engine.h"
-#include "script/variables.h"
 #include "settings/live_settings.h"
 #include "settings/options_store.h"
 
@@ -28,8 +28,8 @@ constexpr const char* kUsage =
     "to standard output.\n"
     "  --registry FILE  settings store to use (default: $TARNEX_REGISTRY, else\n"
     "                   $XDG_CONFIG_HOME/tarnex/registry.db)\n"
-    "  --set NAME=VALUE script variable to store before the run, as the script's own\n"
-    "                   'set' would (an empty VALUE deletes it); may be repeated\n"
+    "  --set NAME=VALUE script variable for this run only (read before a stored one of the\n"
+    "                   same name; never stored); may be repeated\n"
     "  --help           this text\n"
     "  --version        the program's version\n"
     "Exit status: 0 all commands succeeded, 1 a command failed, 2 the script could not be run\n"
@@ -93,15 +93,15 @@ int main(int argc, char** argv) {
     return 2;
   }
   engine.FTP.set_debugmode(settings.cb_debugmode);
-  try {
-    script::Variables variables(platform::RegistryStore::Default());
-    for (const std::string& variable : options.variables) {
-      variables.Write(platform::Utf8ToCp932(variable));
-    }
-  } catch (...) {
-    engine.LogUnexpectedError(std::current_exception());
-    return 2;
+  // Values given here are this run's own: two jobs sharing one store never see each other's,
+  // and a password passed this way never reaches the disk.
+  for (const std::string& variable : options.variables) {
+    const size_t equals = variable.find('=');
+    engine.SetRunVariable(platform::Utf8ToCp932(variable.substr(0, equals)),
+                          platform::Utf8ToCp932(variable.substr(equals + 1)));
   }
+  // A signal that ends the run takes the half-written download with it.
+  platform::RemoveTempFilesOnSignals();
 
   std::vector<std::string> lines;
   try {

@@ -89,6 +89,28 @@ TEST_F(RunnerTest, CommandLineErrorsAndHelp) {
   EXPECT_NE(Run("--help").out.find("usage: tarnex-run"), std::string::npos);
 }
 
+TEST_F(RunnerTest, AScriptThatIsNoRegularFileIsRefused) {
+  std::filesystem::create_directory(dir_.path() / "folder.fcs");
+  for (const char* script : {"folder.fcs", "/dev/null"}) {
+    Outcome o = Run(script);
+    EXPECT_EQ(o.status, 2) << script;
+    EXPECT_NE(o.err.find(std::string(script) + " is not a regular file"), std::string::npos)
+        << o.err;
+  }
+}
+
+TEST_F(RunnerTest, SetValuesAreForTheRunOnlyAndPasswordsNeverShow) {
+  Write("login.fcs", "Login %who% %password%\r\nFTP PASS %password%\r\nRem [%who%]\r\n");
+  Outcome first = Run("--set who=joe --set password=s3cret login.fcs");
+  EXPECT_NE(first.out.find("\nLogin joe ****\n"), std::string::npos) << first.out;
+  EXPECT_NE(first.out.find("\nFTP PASS ****\n"), std::string::npos) << first.out;
+  EXPECT_NE(first.out.find("\nRem [joe]\n"), std::string::npos) << first.out;
+  EXPECT_EQ(first.out.find("s3cret"), std::string::npos) << first.out;
+  // Nothing reached the settings store: the next run knows neither value.
+  Write("after.fcs", "Rem [%who%][%password%]\r\n");
+  EXPECT_EQ(Body(Run("after.fcs").out), "Rem [][]\n");
+}
+
 TEST_F(RunnerTest, PauseWritesToStandardErrorWithoutWaitingWhenNotATerminal) {
   Write("p.fcs", "pause Insert disk\r\n");
   Outcome o = Run("p.fcs");
