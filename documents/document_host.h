@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 
 #include "documents/file_dialog.h"
@@ -12,13 +13,23 @@
 
 namespace tarnex::documents {
 
+// A character of the editor text that a script file cannot hold.
+struct UnsavableCharacter {
+  int line = 0;  // from 1
+  char32_t code_point = 0;
+};
+
 class DocumentEditor {
  public:
   virtual ~DocumentEditor() = default;
 
   // The whole text as CP932, lines separated by CR LF; a final line break only when the text
-  // has one.
+  // has one. Bytes read by SetText come back unchanged; a character typed that CP932 cannot
+  // hold is '?' here.
   virtual std::string Text() const = 0;
+  // The first character of the text that CP932 cannot hold, if any. Such a text is not saved:
+  // the character would be lost to the '?'.
+  virtual std::optional<UnsavableCharacter> FirstUnsavableCharacter() const = 0;
   // Replaces the whole text; the document sets the modified flag itself afterwards.
   virtual void SetText(const std::string& text) = 0;
   // True once the user has changed the text.

@@ -27,6 +27,10 @@ const std::string& EncipheredScriptDescription();  // "暗号化 Script"
 const std::string& OpenFilter();
 const std::string& SaveFilter();
 
+// The refusal to save a text with a character that CP932 cannot hold, naming its line (from 1)
+// and the character ("U+00E9").
+std::string UnsavableCharacterMessage(int line, char32_t code_point);
+
 // The error of an enciphered record whose first character is not a key character.
 std::string NotACipherMarker(std::string_view marker);
 

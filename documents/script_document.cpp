@@ -1,5 +1,6 @@
 #include "documents/script_document.h"
 
+#include <optional>
 #include <utility>
 
 #include "documents/document_texts.h"
@@ -71,6 +72,8 @@ void ScriptDocument::Save() {
 }
 
 void ScriptDocument::SaveAs() {
+  // Refused before the user is asked for a name that would not be used.
+  if (!TextIsSavable()) return;
   if (host_.RunSaveDialog(save_dialog_)) SaveScript(save_dialog_.file_name);
 }
 
@@ -88,7 +91,21 @@ void ScriptDocument::LoadScript(std::string path) {
   if (recall_ != nullptr) recall_->Add(std::move(path));
 }
 
+// A character that CP932 cannot hold would be written as '?': the user is told where it is,
+// and nothing is written.
+bool ScriptDocument::TextIsSavable() {
+  const std::optional<UnsavableCharacter> unsavable = editor_.FirstUnsavableCharacter();
+  if (!unsavable) return true;
+  platform::MessageBoxRequest box;
+  box.text = UnsavableCharacterMessage(unsavable->line, unsavable->code_point);
+  box.caption = kMessageCaption;
+  box.icon = platform::MessageIcon::Warning;
+  host_.ShowMessage(box);
+  return false;
+}
+
 void ScriptDocument::SaveScript(std::string path) {
+  if (!TextIsSavable()) return;
   WriteScriptFile(path, editor_.Text(), cipher_);
   MarkSaved();
   SetScriptName(std::move(path));

@@ -40,7 +40,9 @@ class ScriptDocument {
   // was and raises its error.
   void LoadScript(std::string path);
   // Writes the editor to `path` in the format of its extension and names the document after
-  // it. A failed write raises and leaves the name and the unsaved state as they were.
+  // it. A failed write raises and leaves the name and the unsaved state as they were. A text
+  // with a character that CP932 cannot hold is refused with a message box instead: nothing is
+  // written, and the changes stay unsaved.
   void SaveScript(std::string path);
 
   // The editor's change handler: marks unsaved changes in the status bar.
@@ -51,6 +53,7 @@ class ScriptDocument {
 
  private:
   bool IsUnnamed() const;
+  bool TextIsSavable();
   void MarkSaved();
 
   DocumentEditor& editor_;

@@ -2,6 +2,7 @@
 // encoding of the file system, the terminal and the GUI toolkit.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -16,5 +17,28 @@ std::string Cp932ToUtf8(std::string_view cp932);
 
 // Characters that CP932 cannot hold become '?'.
 std::string Utf8ToCp932(std::string_view utf8);
+
+// Text that is edited and written back (a script in the editor) must keep every byte it was
+// read with. Each byte of a sequence that is not valid CP932, or that CP932 would write back as
+// other bytes, stands for itself as the private-use character kByteEscapeBase + byte.
+inline constexpr char32_t kByteEscapeBase = 0xF700;
+
+// Lossless conversion to UTF-8: every other sequence converts as in TryCp932ToUtf8.
+std::string Cp932ToUtf8Escaped(std::string_view cp932);
+
+// A character that CP932 cannot hold: where it starts in the UTF-8 text, and what it is.
+struct Unrepresentable {
+  std::size_t offset = 0;
+  char32_t code_point = 0;
+};
+
+struct EscapedCp932 {
+  std::string bytes;  // each character CP932 cannot hold is '?' here
+  std::optional<Unrepresentable> first_unrepresentable;
+};
+
+// The way back from Cp932ToUtf8Escaped: each escape becomes its byte again, every other
+// character its CP932 form. Bytes that are not UTF-8 count as characters CP932 cannot hold.
+EscapedCp932 Utf8ToCp932Escaped(std::string_view utf8);
 
 }  // namespace tarnex::platform

@@ -2,8 +2,6 @@
 
 #include <optional>
 
-#include "platform/codepage.h"
-
 namespace tarnex::ui {
 
 QString ToQt(std::string_view cp932) {
@@ -13,6 +11,15 @@ QString ToQt(std::string_view cp932) {
 
 std::string FromQt(const QString& text) {
   return platform::Utf8ToCp932(text.toStdString());
+}
+
+QString ScriptToQt(std::string_view cp932) {
+  const std::string utf8 = platform::Cp932ToUtf8Escaped(cp932);
+  return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
+}
+
+platform::EscapedCp932 ScriptFromQt(const QString& text) {
+  return platform::Utf8ToCp932Escaped(text.toStdString());
 }
 
 std::string PathFromQt(const QString& path) {

@@ -6,12 +6,20 @@
 #include <string>
 #include <string_view>
 
+#include "platform/codepage.h"
+
 namespace tarnex::ui {
 
 // CP932 bytes for display; a byte that does not convert shows as U+FFFD.
 QString ToQt(std::string_view cp932);
 // A widget's text as CP932; characters CP932 cannot hold become '?'.
 std::string FromQt(const QString& text);
+
+// A script for the editor and back: every byte comes back as it was read, also bytes that are
+// not CP932. On the way back a character CP932 cannot hold becomes '?' and the first one is
+// reported (its offset counts UTF-8 bytes of the text).
+QString ScriptToQt(std::string_view cp932);
+platform::EscapedCp932 ScriptFromQt(const QString& text);
 
 // A file name from the desktop (command line, file dialog) as the bytes the core's file
 // functions take: CP932 when it holds every character of the name, else the name's own UTF-8

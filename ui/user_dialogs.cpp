@@ -62,6 +62,22 @@ MessageResult FromQtButton(int button, MessageButtons buttons) {
   return MessageResult::Ok;
 }
 
+// "description (pattern)", the form in which a file dialog takes a filter.
+QString NameFilter(const documents::FilterEntry& entry) {
+  return ToQt(entry.description) + QStringLiteral(" (") + ToQt(entry.pattern) + QStringLiteral(")");
+}
+
+// The user picked `filter`: with script types the default extension follows it.
+void ChooseFilter(documents::FileDialog& dialog, const QString& filter, bool script_types) {
+  const int index = ChosenFilterIndex(dialog.Filters(), filter);
+  if (index == 0) return;
+  if (script_types) {
+    dialog.TypeChange(index);
+  } else {
+    dialog.filter_index = index;
+  }
+}
+
 bool RunFileDialog(QWidget* owner, documents::FileDialog& dialog, bool save, bool script_types) {
   QFileDialog box(owner);
   box.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
@@ -69,10 +85,7 @@ bool RunFileDialog(QWidget* owner, documents::FileDialog& dialog, bool save, boo
   // The descriptions are shown as written; the patterns only filter.
   box.setOption(QFileDialog::HideNameFilterDetails);
   QStringList filters;
-  for (const documents::FilterEntry& entry : dialog.Filters()) {
-    filters << ToQt(entry.description) + QStringLiteral(" (") + ToQt(entry.pattern) +
-                   QStringLiteral(")");
-  }
+  for (const documents::FilterEntry& entry : dialog.Filters()) filters << NameFilter(entry);
   box.setNameFilters(filters);
   if (dialog.filter_index >= 1 && dialog.filter_index <= filters.size()) {
     box.selectNameFilter(filters.at(dialog.filter_index - 1));
@@ -83,21 +96,29 @@ bool RunFileDialog(QWidget* owner, documents::FileDialog& dialog, bool save, boo
     box.setDirectory(info.absolutePath());
     box.selectFile(info.fileName());
   }
+  // The dialog names the filter as it shows it, without the pattern part.
   QObject::connect(&box, &QFileDialog::filterSelected, &box, [&](const QString& filter) {
-    const int index = static_cast<int>(filters.indexOf(filter)) + 1;
-    if (script_types) {
-      dialog.TypeChange(index);
-    } else {
-      dialog.filter_index = index;
-    }
+    ChooseFilter(dialog, filter, script_types);
     box.setDefaultSuffix(ToQt(dialog.default_extension));
   });
   if (box.exec() != QDialog::Accepted || box.selectedFiles().isEmpty()) return false;
+  ChooseFilter(dialog, box.selectedNameFilter(), script_types);
   dialog.file_name = PathFromQt(box.selectedFiles().constFirst());
   return true;
 }
 
 }  // namespace
+
+int ChosenFilterIndex(const std::vector<documents::FilterEntry>& filters, const QString& chosen) {
+  const QString wanted = chosen.simplified();
+  for (size_t i = 0; i < filters.size(); ++i) {
+    if (wanted == NameFilter(filters[i]).simplified() ||
+        wanted == ToQt(filters[i].description).simplified()) {
+      return static_cast<int>(i) + 1;
+    }
+  }
+  return 0;
+}
 
 MessageResult QtUserDialogs::ShowMessage(QWidget* owner, const platform::MessageBoxRequest& box) {
   QMessageBox message(ToQtIcon(box.icon), ToQt(box.caption), ToQt(box.text),

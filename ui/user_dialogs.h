@@ -3,13 +3,20 @@
 // ever enters a real modal loop.
 #pragma once
 
+#include <vector>
+
 #include "documents/file_dialog.h"
 #include "platform/dialogs.h"
 
 class QDialog;
+class QString;
 class QWidget;
 
 namespace tarnex::ui {
+
+// The filter (from 1) that a file dialog reports as `chosen`: its description with or without
+// the pattern part, as the dialog shows it; 0 when it is none of `filters`.
+int ChosenFilterIndex(const std::vector<documents::FilterEntry>& filters, const QString& chosen);
 
 class UserDialogs {
  public:

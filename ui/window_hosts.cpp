@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QTextBlock>
 #include <QTextCursor>
+#include <algorithm>
+#include <cstddef>
 
 #include "text/lines.h"
 #include "ui/qt_text.h"
@@ -53,11 +55,22 @@ platform::MessageResult WindowEngineHost::ShowMessage(const platform::MessageBox
 std::string MemoEditor::Text() const {
   QString text = memo_.toPlainText();
   text.replace(QLatin1Char('\n'), QLatin1String("\r\n"));
-  return FromQt(text);
+  return ScriptFromQt(text).bytes;
+}
+
+std::optional<documents::UnsavableCharacter> MemoEditor::FirstUnsavableCharacter() const {
+  const QString text = memo_.toPlainText();
+  const std::optional<platform::Unrepresentable> first = ScriptFromQt(text).first_unrepresentable;
+  if (!first) return std::nullopt;
+  // The offset counts the UTF-8 bytes of the text, in which lines end with LF.
+  const std::string utf8 = text.toStdString();
+  const auto end = utf8.begin() + static_cast<std::ptrdiff_t>(first->offset);
+  const auto line_breaks = std::count(utf8.begin(), end, '\n');
+  return documents::UnsavableCharacter{static_cast<int>(line_breaks) + 1, first->code_point};
 }
 
 void MemoEditor::SetText(const std::string& text) {
-  QString shown = ToQt(text);
+  QString shown = ScriptToQt(text);
   shown.replace(QLatin1String("\r\n"), QLatin1String("\n"));
   memo_.setPlainText(shown);
 }

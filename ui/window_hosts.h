@@ -6,6 +6,7 @@
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -46,12 +47,15 @@ class WindowEngineHost : public script::EngineHost {
   MenuLock menu_lock_;
 };
 
-// The editor Batmemo: CP932 text with CR LF line breaks on the core's side.
+// The editor Batmemo: CP932 text with CR LF line breaks on the core's side. A byte of a script
+// that is not CP932 shows as a private-use character and is written back as that byte, so
+// opening and saving never changes a line the user did not edit.
 class MemoEditor : public documents::DocumentEditor {
  public:
   explicit MemoEditor(QPlainTextEdit& memo) : memo_(memo) {}
 
   std::string Text() const override;
+  std::optional<documents::UnsavableCharacter> FirstUnsavableCharacter() const override;
   void SetText(const std::string& text) override;
   bool Modified() const override;
   void SetModified(bool modified) override;

@@ -14,6 +14,7 @@ namespace tarnex::documents::testing {
 class FakeEditor : public DocumentEditor {
  public:
   std::string Text() const override { return text; }
+  std::optional<UnsavableCharacter> FirstUnsavableCharacter() const override { return unsavable; }
   void SetText(const std::string& new_text) override { text = new_text; }
   bool Modified() const override { return modified; }
   void SetModified(bool value) override { modified = value; }
@@ -27,6 +28,7 @@ class FakeEditor : public DocumentEditor {
 
   std::string text;
   bool modified = false;
+  std::optional<UnsavableCharacter> unsavable;  // what the user typed that CP932 cannot hold
   std::size_t max_text_bytes = kMaxScriptTextBytes;
 };
 

@@ -8,6 +8,7 @@
 
 #include "documents/document_texts.h"
 #include "documents/recall_menu.h"
+#include "platform/codepage.h"
 #include "platform/errors.h"
 #include "platform/files.h"
 #include "tests/documents/fake_document_host.h"
@@ -259,6 +260,44 @@ TEST_F(ScriptDocumentTest, FailedSaveKeepsTheUnsavedState) {
   EXPECT_TRUE(editor_.modified);
   EXPECT_EQ(window_.marker, kModified);
   EXPECT_EQ(doc_.ScriptName(), "newfile");
+}
+
+// A text with a character that CP932 cannot hold is refused on every way to a file, before a
+// name is asked for: nothing is written and the changes stay unsaved.
+TEST_F(ScriptDocumentTest, UnsavableTextIsRefusedOnEveryWayToAFile) {
+  struct Case {
+    const char* what;
+    bool named;
+    void (ScriptDocument::*save)();
+    size_t boxes;  // with the question of QuerySave
+  } cases[] = {
+      {"save, named", true, &ScriptDocument::Save, 1},
+      {"save, unnamed", false, &ScriptDocument::Save, 1},
+      {"query save, yes", true, &ScriptDocument::QuerySave, 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    tarnex::testing::TempDir dir;
+    testing::FakeEditor editor;
+    testing::FakeWindow window;
+    ScriptDocument doc(editor, window, nullptr);
+    doc.New();
+    if (c.named) doc.SaveScript(dir / "a.fcs");
+    editor.Type("Rem ?");
+    editor.unsavable = UnsavableCharacter{12, 0x1F600};
+    window.answers = {MessageResult::Yes};
+
+    (doc.*c.save)();
+
+    ASSERT_EQ(window.boxes.size(), c.boxes);
+    EXPECT_EQ(platform::Cp932ToUtf8(window.boxes.back().text).rfind("12 行目の文字 U+1F600 は", 0),
+              0u);
+    EXPECT_EQ(window.boxes.back().caption, "Tarnex");
+    EXPECT_TRUE(window.save_requests.empty());
+    EXPECT_TRUE(editor.modified);
+    EXPECT_EQ(doc.ScriptName(), c.named ? dir / "a.fcs" : "newfile");
+    EXPECT_EQ(c.named ? Read(dir / "a.fcs") : "", "");
+  }
 }
 
 TEST_F(ScriptDocumentTest, FormatFollowsTheExtensionAlone) {
