@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Sets up the machine, builds, and runs every test:
 #   1. the normal build and every test program;
-#   2. a second build with the address and undefined-behaviour sanitizers (build-asan/), which
+#   2. the Debian packages from that build (cpack), listed; the runner's must need no Qt;
+#   3. a second build with the address and undefined-behaviour sanitizers (build-asan/), which
 #      runs the core's tests again: any leak, overflow or undefined behaviour fails them;
-#   3. a short run of every fuzz target (clang, libFuzzer) from its seed corpus.
-# TARNEX_SKIP_SANITIZE=1 and TARNEX_SKIP_FUZZ=1 leave out stages 2 and 3 on a developer's
-# machine; CI runs all three. TARNEX_FUZZ_SECONDS sets the time per fuzz target (default 5).
+#   4. a short run of every fuzz target (clang, libFuzzer) from its seed corpus.
+# TARNEX_SKIP_SANITIZE=1 and TARNEX_SKIP_FUZZ=1 leave out stages 3 and 4 on a developer's
+# machine; CI runs all four. TARNEX_FUZZ_SECONDS sets the time per fuzz target (default 5).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 jobs=$(nproc)
@@ -20,6 +21,37 @@ t=$SECONDS
 TARNEX_REQUIRE_REAL_SERVER=1 ctest --test-dir "${BUILD_DIR:-$root/build}" --output-on-failure \
   -j "$jobs" --timeout 300
 stage "build and tests" $((SECONDS - t))
+
+t=$SECONDS
+package_fault() { echo "test.sh: $*" >&2; exit 1; }
+build=${BUILD_DIR:-$root/build}
+debs=$build/packages
+rm -rf "$debs"
+(cd "$build" && cpack -G DEB -B "$debs" >/dev/null)
+runner=$(compgen -G "$debs/tarnex-run_*.deb") || package_fault "cpack made no tarnex-run package"
+desktop=$(compgen -G "$debs/tarnex_*.deb") || package_fault "cpack made no tarnex package"
+runner_depends=$(dpkg-deb -f "$runner" Depends)
+desktop_depends=$(dpkg-deb -f "$desktop" Depends)
+echo "== $(basename "$runner"), depends: $runner_depends"
+dpkg-deb -c "$runner"
+echo "== $(basename "$desktop"), depends: $desktop_depends"
+dpkg-deb -c "$desktop"
+# The runner is for machines without a display: nothing of Qt in its package, neither as a
+# dependency nor as a library its program loads.
+[[ ${runner_depends,,} != *qt* ]] || package_fault "tarnex-run depends on Qt: $runner_depends"
+dpkg-deb -x "$runner" "$debs/runner-root"
+needed=$(readelf -d "$debs/runner-root/usr/bin/tarnex-run")
+[[ ${needed,,} != *libqt* ]] || package_fault "tarnex-run links Qt"
+[[ $desktop_depends == *"tarnex-run (= "* ]] ||
+  package_fault "tarnex does not depend on its runner package: $desktop_depends"
+[[ $desktop_depends == *fonts-* ]] ||
+  package_fault "tarnex does not depend on a Japanese font: $desktop_depends"
+# The manual pages render without a single warning.
+for page in "$root"/packaging/man/*.1; do
+  warnings=$(groff -ww -man -Tutf8 -z "$page" 2>&1)
+  [[ -z $warnings ]] || package_fault "$page: $warnings"
+done
+stage "Debian packages" $((SECONDS - t))
 
 if [[ ${TARNEX_SKIP_SANITIZE:-0} != 1 ]]; then
   t=$SECONDS
