@@ -17,6 +17,10 @@ enum class TCmdType {
   cmdPrintDir = 15,
 };
 
+// How file names reach the server: as the script has them, converted to UTF-8, or UTF-8 when
+// the server's FEAT lists it.
+enum class RemoteEncoding { Cp932, Utf8, Auto };
+
 // How a proxy or firewall is told the real host.
 enum class TFirewallType { FTUser = 0, FtOpen = 1, FtSite = 2 };
 

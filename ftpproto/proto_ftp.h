@@ -85,6 +85,9 @@ class TProtoFTP : public TAsyncSock {
   TProtoNotifyEvent OnTransactionStart;
   TProtoNotifyEvent OnTransactionStop;
   TListItemEvent OnListItem;
+  // The dialogue on the control connection, for a trace: every command as it is sent (PASS's
+  // argument shown as "****") and every reply line as it is read, without line ends.
+  std::function<void(bool sent, const std::string& line)> OnDialogue;
 
   // The list of the last parsed listing (created by the first one, dropped at Disconnect).
   const TFTPDirectoryList* DirectoryList() const { return directory_list_.get(); }
@@ -104,6 +107,8 @@ class TProtoFTP : public TAsyncSock {
   // pays what a command owes, a preliminary one (1xx) does not. Raises when the server closed
   // the connection instead.
   FtpReply ReadReply();
+  // One line of a reply (ReadLn), handed to OnDialogue.
+  std::string ReadReplyLine();
   // The reply to the command just sent, as LastReply and ReplyCode.
   FtpReply ReadCommandReply();
   // The code of a reply's line; raises EInvalidReply with the line when it has none.

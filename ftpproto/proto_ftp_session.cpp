@@ -39,13 +39,24 @@ TProtoFTP::~TProtoFTP() {
 
 void TProtoFTP::SendCommand(const std::string& command, bool settle_first) {
   if (settle_first) SettleOwedReplies();
+  if (OnDialogue) OnDialogue(true, CommandForTrace(command));
   Writeln(command);
   ++owed_replies_;
 }
 
+std::string TProtoFTP::ReadReplyLine() {
+  std::string line = ReadLn();
+  if (!line.empty() && OnDialogue) {
+    std::string_view shown = line;
+    while (!shown.empty() && (shown.back() == '\n' || shown.back() == '\r')) shown.remove_suffix(1);
+    OnDialogue(false, std::string(shown));
+  }
+  return line;
+}
+
 TProtoFTP::FtpReply TProtoFTP::ReadReply() {
   FtpReply reply;
-  reply.first = ReadLn();
+  reply.first = ReadReplyLine();
   if (!reply.first.empty()) ReportStatus(kLevelProtocol, reply.first);
   RequireReply(reply.first);
   reply.last = ReadReplyContinuation(reply.first);
@@ -102,7 +113,7 @@ std::string TProtoFTP::ReadReplyContinuation(const std::string& first_line) {
   // Only reported: the reply, its code and LastReply stay those of the first line.
   std::string line = first_line;
   while (IsReplyContinuation(line)) {
-    line = ReadLn();
+    line = ReadReplyLine();
     // A server that closes the connection in the middle of a reply has not answered.
     RequireReply(line);
     ReportStatus(kLevelProtocol, line);

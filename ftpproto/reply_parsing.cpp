@@ -82,6 +82,11 @@ std::optional<std::string> LocalNameForDownload(std::string_view remote_name) {
   return name;
 }
 
+std::string CommandForTrace(std::string_view command) {
+  const bool pass = command.size() > 5 && SameText(command.substr(0, 5), "PASS ");
+  return pass ? "PASS ****" : std::string(command);
+}
+
 bool IsReplyContinuation(std::string_view line) {
   return (!line.empty() && line[0] == ' ') || (line.size() >= 4 && line[3] == '-');
 }

@@ -30,6 +30,9 @@ std::optional<int> TransferTypeOfCommand(std::string_view command);
 // name ("..", "/", "dir/"), so that a download never lands outside the local folder.
 std::optional<std::string> LocalNameForDownload(std::string_view remote_name);
 
+// A command as a trace may show it: the argument of PASS (any case) becomes "****".
+std::string CommandForTrace(std::string_view command);
+
 // The data port of a PASV reply: the fifth comma-separated field is the high byte, the sixth
 // (cut before its ")") the low byte; the address in the reply is not used. A field that is not
 // a number raises the conversion error; a byte outside 0..255 raises too.

@@ -2,9 +2,25 @@
 // Names follow the controls of the options dialog that shows them.
 #pragma once
 
+#include <optional>
 #include <string>
+#include <string_view>
+
+#include "ftpproto/ftp_types.h"
 
 namespace tarnex::settings {
+
+using tarnex::RemoteEncoding;
+
+// "cp932", "utf-8" and "auto" (any case); nothing for anything else.
+std::optional<RemoteEncoding> RemoteEncodingFromText(std::string_view text);
+std::string_view RemoteEncodingText(RemoteEncoding encoding);
+
+// The connection settings, stored next to the options but shown in a dialog of their own.
+struct ConnectionSettings {
+  bool Passive = false;  // data connections by EPSV/PASV instead of PORT
+  RemoteEncoding remote_encoding = RemoteEncoding::Cp932;
+};
 
 struct LiveSettings {
   bool ch_runmode = false;     // hide the program during an automatic run
@@ -17,6 +33,7 @@ struct LiveSettings {
   int sp_Wsize = 4;            // stored and restored only
   int sp_Wsec = 0;             // the pause after upload blocks, seconds
   int Ed_timeout = 10;         // FTP inactivity time-out, seconds
+  ConnectionSettings connection;
 };
 
 }  // namespace tarnex::settings

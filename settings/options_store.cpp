@@ -1,7 +1,11 @@
 #include "settings/options_store.h"
 
+#include <array>
 #include <charconv>
 #include <string>
+#include <utility>
+
+#include "text/string_helpers.h"
 
 namespace tarnex::settings {
 namespace {
@@ -16,7 +20,27 @@ int ReadIntegerOr(Registry& registry, std::string_view name, int absent) {
   return registry.ValueExists(name) ? registry.ReadInteger(name) : absent;
 }
 
+constexpr std::array<std::pair<std::string_view, RemoteEncoding>, 3> kEncodingNames{{
+    {"cp932", RemoteEncoding::Cp932},
+    {"utf-8", RemoteEncoding::Utf8},
+    {"auto", RemoteEncoding::Auto},
+}};
+
 }  // namespace
+
+std::optional<RemoteEncoding> RemoteEncodingFromText(std::string_view text) {
+  for (const auto& [name, encoding] : kEncodingNames) {
+    if (SameText(text, name)) return encoding;
+  }
+  return std::nullopt;
+}
+
+std::string_view RemoteEncodingText(RemoteEncoding encoding) {
+  for (const auto& [name, value] : kEncodingNames) {
+    if (value == encoding) return name;
+  }
+  return kEncodingNames[0].first;
+}
 
 int SpinRange::ValueFromText(std::string_view text) const {
   // As a number is typed: blanks before it, an optional sign, decimal digits and nothing else.
@@ -50,6 +74,29 @@ void Load(LiveSettings& settings, const std::shared_ptr<platform::RegistryStore>
   settings.sp_Wsize = kWaitSizeRange.Clamp(ReadIntegerOr(registry, "WaitSize", 0));
   settings.sp_Wsec = kWaitSecRange.Clamp(ReadIntegerOr(registry, "WaitSec", 0));
   settings.Ed_timeout = kTimeoutRange.Clamp(ReadIntegerOr(registry, "Timeout", 10));
+  registry.CloseKey();
+  LoadConnection(settings.connection, store);
+}
+
+void LoadConnection(ConnectionSettings& connection,
+                    const std::shared_ptr<platform::RegistryStore>& store) {
+  Registry registry(store, platform::RootKey::LocalMachine);
+  registry.OpenKey(kOptionsKey, true);
+  connection.Passive = ReadBoolOr(registry, kPassiveName, false);
+  connection.remote_encoding =
+      registry.ValueExists(kRemoteEncodingName)
+          ? RemoteEncodingFromText(registry.ReadString(kRemoteEncodingName))
+                .value_or(RemoteEncoding::Cp932)
+          : RemoteEncoding::Cp932;
+  registry.CloseKey();
+}
+
+void StoreConnection(const ConnectionSettings& connection,
+                     const std::shared_ptr<platform::RegistryStore>& store) {
+  Registry registry(store, platform::RootKey::LocalMachine);
+  registry.OpenKey(kOptionsKey, true);
+  registry.WriteBool(kPassiveName, connection.Passive);
+  registry.WriteString(kRemoteEncodingName, RemoteEncodingText(connection.remote_encoding));
   registry.CloseKey();
 }
 

@@ -35,13 +35,24 @@ inline constexpr SpinRange kTimeoutRange{5, 200, 1};    // Ed_timeout
 // Log saving switched on with an empty file name gets "Tarnex.log".
 void FillDefaultLogName(LiveSettings& settings);
 
+// The stored names of the connection settings.
+inline constexpr std::string_view kPassiveName = "Passive";
+inline constexpr std::string_view kRemoteEncodingName = "RemoteEncoding";
+
 // Reads every option into `settings`, in the stored order; an absent value gives its default.
 // A key that cannot be opened counts as holding nothing. A value of the wrong type stops the
 // load there with the store's type error, the later settings left as they were.
 void Load(LiveSettings& settings, const std::shared_ptr<platform::RegistryStore>& store);
 
-// Writes every option in the stored order. Raises the store's write error naming the first
-// value that cannot be written ("Runmode" when the key cannot be opened).
+// Writes every option of the options dialog in the stored order. Raises the store's write error
+// naming the first value that cannot be written ("Runmode" when the key cannot be opened).
 void Store(const LiveSettings& settings, const std::shared_ptr<platform::RegistryStore>& store);
+
+// The connection settings alone: Load reads them after the others; an unknown encoding text
+// reads as the default. StoreConnection writes them (the connection dialog's Ok).
+void LoadConnection(ConnectionSettings& connection,
+                    const std::shared_ptr<platform::RegistryStore>& store);
+void StoreConnection(const ConnectionSettings& connection,
+                     const std::shared_ptr<platform::RegistryStore>& store);
 
 }  // namespace tarnex::settings
