@@ -352,6 +352,12 @@ int32_t TLowFTP::ModeImage() {
 
 void TLowFTP::Abort() { FFtp->Abort(); }
 
+void TLowFTP::SetPassive(bool passive) { FFtp->Passive = passive; }
+
+bool TLowFTP::Passive() const { return FFtp->Passive; }
+
+void TLowFTP::SetRemoteEncoding(RemoteEncoding encoding) { remote_encoding_ = encoding; }
+
 void TLowFTP::DoTransfer(int64_t totalbytes, int32_t mmseconds) {
   if (Ontransfer) Ontransfer(*this, totalbytes, mmseconds);
 }

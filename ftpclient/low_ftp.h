@@ -46,6 +46,13 @@ class TLowFTP {
   // Cancels the data connection of a transfer or listing in progress.
   void Abort();
 
+  // Data connections by EPSV/PASV (true) or PORT/EPRT, from the next one on.
+  void SetPassive(bool passive);
+  bool Passive() const;
+  // How file names reach the server, from the next login on (Auto asks FEAT then).
+  void SetRemoteEncoding(RemoteEncoding encoding);
+  RemoteEncoding GetRemoteEncoding() const { return remote_encoding_; }
+
   bool debugmode() const { return debugmode_; }
   void set_debugmode(bool on) { debugmode_ = on; }
   uint32_t WaitTimeout() const { return wait_timeout_; }
@@ -97,6 +104,7 @@ class TLowFTP {
   bool FAppend = false;
   uint32_t FStartTick = 0;
   int64_t FLastActivity = 0;  // monotonic milliseconds
+  RemoteEncoding remote_encoding_ = RemoteEncoding::Cp932;
 };
 
 }  // namespace tarnex
