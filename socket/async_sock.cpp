@@ -77,34 +77,49 @@ void TAsyncSock::DescribeSocketLibrary() {
   WinsockInfo = {
       "Version= 1.1",
       "High Version= 1.1",
-      "Description= POSIX sockets, TCP over IPv4",
+      "Description= POSIX sockets, TCP over IPv6 and IPv4",
       "System= Running",
       "Max Sockets= " + std::to_string(max_sockets),
       "Max Udp pack size= 65507",
   };
 }
 
-void TAsyncSock::CreateSocket(bool abortive_close) {
-  int fd = net::CreateTcpSocket();
+void TAsyncSock::CreateSocket(bool abortive_close, int family) {
+  int fd = net::CreateTcpSocket(family);
   if (fd < 0) FailSocketCall();
   net::SocketHandle handle(fd);
   if (abortive_close && net::SetLinger(fd, true, 0) != 0) FailSocketCall();
+  UseSocket(std::move(handle), abortive_close, family);
+}
+
+void TAsyncSock::UseSocket(net::SocketHandle handle, bool abortive_close, int family) {
   notifier_.Detach();
+  transport_.reset();
   socket_ = std::move(handle);
+  family_ = family;
+  abortive_close_ = abortive_close;
   sticky_error_ = 0;
-  notifier_.Attach(fd);
+  received_.Clear();
+  if (!socket_.Valid()) return;
+  transport_ = std::make_unique<net::PlainTransport>(socket_.Get());
+  notifier_.Attach(socket_.Get());
 }
 
-void TAsyncSock::EnsureSocket() {
-  if (!socket_.Valid()) CreateSocket(/*abortive_close=*/false);
+void TAsyncSock::EnsureSocket(int family) {
+  if (!socket_.Valid()) {
+    CreateSocket(/*abortive_close=*/false, family);
+  } else if (family_ != family) {
+    // A socket is of one family for good: an address of the other needs another socket,
+    // which closes as the one it replaces would have.
+    CreateSocket(abortive_close_, family);
+  }
 }
 
-void TAsyncSock::RenewSocket() {
+void TAsyncSock::RenewSocket(int family) {
   Connected = false;
-  notifier_.Detach();
   accepted_.Reset();
-  socket_.Reset();
-  CreateSocket(/*abortive_close=*/false);
+  UseSocket(net::SocketHandle(), false, family);
+  CreateSocket(/*abortive_close=*/false, family);
 }
 
 void TAsyncSock::ReportStatus(uint8_t level, const std::string& text) {
@@ -181,14 +196,16 @@ void TAsyncSock::RequestCloseSocket() {
   uint16_t close_error = 0;
   if (had_socket) {
     notifier_.Detach();
+    transport_.reset();
     sticky_error_ = 0;
+    received_.Clear();
     close_failed = net::CloseSocket(socket_.Release()) != 0;
     close_error = net::LastSocketError();
   }
   if (destroying_) return;
   // The fresh socket is there before anyone hears of the close, so that a handler of
   // OnDisconnect may connect again at once.
-  CreateSocket(/*abortive_close=*/false);
+  CreateSocket(/*abortive_close=*/false, family_);
   if (close_failed) {
     net::SetLastSocketError(close_error);
     CheckSocketError(net::kWsaEWouldBlock);
@@ -246,7 +263,7 @@ void TAsyncSock::HandleSocketEvent(net::SocketEvent event, uint16_t error) {
 }
 
 void TAsyncSock::HandleLookupDone(const net::LookupResult& result) {
-  LastEventOk = result.error == 0;
+  LastEventOk = result.error == 0 && !result.addresses.empty();
   if (!LastEventOk) LastError = result.error;
   lookup_result_ = result;
   EventSignalled = true;

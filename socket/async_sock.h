@@ -1,4 +1,4 @@
-// TAsyncSock: one TCP socket (IPv4) that looks synchronous to its caller. Every operation
+// TAsyncSock: one TCP socket (IPv6 or IPv4) that looks synchronous to its caller. Every operation
 // blocks until it is done, but while it waits the thread's message loop keeps dispatching,
 // so timers, socket notifications and the user interface go on, and any of them may Cancel
 // the wait. Failures are exceptions: ESockError with the socket library's text, EAbortError
@@ -18,9 +18,11 @@
 #include "platform/files.h"
 #include "platform/message_loop.h"
 #include "socket/host_lookup.h"
+#include "socket/receive_buffer.h"
 #include "socket/socket_api.h"
 #include "socket/socket_notifier.h"
 #include "socket/thread_timer.h"
+#include "socket/transport.h"
 
 namespace tarnex {
 
@@ -51,10 +53,11 @@ class TAsyncSock {
   int ProxyPort = 0;    // ... and to this port
   int TimeOut = 0;      // ms for lookups, connects, line reads, buffer sends, captures; 0 = none
   int ReportLevel = 0;  // highest status level reported through OnStatus
-  // Where Listen binds (any local address by default), and the one peer address Accept takes
-  // a connection from: a connection from anywhere else is closed and the wait goes on.
-  in_addr ListenAddress{htonl(INADDR_ANY)};
-  std::optional<in_addr> AcceptOnlyFrom;
+  // Where Listen binds (any IPv4 address when not set; its port is ignored), and the one
+  // peer host Accept takes a connection from: a connection from anywhere else is closed and
+  // the wait goes on.
+  std::optional<net::Address> ListenAddress;
+  std::optional<net::Address> AcceptOnlyFrom;
 
   // Events, called only when set.
   NotifyEvent OnConnect;              // the connection is made
@@ -72,7 +75,7 @@ class TAsyncSock {
   // display) and was set aside; the text says where and what. For the debug trace.
   std::function<void(TAsyncSock& sender, const std::string& text)> OnSwallowedError;
   // How names are looked up; runs on a worker thread.
-  net::Resolver Resolver = net::ResolveIPv4;
+  net::Resolver Resolver = net::ResolveAddresses;
 
   // State.
   bool Connected = false;
@@ -91,7 +94,8 @@ class TAsyncSock {
 
   int Socket() const { return socket_.Get(); }
   TThreadTimer& Timer() { return *timer_; }
-  const sockaddr_in& RemoteAddress() const { return remote_; }
+  // The address Connect went to (or, after Accept, the peer's).
+  const net::Address& RemoteAddress() const { return remote_; }
 
   // Waits for the connection announced by the accept notification and accepts it; the
   // returned socket stays owned by this component until UseAcceptedSocket (or a close).
@@ -139,13 +143,15 @@ class TAsyncSock {
   void ClearInput();
   void ResolveHost();
   // The addresses of the connection's two ends; nothing when the socket is not connected.
-  std::optional<sockaddr_in> LocalEnd() const;
-  std::optional<sockaddr_in> PeerEnd() const;
+  std::optional<net::Address> LocalEnd() const;
+  std::optional<net::Address> PeerEnd() const;
   // Called inside a catch block: hands the failure being set aside to OnSwallowedError.
   void NoteSwallowed(const char* where) noexcept;
-  // "192,168,1,5" and ",19,137" (port 5001): the argument of an FTP PORT command.
+  // "192,168,1,5" and ",19,137" (port 5001): the argument of an FTP PORT command (IPv4).
   std::string LocalAddressText() const;
   std::string LocalPortText() const;
+  // The local port of the socket (the one Listen bound, say).
+  uint16_t LocalPort() const;
 
  private:
   class OperationScope;
@@ -153,16 +159,20 @@ class TAsyncSock {
 
   void InitializeWinsock();
   void DescribeSocketLibrary();
-  // A fresh socket watched for notifications; raises with the socket library's text.
-  void CreateSocket(bool abortive_close);
-  void EnsureSocket();
+  // A fresh socket of `family` watched for notifications; raises with the socket library's
+  // text. With `abortive_close` a close resets the connection instead of lingering.
+  void CreateSocket(bool abortive_close, int family = AF_INET);
+  // A socket of `family` (a fresh one when the present socket is of the other family).
+  void EnsureSocket(int family);
   // Closes the socket without telling anyone and takes a fresh one.
-  void RenewSocket();
+  void RenewSocket(int family);
+  void UseSocket(net::SocketHandle handle, bool abortive_close, int family);
   void HandleSocketEvent(net::SocketEvent event, uint16_t error);
   void HandleLookupDone(const net::LookupResult& result);
   void ResolveRemoteAddress();
   void StartConnect();
-  void WaitForConnection();
+  // Waits for the connect begun; false when it failed but another address may be tried.
+  bool WaitForConnection(bool another_address_left);
   [[noreturn]] void FailSocketCall();
 
   // One wait: up to 2 ms for `events` on the socket, then the loop's dispatch.
@@ -170,13 +180,17 @@ class TAsyncSock {
   // The same for a wait that may go on for long (a silent peer): `quiet_waits` counts the
   // waits in a row that found nothing, and the caller sets it to 0 when something came.
   void WaitForSocket(short events, int& quiet_waits);
-  ssize_t Receive(char* data, size_t length, int flags);
+  // One receive from the transport into the receive buffer: the count, 0 once the peer has
+  // closed, -1 with the last socket error (10035: nothing yet).
+  ssize_t Fill();
+  // One receive from the transport straight into `data` (the buffer must be empty).
+  ssize_t Receive(char* data, size_t length);
   ssize_t SendSome(const char* data, size_t length);
-  void ReceiveExactly(char* data, size_t length);
   // Sends one block of a file, counting and reporting each piece.
   void SendFileBlock(const char* data, size_t length);
-  std::string TakeWaiting(size_t count);
   void Capture(platform::File& output);
+  // Hands what the receive buffer holds to a capture, as one block.
+  void CaptureBuffered(platform::File& output);
   // A cancelled transfer: clears the request and raises "Socket send aborted".
   void ThrowIfCanceled();
 
@@ -184,10 +198,15 @@ class TAsyncSock {
   std::unique_ptr<TThreadTimer> timer_;
   net::SocketNotifier notifier_;
   net::SocketHandle socket_;
+  int family_ = AF_INET;        // of socket_
+  bool abortive_close_ = true;  // socket_ resets the connection at close
+  std::unique_ptr<net::Transport> transport_;
+  net::ReceiveBuffer received_;
   net::SocketHandle accepted_;  // from Accept until UseAcceptedSocket
   std::unique_ptr<net::HostLookup> lookup_;
   net::LookupResult lookup_result_;
-  sockaddr_in remote_{};
+  std::vector<net::Address> candidates_;  // the addresses Connect tries, in order
+  net::Address remote_{};
   std::vector<char> io_buffer_;
   uint16_t sticky_error_ = 0;  // a lost connection keeps reporting its error
   bool accept_signals_ = false;

@@ -24,11 +24,13 @@ bool IsValidPort(int port) {
 void TAsyncSock::ResolveHost() {
   ReportStatus(kLevelTrace, "Resolve Host");
   const std::string name = Proxy.empty() ? Host : Proxy;
-  if (auto address = net::ParseDottedAddress(name)) {
-    remote_.sin_addr = *address;
+  candidates_.clear();
+  if (auto address = net::ParseNumericAddress(name)) {
+    // The wildcard address (0.0.0.0, ::) names no host.
+    if (!net::IsAnyAddress(*address)) candidates_.push_back(*address);
+    remote_ = *address;
     return;
   }
-  remote_.sin_addr.s_addr = 0;
   TimerScope timer(*this);
   EventSignalled = false;
   lookup_result_ = net::LookupResult{net::kWsaNoRecovery, {}};
@@ -39,8 +41,11 @@ void TAsyncSock::ResolveHost() {
   lookup_.reset();  // a lookup given up on is abandoned; its late result is dropped
   if (TimedOut) throw ESockError(kLookupTimedOut);
   if (Canceled) throw ESockError(kLookupCanceled);
-  if (lookup_result_.error != 0) throw ESockError(kLookupFailed);
-  remote_.sin_addr = lookup_result_.address;
+  if (lookup_result_.error != 0 || lookup_result_.addresses.empty()) {
+    throw ESockError(kLookupFailed);
+  }
+  candidates_ = lookup_result_.addresses;
+  remote_ = candidates_.front();
   if (OnHostResolved) OnHostResolved(*this);
 }
 
@@ -51,9 +56,9 @@ void TAsyncSock::ResolveRemoteAddress() {
       ResolveHost();
     } catch (const ESockError& error) {
       if (error.Message() == kLookupTimedOut || error.Message() == kLookupCanceled) throw;
-      // Any other failure leaves the address at 0, which is dealt with below.
+      // Any other failure leaves no address, which is dealt with below.
     }
-    if (remote_.sin_addr.s_addr != 0) return;
+    if (!candidates_.empty()) return;
     if (!retried && OnInvalidHost) {
       bool handled = false;
       OnInvalidHost(*this, handled);  // the handler may have changed Host
@@ -76,13 +81,18 @@ void TAsyncSock::Connect() {
     net::SetLastSocketError(net::kWsaEInvalid);
     FailSocketCall();
   }
-  EnsureSocket();
-  remote_.sin_family = AF_INET;
-  remote_.sin_port = htons(static_cast<uint16_t>(port));
-  EventSignalled = false;
-  LastEventOk = true;
-  StartConnect();
-  WaitForConnection();
+  // The addresses of a name are tried in the order the resolver gave them; one time-out
+  // bounds them all.
+  TimerScope timer(*this);
+  for (size_t i = 0; i < candidates_.size(); ++i) {
+    remote_ = candidates_[i];
+    net::SetAddressPort(remote_, static_cast<uint16_t>(port));
+    EnsureSocket(remote_.ss_family);
+    EventSignalled = false;
+    LastEventOk = true;
+    StartConnect();
+    if (WaitForConnection(i + 1 < candidates_.size())) return;
+  }
 }
 
 void TAsyncSock::StartConnect() {
@@ -102,22 +112,21 @@ void TAsyncSock::StartConnect() {
   }
 }
 
-void TAsyncSock::WaitForConnection() {
-  {
-    TimerScope timer(*this);
-    while (!Connected && !TimedOut && !Canceled && LastEventOk) WaitForSocket(POLLOUT);
-  }
-  if (!TimedOut && !Canceled && LastEventOk) return;
+bool TAsyncSock::WaitForConnection(bool another_address_left) {
+  while (!Connected && !TimedOut && !Canceled && LastEventOk) WaitForSocket(POLLOUT);
+  if (!TimedOut && !Canceled && LastEventOk) return true;
   const char* text = TimedOut   ? "Connection Timed out"
                      : Canceled ? "Connection Canceled"
                                 : "Connection Failed";
   // A socket whose connect was given up on cannot connect again (it may still be trying):
-  // the next Connect starts on a fresh one.
+  // the next attempt starts on a fresh one.
   try {
-    RenewSocket();
+    RenewSocket(family_);
   } catch (const ESockError&) {
     // No socket now; the next Connect makes one.
   }
+  // A refused address gives way to the next one; a time-out or a cancel ends the attempt.
+  if (another_address_left && !TimedOut && !Canceled) return false;
   if (OnConnectionFailed) OnConnectionFailed(*this);
   throw ESockError(text);
 }
@@ -128,11 +137,9 @@ void TAsyncSock::Listen(bool use_lookup_message) {
     net::SetLastSocketError(net::kWsaEInvalid);
     FailSocketCall();
   }
-  EnsureSocket();
-  remote_ = sockaddr_in{};
-  remote_.sin_family = AF_INET;
-  remote_.sin_port = htons(static_cast<uint16_t>(Port));
-  remote_.sin_addr = ListenAddress;
+  remote_ = ListenAddress ? *ListenAddress : net::AnyAddress(AF_INET);
+  net::SetAddressPort(remote_, static_cast<uint16_t>(Port));
+  EnsureSocket(remote_.ss_family);
   EventSignalled = false;
   accept_signals_ = use_lookup_message;
   int fd = socket_.Get();
@@ -151,10 +158,10 @@ int TAsyncSock::Accept() {
     while (!EventSignalled && !Connected && !Canceled) WaitForSocket(POLLIN, quiet_waits);
     if (Canceled) throw ESockError("Accepting Canceled");
     if (!LastEventOk) throw ESockError("Error creating Data Connection");
-    sockaddr_in peer{};
+    net::Address peer{};
     int fd = net::AcceptSocket(socket_.Get(), peer);
     if (fd < 0) FailSocketCall();
-    if (!AcceptOnlyFrom || peer.sin_addr.s_addr == AcceptOnlyFrom->s_addr) {
+    if (!AcceptOnlyFrom || net::SameHost(peer, *AcceptOnlyFrom)) {
       accepted_.Reset(fd);
       remote_ = peer;
       return fd;
@@ -162,45 +169,48 @@ int TAsyncSock::Accept() {
     // Somebody else got there first: that connection is closed unread, and the wait goes on
     // for the one that is expected.
     net::SocketHandle intruder(fd);
-    char text[INET_ADDRSTRLEN] = "?";
-    ::inet_ntop(AF_INET, &peer.sin_addr, text, sizeof text);
-    ReportStatus(kLevelEvents, std::string("Refused a connection from ") + text);
+    ReportStatus(kLevelEvents, "Refused a connection from " + net::AddressText(peer));
     EventSignalled = false;
     Connected = false;
     notifier_.ExpectAccept();
   }
 }
 
-std::optional<sockaddr_in> TAsyncSock::LocalEnd() const { return net::LocalAddress(socket_.Get()); }
+std::optional<net::Address> TAsyncSock::LocalEnd() const {
+  return net::LocalAddress(socket_.Get());
+}
 
-std::optional<sockaddr_in> TAsyncSock::PeerEnd() const { return net::PeerAddress(socket_.Get()); }
+std::optional<net::Address> TAsyncSock::PeerEnd() const {
+  return net::PeerAddress(socket_.Get());
+}
 
 void TAsyncSock::UseAcceptedSocket() {
   if (!accepted_.Valid()) throw ESockError("No accepted connection");
-  notifier_.Detach();
-  socket_ = std::move(accepted_);  // closes the listening socket
-  sticky_error_ = 0;
-  notifier_.Attach(socket_.Get());
+  // The accepted connection closes as the listener would have; the listener is closed.
+  UseSocket(std::move(accepted_), abortive_close_, family_);
   notifier_.ExpectStream();
 }
 
 void TAsyncSock::SetLinger(bool on) {
   if (net::SetLinger(socket_.Get(), on, 0) != 0) FailSocketCall();
+  abortive_close_ = on;
 }
 
 std::string TAsyncSock::LocalAddressText() const {
   auto local = net::LocalAddress(socket_.Get());
-  char text[INET_ADDRSTRLEN] = "0.0.0.0";
-  if (local) ::inet_ntop(AF_INET, &local->sin_addr, text, sizeof text);
-  std::string result(text);
+  std::string result = local && local->ss_family == AF_INET ? net::AddressText(*local) : "0.0.0.0";
   std::replace(result.begin(), result.end(), '.', ',');
   return result;
 }
 
 std::string TAsyncSock::LocalPortText() const {
-  auto local = net::LocalAddress(socket_.Get());
-  unsigned port = local ? ntohs(local->sin_port) : 0;
+  const unsigned port = LocalPort();
   return "," + std::to_string(port >> 8) + "," + std::to_string(port & 0xFF);
+}
+
+uint16_t TAsyncSock::LocalPort() const {
+  auto local = net::LocalAddress(socket_.Get());
+  return local ? net::AddressPort(*local) : 0;
 }
 
 }  // namespace tarnex

@@ -19,7 +19,8 @@ void TAsyncSock::SendFileBlock(const char* data, size_t length) {
     } else if (n < 0 && net::LastSocketError() != net::kWsaEWouldBlock) {
       CheckSocketError(net::kWsaEWouldBlock);
     } else {
-      WaitForSocket(POLLOUT);  // no room yet: wait for it while the loop runs
+      // No room yet: wait for it while the loop runs.
+      WaitForSocket(transport_ ? transport_->SendWaitEvents() : POLLOUT);
     }
   }
 }
@@ -59,10 +60,20 @@ void TAsyncSock::CaptureFile(platform::File& output) {
   ThrowIfCanceled();
 }
 
+void TAsyncSock::CaptureBuffered(platform::File& output) {
+  if (received_.Empty()) return;
+  output.Write(received_.View());
+  BytesReceived += static_cast<int64_t>(received_.Size());
+  received_.Clear();
+  if (OnPacketRecvd) OnPacketRecvd(*this);
+}
+
 void TAsyncSock::Capture(platform::File& output) {
+  // What a read took ahead of the capture belongs to the file, first.
+  CaptureBuffered(output);
   int quiet_waits = 0;
   while (!Canceled) {
-    ssize_t n = Receive(io_buffer_.data(), kIoBufferSize, 0);
+    ssize_t n = Receive(io_buffer_.data(), kIoBufferSize);
     if (n > 0) {
       quiet_waits = 0;
       output.Write(std::string_view(io_buffer_.data(), static_cast<size_t>(n)));
@@ -76,7 +87,7 @@ void TAsyncSock::Capture(platform::File& output) {
     LastError = net::LastSocketError();
     if (LastError == net::kWsaENotConnected) break;
     if (LastError != net::kWsaEWouldBlock) CheckSocketError(net::kWsaEWouldBlock);
-    WaitForSocket(POLLIN, quiet_waits);
+    WaitForSocket(transport_ ? transport_->ReceiveWaitEvents() : POLLIN, quiet_waits);
   }
 }
 

@@ -15,21 +15,31 @@ namespace {
 
 constexpr const char* kSendAborted = "Socket send aborted";
 constexpr size_t kMaxSendBuffer = 65535;
-constexpr size_t kFirstLineWindow = 512;
 
 }  // namespace
 
-ssize_t TAsyncSock::Receive(char* data, size_t length, int flags) {
+ssize_t TAsyncSock::Receive(char* data, size_t length) {
   if (sticky_error_ != 0) {
     net::SetLastSocketError(sticky_error_);
     return -1;
   }
-  ssize_t n = net::ReceiveBytes(socket_.Get(), data, length, flags);
+  if (!transport_) {
+    net::SetLastSocketError(net::kWsaEBadFile);
+    return -1;
+  }
+  // The read and close notifications are armed again when the operation that reads ends
+  // (OperationScope), not here: a look at what is waiting is no read of the owner's.
+  ssize_t n = transport_->Receive(data, length);
   if (n < 0 && net::IsConnectionLost(net::LastSocketError())) {
     sticky_error_ = net::LastSocketError();
-  } else if (n > 0 && !(flags & MSG_PEEK)) {
-    notifier_.Rearm();  // a read re-enables the read (and close) notification
   }
+  return n;
+}
+
+ssize_t TAsyncSock::Fill() {
+  char* room = received_.Room(kIoBufferSize);
+  ssize_t n = Receive(room, received_.RoomSize());
+  if (n > 0) received_.Added(static_cast<size_t>(n));
   return n;
 }
 
@@ -38,26 +48,15 @@ ssize_t TAsyncSock::SendSome(const char* data, size_t length) {
     net::SetLastSocketError(sticky_error_);
     return -1;
   }
-  ssize_t n = net::SendBytes(socket_.Get(), data, length);
+  if (!transport_) {
+    net::SetLastSocketError(net::kWsaEBadFile);
+    return -1;
+  }
+  ssize_t n = transport_->Send(data, length);
   if (n < 0 && net::IsConnectionLost(net::LastSocketError())) {
     sticky_error_ = net::LastSocketError();
   }
   return n;
-}
-
-void TAsyncSock::ReceiveExactly(char* data, size_t length) {
-  // The bytes were seen by a peek, so they are there; a short receive is simply repeated.
-  while (length > 0) {
-    ssize_t n = Receive(data, length, 0);
-    if (n <= 0) {
-      if (n == 0 || net::LastSocketError() == net::kWsaEWouldBlock) {
-        net::SetLastSocketError(net::kWsaENotConnected);
-      }
-      FailSocketCall();
-    }
-    data += n;
-    length -= static_cast<size_t>(n);
-  }
 }
 
 void TAsyncSock::SendBuffer(const char* buffer, uint16_t length) {
@@ -76,7 +75,7 @@ void TAsyncSock::SendBuffer(const char* buffer, uint16_t length) {
       } else {
         // The peer does not take more now. Wait for room while the loop runs, so that the
         // time-out and Cancel can end a send to a peer that stopped reading.
-        WaitForSocket(POLLOUT);
+        WaitForSocket(transport_ ? transport_->SendWaitEvents() : POLLOUT);
       }
     }
   }
@@ -112,96 +111,67 @@ void TAsyncSock::Writeln(const std::string& text) {
 
 bool TAsyncSock::DataAvailable() {
   ReportStatus(kLevelTrace, "Data Available");
-  char byte;
-  return Receive(&byte, 1, MSG_PEEK) >= 1;
+  return !received_.Empty() || Fill() > 0;
 }
 
 void TAsyncSock::ClearInput() {
   ReportStatus(kLevelTrace, "Clearing Input");
-  Receive(io_buffer_.data(), kIoBufferSize, 0);
-}
-
-std::string TAsyncSock::TakeWaiting(size_t count) {
-  std::string result(count, '\0');
-  ssize_t n = Receive(result.data(), count, 0);
-  if (n < 0) CheckSocketError(net::kWsaEWouldBlock);
-  result.resize(n > 0 ? static_cast<size_t>(n) : 0);
-  return result;
+  received_.Clear();
+  Fill();
+  received_.Clear();
 }
 
 std::string TAsyncSock::Read(uint16_t count) {
   ReportStatus(kLevelTrace, "Read( " + std::to_string(count) + " )");
   OperationScope operation(*this);
-  char* buffer = io_buffer_.data();
-  size_t want = count;
   if (count == 0) {
-    ssize_t n = Receive(buffer, kIoBufferSize, MSG_PEEK);
-    if (n < 0) CheckSocketError(net::kWsaEWouldBlock);
-    if (n <= 0) return {};
-    return TakeWaiting(std::min<size_t>(static_cast<size_t>(n), UINT16_MAX));
-  }
-  while (!Canceled) {
-    ssize_t n = Receive(buffer, count, MSG_PEEK);
-    if (n >= count) break;
-    if (n == 0) return {};  // closed by the peer
-    if (n < 0) {
-      CheckSocketError(net::kWsaEWouldBlock);
-    } else if (net::PeerHasClosed(socket_.Get())) {
-      want = static_cast<size_t>(n);  // the rest will never come: hand over what there is
-      break;
+    // Whatever is waiting now, at most 65,535 bytes.
+    if (received_.Empty()) {
+      ssize_t n = Fill();
+      if (n < 0) CheckSocketError(net::kWsaEWouldBlock);
     }
-    // Bytes are waiting, so the socket polls readable already: wait for the peer's close
-    // (or an error) only, and look again after the slice.
-    WaitForSocket(n > 0 ? POLLRDHUP : POLLIN);
+    return received_.Take(std::min<size_t>(received_.Size(), UINT16_MAX));
+  }
+  while (!Canceled && received_.Size() < count) {
+    ssize_t n = Fill();
+    if (n > 0) continue;
+    if (n == 0) break;  // closed by the peer: what came is all there will be
+    if (net::LastSocketError() != net::kWsaEWouldBlock) CheckSocketError(net::kWsaEWouldBlock);
+    WaitForSocket(transport_ ? transport_->ReceiveWaitEvents() : POLLIN);
   }
   if (Canceled) {
     Canceled = false;
     throw EAbortError(kSendAborted);
   }
-  return TakeWaiting(want);
+  return received_.Take(std::min<size_t>(received_.Size(), count));
 }
 
 std::string TAsyncSock::ReadLn() {
   ReportStatus(kLevelTrace, "ReadLn");
   OperationScope operation(*this);
   TimerScope timer(*this);
-  char* buffer = io_buffer_.data();
-  size_t consumed = 0;
-  // How far to look ahead: a line is short as a rule, and a peek copies everything it looks
-  // at, so a listing of many lines would otherwise copy the whole waiting block once per line.
-  size_t window = kFirstLineWindow;
+  size_t scanned = 0;  // bytes of the buffer already searched for the line end
   int quiet_waits = 0;
   while (!Canceled) {
-    if (consumed == kIoBufferSize) {
+    const std::string_view waiting = received_.View();
+    const size_t end = waiting.find('\n', scanned);
+    if (end != std::string_view::npos && end < kIoBufferSize) return received_.Take(end + 1);
+    if (waiting.size() >= kIoBufferSize) {
       throw ESockError("Line too long: no line end within 65536 bytes");
     }
-    // Peek first and take only what belongs to the line: the bytes after its end stay in
-    // the socket for the next read.
-    const size_t ask = std::min(window, kIoBufferSize - consumed);
-    ssize_t n = Receive(buffer + consumed, ask, MSG_PEEK);
-    // Closed by the peer, or no longer connected: the line ends here. An unterminated
-    // last line is handed over as it is; only a close with nothing read gives "".
-    if (n == 0) return std::string(buffer, consumed);
-    if (n < 0) {
-      LastError = net::LastSocketError();
-      if (LastError == net::kWsaENotConnected) return std::string(buffer, consumed);
-      if (LastError != net::kWsaEWouldBlock) CheckSocketError(net::kWsaEWouldBlock);
-      WaitForSocket(POLLIN, quiet_waits);
+    scanned = waiting.size();
+    ssize_t n = Fill();
+    if (n > 0) {
+      quiet_waits = 0;
       continue;
     }
-    quiet_waits = 0;
-    const char* end = static_cast<const char*>(std::memchr(buffer + consumed, '\n', n));
-    size_t take = end != nullptr ? static_cast<size_t>(end - (buffer + consumed)) + 1
-                                 : static_cast<size_t>(n);
-    ReceiveExactly(buffer + consumed, take);
-    consumed += take;
-    if (end != nullptr) return std::string(buffer, consumed);
-    if (static_cast<size_t>(n) == ask) {
-      // The window was full: more of the line is waiting already. Look further at once.
-      window = kIoBufferSize;
-      continue;
-    }
-    loop_.ProcessMessages();
+    // Closed by the peer, or no longer connected: the line ends here. An unterminated last
+    // line is handed over as it is; only a close with nothing read gives "".
+    if (n == 0) return received_.Take(received_.Size());
+    LastError = net::LastSocketError();
+    if (LastError == net::kWsaENotConnected) return received_.Take(received_.Size());
+    if (LastError != net::kWsaEWouldBlock) CheckSocketError(net::kWsaEWouldBlock);
+    WaitForSocket(transport_ ? transport_->ReceiveWaitEvents() : POLLIN, quiet_waits);
   }
   timer.Stop();
   Canceled = false;

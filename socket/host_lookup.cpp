@@ -4,7 +4,9 @@
 #include <netdb.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -13,22 +15,16 @@
 
 namespace tarnex::net {
 
-std::optional<in_addr> ParseDottedAddress(std::string_view text) {
-  std::string copy(text);  // inet_pton wants a terminated string
-  in_addr address{};
-  if (::inet_pton(AF_INET, copy.c_str(), &address) != 1) return std::nullopt;
-  return address;
-}
-
-LookupResult ResolveIPv4(const std::string& name) {
+LookupResult ResolveAddresses(const std::string& name) {
   LookupResult result;
   if (name.empty()) {
     result.error = kWsaHostNotFound;
     return result;
   }
   addrinfo hints{};
-  hints.ai_family = AF_INET;
+  hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_ADDRCONFIG;  // no IPv6 addresses on a machine without IPv6, and so on
   addrinfo* found = nullptr;
   int status = ::getaddrinfo(name.c_str(), nullptr, &hints, &found);
   std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)> owner(found, &::freeaddrinfo);
@@ -37,12 +33,14 @@ LookupResult ResolveIPv4(const std::string& name) {
     return result;
   }
   for (const addrinfo* entry = found; entry != nullptr; entry = entry->ai_next) {
-    if (entry->ai_family == AF_INET && entry->ai_addr != nullptr) {
-      result.address = reinterpret_cast<const sockaddr_in*>(entry->ai_addr)->sin_addr;
-      return result;
+    if ((entry->ai_family != AF_INET && entry->ai_family != AF_INET6) || entry->ai_addr == nullptr) {
+      continue;
     }
+    Address address{};
+    std::memcpy(&address, entry->ai_addr, std::min<size_t>(entry->ai_addrlen, sizeof address));
+    result.addresses.push_back(address);
   }
-  result.error = kWsaNoData;
+  if (result.addresses.empty()) result.error = kWsaNoData;
   return result;
 }
 
@@ -76,7 +74,7 @@ HostLookup::HostLookup(platform::MessageLoop& loop, const Resolver& resolver, st
     std::thread([resolver, name = std::move(name), finish] {
       LookupResult result;
       try {
-        result = resolver ? resolver(name) : ResolveIPv4(name);
+        result = resolver ? resolver(name) : ResolveAddresses(name);
       } catch (...) {
         result = LookupResult{kWsaNoRecovery, {}};
       }

@@ -1,5 +1,5 @@
-// Host names to IPv4 addresses. A dotted address needs no lookup; a name is looked up on a
-// worker thread and its result comes back through the message loop, so that the waiting
+// Host names to addresses, IPv6 and IPv4. An address written as such needs no lookup; a name
+// is looked up on a worker thread and its result comes back through the message loop, so that the waiting
 // thread stays responsive and can give up on a lookup that takes too long.
 #pragma once
 
@@ -11,21 +11,20 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/message_loop.h"
+#include "socket/socket_address.h"
 
 namespace tarnex::net {
 
 struct LookupResult {
-  uint16_t error = 0;  // WinSock code; 0 when `address` holds the first address found
-  in_addr address{};
+  uint16_t error = 0;                // WinSock code; 0 when addresses were found
+  std::vector<Address> addresses;    // in the resolver's order of preference
 };
 
-// The address of a host written in dotted form (four decimal numbers), else nothing.
-std::optional<in_addr> ParseDottedAddress(std::string_view text);
-
-// Looks `name` up (IPv4 only) and blocks until the system's resolver answers.
-LookupResult ResolveIPv4(const std::string& name);
+// Looks `name` up (IPv6 and IPv4) and blocks until the system's resolver answers.
+LookupResult ResolveAddresses(const std::string& name);
 
 using Resolver = std::function<LookupResult(const std::string& name)>;
 

@@ -19,7 +19,7 @@ int Failed() {
   return -1;
 }
 
-const sockaddr* AsSockaddr(const sockaddr_in& address) {
+const sockaddr* AsSockaddr(const Address& address) {
   return reinterpret_cast<const sockaddr*>(&address);
 }
 
@@ -32,8 +32,8 @@ void SetLastSocketError(uint16_t code) {
   last_socket_error = code;
 }
 
-int CreateTcpSocket() {
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP);
+int CreateTcpSocket(int family) {
+  int fd = ::socket(family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP);
   return fd >= 0 ? fd : Failed();
 }
 
@@ -41,8 +41,8 @@ int CloseSocket(int fd) {
   return ::close(fd) == 0 ? 0 : Failed();
 }
 
-int ConnectSocket(int fd, const sockaddr_in& address) {
-  if (::connect(fd, AsSockaddr(address), sizeof address) == 0) return 0;
+int ConnectSocket(int fd, const Address& address) {
+  if (::connect(fd, AsSockaddr(address), AddressLength(address)) == 0) return 0;
   // An interrupted connect goes on in the background, like one in progress.
   if (errno == EINPROGRESS || errno == EINTR) {
     last_socket_error = kWsaEWouldBlock;
@@ -51,15 +51,15 @@ int ConnectSocket(int fd, const sockaddr_in& address) {
   return Failed();
 }
 
-int BindSocket(int fd, const sockaddr_in& address) {
-  return ::bind(fd, AsSockaddr(address), sizeof address) == 0 ? 0 : Failed();
+int BindSocket(int fd, const Address& address) {
+  return ::bind(fd, AsSockaddr(address), AddressLength(address)) == 0 ? 0 : Failed();
 }
 
 int ListenSocket(int fd, int backlog) {
   return ::listen(fd, backlog) == 0 ? 0 : Failed();
 }
 
-int AcceptSocket(int fd, sockaddr_in& peer) {
+int AcceptSocket(int fd, Address& peer) {
   socklen_t length = sizeof peer;
   int accepted;
   do {
@@ -102,13 +102,8 @@ uint16_t TakePendingError(int fd) {
   return error == 0 ? 0 : WinsockCodeFromErrno(error);
 }
 
-bool PeerHasClosed(int fd) {
-  pollfd probe{fd, POLLRDHUP, 0};
-  return ::poll(&probe, 1, 0) > 0 && (probe.revents & (POLLRDHUP | POLLHUP)) != 0;
-}
-
-std::optional<sockaddr_in> LocalAddress(int fd) {
-  sockaddr_in address{};
+std::optional<Address> LocalAddress(int fd) {
+  Address address{};
   socklen_t length = sizeof address;
   if (::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
     Failed();
@@ -117,8 +112,8 @@ std::optional<sockaddr_in> LocalAddress(int fd) {
   return address;
 }
 
-std::optional<sockaddr_in> PeerAddress(int fd) {
-  sockaddr_in address{};
+std::optional<Address> PeerAddress(int fd) {
+  Address address{};
   socklen_t length = sizeof address;
   if (::getpeername(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
     Failed();

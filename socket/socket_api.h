@@ -9,23 +9,25 @@
 #include <cstdint>
 #include <optional>
 
+#include "socket/socket_address.h"
+
 namespace tarnex::net {
 
 // The WinSock code of the latest failed socket call on this thread.
 uint16_t LastSocketError();
 void SetLastSocketError(uint16_t code);
 
-// A non-blocking IPv4 TCP socket, or -1.
-int CreateTcpSocket();
+// A non-blocking TCP socket of `family` (AF_INET or AF_INET6), or -1.
+int CreateTcpSocket(int family = AF_INET);
 // Closes `fd`; 0 or -1. The descriptor is gone afterwards in either case.
 int CloseSocket(int fd);
 // Starts a non-blocking connect: 0 when connected at once, else -1; a connection that is
 // still being made reports 10035 (would block), as WinSock does.
-int ConnectSocket(int fd, const sockaddr_in& address);
-int BindSocket(int fd, const sockaddr_in& address);
+int ConnectSocket(int fd, const Address& address);
+int BindSocket(int fd, const Address& address);
 int ListenSocket(int fd, int backlog);
 // A non-blocking accepted socket, or -1; the peer's address goes to `peer`.
-int AcceptSocket(int fd, sockaddr_in& peer);
+int AcceptSocket(int fd, Address& peer);
 // Never blocks and never raises SIGPIPE.
 ssize_t SendBytes(int fd, const char* data, size_t length);
 // Never blocks; `flags` may add MSG_PEEK.
@@ -35,10 +37,8 @@ int SetLinger(int fd, bool on, int seconds);
 int SetReuseAddress(int fd);
 // The socket's pending error as a WinSock code (0 when none); reading it clears it.
 uint16_t TakePendingError(int fd);
-// True when the peer has closed its side (data may still be waiting).
-bool PeerHasClosed(int fd);
-std::optional<sockaddr_in> LocalAddress(int fd);
-std::optional<sockaddr_in> PeerAddress(int fd);
+std::optional<Address> LocalAddress(int fd);
+std::optional<Address> PeerAddress(int fd);
 
 // Owns one socket descriptor and closes it once.
 class SocketHandle {

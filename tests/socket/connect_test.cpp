@@ -70,7 +70,7 @@ TEST(Connect, ADottedAddressOrANameConnects) {
     EXPECT_EQ(events.connect, 1) << c.host;
     EXPECT_EQ(events.resolved, c.resolved) << c.host;
     EXPECT_EQ(sock.LocalAddressText(), "127,0,0,1");
-    EXPECT_EQ(sock.RemoteAddress().sin_addr.s_addr, htonl(INADDR_LOOPBACK));
+    EXPECT_EQ(net::AddressText(sock.RemoteAddress()), "127.0.0.1");
   }
 }
 
@@ -83,7 +83,7 @@ TEST(Connect, AProxyIsConnectedInsteadOfTheHost) {
   sock.ProxyPort = peer.port();
   sock.Connect();
   EXPECT_TRUE(sock.Connected);
-  EXPECT_EQ(ntohs(sock.RemoteAddress().sin_port), peer.port());
+  EXPECT_EQ(net::AddressPort(sock.RemoteAddress()), peer.port());
 }
 
 TEST(Connect, AHostThatCannotBeFoundEndsWithNullRemoteAddress) {
@@ -221,7 +221,7 @@ TEST(Connect, AConnectionThatDoesNotComeTimesOutOrIsCanceled) {
 // Resolves every name to 127.0.0.1, slowly.
 net::LookupResult SlowLoopback(const std::string&) {
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  return net::LookupResult{0, in_addr{htonl(INADDR_LOOPBACK)}};
+  return net::LookupResult{0, {*net::ParseNumericAddress("127.0.0.1")}};
 }
 
 TEST(Connect, ALookupThatTakesTooLongIsAbandoned) {
@@ -305,7 +305,7 @@ TEST(Listen, AcceptsAConnectionAndUsesItInPlaceOfTheListener) {
     });
     int accepted = sock.Accept();
     EXPECT_GE(accepted, 0);
-    EXPECT_EQ(sock.RemoteAddress().sin_addr.s_addr, htonl(INADDR_LOOPBACK));
+    EXPECT_EQ(net::AddressText(sock.RemoteAddress()), "127.0.0.1");
     EXPECT_EQ(sock.EventSignalled, use_lookup_message);
     EXPECT_TRUE(sock.Connected);
     sock.UseAcceptedSocket();

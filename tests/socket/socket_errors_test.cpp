@@ -6,6 +6,7 @@
 #include "platform/errors.h"
 #include "socket/async_sock.h"
 #include "socket/host_lookup.h"
+#include "socket/socket_address.h"
 #include "socket/reply_code.h"
 #include "socket/socket_errors.h"
 
@@ -104,12 +105,29 @@ TEST(ReplyCode, ANumberBeyondTheSixteenBitCodeRaises) {
   }
 }
 
-TEST(DottedAddress, OnlyFourNumbersAreAnAddress) {
-  EXPECT_TRUE(net::ParseDottedAddress("127.0.0.1"));
-  EXPECT_EQ(net::ParseDottedAddress("10.0.0.1")->s_addr, htonl(0x0A000001));
-  for (const char* text : {"", "localhost", "10.1", "1.2.3.256", "1.2.3.4 ", "ftp.example.com"}) {
-    EXPECT_FALSE(net::ParseDottedAddress(text)) << text;
+TEST(NumericAddress, FourNumbersOrAnIpv6AddressWithOrWithoutBrackets) {
+  struct Case {
+    const char* text;
+    const char* address;  // empty: a name, not an address
+  } cases[] = {
+      {"127.0.0.1", "127.0.0.1"}, {"10.0.0.1", "10.0.0.1"},   {"::1", "::1"},
+      {"[::1]", "::1"},           {"[fe80::1]", "fe80::1"},   {"", ""},
+      {"localhost", ""},          {"10.1", ""},               {"1.2.3.256", ""},
+      {"1.2.3.4 ", ""},           {"ftp.example.com", ""},    {"[1.2.3.4]", ""},
+      {"[::1", ""},               {"::1]", ""},
+  };
+  for (const auto& c : cases) {
+    const auto address = net::ParseNumericAddress(c.text);
+    EXPECT_EQ(address ? net::AddressText(*address) : "", c.address) << c.text;
   }
+}
+
+TEST(NumericAddress, AnIpv4AddressAndItsMappedIpv6FormAreTheSameHost) {
+  const auto v4 = *net::ParseNumericAddress("127.0.0.1");
+  EXPECT_TRUE(net::SameHost(v4, *net::ParseNumericAddress("::ffff:127.0.0.1")));
+  EXPECT_FALSE(net::SameHost(v4, *net::ParseNumericAddress("127.0.0.2")));
+  EXPECT_FALSE(net::SameHost(v4, *net::ParseNumericAddress("::1")));
+  EXPECT_TRUE(net::SameHost(*net::ParseNumericAddress("::1"), *net::ParseNumericAddress("[::1]")));
 }
 
 }  // namespace

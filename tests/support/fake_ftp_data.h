@@ -17,7 +17,7 @@ namespace tarnex::testing::detail {
 struct DataEndpoint {
   enum class Mode { kNone, kActive, kPassive };
   Mode mode = Mode::kNone;
-  sockaddr_in active{};
+  sockaddr_storage active{};
   Fd passive_listener;
 };
 

@@ -11,10 +11,12 @@
 //     Expect("QUIT", "221 Bye\r\n"), Close(),
 //   }
 //
-// Reply texts are sent byte for byte (nothing adds CR LF). Two placeholders in a reply open a
-// passive data endpoint: "{pasv}" becomes h1,h2,h3,h4,p1,p2 of a fresh listening socket on
-// 127.0.0.1, "{pasv_closed}" the numbers of a 127.0.0.1 port that refuses connections.
-// A received "PORT h1,h2,h3,h4,p1,p2" makes the server connect there for the next data action.
+// Reply texts are sent byte for byte (nothing adds CR LF). Placeholders in a reply open a
+// passive data endpoint on the server's loopback address (127.0.0.1, or ::1 for a server on
+// IPv6): "{pasv}" becomes h1,h2,h3,h4,p1,p2 (always 127,0,0,1 and the port), "{epsv}" becomes
+// |||port|, "{pasv_closed}" the numbers of a loopback port that refuses connections.
+// A received "PORT h1,h2,h3,h4,p1,p2" or "EPRT |f|address|port|" makes the server connect
+// there for the next data action (loopback addresses only).
 #pragma once
 
 #include <chrono>

@@ -15,7 +15,8 @@ FakeFtpServer::FakeFtpServer(std::vector<Session> sessions, FakeFtpServerOptions
     : sessions_(std::move(sessions)),
       options_(options),
       recorder_(std::make_unique<detail::Recorder>(sessions_.size())),
-      listener_(std::make_unique<detail::Fd>(detail::ListenLoopback(16))),
+      listener_(std::make_unique<detail::Fd>(
+          detail::ListenLoopback(16, options.ipv6 ? AF_INET6 : AF_INET))),
       port_(detail::LocalPort(listener_->Get())) {
   acceptor_ = std::thread([this] { AcceptLoop(); });
 }

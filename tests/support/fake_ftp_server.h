@@ -38,6 +38,8 @@ struct FakeFtpServerOptions {
   // How long the server waits for the next command, for the client to make or serve a data
   // connection, or for a stalled peer to move, before it reports a mismatch.
   std::chrono::milliseconds io_timeout{20000};
+  // Listen on ::1 instead of 127.0.0.1 (passive data endpoints follow).
+  bool ipv6 = false;
 };
 
 class FakeFtpServer {

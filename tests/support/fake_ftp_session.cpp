@@ -8,8 +8,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <utility>
+#include <vector>
 
 namespace tarnex::testing::detail {
 namespace {
@@ -28,7 +30,7 @@ void ReplaceAll(std::string& text, const std::string& from, const std::string& t
 }
 
 // "PORT h1,h2,h3,h4,p1,p2" (verb in any case) into an address; false when malformed.
-bool ParsePort(const std::string& line, sockaddr_in& address) {
+bool ParsePort(const std::string& line, sockaddr_storage& address) {
   if (line.size() < 5 || strncasecmp(line.c_str(), "PORT ", 5) != 0) return false;
   unsigned v[6];
   char tail = 0;
@@ -39,11 +41,40 @@ bool ParsePort(const std::string& line, sockaddr_in& address) {
   for (unsigned value : v) {
     if (value > 255) return false;
   }
-  address = sockaddr_in{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl((v[0] << 24) | (v[1] << 16) | (v[2] << 8) | v[3]);
-  address.sin_port = htons(static_cast<uint16_t>(v[4] * 256 + v[5]));
+  address = sockaddr_storage{};
+  auto& v4 = reinterpret_cast<sockaddr_in&>(address);
+  v4.sin_family = AF_INET;
+  v4.sin_addr.s_addr = htonl((v[0] << 24) | (v[1] << 16) | (v[2] << 8) | v[3]);
+  v4.sin_port = htons(static_cast<uint16_t>(v[4] * 256 + v[5]));
   return true;
+}
+
+// "EPRT |1|127.0.0.1|5001|" or "EPRT |2|::1|5001|" into an address; false when malformed.
+bool ParseEprt(const std::string& line, sockaddr_storage& address) {
+  if (line.size() < 6 || strncasecmp(line.c_str(), "EPRT ", 5) != 0) return false;
+  const std::string argument = line.substr(5);
+  const char d = argument.front();
+  std::vector<std::string> fields;
+  for (size_t start = 1, end; (end = argument.find(d, start)) != std::string::npos;
+       start = end + 1) {
+    fields.push_back(argument.substr(start, end - start));
+  }
+  if (fields.size() != 3 || (fields[0] != "1" && fields[0] != "2")) return false;
+  const int family = fields[0] == "1" ? AF_INET : AF_INET6;
+  const int port = std::atoi(fields[2].c_str());
+  if (port <= 0 || port > 65535) return false;
+  address = LoopbackAddress(family, static_cast<uint16_t>(port));
+  void* host = family == AF_INET6
+                   ? static_cast<void*>(&reinterpret_cast<sockaddr_in6&>(address).sin6_addr)
+                   : static_cast<void*>(&reinterpret_cast<sockaddr_in&>(address).sin_addr);
+  return ::inet_pton(family, fields[1].c_str(), host) == 1;
+}
+
+int FamilyOf(int fd) {
+  sockaddr_storage address{};
+  socklen_t size = sizeof address;
+  if (::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) != 0) return AF_INET;
+  return address.ss_family;
 }
 
 }  // namespace
@@ -230,10 +261,10 @@ SessionRunner::Read SessionRunner::ReadLine(std::string& line, Clock::time_point
 void SessionRunner::Received(const std::string& line) {
   recorder_.Command(line);
   recorder_.Note("S" + std::to_string(number_) + "< " + Printable(line));
-  sockaddr_in address{};
-  if (!ParsePort(line, address)) return;
+  sockaddr_storage address{};
+  if (!ParsePort(line, address) && !ParseEprt(line, address)) return;
   // Data connections go to loopback only, whatever a client under test asks for.
-  if ((ntohl(address.sin_addr.s_addr) >> 24) != 127) {
+  if (!IsLoopback(address)) {
     recorder_.Mismatch("session " + std::to_string(number_) + ": \"" + line +
                        "\" names an address outside 127.0.0.0/8; no data connection goes there");
     return;
@@ -244,15 +275,22 @@ void SessionRunner::Received(const std::string& line) {
 }
 
 std::string SessionRunner::ExpandPlaceholders(std::string text) {
-  if (text.find("{pasv") == std::string::npos) return text;
-  if (text.find("{pasv}") != std::string::npos) {
+  if (text.find("{pasv") == std::string::npos && text.find("{epsv}") == std::string::npos) {
+    return text;
+  }
+  const int family = FamilyOf(control_.Get());
+  for (const char* placeholder : {"{pasv}", "{epsv}"}) {
+    if (text.find(placeholder) == std::string::npos) continue;
     endpoint_ = DataEndpoint{};
     endpoint_.mode = DataEndpoint::Mode::kPassive;
-    endpoint_.passive_listener = ListenLoopback(1);
-    ReplaceAll(text, "{pasv}", PortNumbers(LocalPort(endpoint_.passive_listener.Get())));
+    endpoint_.passive_listener = ListenLoopback(1, family);
+    const uint16_t port = LocalPort(endpoint_.passive_listener.Get());
+    ReplaceAll(text, placeholder,
+               placeholder == std::string("{pasv}") ? PortNumbers(port)
+                                                    : "|||" + std::to_string(port) + "|");
   }
   if (text.find("{pasv_closed}") != std::string::npos) {
-    closed_ports_.push_back(BindClosedLoopbackPort());
+    closed_ports_.push_back(BindClosedLoopbackPort(family));
     ReplaceAll(text, "{pasv_closed}", PortNumbers(LocalPort(closed_ports_.back().Get())));
   }
   return text;

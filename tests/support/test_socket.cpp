@@ -25,8 +25,8 @@ std::string ErrnoText(const char* what, int error) {
   return std::string(what) + ": " + std::strerror(error);
 }
 
-Fd NewTcpSocket() {
-  Fd fd(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+Fd NewTcpSocket(int family = AF_INET) {
+  Fd fd(::socket(family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
   if (!fd.Valid()) throw std::runtime_error(ErrnoText("socket", errno));
   return fd;
 }
@@ -38,18 +38,14 @@ void SendImmediately(int fd) {
   ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
 }
 
-sockaddr_in LoopbackAddress(uint16_t port) {
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(port);
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  return address;
+socklen_t LengthOf(const sockaddr_storage& address) {
+  return address.ss_family == AF_INET6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
 }
 
-void BindLoopback(int fd) {
-  sockaddr_in address = LoopbackAddress(0);
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-    throw std::runtime_error(ErrnoText("bind 127.0.0.1", errno));
+void BindLoopback(int fd, int family) {
+  sockaddr_storage address = LoopbackAddress(family, 0);
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), LengthOf(address)) != 0) {
+    throw std::runtime_error(ErrnoText(family == AF_INET6 ? "bind ::1" : "bind 127.0.0.1", errno));
   }
 }
 
@@ -98,49 +94,83 @@ bool SleepFor(std::chrono::milliseconds duration, const StopCheck& stop) {
   }
 }
 
-Fd ListenLoopback(int backlog) {
-  Fd fd = NewTcpSocket();
+sockaddr_storage LoopbackAddress(int family, uint16_t port) {
+  sockaddr_storage address{};
+  if (family == AF_INET6) {
+    auto& v6 = reinterpret_cast<sockaddr_in6&>(address);
+    v6.sin6_family = AF_INET6;
+    v6.sin6_port = htons(port);
+    v6.sin6_addr = in6addr_loopback;
+  } else {
+    auto& v4 = reinterpret_cast<sockaddr_in&>(address);
+    v4.sin_family = AF_INET;
+    v4.sin_port = htons(port);
+    v4.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  }
+  return address;
+}
+
+bool IsLoopback(const sockaddr_storage& address) {
+  if (address.ss_family == AF_INET) {
+    return (ntohl(reinterpret_cast<const sockaddr_in&>(address).sin_addr.s_addr) >> 24) == 127;
+  }
+  return address.ss_family == AF_INET6 &&
+         IN6_IS_ADDR_LOOPBACK(&reinterpret_cast<const sockaddr_in6&>(address).sin6_addr);
+}
+
+Fd ListenLoopback(int backlog, int family) {
+  Fd fd = NewTcpSocket(family);
   int on = 1;
   ::setsockopt(fd.Get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-  BindLoopback(fd.Get());
+  BindLoopback(fd.Get(), family);
   if (::listen(fd.Get(), backlog) != 0) throw std::runtime_error(ErrnoText("listen", errno));
   return fd;
 }
 
-Fd BindClosedLoopbackPort() {
-  Fd fd = NewTcpSocket();
-  BindLoopback(fd.Get());
+Fd BindClosedLoopbackPort(int family) {
+  Fd fd = NewTcpSocket(family);
+  BindLoopback(fd.Get(), family);
   return fd;
 }
 
 uint16_t LocalPort(int fd) {
-  sockaddr_in address{};
+  sockaddr_storage address{};
   socklen_t size = sizeof address;
   if (::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) != 0) return 0;
-  return ntohs(address.sin_port);
+  return address.ss_family == AF_INET6
+             ? ntohs(reinterpret_cast<sockaddr_in6&>(address).sin6_port)
+             : ntohs(reinterpret_cast<sockaddr_in&>(address).sin_port);
 }
 
 std::string PeerText(int fd) {
-  sockaddr_in address{};
+  sockaddr_storage address{};
   socklen_t size = sizeof address;
   if (::getpeername(fd, reinterpret_cast<sockaddr*>(&address), &size) != 0) return "?";
-  char text[INET_ADDRSTRLEN] = {};
-  ::inet_ntop(AF_INET, &address.sin_addr, text, sizeof text);
-  return std::string(text) + ":" + std::to_string(ntohs(address.sin_port));
+  char text[INET6_ADDRSTRLEN] = {};
+  if (address.ss_family == AF_INET6) {
+    const auto& v6 = reinterpret_cast<sockaddr_in6&>(address);
+    ::inet_ntop(AF_INET6, &v6.sin6_addr, text, sizeof text);
+    return "[" + std::string(text) + "]:" + std::to_string(ntohs(v6.sin6_port));
+  }
+  const auto& v4 = reinterpret_cast<sockaddr_in&>(address);
+  ::inet_ntop(AF_INET, &v4.sin_addr, text, sizeof text);
+  return std::string(text) + ":" + std::to_string(ntohs(v4.sin_port));
 }
 
-IoResult ConnectTo(const sockaddr_in& address, Fd& out, Clock::time_point deadline,
+IoResult ConnectTo(const sockaddr_storage& address, Fd& out, Clock::time_point deadline,
                    const StopCheck& stop, const std::string& source) {
-  Fd fd = NewTcpSocket();
+  Fd fd = NewTcpSocket(address.ss_family);
   if (!source.empty()) {
-    sockaddr_in from{};
-    from.sin_family = AF_INET;
-    if (::inet_pton(AF_INET, source.c_str(), &from.sin_addr) != 1 ||
-        ::bind(fd.Get(), reinterpret_cast<const sockaddr*>(&from), sizeof from) != 0) {
+    sockaddr_storage from = LoopbackAddress(address.ss_family, 0);
+    void* host = address.ss_family == AF_INET6
+                     ? static_cast<void*>(&reinterpret_cast<sockaddr_in6&>(from).sin6_addr)
+                     : static_cast<void*>(&reinterpret_cast<sockaddr_in&>(from).sin_addr);
+    if (::inet_pton(address.ss_family, source.c_str(), host) != 1 ||
+        ::bind(fd.Get(), reinterpret_cast<const sockaddr*>(&from), LengthOf(from)) != 0) {
       return {false, ErrnoText("bind", errno)};
     }
   }
-  if (::connect(fd.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 &&
+  if (::connect(fd.Get(), reinterpret_cast<const sockaddr*>(&address), LengthOf(address)) != 0 &&
       errno != EINPROGRESS) {
     return {false, ErrnoText("connect", errno)};
   }

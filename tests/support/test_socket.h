@@ -45,12 +45,18 @@ Ready WaitFor(int fd, short events, Clock::time_point deadline, const StopCheck&
 // Sleeps for `duration` unless stopped first; returns false when stopped.
 bool SleepFor(std::chrono::milliseconds duration, const StopCheck& stop);
 
-// A non-blocking TCP socket listening on 127.0.0.1 at a port the system chooses.
-Fd ListenLoopback(int backlog);
+// The loopback address of `family` (127.0.0.1 or ::1) with `port`.
+sockaddr_storage LoopbackAddress(int family, uint16_t port);
+// True for 127.0.0.0/8 and ::1.
+bool IsLoopback(const sockaddr_storage& address);
 
-// A non-blocking TCP socket bound to a free 127.0.0.1 port that refuses every connection: it
+// A non-blocking TCP socket listening on the loopback address of `family` (127.0.0.1 or ::1)
+// at a port the system chooses.
+Fd ListenLoopback(int backlog, int family = AF_INET);
+
+// A non-blocking TCP socket bound to a free loopback port that refuses every connection: it
 // holds the port so that nobody else takes it while a test points a client at it.
-Fd BindClosedLoopbackPort();
+Fd BindClosedLoopbackPort(int family = AF_INET);
 
 uint16_t LocalPort(int fd);
 std::string PeerText(int fd);
@@ -63,7 +69,7 @@ struct IoResult {
 
 // Connects to a loopback address within the deadline, from `source` when one is given (another
 // loopback address, say 127.0.0.2); the socket comes back non-blocking.
-IoResult ConnectTo(const sockaddr_in& address, Fd& out, Clock::time_point deadline,
+IoResult ConnectTo(const sockaddr_storage& address, Fd& out, Clock::time_point deadline,
                    const StopCheck& stop, const std::string& source = {});
 
 // Accepts one connection within the deadline; the socket comes back non-blocking.
