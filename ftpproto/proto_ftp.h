@@ -147,8 +147,6 @@ class TProtoFTP : public TAsyncSock {
   // A binary download that ended before the announced byte count is not the file.
   void CheckComplete(int64_t announced) const;
   void ReadListing();
-  // Hands over every complete line at the start of `pending` and leaves the rest in it.
-  void HandOverListingLines(std::string& pending);
   void HandOverListingLine(std::string line);
   void ReadClosingReply(TransferKind kind);
   void PrepareDirectoryList();
@@ -157,6 +155,7 @@ class TProtoFTP : public TAsyncSock {
 
   std::unique_ptr<TAsyncSock> data_connection_;
   int owed_replies_ = 0;  // replies the server still owes on the control connection
+  bool epsv_refused_ = false;  // the server refused EPSV: PASV until the next login
   std::unique_ptr<TFTPDirectoryList> directory_list_;
   bool list_in_progress_ = false;
   std::recursive_mutex transfer_lock_;

@@ -26,6 +26,18 @@ bool TProtoFTP::OpenDataChannel(TCmdType type) {
   TAsyncSock& data = *data_connection_;
   std::string reply;
   if (Passive) {
+    // EPSV first: it names only a port, so it works over IPv6 and through NAT alike. A server
+    // that refuses it (5xx) is asked PASV from then on, until the next login.
+    if (!epsv_refused_) {
+      Transaction("EPSV", reply);
+      if (ReplyCode < 500 || ReplyCode >= 600) {
+        data.Host = Host;  // the server's address is the control connection's
+        data.Port = ParseEpsvPort(reply);
+        data.Connect();
+        return true;
+      }
+      epsv_refused_ = true;
+    }
     Transaction("PASV", reply);
     // Only 5xx fails; the port is then read from whatever the reply holds.
     if (ReplyCode >= 500) return !OfferFailure(type, reply);
@@ -36,11 +48,16 @@ bool TProtoFTP::OpenDataChannel(TCmdType type) {
   }
   // The server is told the control connection's own address, so the listener waits there
   // only, and takes its connection from the server alone.
-  if (auto local = LocalEnd()) data.ListenAddress = local->sin_addr;
-  if (auto peer = PeerEnd()) data.AcceptOnlyFrom = peer->sin_addr;
+  const std::optional<net::Address> local = LocalEnd();
+  data.ListenAddress = local;
+  if (auto peer = PeerEnd()) data.AcceptOnlyFrom = peer;
   data.Port = 0;  // the system chooses a free port
   data.Listen(true);
-  Transaction("PORT " + LocalAddressText() + data.LocalPortText(), reply);
+  if (local && local->ss_family == AF_INET6) {
+    Transaction("EPRT " + EprtArgument(net::AddressText(*local), data.LocalPort()), reply);
+  } else {
+    Transaction("PORT " + LocalAddressText() + data.LocalPortText(), reply);
+  }
   if (ReplyCode > 300 && ReplyCode < 600) return !OfferFailure(type, reply);
   return true;
 }
@@ -120,46 +137,18 @@ void TProtoFTP::CheckComplete(int64_t announced) const {
 
 void TProtoFTP::ReadListing() {
   TAsyncSock& data = *data_connection_;
-  // The data connection carries nothing but the listing, so it is read in blocks of whatever
-  // is waiting and cut into lines here: two socket calls per block instead of per line.
-  std::string pending;  // the start of a line whose end has not come yet
-  do {
-    if (data.DataAvailable()) {
-      pending += data.Read(0);
-      HandOverListingLines(pending);
-    } else {
-      // Nothing to read: wait for the data connection, or once it is closed for the
-      // closing reply, then let messages through.
-      pollfd watched{data.Connected ? data.Socket() : Socket(), POLLIN, 0};
-      platform::MessageLoop::Current().WaitAndProcess(2, {&watched, 1});
-    }
-    // A cancelled wait on either connection ends the listing too, as a failure.
-    if (Canceled || data.Canceled) {
-      data.Canceled = false;
-      throw EAbortError("Socket readln aborted");
-    }
-  } while (data.Connected || !DataAvailable() || data.DataAvailable());
-  // A reset that came as the close notification while the loop waited cuts the listing short
+  // Line by line out of the data connection's receive buffer: one receive per block, however
+  // many lines a block holds. The listing is whole when the server closes the connection.
+  for (std::string line = data.ReadLn(); !line.empty(); line = data.ReadLn()) {
+    HandOverListingLine(std::move(line));
+    // A cancelled wait of the control connection ends the listing too, as a failure.
+    if (Canceled) throw EAbortError("Socket readln aborted");
+  }
+  // A reset that came as the close notification between two lines cuts the listing short
   // just as one that a read meets: the lines so far are not the whole listing.
   if (!data.Connected && !data.LastEventOk) {
     throw ESockError(net::ErrorMessageText(net::kWsaEConnReset));
   }
-  // A last line that ended with the connection instead of a line end.
-  if (!pending.empty()) HandOverListingLine(std::move(pending));
-}
-
-void TProtoFTP::HandOverListingLines(std::string& pending) {
-  // The same limit as for a line read alone: its line end within 65,536 bytes.
-  auto too_long = [] { return ESockError("Line too long: no line end within 65536 bytes"); };
-  size_t start = 0;
-  for (size_t end = pending.find('\n'); end != std::string::npos;
-       end = pending.find('\n', start)) {
-    if (end + 1 - start > kIoBufferSize) throw too_long();
-    HandOverListingLine(pending.substr(start, end + 1 - start));
-    start = end + 1;
-  }
-  pending.erase(0, start);
-  if (pending.size() >= kIoBufferSize) throw too_long();
 }
 
 void TProtoFTP::HandOverListingLine(std::string line) {

@@ -157,6 +157,7 @@ void TProtoFTP::Connect() {
   TAsyncSock::Connect();
   owed_replies_ = 1;  // the greeting
   TransferType = tmAscii;
+  epsv_refused_ = false;
   try {
     ReadGreeting();
     if (FWAuthenticate) {

@@ -102,6 +102,29 @@ uint16_t ParsePasvPort(std::string_view reply) {
   return static_cast<uint16_t>(high * 256 + low);
 }
 
+uint16_t ParseEpsvPort(std::string_view reply) {
+  const size_t open = reply.find('(');
+  const size_t close = reply.find(')', open == std::string_view::npos ? 0 : open);
+  if (open == std::string_view::npos || close == std::string_view::npos || close - open < 6) {
+    throw EConvertError("Invalid extended passive reply");
+  }
+  const std::string_view inner = reply.substr(open + 1, close - open - 1);
+  const char d = inner.front();
+  // d d d port d: no protocol, no address, the port, and the closing delimiter.
+  if (inner.size() < 5 || inner[1] != d || inner[2] != d || inner.back() != d) {
+    throw EConvertError("Invalid extended passive reply");
+  }
+  const int port = FieldValue(inner.substr(3, inner.size() - 4));
+  if (port < 1 || port > 65535) throw EConvertError("Invalid extended passive reply");
+  return static_cast<uint16_t>(port);
+}
+
+std::string EprtArgument(std::string_view address_text, uint16_t port) {
+  const char* family = address_text.find(':') != std::string_view::npos ? "2" : "1";
+  return std::string("|") + family + "|" + std::string(address_text) + "|" + std::to_string(port) +
+         "|";
+}
+
 int32_t ParseByteCount(std::string_view reply) {
   size_t found = std::string_view::npos;
   for (size_t i = 0; i + 4 <= reply.size(); ++i) {

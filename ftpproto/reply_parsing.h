@@ -38,6 +38,14 @@ std::string CommandForTrace(std::string_view command);
 // a number raises the conversion error; a byte outside 0..255 raises too.
 uint16_t ParsePasvPort(std::string_view reply);
 
+// The data port of an EPSV reply: "229 Entering Extended Passive Mode (|||6446|)" gives 6446
+// (any delimiter character, the same four times). Raises the conversion error otherwise.
+uint16_t ParseEpsvPort(std::string_view reply);
+
+// The argument of EPRT for an address written as text: "|2|::1|5001|" (or "|1|...|" for an
+// IPv4 address).
+std::string EprtArgument(std::string_view address_text, uint16_t port);
+
 // The number just before the first "BYTE" (any case) of a reply, as in
 // "150 Opening data connection for a.zip (12345 bytes)."; 0 when there is none or it does not
 // fit 32 bits.

@@ -26,9 +26,9 @@ namespace Data = testing::Data;
 const std::string kPayload(1 << 20, 'd');  // 1 MiB
 const std::string kUserFile = "the user's own file\r\n";
 
-// The data channel of one transfer: PORT or PASV, as the client asks.
+// The data channel of one transfer: PORT or EPSV, as the client asks.
 Steps Channel(bool passive) {
-  return {passive ? Expect("PASV", "227 Entering Passive Mode ({pasv})\r\n")
+  return {passive ? Expect("EPSV", "229 Entering Extended Passive Mode ({epsv})\r\n")
                   : Expect("PORT *", "200 PORT ok\r\n")};
 }
 
@@ -203,7 +203,8 @@ TEST_F(FacadeFaultTest, AnUnreadableLocalFileFailsBeforeAnythingIsSent) {
 
 TEST_F(FacadeFaultTest, PasvToAClosedPortFailsAndTheSessionGoesOn) {
   FakeFtpServer server({Session(LoggedIn(
-      {Expect("PASV", "227 Entering Passive Mode ({pasv_closed})\r\n"),
+      {Expect("EPSV", "500 Unknown command\r\n"),
+       Expect("PASV", "227 Entering Passive Mode ({pasv_closed})\r\n"),
        Expect("NOOP", "200 ok\r\n"), Silence()}))});
   Login(server, /*passive=*/true);
   const std::string target = dir_ / "a.bin";

@@ -54,7 +54,7 @@ class TransferTest : public ProtoTest {
 TEST_F(TransferTest, DownloadOverPortAndPasv) {
   for (bool passive : {false, true}) {
     FakeFtpServer server({Connected({
-        passive ? Expect("PASV", "227 Entering Passive Mode ({pasv})\r\n")
+        passive ? Expect("EPSV", "229 Entering Extended Passive Mode ({epsv})\r\n")
                 : Expect("PORT 127,0,0,1,*", "200 PORT ok\r\n"),
         Expect("RETR a.txt", "150 Opening data connection (2048 bytes)\r\n",
                Data::Send("hello")),
@@ -124,11 +124,11 @@ TEST_F(TransferTest, UploadAndAppendSendTheFileByteForByte) {
   WriteFile(Local("up.bin"), bytes);
   std::string local = Local("up.bin");
   FakeFtpServer server({Connected({
-      Expect("PASV", "227 ({pasv})\r\n"), Expect("STOR remote.bin", "150 ok\r\n", Data::Receive()),
+      Expect("EPSV", "229 ({epsv})\r\n"), Expect("STOR remote.bin", "150 ok\r\n", Data::Receive()),
       Reply("226 ok\r\n"),
-      Expect("PASV", "227 ({pasv})\r\n"), Expect("STOR up.bin", "150 ok\r\n", Data::Receive()),
+      Expect("EPSV", "229 ({epsv})\r\n"), Expect("STOR up.bin", "150 ok\r\n", Data::Receive()),
       Reply("226 ok\r\n"),
-      Expect("PASV", "227 ({pasv})\r\n"), Expect("APPE up.bin", "150 ok\r\n", Data::Receive()),
+      Expect("EPSV", "229 ({epsv})\r\n"), Expect("APPE up.bin", "150 ok\r\n", Data::Receive()),
       Reply("226 ok\r\n"), Silence()})});
   Connect(server, true);
   std::vector<std::string> statuses;
@@ -179,6 +179,8 @@ TEST_F(TransferTest, RefusedDataCommandsAndTheirEvents) {
   };
   WriteFile(Local("f"), "data");
   for (auto& c : cases) {
+    // A server without EPSV: the PASV that follows is what is tested.
+    c.steps.insert(c.steps.begin(), Expect("EPSV", "500 EPSV not understood\r\n"));
     c.steps.push_back(Silence());
     FakeFtpServer server({Connected(c.steps)});
     Connect(server, true);
@@ -199,7 +201,8 @@ TEST_F(TransferTest, RefusedDataCommandsAndTheirEvents) {
 }
 
 TEST_F(TransferTest, APasvReplyIsReadForItsPortWhateverItsCode) {
-  FakeFtpServer server({Connected({Expect("PASV", "425 Odd but usable ({pasv})\r\n"),
+  FakeFtpServer server({Connected({Expect("EPSV", "502 No\r\n"),
+                                   Expect("PASV", "425 Odd but usable ({pasv})\r\n"),
                                    Expect("RETR a", "150 ok\r\n", Data::Send("ok")),
                                    Reply("226 ok\r\n"), Silence()})});
   Connect(server, true);
@@ -219,7 +222,7 @@ TEST_F(TransferTest, AHandledRefusalEndsQuietly) {
 
 TEST_F(TransferTest, ACancelledDownloadSendsAborAfterFreeingTheDataConnection) {
   FakeFtpServer server({Connected({
-      Expect("PASV", "227 ({pasv})\r\n"),
+      Expect("EPSV", "229 ({epsv})\r\n"),
       Expect("RETR big", "150 ok\r\n",
              Data::Send(std::string(1 << 20, 'x')).Chunks(1000, 20ms).InBackground()),
       Expect("ABOR", "426 Aborted\r\n"), testing::CloseData(), Reply("226 ABOR ok\r\n"),
