@@ -237,20 +237,21 @@ int32_t TLowFTP::List(const std::string& directory, std::string& listing) {
   return result;
 }
 
-int32_t TLowFTP::Download(const std::string& remote_file, const std::string& local_file) {
+template <typename Call>
+int32_t TLowFTP::DownloadFrame(const std::string& before, const std::string& after, Call call) {
   int32_t result;
   try {
     FStartTick = platform::TickCount();
     FBytesReceived = 0;
-    DebugLog("Download Send " + remote_file);
+    DebugLog(before);
     Touch();
     FTimer.SetEnabled(true);
-    FFtp->DownloadFile(remote_file, local_file);
+    const bool moved = call();
     FTimer.SetEnabled(false);
-    DebugLog("Download End ");
+    DebugLog(after);
     uint32_t end_tick = platform::TickCount();
     result = ReplyCode();
-    DoRetrieveFinished(FBytesReceived, static_cast<int32_t>(end_tick - FStartTick));
+    if (moved) DoRetrieveFinished(FBytesReceived, static_cast<int32_t>(end_tick - FStartTick));
   } catch (...) {
     result = FailureResult(std::current_exception());
   }
@@ -258,31 +259,66 @@ int32_t TLowFTP::Download(const std::string& remote_file, const std::string& loc
   return result;
 }
 
-int32_t TLowFTP::Upload(const std::string& local_file, const std::string& remote_file) {
+template <typename Call>
+int32_t TLowFTP::UploadFrame(const std::string& before, const std::string& after, Call call) {
   int32_t result;
   try {
     FStartTick = platform::TickCount();
     FBytesSent = 0;
     Touch();
     FTimer.SetEnabled(true);
-    if (FAppend) {
-      DebugLog("UploadAppend Send " + remote_file);
-      FFtp->AppendFile(local_file, remote_file);
-      DebugLog("UploadAppend End ");
-    } else {
-      DebugLog("Upload Send " + remote_file);
-      FFtp->UploadFile(local_file, remote_file);
-      DebugLog("Upload End ");
-    }
+    DebugLog(before);
+    const bool moved = call();
+    DebugLog(after);
     FTimer.SetEnabled(false);
     uint32_t end_tick = platform::TickCount();
     result = ReplyCode();
-    DoTransferFinished(FBytesSent, static_cast<int32_t>(end_tick - FStartTick));
+    if (moved) DoTransferFinished(FBytesSent, static_cast<int32_t>(end_tick - FStartTick));
   } catch (...) {
     result = FailureResult(std::current_exception());
   }
   FTimer.SetEnabled(false);
   return result;
+}
+
+int32_t TLowFTP::Download(const std::string& remote_file, const std::string& local_file) {
+  return DownloadFrame("Download Send " + remote_file, "Download End ", [&] {
+    FFtp->DownloadFile(remote_file, local_file);
+    return true;
+  });
+}
+
+int32_t TLowFTP::Upload(const std::string& local_file, const std::string& remote_file) {
+  if (FAppend) {
+    return UploadFrame("UploadAppend Send " + remote_file, "UploadAppend End ", [&] {
+      FFtp->AppendFile(local_file, remote_file);
+      return true;
+    });
+  }
+  return UploadFrame("Upload Send " + remote_file, "Upload End ", [&] {
+    FFtp->UploadFile(local_file, remote_file);
+    return true;
+  });
+}
+
+int32_t TLowFTP::ResumeDownload(const std::string& remote_file, const std::string& local_file) {
+  return DownloadFrame("ResumeDownload Send " + remote_file, "ResumeDownload End ", [&] {
+    if (FFtp->ResumeDownloadFile(remote_file, local_file) == TProtoFTP::ResumeOutcome::Transferred) {
+      return true;
+    }
+    WriteLog("Already complete: " + (local_file.empty() ? remote_file : local_file));
+    return false;
+  });
+}
+
+int32_t TLowFTP::ResumeUpload(const std::string& local_file, const std::string& remote_file) {
+  return UploadFrame("ResumeUpload Send " + remote_file, "ResumeUpload End ", [&] {
+    if (FFtp->ResumeUploadFile(local_file, remote_file) == TProtoFTP::ResumeOutcome::Transferred) {
+      return true;
+    }
+    WriteLog("Already complete: " + local_file);
+    return false;
+  });
 }
 
 int32_t TLowFTP::UploadAppend(const std::string& local_file, const std::string& remote_file) {
@@ -356,7 +392,10 @@ void TLowFTP::SetPassive(bool passive) { FFtp->Passive = passive; }
 
 bool TLowFTP::Passive() const { return FFtp->Passive; }
 
-void TLowFTP::SetRemoteEncoding(RemoteEncoding encoding) { remote_encoding_ = encoding; }
+void TLowFTP::SetRemoteEncoding(RemoteEncoding encoding) {
+  remote_encoding_ = encoding;
+  FFtp->NameEncoding = encoding;
+}
 
 void TLowFTP::DoTransfer(int64_t totalbytes, int32_t mmseconds) {
   if (Ontransfer) Ontransfer(*this, totalbytes, mmseconds);

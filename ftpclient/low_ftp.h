@@ -34,6 +34,11 @@ class TLowFTP {
   int32_t Download(const std::string& remote_file, const std::string& local_file);
   int32_t Upload(const std::string& local_file, const std::string& remote_file);
   int32_t UploadAppend(const std::string& local_file, const std::string& remote_file);
+  // reget and reput: a download or upload that goes on where an earlier one stopped (binary
+  // mode only). Logged and reported like Download and Upload; a file that is complete already
+  // logs "Already complete: " + its name and moves nothing.
+  int32_t ResumeDownload(const std::string& remote_file, const std::string& local_file);
+  int32_t ResumeUpload(const std::string& local_file, const std::string& remote_file);
   int32_t Disconnect();
   int32_t Delete(const std::string& file);
   int32_t ChangeDir(const std::string& path);
@@ -87,6 +92,12 @@ class TLowFTP {
   template <typename Call>
   int32_t Supervised(const std::string& before, const std::string& after, Call call);
   int32_t FailureResult(std::exception_ptr error);
+  // The frames of a download and an upload around the protocol call `call`; a call that
+  // returns false moved nothing and finishes without a summary.
+  template <typename Call>
+  int32_t DownloadFrame(const std::string& before, const std::string& after, Call call);
+  template <typename Call>
+  int32_t UploadFrame(const std::string& before, const std::string& after, Call call);
   int32_t ChangeDirStep(const std::string& segment);
   void QuitWithin();
   int32_t ReplyCode() const;

@@ -9,6 +9,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "ftpproto/directory_list.h"
 #include "ftpproto/ftp_types.h"
@@ -55,6 +56,19 @@ class TProtoFTP : public TAsyncSock {
   void UploadFile(const std::string& local_file, const std::string& remote_file);
   void DownloadFile(const std::string& remote_file, const std::string& local_file);
   void AppendFile(const std::string& local_file, const std::string& remote_file);
+
+  // What a resumed transfer found to do.
+  enum class ResumeOutcome { Transferred, AlreadyComplete };
+  // reget: goes on with a download where the local file ends ("REST" + "RETR", the bytes
+  // added to a copy of the local file that replaces it once complete); a plain download when
+  // there is no local file. Binary mode only. A local file as large as the remote one (SIZE)
+  // needs nothing; a larger one, or a REST not answered 350, fails and leaves it untouched.
+  ResumeOutcome ResumeDownloadFile(const std::string& remote_file, const std::string& local_file);
+  // reput: sends the rest of the local file ("APPE") after what SIZE says the remote file
+  // holds; the whole file when the server knows no such file. Binary mode only.
+  ResumeOutcome ResumeUploadFile(const std::string& local_file, const std::string& remote_file);
+  // The size of a remote file (SIZE); nothing when the server does not say.
+  std::optional<int64_t> RemoteFileSize(const std::string& name);
   int64_t DataBytesReceived() const;
   int64_t DataBytesSent() const;
 
@@ -74,6 +88,13 @@ class TProtoFTP : public TAsyncSock {
   // The transfer type of the session as the last accepted TYPE command set it (ASCII, the
   // default of a new session, until then).
   int TransferType = tmAscii;
+  // How file names travel, from the next login on: as the script has them, as UTF-8, or as
+  // UTF-8 when FEAT lists UTF8 (then "OPTS UTF8 ON" is sent).
+  RemoteEncoding NameEncoding = RemoteEncoding::Cp932;
+  // The server's FEAT lines of this login (their first word upper-cased), when it was asked.
+  const std::vector<std::string>& Features() const { return features_; }
+  // Commands go out and replies come in as UTF-8 (converted from and to the script's CP932).
+  bool NamesInUtf8() const { return names_in_utf8_; }
 
   // Fired once the login has succeeded (the socket's own connect event is TAsyncSock's).
   TProtoNotifyEvent OnConnect;
@@ -99,6 +120,7 @@ class TProtoFTP : public TAsyncSock {
   struct FtpReply {
     std::string first;
     std::string last;
+    std::vector<std::string> lines;  // all of them, first and last included
   };
   // Writes a command and counts its reply as owed; with `settle_first` the replies still owed
   // for earlier commands are read before.
@@ -109,6 +131,8 @@ class TProtoFTP : public TAsyncSock {
   FtpReply ReadReply();
   // One line of a reply (ReadLn), handed to OnDialogue.
   std::string ReadReplyLine();
+  // Reads the lines that continue the reply whose lines so far are `lines`.
+  void ReadContinuation(std::vector<std::string>& lines);
   // The reply to the command just sent, as LastReply and ReplyCode.
   FtpReply ReadCommandReply();
   // The code of a reply's line; raises EInvalidReply with the line when it has none.
@@ -131,21 +155,34 @@ class TProtoFTP : public TAsyncSock {
 
   // Data connections.
   enum class TransferKind { List, Upload, Download, Append };
+  // Where a transfer starts (0, or the resume point) and how large a download is to become
+  // (-1 when nobody said).
+  struct TransferSpan {
+    int64_t offset = 0;
+    int64_t expected_total = -1;
+  };
   void RunTransfer(TransferKind kind, const std::string& local_file,
-                   const std::string& remote_file);
+                   const std::string& remote_file, TransferSpan span);
   void TransferFrame(TransferKind kind, TCmdType type, const std::string& local_file,
-                     const std::string& remote_file);
+                     const std::string& remote_file, TransferSpan span);
   // Steps from the local file to the closing reply; false when a handler took a failure.
   bool MoveTransfer(TransferKind kind, TCmdType type, const std::string& local_file,
-                    const std::string& remote_file);
+                    const std::string& remote_file, TransferSpan span);
   bool OpenDataChannel(TCmdType type);
   bool SendTransferCommand(TransferKind kind, TCmdType type, const std::string& local_file,
-                           const std::string& remote_file);
+                           const std::string& remote_file, int64_t offset);
   // `target` receives a download; it is created only when the data moves.
-  void MoveData(TransferKind kind, const std::string& local_file,
+  void MoveData(TransferKind kind, const std::string& local_file, int64_t offset,
                 std::optional<platform::ReplacementFile>& target);
-  // A binary download that ended before the announced byte count is not the file.
-  void CheckComplete(int64_t announced) const;
+  // A binary download that ended before its full size is not the file.
+  void CheckComplete(int64_t expected_total, int64_t offset) const;
+  // Resume works on bytes as they are: in ASCII mode it refuses.
+  void RequireBinaryForResume() const;
+  // After the login: FEAT, and UTF-8 names when asked for (or offered, with auto).
+  void ChooseNameEncoding();
+  // A command as it goes on the wire, and a reply line as the script reads it.
+  std::string ToWire(const std::string& command) const;
+  std::string FromWire(std::string line) const;
   void ReadListing();
   void HandOverListingLine(std::string line);
   void ReadClosingReply(TransferKind kind);
@@ -155,6 +192,8 @@ class TProtoFTP : public TAsyncSock {
 
   std::unique_ptr<TAsyncSock> data_connection_;
   int owed_replies_ = 0;  // replies the server still owes on the control connection
+  std::vector<std::string> features_;
+  bool names_in_utf8_ = false;
   bool epsv_refused_ = false;  // the server refused EPSV: PASV until the next login
   std::unique_ptr<TFTPDirectoryList> directory_list_;
   bool list_in_progress_ = false;

@@ -64,8 +64,13 @@ bool TProtoFTP::OpenDataChannel(TCmdType type) {
 
 bool TProtoFTP::SendTransferCommand(TransferKind kind, TCmdType type,
                                     const std::string& local_file,
-                                    const std::string& remote_file) {
+                                    const std::string& remote_file, int64_t offset) {
   std::string reply;
+  if (offset > 0 && kind == TransferKind::Download) {
+    // Without a 350 the server would send the file from its start: nothing is asked of it.
+    Transaction("REST " + std::to_string(offset), reply);
+    if (ReplyCode != 350) throw FTPException(reply);
+  }
   if (kind == TransferKind::Download) {
     // The byte count may stand on any line of RETR's reply; the last line's counts.
     BytesTotal = 0;
@@ -96,7 +101,7 @@ bool TProtoFTP::SendTransferCommand(TransferKind kind, TCmdType type,
   return true;
 }
 
-void TProtoFTP::MoveData(TransferKind kind, const std::string& local_file,
+void TProtoFTP::MoveData(TransferKind kind, const std::string& local_file, int64_t offset,
                          std::optional<platform::ReplacementFile>& target) {
   TAsyncSock& data = *data_connection_;
   const bool go = !Canceled && !TimedOut;
@@ -108,7 +113,7 @@ void TProtoFTP::MoveData(TransferKind kind, const std::string& local_file,
       break;
     case TransferKind::Upload:
     case TransferKind::Append:
-      if (go) data.SendFile(local_file);
+      if (go) data.SendFile(local_file, offset);
       if (OnTransactionStop) OnTransactionStop(*this);
       data.SetLinger(false);  // let the last bytes drain instead of resetting the connection
       data.RequestCloseSocket();
@@ -116,7 +121,8 @@ void TProtoFTP::MoveData(TransferKind kind, const std::string& local_file,
     case TransferKind::Download:
       if (go) {
         // The old file stays as it is until the new one is complete.
-        target.emplace(platform::ReplacementFile::Create(local_file));
+        target.emplace(offset > 0 ? platform::ReplacementFile::CreateContinuing(local_file, offset)
+                                  : platform::ReplacementFile::Create(local_file));
         data.CaptureFile(target->Output());
       }
       if (OnTransactionStop) OnTransactionStop(*this);
@@ -127,12 +133,27 @@ void TProtoFTP::MoveData(TransferKind kind, const std::string& local_file,
   }
 }
 
-void TProtoFTP::CheckComplete(int64_t announced) const {
+void TProtoFTP::CheckComplete(int64_t expected_total, int64_t offset) const {
   // Text transfers change line ends on the way, so only a binary count can be held to.
   const bool binary = TransferType == tmImage || TransferType == tmLocal8;
-  if (!binary || announced <= 0 || BytesTotal >= announced) return;
-  throw Exception("Download incomplete: " + std::to_string(BytesTotal) + " of " +
-                  std::to_string(announced) + " bytes received");
+  if (!binary || expected_total <= 0 || offset + BytesTotal >= expected_total) return;
+  throw Exception("Download incomplete: " + std::to_string(offset + BytesTotal) + " of " +
+                  std::to_string(expected_total) + " bytes received");
+}
+
+void TProtoFTP::RequireBinaryForResume() const {
+  if (TransferType != tmImage && TransferType != tmLocal8) {
+    throw Exception("Resume needs binary mode: give Binary first");
+  }
+}
+
+std::optional<int64_t> TProtoFTP::RemoteFileSize(const std::string& name) {
+  Canceled = false;
+  CheckConnection();
+  DiscardWaitingInput();
+  std::string reply;
+  Transaction("SIZE " + name, reply);
+  return ParseSizeReply(reply);
 }
 
 void TProtoFTP::ReadListing() {
@@ -152,7 +173,7 @@ void TProtoFTP::ReadListing() {
 }
 
 void TProtoFTP::HandOverListingLine(std::string line) {
-  line = WithoutLineEnd(std::move(line));
+  line = FromWire(WithoutLineEnd(std::move(line)));
   if (ParseList && directory_list_) directory_list_->ParseLine(line);
   if (OnListItem) OnListItem(line);
 }

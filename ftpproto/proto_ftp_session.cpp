@@ -4,8 +4,10 @@
 
 #include "ftpproto/proto_ftp.h"
 #include "ftpproto/reply_parsing.h"
+#include "platform/codepage.h"
 #include "platform/errors.h"
 #include "platform/loop_timer.h"
+#include "platform/text_encoding.h"
 
 namespace tarnex {
 
@@ -38,14 +40,32 @@ TProtoFTP::~TProtoFTP() {
 }
 
 void TProtoFTP::SendCommand(const std::string& command, bool settle_first) {
+  // Converted before anything moves: a name that cannot go as UTF-8 fails the command alone.
+  const std::string wire = ToWire(command);
   if (settle_first) SettleOwedReplies();
   if (OnDialogue) OnDialogue(true, CommandForTrace(command));
-  Writeln(command);
+  Writeln(wire);
   ++owed_replies_;
 }
 
+std::string TProtoFTP::ToWire(const std::string& command) const {
+  if (!names_in_utf8_ || platform::CurrentTextEncoding() != platform::TextEncoding::Cp932) {
+    return command;
+  }
+  if (auto utf8 = platform::TryCp932ToUtf8(command)) return *utf8;
+  throw Exception("Not sent, the name cannot be written as UTF-8: " + command);
+}
+
+std::string TProtoFTP::FromWire(std::string line) const {
+  if (!names_in_utf8_ || platform::CurrentTextEncoding() != platform::TextEncoding::Cp932) {
+    return line;
+  }
+  // For the log and the listing: a character Shift-JIS lacks shows as "?".
+  return platform::Utf8ToCp932(line);
+}
+
 std::string TProtoFTP::ReadReplyLine() {
-  std::string line = ReadLn();
+  std::string line = FromWire(ReadLn());
   if (!line.empty() && OnDialogue) {
     std::string_view shown = line;
     while (!shown.empty() && (shown.back() == '\n' || shown.back() == '\r')) shown.remove_suffix(1);
@@ -59,7 +79,9 @@ TProtoFTP::FtpReply TProtoFTP::ReadReply() {
   reply.first = ReadReplyLine();
   if (!reply.first.empty()) ReportStatus(kLevelProtocol, reply.first);
   RequireReply(reply.first);
-  reply.last = ReadReplyContinuation(reply.first);
+  reply.lines.push_back(reply.first);
+  ReadContinuation(reply.lines);
+  reply.last = reply.lines.back();
   // A reply without a proper code still answers the command it came for.
   const auto code = ValidReplyCode(reply.first);
   if (!(code && IsPreliminaryReply(*code)) && owed_replies_ > 0) --owed_replies_;
@@ -111,14 +133,21 @@ TProtoFTP::FtpReply TProtoFTP::ReadCommandReply() {
 
 std::string TProtoFTP::ReadReplyContinuation(const std::string& first_line) {
   // Only reported: the reply, its code and LastReply stay those of the first line.
-  std::string line = first_line;
-  while (IsReplyContinuation(line)) {
-    line = ReadReplyLine();
+  std::vector<std::string> lines{first_line};
+  ReadContinuation(lines);
+  return lines.back();
+}
+
+void TProtoFTP::ReadContinuation(std::vector<std::string>& lines) {
+  // The continuation rule, the one place it is written: a reply goes on while its lines
+  // begin with a blank or have "-" in fourth place (codes are not compared).
+  while (IsReplyContinuation(lines.back())) {
+    std::string line = ReadReplyLine();
     // A server that closes the connection in the middle of a reply has not answered.
     RequireReply(line);
     ReportStatus(kLevelProtocol, line);
+    lines.push_back(std::move(line));
   }
-  return line;
 }
 
 void TProtoFTP::RequireReply(const std::string& reply) {
@@ -158,6 +187,8 @@ void TProtoFTP::Connect() {
   owed_replies_ = 1;  // the greeting
   TransferType = tmAscii;
   epsv_refused_ = false;
+  features_.clear();
+  names_in_utf8_ = false;
   try {
     ReadGreeting();
     if (FWAuthenticate) {
@@ -194,6 +225,7 @@ void TProtoFTP::Connect() {
       ReportStatus(kLevelProtocol, "PASS ");  // the password itself is never reported
       LoginCommand("PASS " + Password);
     }
+    ChooseNameEncoding();
     if (OnConnect) OnConnect(*this);
   } catch (...) {
     std::exception_ptr failure = std::current_exception();
@@ -213,6 +245,37 @@ void TProtoFTP::Connect() {
     ReportStatus(kLevelProtocol, "Disconnected");
     std::rethrow_exception(failure);
   }
+}
+
+void TProtoFTP::ChooseNameEncoding() {
+  if (NameEncoding == RemoteEncoding::Cp932) return;
+  const int16_t login_code = ReplyCode;
+  const std::string login_reply = LastReply;
+  if (NameEncoding == RemoteEncoding::Auto) {
+    // A server that lists UTF8 speaks it already; a refused OPTS changes nothing.
+    std::string reply;
+    try {
+      ReplyCode = 0;
+      SendCommand("FEAT");
+      const FtpReply answer = ReadCommandReply();
+      if (ReplyCode >= 200 && ReplyCode < 300) features_ = FeatureLines(answer.lines);
+    } catch (const EInvalidReply&) {
+      // No feature list: the names stay as they are.
+    }
+    names_in_utf8_ = HasFeature(features_, "UTF8");
+    if (names_in_utf8_) {
+      try {
+        Transaction("OPTS UTF8 ON", reply);
+      } catch (const EInvalidReply&) {
+        // Its answer does not matter.
+      }
+    }
+  } else {
+    names_in_utf8_ = true;
+  }
+  // The login's own reply is what the caller hears about.
+  ReplyCode = login_code;
+  LastReply = login_reply;
 }
 
 void TProtoFTP::Disconnect() {

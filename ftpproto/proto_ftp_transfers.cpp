@@ -8,6 +8,7 @@
 #include "platform/errors.h"
 #include "platform/files.h"
 #include "platform/scope_guard.h"
+#include "text/string_helpers.h"
 
 namespace tarnex {
 namespace {
@@ -18,18 +19,60 @@ TCmdType TypeOf(bool list, bool append) {
 
 }  // namespace
 
-void TProtoFTP::ListDirectory() { RunTransfer(TransferKind::List, "", ""); }
+void TProtoFTP::ListDirectory() { RunTransfer(TransferKind::List, "", "", TransferSpan{}); }
 
 void TProtoFTP::UploadFile(const std::string& local_file, const std::string& remote_file) {
-  RunTransfer(TransferKind::Upload, local_file, remote_file);
+  RunTransfer(TransferKind::Upload, local_file, remote_file, TransferSpan{});
 }
 
 void TProtoFTP::DownloadFile(const std::string& remote_file, const std::string& local_file) {
-  RunTransfer(TransferKind::Download, local_file, remote_file);
+  RunTransfer(TransferKind::Download, local_file, remote_file, TransferSpan{});
 }
 
 void TProtoFTP::AppendFile(const std::string& local_file, const std::string& remote_file) {
-  RunTransfer(TransferKind::Append, local_file, remote_file);
+  RunTransfer(TransferKind::Append, local_file, remote_file, TransferSpan{});
+}
+
+TProtoFTP::ResumeOutcome TProtoFTP::ResumeDownloadFile(const std::string& remote_file,
+                                                       const std::string& local_file) {
+  CheckConnection();
+  RequireBinaryForResume();
+  std::string local = local_file;
+  if (local.empty()) local = LocalNameForDownload(remote_file).value_or("");
+  const int64_t have = platform::FileExists(local) ? platform::File::OpenRead(local).Size() : 0;
+  if (have <= 0) {
+    DownloadFile(remote_file, local_file);  // nothing (or nothing yet) to go on from
+    return ResumeOutcome::Transferred;
+  }
+  const std::optional<int64_t> remote_size = RemoteFileSize(remote_file);
+  if (remote_size && have == *remote_size) return ResumeOutcome::AlreadyComplete;
+  if (remote_size && have > *remote_size) {
+    throw Exception("Cannot resume: the local file is larger than the remote one (" +
+                    std::to_string(have) + " > " + std::to_string(*remote_size) + " bytes)");
+  }
+  RunTransfer(TransferKind::Download, local, remote_file,
+              TransferSpan{have, remote_size.value_or(-1)});
+  return ResumeOutcome::Transferred;
+}
+
+TProtoFTP::ResumeOutcome TProtoFTP::ResumeUploadFile(const std::string& local_file,
+                                                     const std::string& remote_file) {
+  CheckConnection();
+  RequireBinaryForResume();
+  const std::string remote = remote_file.empty() ? FileNamePart(local_file) : remote_file;
+  const int64_t local_size = platform::File::OpenRead(local_file).Size();
+  const std::optional<int64_t> remote_size = RemoteFileSize(remote);
+  if (!remote_size || *remote_size == 0) {
+    UploadFile(local_file, remote);  // no such file there yet: all of it
+    return ResumeOutcome::Transferred;
+  }
+  if (*remote_size == local_size) return ResumeOutcome::AlreadyComplete;
+  if (*remote_size > local_size) {
+    throw Exception("Cannot resume: the remote file is larger than the local one (" +
+                    std::to_string(*remote_size) + " > " + std::to_string(local_size) + " bytes)");
+  }
+  RunTransfer(TransferKind::Append, local_file, remote, TransferSpan{*remote_size, -1});
+  return ResumeOutcome::Transferred;
 }
 
 int64_t TProtoFTP::DataBytesReceived() const {
@@ -73,7 +116,7 @@ void TProtoFTP::PrepareDirectoryList() {
 }
 
 void TProtoFTP::RunTransfer(TransferKind kind, const std::string& local_file,
-                            const std::string& remote_file) {
+                            const std::string& remote_file, TransferSpan span) {
   const bool list = kind == TransferKind::List;
   const bool append = kind == TransferKind::Append;
   const TCmdType type = TypeOf(list, append);
@@ -86,7 +129,7 @@ void TProtoFTP::RunTransfer(TransferKind kind, const std::string& local_file,
   });
 
   try {
-    TransferFrame(kind, type, local_file, remote_file);
+    TransferFrame(kind, type, local_file, remote_file, span);
   } catch (...) {
     // An upload's or download's failure is offered once more; a handler may swallow it.
     if (kind != TransferKind::Upload && kind != TransferKind::Download) throw;
@@ -98,7 +141,7 @@ void TProtoFTP::RunTransfer(TransferKind kind, const std::string& local_file,
 }
 
 void TProtoFTP::TransferFrame(TransferKind kind, TCmdType type, const std::string& local_file,
-                              const std::string& remote_file) {
+                              const std::string& remote_file, TransferSpan span) {
   Canceled = false;
   CheckConnection();
   std::string local = local_file;
@@ -118,7 +161,7 @@ void TProtoFTP::TransferFrame(TransferKind kind, TCmdType type, const std::strin
   bool succeeded = false;
   std::exception_ptr failure;
   try {
-    succeeded = MoveTransfer(kind, type, local, remote_file);
+    succeeded = MoveTransfer(kind, type, local, remote_file, span);
   } catch (...) {
     failure = std::current_exception();
   }
@@ -133,7 +176,7 @@ void TProtoFTP::TransferFrame(TransferKind kind, TCmdType type, const std::strin
 }
 
 bool TProtoFTP::MoveTransfer(TransferKind kind, TCmdType type, const std::string& local_file,
-                             const std::string& remote_file) {
+                             const std::string& remote_file, TransferSpan span) {
   TAsyncSock& data = *data_connection_;
   data.TimeOut = TimeOut;
   if (kind == TransferKind::List || kind == TransferKind::Download) {
@@ -143,24 +186,25 @@ bool TProtoFTP::MoveTransfer(TransferKind kind, TCmdType type, const std::string
   }
   if (kind == TransferKind::Upload || kind == TransferKind::Append) {
     platform::File file = platform::File::OpenRead(local_file);
-    BytesTotal = file.Size();
+    BytesTotal = file.Size() - span.offset;
   }
   if (kind == TransferKind::List && ParseList) PrepareDirectoryList();
 
   // A failing reply that a handler took ends the operation quietly, without success.
   if (!OpenDataChannel(type)) return false;
-  if (!SendTransferCommand(kind, type, local_file, remote_file)) return false;
-  const int64_t announced = BytesTotal;
+  if (!SendTransferCommand(kind, type, local_file, remote_file, span.offset)) return false;
+  // A resumed download is held to the size SIZE gave, a whole one to its announced count.
+  const int64_t expected_total = span.offset > 0 ? span.expected_total : BytesTotal;
   if (!Passive) {
     data.Accept();
     data.UseAcceptedSocket();  // the accepted connection replaces the listener
   }
   if (OnTransactionStart) OnTransactionStart(*this);
   std::optional<platform::ReplacementFile> target;
-  MoveData(kind, local_file, target);
+  MoveData(kind, local_file, span.offset, target);
   ReadClosingReply(kind);
   if (kind == TransferKind::Download) {
-    CheckComplete(announced);
+    CheckComplete(expected_total, span.offset);
     if (target) target->Commit();
   }
   return true;

@@ -82,6 +82,44 @@ std::optional<std::string> LocalNameForDownload(std::string_view remote_name) {
   return name;
 }
 
+std::vector<std::string> FeatureLines(const std::vector<std::string>& reply_lines) {
+  std::vector<std::string> features;
+  for (size_t i = 1; i + 1 < reply_lines.size(); ++i) {
+    std::string_view line = reply_lines[i];
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
+    while (!line.empty() && line.front() == ' ') line.remove_prefix(1);
+    if (line.empty()) continue;
+    std::string feature(line);
+    for (char& c : feature) {
+      if (c == ' ') break;
+      if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
+    }
+    features.push_back(std::move(feature));
+  }
+  return features;
+}
+
+bool HasFeature(const std::vector<std::string>& features, std::string_view name) {
+  for (const std::string& feature : features) {
+    if (SameText(std::string_view(feature).substr(0, feature.find(' ')), name)) return true;
+  }
+  return false;
+}
+
+std::optional<int64_t> ParseSizeReply(std::string_view reply) {
+  if (ValidReplyCode(reply) != int16_t{213} || reply.size() < 5) return std::nullopt;
+  std::string_view digits = reply.substr(4);
+  while (!digits.empty() && (digits.back() == '\n' || digits.back() == '\r' || digits.back() == ' ')) {
+    digits.remove_suffix(1);
+  }
+  int64_t size = 0;
+  auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), size);
+  if (digits.empty() || error != std::errc() || end != digits.data() + digits.size() || size < 0) {
+    return std::nullopt;
+  }
+  return size;
+}
+
 std::string CommandForTrace(std::string_view command) {
   const bool pass = command.size() > 5 && SameText(command.substr(0, 5), "PASS ");
   return pass ? "PASS ****" : std::string(command);

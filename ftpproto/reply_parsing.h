@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "ftpproto/ftp_types.h"
 
@@ -29,6 +30,15 @@ std::optional<int> TransferTypeOfCommand(std::string_view command);
 // "\" (a "\" inside a double-byte character does not count). Nothing when that leaves no
 // name ("..", "/", "dir/"), so that a download never lands outside the local folder.
 std::optional<std::string> LocalNameForDownload(std::string_view remote_name);
+
+// The features of a FEAT reply: each line between the first and the last, trimmed, its first
+// word upper-cased ("UTF8", "MLST type*;size*;", "REST STREAM").
+std::vector<std::string> FeatureLines(const std::vector<std::string>& reply_lines);
+// True when `features` holds `name` as a first word (any case).
+bool HasFeature(const std::vector<std::string>& features, std::string_view name);
+
+// The size a SIZE reply gives ("213 1234"); nothing for any other reply.
+std::optional<int64_t> ParseSizeReply(std::string_view reply);
 
 // A command as a trace may show it: the argument of PASS (any case) becomes "****".
 std::string CommandForTrace(std::string_view command);

@@ -155,6 +155,10 @@ int64_t File::Size() const {
 
 int64_t File::Position() const { return ::lseek(fd_, 0, SEEK_CUR); }
 
+void File::Seek(int64_t offset) {
+  if (::lseek(fd_, offset, SEEK_SET) != offset) throw EFileError(FileReadErrorText(name_));
+}
+
 void File::Close() {
   if (fd_ < 0) return;
   int fd = fd_;

@@ -43,6 +43,8 @@ class File {
   void Write(std::string_view bytes);
   int64_t Size() const;
   int64_t Position() const;
+  // Moves the read or write position to `offset` from the start; raises the read error.
+  void Seek(int64_t offset);
   void Close();
   const std::string& Name() const { return name_; }
 

@@ -88,6 +88,21 @@ ReplacementFile ReplacementFile::Create(std::string_view cp932_name) {
   return ReplacementFile(File(fd, name), target, temp, RegisterTempFile(temp));
 }
 
+ReplacementFile ReplacementFile::CreateContinuing(std::string_view cp932_name, int64_t offset) {
+  ReplacementFile file = Create(cp932_name);
+  if (file.temp_path_.empty()) throw EFileError(FileCreateErrorText(cp932_name));
+  // The part already there is copied by the kernel (or shared, where the file system can).
+  File old = File::OpenRead(cp932_name);
+  loff_t from = 0;
+  while (from < offset) {
+    const ssize_t n = ::copy_file_range(old.Descriptor(), &from, file.file_.Descriptor(), nullptr,
+                                        static_cast<size_t>(offset - from), 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) throw EFileError(FileCreateErrorText(cp932_name));
+  }
+  return file;
+}
+
 ReplacementFile::ReplacementFile(File file, std::string target_path, std::string temp_path,
                                  int slot)
     : file_(std::move(file)),

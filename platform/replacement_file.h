@@ -19,6 +19,10 @@ class ReplacementFile {
   // Raises EFileError "ファイル %s を作成できません" (naming the target) when neither the
   // temporary file nor, for a special file, the target itself can be opened for writing.
   static ReplacementFile Create(std::string_view cp932_name);
+  // The same for a download that goes on where an earlier one stopped: the new file starts as
+  // a copy of the target's first `offset` bytes, and the bytes that come are added to it. The
+  // target must be a regular file of at least that size (else the create error is raised).
+  static ReplacementFile CreateContinuing(std::string_view cp932_name, int64_t offset);
   ReplacementFile(ReplacementFile&& other) noexcept;
   ReplacementFile& operator=(ReplacementFile&&) = delete;
   ReplacementFile(const ReplacementFile&) = delete;

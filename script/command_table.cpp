@@ -41,6 +41,9 @@ constexpr std::array kTable = {
     Entry{"Bye", Command::Bye, CommandGroup::Ftp},
     Entry{"Dialup", Command::Dialup, CommandGroup::Ftp},
     Entry{"Disconnect", Command::Disconnect, CommandGroup::Ftp},
+    Entry{"Passive", Command::Passive, CommandGroup::Ftp},
+    Entry{"reget", Command::Reget, CommandGroup::Ftp},
+    Entry{"reput", Command::Reput, CommandGroup::Ftp},
 };
 
 const Entry& EntryOf(Command command) {

@@ -35,6 +35,9 @@ enum class Command {
   Bye,
   Dialup,
   Disconnect,
+  Passive,
+  Reget,
+  Reput,
 };
 
 enum class CommandGroup { None, Local, Ftp };

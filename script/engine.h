@@ -82,6 +82,8 @@ class ScriptEngine {
   int32_t DoOpen(const std::string& host, const std::string& proxy, const std::string& port_text);
   void DoDir(std::string args);
   void DoNotImplemented();
+  // Passive on|off: the data connection mode from the next transfer on.
+  int32_t DoPassive(const std::string& word);
 
   // Handlers of the client's events.
   void AttachClientEvents();

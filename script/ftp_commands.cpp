@@ -80,6 +80,16 @@ std::optional<int32_t> ScriptEngine::RunFtpCommand(Command command, std::string&
     case Command::Disconnect:
       DoNotImplemented();
       return std::nullopt;
+    case Command::Reget: {
+      std::string remote = NextArgument(args);
+      return FTP.ResumeDownload(remote, NextArgument(args));
+    }
+    case Command::Reput: {
+      std::string local = NextArgument(args);
+      return FTP.ResumeUpload(local, NextArgument(args));
+    }
+    case Command::Passive:
+      return DoPassive(NextToken(args, " "));
     default:
       return std::nullopt;
   }
@@ -117,6 +127,16 @@ void ScriptEngine::DoDir(std::string args) {
     AddLog(line);
   }
   if (file_lines) platform::WriteLines(FListFile, *file_lines);
+}
+
+int32_t ScriptEngine::DoPassive(const std::string& word) {
+  // From the next data connection on; nothing of it is stored.
+  if (SameText(word, "on") || SameText(word, "off")) {
+    FTP.SetPassive(SameText(word, "on"));
+    return 200;
+  }
+  AddLog("Passive: give on or off, not '" + word + "'");
+  return 999;
 }
 
 void ScriptEngine::DoNotImplemented() {

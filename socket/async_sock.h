@@ -117,7 +117,8 @@ class TAsyncSock {
   std::string Read(uint16_t count);
   // One line with its line end; empty when the peer has closed.
   std::string ReadLn();
-  void SendFile(const std::string& file_name);
+  // The file from `offset` on (0: the whole file).
+  void SendFile(const std::string& file_name, int64_t offset = 0);
   void CaptureFile(const std::string& file_name);
   // The same into a file its caller opened and closes (or commits).
   void CaptureFile(platform::File& output);

@@ -25,10 +25,11 @@ void TAsyncSock::SendFileBlock(const char* data, size_t length) {
   }
 }
 
-void TAsyncSock::SendFile(const std::string& file_name) {
+void TAsyncSock::SendFile(const std::string& file_name, int64_t offset) {
   ReportStatus(kLevelTrace, "SendFile");
   OperationScope operation(*this);
   platform::File file = platform::File::OpenRead(file_name);
+  if (offset > 0) file.Seek(offset);
   while (!Canceled && file.Position() != file.Size()) {
     size_t got = file.Read(io_buffer_);
     if (got == 0) break;  // the file became shorter while it was sent

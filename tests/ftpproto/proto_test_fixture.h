@@ -69,7 +69,7 @@ class ProtoTest : public ::testing::Test {
 
 // Logs `ftp` in to the real server, in passive or active mode.
 inline void LogIn(TProtoFTP& ftp, const testing::RealFtpServer& server, bool passive = false) {
-  ftp.Host = "127.0.0.1";
+  ftp.Host = server.Host();
   ftp.Port = server.Port();
   ftp.UserID = server.User();
   ftp.Password = server.Password();

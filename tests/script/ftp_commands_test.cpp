@@ -223,5 +223,34 @@ TEST_F(FtpCommandsTest, UploadsShowProgressAndMayWaitAfterEachBlock) {
   EXPECT_EQ(server.ReceivedData(0), std::string(70'000, 'u'));
 }
 
+TEST_F(FtpCommandsTest, PassiveSwitchesTheNextDataConnectionAndRegetReportsItsOutcome) {
+  std::ofstream(dir_ / "part.bin", std::ios::binary) << "0123";
+  FakeFtpServer server({Session(LoggedIn(
+      {Expect("EPSV", "229 Extended ({epsv})\r\n"),
+       Expect("RETR a.txt", "150 ok\r\n", Data::Send("a")), Reply("226 done\r\n"),
+       Expect("PORT *", "200 ok\r\n"), Expect("RETR b.txt", "150 ok\r\n", Data::Send("b")),
+       Reply("226 done\r\n"), Expect("TYPE A", "200 A\r\n"), Expect("TYPE I", "200 I\r\n"),
+       Expect("SIZE part.bin", "213 4\r\n"),
+       Silence()}))});
+  auto before = std::filesystem::current_path();
+  std::filesystem::current_path(dir_.path());
+  auto body = Run({OpenLine(server), "Login joe se cret", "Passive on", "Get a.txt",
+                   "Passive maybe", "if Error Rem a word it does not know", "Passive OFF",
+                   "Get b.txt", "Ascii", "reget part.bin", "if Error Rem ascii refused",
+                   "Binary", "reget part.bin", "if NonError Rem nothing to do"});
+  std::filesystem::current_path(before);
+  auto has = [&](const std::string& line) {
+    return std::find(body.begin(), body.end(), line) != body.end();
+  };
+  EXPECT_TRUE(has("Passive: give on or off, not 'maybe'")) << ::testing::PrintToString(body);
+  EXPECT_TRUE(has("if Error Rem a word it does not know"));
+  EXPECT_TRUE(has("Resume needs binary mode: give Binary first"));
+  EXPECT_TRUE(has("Already complete: part.bin"));
+  EXPECT_TRUE(engine_.FCommandOk);
+  EXPECT_EQ(FileBytes("a.txt") + FileBytes("b.txt"), "ab");
+  EXPECT_EQ(FileBytes("part.bin"), "0123");
+  EXPECT_EQ(server.Mismatches(), "") << server.Transcript();
+}
+
 }  // namespace
 }  // namespace tarnex::script

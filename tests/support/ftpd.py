@@ -2,6 +2,7 @@
 """A small FTP server on 127.0.0.1 for Tarnex's tests, demo and benchmarks.
 
     ftpd.py --port 0 --root DIR --user U --password P [--anonymous] [--port-file FILE]
+            [--host ::1]
     ftpd.py --check
 
 Serves DIR to the user U (all rights) and, with --anonymous, read-only to "anonymous".
@@ -18,7 +19,7 @@ import os
 import signal
 import sys
 
-HOST = "127.0.0.1"  # loopback only, whatever else the machine has
+LOOPBACK_HOSTS = ("127.0.0.1", "::1")  # loopback only, whatever else the machine has
 
 
 def load_library():
@@ -33,6 +34,8 @@ def parse_arguments(argv):
     parser.add_argument("--check", action="store_true",
                         help="only test that the FTP server library is installed")
     parser.add_argument("--port", type=int, default=0, help="port to listen on (0 = any free)")
+    parser.add_argument("--host", default="127.0.0.1", choices=LOOPBACK_HOSTS,
+                        help="loopback address to listen on")
     parser.add_argument("--root", help="folder to serve")
     parser.add_argument("--user", default="tarnex")
     parser.add_argument("--password", default="tarnex")
@@ -89,7 +92,7 @@ def serve(arguments):
     authorizer.add_user(arguments.user, arguments.password, root, perm="elradfmwMT")
     if arguments.anonymous:
         authorizer.add_anonymous(root)
-    server = FTPServer((HOST, arguments.port), make_handler(FTPHandler, authorizer))
+    server = FTPServer((arguments.host, arguments.port), make_handler(FTPHandler, authorizer))
     port = server.socket.getsockname()[1]
     if arguments.port_file:
         write_port_file(arguments.port_file, port)

@@ -157,7 +157,7 @@ RealFtpServer::RealFtpServer(RealFtpServerOptions options) : options_(std::move(
   }
   std::vector<std::string> argv = {kPython,      Script().string(), "--port", "0",
                                    "--root",     root_.string(),    "--user", options_.user,
-                                   "--password", options_.password};
+                                   "--password", options_.password, "--host",   options_.host};
   if (options_.anonymous) argv.push_back("--anonymous");
   process_ = std::make_unique<detail::ChildProcess>(argv, true);
   std::string line;

@@ -34,6 +34,7 @@ struct RealFtpServerOptions {
   std::string user = "tarnex";
   std::string password = "tarnex-pass";
   bool anonymous = false;  // also let "anonymous" in, read-only
+  std::string host = "127.0.0.1";  // or "::1"
   std::chrono::seconds start_timeout{20};
 };
 
@@ -56,6 +57,7 @@ class RealFtpServer {
   RealFtpServer& operator=(const RealFtpServer&) = delete;
 
   uint16_t Port() const { return port_; }
+  const std::string& Host() const { return options_.host; }
   const std::filesystem::path& Root() const { return root_; }
   const std::string& User() const { return options_.user; }
   const std::string& Password() const { return options_.password; }
