@@ -56,13 +56,19 @@ void ScriptEngine::RunScript(int32_t& index) {
         [&] { AddLog("<<" + FScriptName + ">> end   " + platform::FormatDateTime(platform::Now())); });
     index = 0;
     while (index < line_count) {
+      // A host may hold the run before a line (a breakpoint) and end it there.
+      if (!host_.BeforeLine(index)) break;
+      const int32_t ran = index;
       ExecuteLineAt(index);
+      host_.AfterLine(ran);
       ++index;
       ProcessWait(500);
       if (!FRunning) break;
     }
-  } else if (index >= 0 && index <= line_count - 1) {
+  } else if (index >= 0 && index <= line_count - 1 && host_.BeforeLine(index)) {
+    const int32_t ran = index;
     ExecuteLineAt(index);
+    host_.AfterLine(ran);
     ++index;
   }
 }

@@ -1,6 +1,7 @@
 // What the script engine needs from the window (or console) that runs it.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "platform/dialogs.h"
@@ -29,6 +30,13 @@ class EngineHost {
 
   // Lets the application handle everything pending (repaint included).
   virtual void ProcessMessages() { platform::MessageLoop::Current().ProcessMessages(); }
+
+  // The line at `index` of the run snapshot is about to run. A host that shows the script
+  // marks it, and may hold the run here (a breakpoint) while messages keep flowing; false
+  // ends the run before the line, as `stop` would (the end line is still written).
+  virtual bool BeforeLine(int32_t /*index*/) { return true; }
+  // The line at `index` has run (a goto may have moved the run elsewhere since).
+  virtual void AfterLine(int32_t /*index*/) {}
 };
 
 }  // namespace tarnex::script
