@@ -190,7 +190,7 @@ void TLowFTP::CheckTimeout() {
 }
 
 int32_t TLowFTP::Connect(const std::string& user, const std::string& password) {
-  if (FPortNumber == 0) FPortNumber = 21;
+  if (FPortNumber == 0) FPortNumber = FFtp->Tls == TlsMode::Implicit ? 990 : 21;
   TProtoFTP& ftp = *FFtp;
   ftp.Host = FHostName;
   if (FProxyHost.empty()) {
@@ -391,6 +391,15 @@ void TLowFTP::Abort() { FFtp->Abort(); }
 void TLowFTP::SetPassive(bool passive) { FFtp->Passive = passive; }
 
 bool TLowFTP::Passive() const { return FFtp->Passive; }
+
+void TLowFTP::SetTlsMode(TlsMode mode) { FFtp->Tls = mode; }
+
+TlsMode TLowFTP::GetTlsMode() const { return FFtp->Tls; }
+
+void TLowFTP::SetTlsTrust(const std::string& ca_file, const std::string& fingerprint) {
+  FFtp->TlsCaFile = ca_file;
+  FFtp->TlsFingerprint = fingerprint;
+}
 
 void TLowFTP::SetRemoteEncoding(RemoteEncoding encoding) {
   remote_encoding_ = encoding;

@@ -57,6 +57,12 @@ class TLowFTP {
   // How file names reach the server, from the next login on (Auto asks FEAT then).
   void SetRemoteEncoding(RemoteEncoding encoding);
   RemoteEncoding GetRemoteEncoding() const { return remote_encoding_; }
+  // FTPS from the next login on (implicit TLS connects to port 990 when Open gave none), and
+  // how the server's certificate is judged: a CA file beside the system's authorities, or a
+  // SHA-256 fingerprint that pins one certificate.
+  void SetTlsMode(TlsMode mode);
+  TlsMode GetTlsMode() const;
+  void SetTlsTrust(const std::string& ca_file, const std::string& fingerprint);
 
   bool debugmode() const { return debugmode_; }
   void set_debugmode(bool on) { debugmode_ = on; }

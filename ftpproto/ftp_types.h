@@ -21,6 +21,9 @@ enum class TCmdType {
 // the server's FEAT lists it.
 enum class RemoteEncoding { Cp932, Utf8, Auto };
 
+// FTPS: none, "AUTH TLS" after the greeting, or TLS from the first byte (port 990).
+enum class TlsMode { Off, Explicit, Implicit };
+
 // How a proxy or firewall is told the real host.
 enum class TFirewallType { FTUser = 0, FtOpen = 1, FtSite = 2 };
 

@@ -15,6 +15,7 @@
 #include "ftpproto/ftp_types.h"
 #include "platform/replacement_file.h"
 #include "socket/async_sock.h"
+#include "socket/tls.h"
 
 namespace tarnex {
 
@@ -91,6 +92,13 @@ class TProtoFTP : public TAsyncSock {
   // How file names travel, from the next login on: as the script has them, as UTF-8, or as
   // UTF-8 when FEAT lists UTF8 (then "OPTS UTF8 ON" is sent).
   RemoteEncoding NameEncoding = RemoteEncoding::Cp932;
+  // FTPS, from the next login on: the mode, and how the server's certificate is judged (a CA
+  // file beside the system's trusted authorities; or a SHA-256 fingerprint that pins it).
+  TlsMode Tls = TlsMode::Off;
+  std::string TlsCaFile;
+  std::string TlsFingerprint;
+  // The data connections of this login are TLS too (PROT P was accepted).
+  bool DataProtected() const { return protect_data_; }
   // The server's FEAT lines of this login (their first word upper-cased), when it was asked.
   const std::vector<std::string>& Features() const { return features_; }
   // Commands go out and replies come in as UTF-8 (converted from and to the script's CP932).
@@ -178,6 +186,14 @@ class TProtoFTP : public TAsyncSock {
   void CheckComplete(int64_t expected_total, int64_t offset) const;
   // Resume works on bytes as they are: in ASCII mode it refuses.
   void RequireBinaryForResume() const;
+  // "AUTH TLS" and the handshake (explicit mode); raises when either fails.
+  void SecureControlConnection();
+  // The control connection's handshake; a failure closes the connection and raises.
+  void StartTlsOrClose();
+  // After the login: "PBSZ 0" and "PROT P"; raises when the server refuses either.
+  void ProtectDataConnections();
+  // The host a certificate must name: the one the control connection went to.
+  const std::string& ServerName() const { return Proxy.empty() ? Host : Proxy; }
   // After the login: FEAT, and UTF-8 names when asked for (or offered, with auto).
   void ChooseNameEncoding();
   // A command as it goes on the wire, and a reply line as the script reads it.
@@ -194,6 +210,8 @@ class TProtoFTP : public TAsyncSock {
   int owed_replies_ = 0;  // replies the server still owes on the control connection
   std::vector<std::string> features_;
   bool names_in_utf8_ = false;
+  std::unique_ptr<net::TlsContext> tls_;  // of this login, when it is FTPS
+  bool protect_data_ = false;
   bool epsv_refused_ = false;  // the server refused EPSV: PASV until the next login
   std::unique_ptr<TFTPDirectoryList> directory_list_;
   bool list_in_progress_ = false;

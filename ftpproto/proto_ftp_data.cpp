@@ -109,12 +109,14 @@ void TProtoFTP::MoveData(TransferKind kind, const std::string& local_file, int64
     case TransferKind::List:
       if (go) ReadListing();
       if (OnTransactionStop) OnTransactionStop(*this);
+      data.ShutdownTls();
       data.RequestCloseSocket();
       break;
     case TransferKind::Upload:
     case TransferKind::Append:
       if (go) data.SendFile(local_file, offset);
       if (OnTransactionStop) OnTransactionStop(*this);
+      data.ShutdownTls(/*wait_for_peer=*/true);  // a TLS session ends before its connection
       data.SetLinger(false);  // let the last bytes drain instead of resetting the connection
       data.RequestCloseSocket();
       break;
@@ -126,6 +128,7 @@ void TProtoFTP::MoveData(TransferKind kind, const std::string& local_file, int64
         data.CaptureFile(target->Output());
       }
       if (OnTransactionStop) OnTransactionStop(*this);
+      data.ShutdownTls();
       data.RequestCloseSocket();
       BytesTotal = data.BytesReceived;
       ReportStatus(kLevelProtocol, "Received " + std::to_string(BytesTotal) + " Bytes");

@@ -182,6 +182,10 @@ void TProtoFTP::LoginCommand(const std::string& command) {
 void TProtoFTP::Connect() {
   Canceled = false;
   if (Connected) return;
+  // A CA file that cannot be read or a malformed fingerprint fails before anything is sent.
+  tls_.reset();
+  protect_data_ = false;
+  if (Tls != TlsMode::Off) tls_ = std::make_unique<net::TlsContext>(net::TlsPolicy{TlsCaFile, TlsFingerprint});
   ClearInput();
   TAsyncSock::Connect();
   owed_replies_ = 1;  // the greeting
@@ -190,7 +194,10 @@ void TProtoFTP::Connect() {
   features_.clear();
   names_in_utf8_ = false;
   try {
+    if (Tls == TlsMode::Implicit) StartTlsOrClose();
     ReadGreeting();
+    // Once TLS was asked for, no name or password goes out in clear.
+    if (Tls == TlsMode::Explicit) SecureControlConnection();
     if (FWAuthenticate) {
       LoginCommand("USER " + FWUserID);
       if (ReplyCode == kNeedPassword) {
@@ -225,6 +232,7 @@ void TProtoFTP::Connect() {
       ReportStatus(kLevelProtocol, "PASS ");  // the password itself is never reported
       LoginCommand("PASS " + Password);
     }
+    if (Tls != TlsMode::Off) ProtectDataConnections();
     ChooseNameEncoding();
     if (OnConnect) OnConnect(*this);
   } catch (...) {
@@ -245,6 +253,44 @@ void TProtoFTP::Connect() {
     ReportStatus(kLevelProtocol, "Disconnected");
     std::rethrow_exception(failure);
   }
+}
+
+void TProtoFTP::SecureControlConnection() {
+  std::string reply;
+  Transaction("AUTH TLS", reply);
+  if (ReplyCode < 200 || ReplyCode >= 300) {
+    if (OnConnectionFailed) OnConnectionFailed(*this);
+    throw FTPException("TLS refused by the server: " + reply);
+  }
+  StartTlsOrClose();
+}
+
+void TProtoFTP::StartTlsOrClose() {
+  try {
+    StartTls(*tls_, ServerName(), false);
+  } catch (const ESockError&) {
+    // A connection whose handshake failed speaks neither TLS nor plain FTP: it is closed
+    // without a word (not even QUIT).
+    if (OnConnectionFailed) OnConnectionFailed(*this);
+    CloseWithoutQuit();
+    throw;
+  }
+}
+
+void TProtoFTP::ProtectDataConnections() {
+  const int16_t login_code = ReplyCode;
+  const std::string login_reply = LastReply;
+  for (const char* command : {"PBSZ 0", "PROT P"}) {
+    std::string reply;
+    Transaction(command, reply);
+    if (ReplyCode < 200 || ReplyCode >= 300) {
+      if (OnConnectionFailed) OnConnectionFailed(*this);
+      throw FTPException("TLS refused for the data connections: " + reply);
+    }
+  }
+  protect_data_ = true;
+  ReplyCode = login_code;
+  LastReply = login_reply;
 }
 
 void TProtoFTP::ChooseNameEncoding() {

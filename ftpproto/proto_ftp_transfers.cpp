@@ -199,6 +199,9 @@ bool TProtoFTP::MoveTransfer(TransferKind kind, TCmdType type, const std::string
     data.Accept();
     data.UseAcceptedSocket();  // the accepted connection replaces the listener
   }
+  // The data connection resumes the control connection's TLS session: some servers refuse
+  // a data connection that does not.
+  if (protect_data_) data.StartTls(*tls_, Host, true);
   if (OnTransactionStart) OnTransactionStart(*this);
   std::optional<platform::ReplacementFile> target;
   MoveData(kind, local_file, span.offset, target);

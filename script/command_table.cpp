@@ -44,6 +44,7 @@ constexpr std::array kTable = {
     Entry{"Passive", Command::Passive, CommandGroup::Ftp},
     Entry{"reget", Command::Reget, CommandGroup::Ftp},
     Entry{"reput", Command::Reput, CommandGroup::Ftp},
+    Entry{"TLS", Command::Tls, CommandGroup::Ftp},
 };
 
 const Entry& EntryOf(Command command) {

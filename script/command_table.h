@@ -38,6 +38,7 @@ enum class Command {
   Passive,
   Reget,
   Reput,
+  Tls,
 };
 
 enum class CommandGroup { None, Local, Ftp };

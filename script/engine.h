@@ -84,6 +84,8 @@ class ScriptEngine {
   void DoNotImplemented();
   // Passive on|off: the data connection mode from the next transfer on.
   int32_t DoPassive(const std::string& word);
+  // TLS off|explicit|implicit: FTPS for the next Login.
+  int32_t DoTls(const std::string& word);
 
   // Handlers of the client's events.
   void AttachClientEvents();

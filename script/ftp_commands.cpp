@@ -1,6 +1,8 @@
 // The FTP group of commands: each takes its words or arguments, calls one operation of the
 // FTP client and turns its result into the result flag (above 400 is a failure).
 #include <optional>
+#include <string_view>
+#include <utility>
 
 #include "ftpclient/low_ftp.h"
 #include "platform/files.h"
@@ -90,6 +92,8 @@ std::optional<int32_t> ScriptEngine::RunFtpCommand(Command command, std::string&
     }
     case Command::Passive:
       return DoPassive(NextToken(args, " "));
+    case Command::Tls:
+      return DoTls(NextToken(args, " "));
     default:
       return std::nullopt;
   }
@@ -136,6 +140,20 @@ int32_t ScriptEngine::DoPassive(const std::string& word) {
     return 200;
   }
   AddLog("Passive: give on or off, not '" + word + "'");
+  return 999;
+}
+
+int32_t ScriptEngine::DoTls(const std::string& word) {
+  // For the next Login; nothing of it is stored.
+  static constexpr std::pair<std::string_view, TlsMode> kModes[] = {
+      {"off", TlsMode::Off}, {"explicit", TlsMode::Explicit}, {"implicit", TlsMode::Implicit}};
+  for (const auto& [name, mode] : kModes) {
+    if (SameText(word, name)) {
+      FTP.SetTlsMode(mode);
+      return 200;
+    }
+  }
+  AddLog("TLS: give off, explicit or implicit, not '" + word + "'");
   return 999;
 }
 

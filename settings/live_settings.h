@@ -16,10 +16,19 @@ using tarnex::RemoteEncoding;
 std::optional<RemoteEncoding> RemoteEncodingFromText(std::string_view text);
 std::string_view RemoteEncodingText(RemoteEncoding encoding);
 
+using tarnex::TlsMode;
+
+// "off", "explicit" and "implicit" (any case); nothing for anything else.
+std::optional<TlsMode> TlsModeFromText(std::string_view text);
+std::string_view TlsModeText(TlsMode mode);
+
 // The connection settings, stored next to the options but shown in a dialog of their own.
 struct ConnectionSettings {
   bool Passive = false;  // data connections by EPSV/PASV instead of PORT
   RemoteEncoding remote_encoding = RemoteEncoding::Cp932;
+  TlsMode tls_mode = TlsMode::Off;
+  std::string tls_ca_file;      // a PEM file of authorities beside the system's (UTF-8 path)
+  std::string tls_fingerprint;  // SHA-256 of the one certificate to accept (hex, colons allowed)
 };
 
 struct LiveSettings {

@@ -26,7 +26,31 @@ constexpr std::array<std::pair<std::string_view, RemoteEncoding>, 3> kEncodingNa
     {"auto", RemoteEncoding::Auto},
 }};
 
+constexpr std::array<std::pair<std::string_view, TlsMode>, 3> kTlsModeNames{{
+    {"off", TlsMode::Off},
+    {"explicit", TlsMode::Explicit},
+    {"implicit", TlsMode::Implicit},
+}};
+
+std::string ReadStringOr(Registry& registry, std::string_view name) {
+  return registry.ValueExists(name) ? registry.ReadString(name) : std::string();
+}
+
 }  // namespace
+
+std::optional<TlsMode> TlsModeFromText(std::string_view text) {
+  for (const auto& [name, mode] : kTlsModeNames) {
+    if (SameText(text, name)) return mode;
+  }
+  return std::nullopt;
+}
+
+std::string_view TlsModeText(TlsMode mode) {
+  for (const auto& [name, value] : kTlsModeNames) {
+    if (value == mode) return name;
+  }
+  return kTlsModeNames[0].first;
+}
 
 std::optional<RemoteEncoding> RemoteEncodingFromText(std::string_view text) {
   for (const auto& [name, encoding] : kEncodingNames) {
@@ -88,6 +112,9 @@ void LoadConnection(ConnectionSettings& connection,
           ? RemoteEncodingFromText(registry.ReadString(kRemoteEncodingName))
                 .value_or(RemoteEncoding::Cp932)
           : RemoteEncoding::Cp932;
+  connection.tls_mode = TlsModeFromText(ReadStringOr(registry, kTlsModeName)).value_or(TlsMode::Off);
+  connection.tls_ca_file = ReadStringOr(registry, kTlsCaFileName);
+  connection.tls_fingerprint = ReadStringOr(registry, kTlsFingerprintName);
   registry.CloseKey();
 }
 
@@ -97,6 +124,9 @@ void StoreConnection(const ConnectionSettings& connection,
   registry.OpenKey(kOptionsKey, true);
   registry.WriteBool(kPassiveName, connection.Passive);
   registry.WriteString(kRemoteEncodingName, RemoteEncodingText(connection.remote_encoding));
+  registry.WriteString(kTlsModeName, TlsModeText(connection.tls_mode));
+  registry.WriteString(kTlsCaFileName, connection.tls_ca_file);
+  registry.WriteString(kTlsFingerprintName, connection.tls_fingerprint);
   registry.CloseKey();
 }
 

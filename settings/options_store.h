@@ -38,6 +38,9 @@ void FillDefaultLogName(LiveSettings& settings);
 // The stored names of the connection settings.
 inline constexpr std::string_view kPassiveName = "Passive";
 inline constexpr std::string_view kRemoteEncodingName = "RemoteEncoding";
+inline constexpr std::string_view kTlsModeName = "TlsMode";
+inline constexpr std::string_view kTlsCaFileName = "TlsCaFile";
+inline constexpr std::string_view kTlsFingerprintName = "TlsFingerprint";
 
 // Reads every option into `settings`, in the stored order; an absent value gives its default.
 // A key that cannot be opened counts as holding nothing. A value of the wrong type stops the

@@ -7,6 +7,7 @@
 #include "platform/errors.h"
 #include "socket/async_sock_scopes.h"
 #include "socket/socket_errors.h"
+#include "socket/tls.h"
 
 namespace tarnex {
 
@@ -94,6 +95,7 @@ void TAsyncSock::CreateSocket(bool abortive_close, int family) {
 
 void TAsyncSock::UseSocket(net::SocketHandle handle, bool abortive_close, int family) {
   notifier_.Detach();
+  secure_ = nullptr;
   transport_.reset();
   socket_ = std::move(handle);
   family_ = family;
@@ -196,6 +198,7 @@ void TAsyncSock::RequestCloseSocket() {
   uint16_t close_error = 0;
   if (had_socket) {
     notifier_.Detach();
+    secure_ = nullptr;
     transport_.reset();
     sticky_error_ = 0;
     received_.Clear();

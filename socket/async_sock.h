@@ -26,6 +26,11 @@
 
 namespace tarnex {
 
+namespace net {
+class TlsContext;
+class TlsTransport;
+}  // namespace net
+
 class TAsyncSock {
  public:
   using NotifyEvent = std::function<void(TAsyncSock& sender)>;
@@ -132,6 +137,16 @@ class TAsyncSock {
   // Linger on with time 0 resets the connection at close; off lets the last bytes drain.
   void SetLinger(bool on);
 
+  // Switches the connected socket to TLS with `context`, for the server `host`: the handshake
+  // runs now, bounded by TimeOut and Cancel like any wait; a failure raises ESockError with
+  // its reason. With `resume` the context's saved session is offered (a data connection).
+  void StartTls(net::TlsContext& context, const std::string& host, bool resume);
+  // Tells the peer that the TLS session ends (close_notify); nothing for a plain connection.
+  // With `wait_for_peer` (after sending a file) the sending side is closed too and the call
+  // waits, reading and dropping what comes, until the peer has closed its side.
+  void ShutdownTls(bool wait_for_peer = false);
+  bool Secure() const { return secure_ != nullptr; }
+
   std::string ErrorMessage(uint16_t code);
   void TimerOn();
   void TimerOff();
@@ -202,6 +217,7 @@ class TAsyncSock {
   int family_ = AF_INET;        // of socket_
   bool abortive_close_ = true;  // socket_ resets the connection at close
   std::unique_ptr<net::Transport> transport_;
+  net::TlsTransport* secure_ = nullptr;  // transport_ when it is TLS
   net::ReceiveBuffer received_;
   net::SocketHandle accepted_;  // from Accept until UseAcceptedSocket
   std::unique_ptr<net::HostLookup> lookup_;

@@ -90,6 +90,10 @@ int SetLinger(int fd, bool on, int seconds) {
   return ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &value, sizeof value) == 0 ? 0 : Failed();
 }
 
+int ShutdownSending(int fd) {
+  return ::shutdown(fd, SHUT_WR) == 0 ? 0 : Failed();
+}
+
 int SetReuseAddress(int fd) {
   int on = 1;
   return ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) == 0 ? 0 : Failed();

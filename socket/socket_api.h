@@ -34,6 +34,8 @@ ssize_t SendBytes(int fd, const char* data, size_t length);
 ssize_t ReceiveBytes(int fd, char* data, size_t length, int flags);
 
 int SetLinger(int fd, bool on, int seconds);
+// Ends the sending direction (the peer reads the end of the stream); 0 or -1.
+int ShutdownSending(int fd);
 int SetReuseAddress(int fd);
 // The socket's pending error as a WinSock code (0 when none); reading it clears it.
 uint16_t TakePendingError(int fd);

@@ -36,7 +36,7 @@ class OptionsStoreTest : public ::testing::Test {
 
 TEST_F(OptionsStoreTest, AbsentValuesGiveTheDefaults) {
   // Values left from an earlier load are replaced.
-  LiveSettings settings{true, "x.log", true, true, true, true, true, 64, 30, 100};
+  LiveSettings settings{true, "x.log", true, true, true, true, true, 64, 30, 100, {}};
   Load(settings, store_);
   EXPECT_FALSE(settings.ch_runmode);
   EXPECT_EQ(settings.Ed_logsave, "");
@@ -148,7 +148,7 @@ TEST_F(OptionsStoreTest, WrongTypeStopsTheLoadThere) {
 }
 
 TEST_F(OptionsStoreTest, StoreWritesEveryValueWithItsType) {
-  const LiveSettings settings{true, "\x95\x5C.log", true, true, false, true, true, 8, 3, 500};
+  const LiveSettings settings{true, "\x95\x5C.log", true, true, false, true, true, 8, 3, 500, {}};
   Store(settings, store_);
   const std::unique_ptr<platform::Registry> options = Options();
   platform::Registry& registry = *options;
@@ -187,6 +187,32 @@ TEST_F(OptionsStoreTest, UnavailableStoreLoadsDefaultsAndRefusesToStore) {
   } catch (const ERegistryException& error) {
     EXPECT_EQ(error.Message().substr(0, 10), "'Runmode' ");
   }
+}
+
+TEST_F(OptionsStoreTest, ConnectionSettingsRoundTripAndUnknownTextsReadAsDefaults) {
+  ConnectionSettings written;
+  written.Passive = true;
+  written.remote_encoding = RemoteEncoding::Auto;
+  written.tls_mode = TlsMode::Explicit;
+  written.tls_ca_file = "/etc/ssl/own-ca.pem";
+  written.tls_fingerprint = "AB:CD";
+  StoreConnection(written, store_);
+  LiveSettings loaded;
+  Load(loaded, store_);  // the options load brings the connection settings too
+  EXPECT_TRUE(loaded.connection.Passive);
+  EXPECT_EQ(loaded.connection.remote_encoding, RemoteEncoding::Auto);
+  EXPECT_EQ(loaded.connection.tls_mode, TlsMode::Explicit);
+  EXPECT_EQ(loaded.connection.tls_ca_file, "/etc/ssl/own-ca.pem");
+  EXPECT_EQ(loaded.connection.tls_fingerprint, "AB:CD");
+
+  platform::Registry registry(store_, platform::RootKey::LocalMachine);
+  registry.OpenKey(kOptionsKey, true);
+  registry.WriteString(kRemoteEncodingName, "latin-1");
+  registry.WriteString(kTlsModeName, "maybe");
+  ConnectionSettings odd;
+  LoadConnection(odd, store_);
+  EXPECT_EQ(odd.remote_encoding, RemoteEncoding::Cp932);
+  EXPECT_EQ(odd.tls_mode, TlsMode::Off);
 }
 
 TEST(SpinRangeTest, ValueReadBackFromText) {

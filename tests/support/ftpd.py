@@ -2,7 +2,7 @@
 """A small FTP server on 127.0.0.1 for Tarnex's tests, demo and benchmarks.
 
     ftpd.py --port 0 --root DIR --user U --password P [--anonymous] [--port-file FILE]
-            [--host ::1]
+            [--host ::1] [--tls explicit|implicit --cert FILE]
     ftpd.py --check
 
 Serves DIR to the user U (all rights) and, with --anonymous, read-only to "anonymous".
@@ -42,6 +42,9 @@ def parse_arguments(argv):
     parser.add_argument("--anonymous", action="store_true",
                         help="also let 'anonymous' in, read-only")
     parser.add_argument("--port-file", help="write the port here once listening")
+    parser.add_argument("--tls", choices=("explicit", "implicit"),
+                        help="FTPS: AUTH TLS required, or TLS from the first byte")
+    parser.add_argument("--cert", help="PEM file with the certificate and its private key")
     parser.add_argument("--verbose", action="store_true", help="log every command")
     arguments = parser.parse_args(argv)
     if not arguments.check:
@@ -51,10 +54,14 @@ def parse_arguments(argv):
             parser.error("--root %s is not a folder" % arguments.root)
         if not 0 <= arguments.port <= 65535:
             parser.error("--port must be 0..65535")
+        if arguments.tls and not arguments.cert:
+            parser.error("--tls needs --cert")
     return arguments
 
 
-def make_handler(base, authorizer):
+def make_handler(base, authorizer, implicit_tls=False):
+    from pyftpdlib.handlers import FTPHandler
+
     class Handler(base):
         # Commands and names are bytes to the client; decoding with surrogateescape keeps
         # every byte, and the file system functions turn them back into the same bytes.
@@ -69,7 +76,15 @@ def make_handler(base, authorizer):
 
         def push(self, text):
             # Replies may quote names with undecodable bytes; send those bytes back as they came.
-            super(base, self).push(text.encode("utf8", self.unicode_errors))
+            super(FTPHandler, self).push(text.encode("utf8", self.unicode_errors))
+
+        def handle(self):
+            # Implicit TLS: the connection is secured before the greeting, which then goes
+            # out encrypted like everything after it.
+            if implicit_tls:
+                self.secure_connection(self.ssl_context)
+                self._pbsz = True
+            super().handle()
 
     Handler.authorizer = authorizer
     return Handler
@@ -92,7 +107,16 @@ def serve(arguments):
     authorizer.add_user(arguments.user, arguments.password, root, perm="elradfmwMT")
     if arguments.anonymous:
         authorizer.add_anonymous(root)
-    server = FTPServer((arguments.host, arguments.port), make_handler(FTPHandler, authorizer))
+    base = FTPHandler
+    if arguments.tls:
+        from pyftpdlib.handlers import TLS_FTPHandler
+        base = TLS_FTPHandler
+        base.certfile = arguments.cert
+        # Nothing in clear: names and passwords only after AUTH, data only protected.
+        base.tls_control_required = True
+        base.tls_data_required = True
+    handler = make_handler(base, authorizer, arguments.tls == "implicit")
+    server = FTPServer((arguments.host, arguments.port), handler)
     port = server.socket.getsockname()[1]
     if arguments.port_file:
         write_port_file(arguments.port_file, port)

@@ -159,6 +159,9 @@ RealFtpServer::RealFtpServer(RealFtpServerOptions options) : options_(std::move(
                                    "--root",     root_.string(),    "--user", options_.user,
                                    "--password", options_.password, "--host",   options_.host};
   if (options_.anonymous) argv.push_back("--anonymous");
+  if (!options_.tls.empty()) {
+    argv.insert(argv.end(), {"--tls", options_.tls, "--cert", options_.certificate.string()});
+  }
   process_ = std::make_unique<detail::ChildProcess>(argv, true);
   std::string line;
   try {

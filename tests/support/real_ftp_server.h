@@ -35,6 +35,8 @@ struct RealFtpServerOptions {
   std::string password = "tarnex-pass";
   bool anonymous = false;  // also let "anonymous" in, read-only
   std::string host = "127.0.0.1";  // or "::1"
+  std::string tls;                 // "explicit" or "implicit" for FTPS; empty: plain FTP
+  std::filesystem::path certificate;  // PEM with the key, for FTPS
   std::chrono::seconds start_timeout{20};
 };
 

@@ -1,0 +1,233 @@
+#include "socket/tls.h"
+
+#include <openssl/err.h>
+#include <openssl/evp.h>
+#include <openssl/ssl.h>
+#include <openssl/x509v3.h>
+
+#include <cerrno>
+#include <cstdio>
+
+#include "platform/errors.h"
+#include "socket/socket_address.h"
+#include "socket/socket_api.h"
+#include "socket/socket_errors.h"
+
+namespace tarnex::net {
+namespace {
+
+// The reason OpenSSL gives for the last failure, or `fallback`.
+std::string LastTlsError(const char* fallback) {
+  const unsigned long code = ERR_peek_last_error();
+  const char* reason = code != 0 ? ERR_reason_error_string(code) : nullptr;
+  return reason != nullptr ? reason : fallback;
+}
+
+std::string Hex(const unsigned char* bytes, unsigned length) {
+  std::string hex;
+  char two[3];
+  for (unsigned i = 0; i < length; ++i) {
+    std::snprintf(two, sizeof two, "%02x", bytes[i]);
+    hex += two;
+  }
+  return hex;
+}
+
+// A context's sessions are kept only from the connection that does not resume (the control
+// connection): that is the one whose session the server wants to see again.
+int KeepNewSession(SSL* ssl, SSL_SESSION* session) {
+  auto* context = static_cast<TlsContext*>(SSL_get_app_data(ssl));
+  if (context == nullptr) return 0;
+  context->KeepSession(session);
+  return 1;  // the reference is ours now
+}
+
+}  // namespace
+
+std::string NormalizeFingerprint(std::string_view text) {
+  std::string hex;
+  for (char c : text) {
+    if (c == ':') continue;
+    if (c >= 'A' && c <= 'F') c = static_cast<char>(c - 'A' + 'a');
+    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return {};
+    hex += c;
+  }
+  return hex.size() == 64 ? hex : std::string();
+}
+
+std::string FormatFingerprint(std::string_view hex) {
+  std::string text;
+  for (size_t i = 0; i < hex.size(); i += 2) {
+    if (i > 0) text += ':';
+    for (size_t k = i; k < i + 2 && k < hex.size(); ++k) {
+      const char c = hex[k];
+      text += (c >= 'a' && c <= 'f') ? static_cast<char>(c - 'a' + 'A') : c;
+    }
+  }
+  return text;
+}
+
+TlsContext::TlsContext(TlsPolicy policy) : policy_(std::move(policy)) {
+  if (!policy_.fingerprint.empty()) {
+    const std::string hex = NormalizeFingerprint(policy_.fingerprint);
+    if (hex.empty()) {
+      throw ESockError("TLS fingerprint is not a SHA-256 fingerprint (64 hex digits): " +
+                       policy_.fingerprint);
+    }
+    policy_.fingerprint = hex;
+  }
+  context_ = SSL_CTX_new(TLS_client_method());
+  if (context_ == nullptr) throw ESockError("TLS unavailable: " + LastTlsError("no context"));
+  SSL_CTX_set_min_proto_version(context_, TLS1_2_VERSION);
+  // A server that ends a data connection without close_notify has still sent the whole file:
+  // FTP tells by the closing reply (and the byte count), not by TLS.
+  SSL_CTX_set_options(context_, SSL_OP_IGNORE_UNEXPECTED_EOF);
+  SSL_CTX_set_mode(context_, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
+  // The chain is checked always; the verdict is read after the handshake, so that a refusal
+  // can say why and show the fingerprint.
+  SSL_CTX_set_verify(context_, SSL_VERIFY_NONE, nullptr);
+  SSL_CTX_set_default_verify_paths(context_);
+  if (!policy_.ca_file.empty() &&
+      SSL_CTX_load_verify_locations(context_, policy_.ca_file.c_str(), nullptr) != 1) {
+    SSL_CTX_free(context_);
+    throw ESockError("TLS CA file cannot be read: " + policy_.ca_file);
+  }
+  SSL_CTX_set_session_cache_mode(context_, SSL_SESS_CACHE_CLIENT | SSL_SESS_CACHE_NO_INTERNAL_STORE);
+  SSL_CTX_sess_set_new_cb(context_, KeepNewSession);
+}
+
+TlsContext::~TlsContext() {
+  if (session_ != nullptr) SSL_SESSION_free(session_);
+  SSL_CTX_free(context_);
+}
+
+void TlsContext::KeepSession(SSL_SESSION* session) {
+  if (session_ != nullptr) SSL_SESSION_free(session_);
+  session_ = session;
+}
+
+TlsTransport::TlsTransport(int fd, TlsContext& context, const std::string& host, bool resume)
+    : context_(context), host_(host) {
+  if (host_.size() >= 2 && host_.front() == '[' && host_.back() == ']') {
+    host_ = host_.substr(1, host_.size() - 2);
+  }
+  ssl_ = SSL_new(context.Get());
+  if (ssl_ == nullptr || SSL_set_fd(ssl_, fd) != 1) {
+    if (ssl_ != nullptr) SSL_free(ssl_);
+    throw ESockError("TLS unavailable: " + LastTlsError("no session"));
+  }
+  if (context.Policy().fingerprint.empty()) {
+    // The certificate must name the host as Open gave it: a name, or an address.
+    if (ParseNumericAddress(host_)) {
+      X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl_), host_.c_str());
+    } else {
+      SSL_set1_host(ssl_, host_.c_str());
+    }
+  }
+  if (!ParseNumericAddress(host_)) SSL_set_tlsext_host_name(ssl_, host_.c_str());
+  if (resume && context.Session() != nullptr) {
+    SSL_set_session(ssl_, context.Session());
+  } else if (!resume) {
+    SSL_set_app_data(ssl_, &context);
+  }
+  SSL_set_connect_state(ssl_);
+}
+
+TlsTransport::~TlsTransport() { SSL_free(ssl_); }
+
+bool TlsTransport::Handshake() {
+  ERR_clear_error();
+  const int result = SSL_connect(ssl_);
+  if (result == 1) {
+    CheckPeer();
+    wait_events_ = POLLIN;
+    return true;
+  }
+  switch (SSL_get_error(ssl_, result)) {
+    case SSL_ERROR_WANT_READ:
+      wait_events_ = POLLIN;
+      return false;
+    case SSL_ERROR_WANT_WRITE:
+      wait_events_ = POLLOUT;
+      return false;
+    case SSL_ERROR_SYSCALL:
+    case SSL_ERROR_ZERO_RETURN:
+      throw ESockError("TLS handshake failed: " +
+                       LastTlsError("the server closed the connection"));
+    default:
+      throw ESockError("TLS handshake failed: " + LastTlsError("unknown error"));
+  }
+}
+
+void TlsTransport::CheckPeer() const {
+  X509* certificate = SSL_get1_peer_certificate(ssl_);
+  if (certificate == nullptr) throw ESockError("TLS certificate missing: the server sent none");
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned length = 0;
+  X509_digest(certificate, EVP_sha256(), digest, &length);
+  X509_free(certificate);
+  const std::string hex = Hex(digest, length);
+  const std::string shown = "; the server's certificate has the SHA-256 fingerprint " +
+                            FormatFingerprint(hex);
+  const std::string& pinned = context_.Policy().fingerprint;
+  if (!pinned.empty()) {
+    if (hex != pinned) {
+      throw ESockError("TLS certificate rejected: it is not the pinned one" + shown);
+    }
+    return;  // the pinned certificate: no authority or name to ask about
+  }
+  const long verdict = SSL_get_verify_result(ssl_);
+  if (verdict != X509_V_OK) {
+    throw ESockError(std::string("TLS certificate rejected: ") +
+                     X509_verify_cert_error_string(verdict) + shown);
+  }
+}
+
+void TlsTransport::Shutdown() {
+  ERR_clear_error();
+  SSL_shutdown(ssl_);
+}
+
+ssize_t TlsTransport::Stalled(int result) {
+  switch (SSL_get_error(ssl_, result)) {
+    case SSL_ERROR_WANT_READ:
+      wait_events_ = POLLIN;
+      SetLastSocketError(kWsaEWouldBlock);
+      return -1;
+    case SSL_ERROR_WANT_WRITE:
+      wait_events_ = POLLOUT;
+      SetLastSocketError(kWsaEWouldBlock);
+      return -1;
+    case SSL_ERROR_ZERO_RETURN:
+      return 0;
+    case SSL_ERROR_SYSCALL:
+      if (errno != 0) {
+        SetLastSocketError(WinsockCodeFromErrno(errno));
+        return -1;
+      }
+      return 0;
+    default:
+      SetLastSocketError(kWsaEConnAborted);  // the TLS record layer broke: nothing more comes
+      return -1;
+  }
+}
+
+ssize_t TlsTransport::Receive(char* data, size_t length) {
+  ERR_clear_error();
+  errno = 0;
+  size_t got = 0;
+  const int result = SSL_read_ex(ssl_, data, length, &got);
+  if (result == 1) return static_cast<ssize_t>(got);
+  return Stalled(result);
+}
+
+ssize_t TlsTransport::Send(const char* data, size_t length) {
+  ERR_clear_error();
+  errno = 0;
+  size_t sent = 0;
+  const int result = SSL_write_ex(ssl_, data, length, &sent);
+  if (result == 1) return static_cast<ssize_t>(sent);
+  return Stalled(result);
+}
+
+}  // namespace tarnex::net

@@ -1,0 +1,82 @@
+// TLS for FTPS (on OpenSSL): one context per FTP session, whose certificate checks and saved
+// session every connection of the session shares, and the transport that carries a
+// connection's bytes through a TLS session once its handshake is done.
+#pragma once
+
+#include <openssl/ssl.h>
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "socket/transport.h"
+
+namespace tarnex::net {
+
+// How a server's certificate is judged: against the system's trusted authorities (and the CA
+// file, when one is given) and the host name or address it was reached by; or, with a
+// fingerprint, by that alone (a self-signed server).
+struct TlsPolicy {
+  std::string ca_file;      // PEM; empty: the system's store only
+  std::string fingerprint;  // SHA-256, 64 hex digits (any case, colons allowed); empty: none
+};
+
+// The fingerprint as 64 lower-case hex digits; empty when the text is not one.
+std::string NormalizeFingerprint(std::string_view text);
+// "AB:CD:..." as people compare them.
+std::string FormatFingerprint(std::string_view hex);
+
+class TlsContext {
+ public:
+  // Raises ESockError when the CA file cannot be read or the fingerprint is malformed.
+  explicit TlsContext(TlsPolicy policy);
+  ~TlsContext();
+  TlsContext(const TlsContext&) = delete;
+  TlsContext& operator=(const TlsContext&) = delete;
+
+  SSL_CTX* Get() const { return context_; }
+  const TlsPolicy& Policy() const { return policy_; }
+  // The session the control connection last received, which data connections resume (some
+  // servers refuse a data connection that does not); null until there is one.
+  SSL_SESSION* Session() const { return session_; }
+  void KeepSession(SSL_SESSION* session);  // takes the reference
+
+ private:
+  TlsPolicy policy_;
+  SSL_CTX* context_ = nullptr;
+  SSL_SESSION* session_ = nullptr;
+};
+
+class TlsTransport final : public Transport {
+ public:
+  // A client session over the connected socket `fd`, for the server `host` (a name or an
+  // address); with `resume` it offers the context's saved session.
+  TlsTransport(int fd, TlsContext& context, const std::string& host, bool resume);
+  ~TlsTransport() override;
+
+  // One step of the handshake: true once it is done and the certificate is accepted. While it
+  // goes on, WaitEvents says what to wait for; a failure raises ESockError with the reason
+  // (its text holds the word "certificate" and the certificate's fingerprint when that was it).
+  bool Handshake();
+  short WaitEvents() const { return wait_events_; }
+  // Tells the peer that nothing more comes (close_notify), without waiting for its answer.
+  void Shutdown();
+
+  ssize_t Receive(char* data, size_t length) override;
+  ssize_t Send(const char* data, size_t length) override;
+  short ReceiveWaitEvents() const override { return wait_events_; }
+  short SendWaitEvents() const override { return wait_events_; }
+
+ private:
+  // What SSL_get_error says about a call that made no progress: -1 with 10035 to wait (and
+  // for what), 0 for the peer's orderly end, -1 with a connection error otherwise.
+  ssize_t Stalled(int result);
+  void CheckPeer() const;
+
+  TlsContext& context_;
+  std::string host_;
+  SSL* ssl_ = nullptr;
+  short wait_events_ = POLLIN;
+};
+
+}  // namespace tarnex::net
