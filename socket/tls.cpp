@@ -33,8 +33,8 @@ std::string Hex(const unsigned char* bytes, unsigned length) {
   return hex;
 }
 
-// A context's sessions are kept only from the connection that does not resume (the control
-// connection): that is the one whose session the server wants to see again.
+// The newest session of any connection is the one to offer next: a TLS 1.3 ticket serves
+// one resumption only, and each resumed data connection brings a fresh one.
 int KeepNewSession(SSL* ssl, SSL_SESSION* session) {
   auto* context = static_cast<TlsContext*>(SSL_get_app_data(ssl));
   if (context == nullptr) return 0;
@@ -125,11 +125,8 @@ TlsTransport::TlsTransport(int fd, TlsContext& context, const std::string& host,
     }
   }
   if (!ParseNumericAddress(host_)) SSL_set_tlsext_host_name(ssl_, host_.c_str());
-  if (resume && context.Session() != nullptr) {
-    SSL_set_session(ssl_, context.Session());
-  } else if (!resume) {
-    SSL_set_app_data(ssl_, &context);
-  }
+  if (resume && context.Session() != nullptr) SSL_set_session(ssl_, context.Session());
+  SSL_set_app_data(ssl_, &context);
   SSL_set_connect_state(ssl_);
 }
 

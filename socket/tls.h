@@ -36,8 +36,8 @@ class TlsContext {
 
   SSL_CTX* Get() const { return context_; }
   const TlsPolicy& Policy() const { return policy_; }
-  // The session the control connection last received, which data connections resume (some
-  // servers refuse a data connection that does not); null until there is one.
+  // The session a connection of this context last received, which the next data connection
+  // resumes (some servers refuse a data connection that does not); null until there is one.
   SSL_SESSION* Session() const { return session_; }
   void KeepSession(SSL_SESSION* session);  // takes the reference
 

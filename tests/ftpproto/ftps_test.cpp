@@ -141,6 +141,37 @@ TEST_F(FtpsTest, TheCertificateDecidesBeforeAnyNameIsSent) {
   }
 }
 
+TEST_F(FtpsTest, AServerThatDemandsSessionReuseGetsIt) {
+  const std::string why_not = testing::TlsReuseServer::UnavailableReason();
+  if (!why_not.empty()) {
+    if (testing::RealFtpServer::Required()) FAIL() << "the TLS reuse server cannot run: " << why_not;
+    GTEST_SKIP() << why_not;
+  }
+  testing::TlsReuseServer server(certificate_.pem);
+  const std::string bytes(2 * 1024 * 1024 + 11, 'r');
+  std::ofstream(server.Root() / "r.bin", std::ios::binary) << bytes;
+  for (bool passive : {true, false}) {
+    SCOPED_TRACE(passive ? "passive" : "active");
+    TProtoFTP ftp;
+    ftp.Host = "127.0.0.1";
+    ftp.Port = server.Port();
+    ftp.UserID = "anonymous";
+    ftp.Password = "tarnex@";
+    ftp.Tls = TlsMode::Explicit;
+    ftp.TlsCaFile = certificate_.pem;
+    ftp.Passive = passive;
+    ftp.TimeOut = 10000;
+    ftp.Connect();
+    ftp.SetTransferType(tmImage);
+    // Two data connections: each must resume the control connection's session.
+    for (int round = 0; round < 2; ++round) {
+      ftp.DownloadFile("r.bin", local_ / "r.bin");
+      ASSERT_TRUE(FileBytes(local_.path() / "r.bin") == bytes);
+    }
+    ftp.Disconnect();
+  }
+}
+
 TEST(FtpsScripted, ARefusedAuthOrABrokenHandshakeEndsTheLoginWithoutTheName) {
   struct Case {
     const char* name;

@@ -7,8 +7,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <pwd.h>
+
 #include <cerrno>
 #include <cstdlib>
+#include <fstream>
 #include <cstring>
 #include <optional>
 #include <stdexcept>
@@ -182,5 +185,49 @@ RealFtpServer::RealFtpServer(RealFtpServerOptions options) : options_(std::move(
 }
 
 RealFtpServer::~RealFtpServer() = default;
+
+std::string TlsReuseServer::UnavailableReason() {
+  if (::access(kProgram, X_OK) != 0) return std::string(kProgram) + " is missing (apt-get install vsftpd)";
+  if (::geteuid() != 0) return "vsftpd runs only as root";
+  if (::getpwnam("ftp") == nullptr) return "the user \"ftp\" of the vsftpd package is missing";
+  return {};
+}
+
+TlsReuseServer::TlsReuseServer(const std::filesystem::path& certificate)
+    : dir_(std::make_unique<TempDir>()), root_(dir_->path() / "root") {
+  std::filesystem::create_directories(root_);
+  std::filesystem::create_directories(dir_->path() / "empty");
+  {
+    // A free port: taken from the system, then handed to the server.
+    detail::Fd probe = detail::ListenLoopback(1);
+    port_ = detail::LocalPort(probe.Get());
+  }
+  const std::filesystem::path config = dir_->path() / "vsftpd.conf";
+  std::ofstream(config)
+      << "listen=YES\nlisten_address=127.0.0.1\nlisten_port=" << port_ << "\n"
+      << "background=NO\nseccomp_sandbox=NO\nanonymous_enable=YES\nno_anon_password=YES\n"
+      << "anon_root=" << root_.string() << "\nlocal_enable=NO\n"
+      << "write_enable=NO\nsecure_chroot_dir=" << (dir_->path() / "empty").string() << "\n"
+      << "ssl_enable=YES\nallow_anon_ssl=YES\nforce_anon_logins_ssl=YES\n"
+      << "force_anon_data_ssl=YES\nrequire_ssl_reuse=YES\nrsa_cert_file=" << certificate.string()
+      << "\nrsa_private_key_file=" << certificate.string() << "\npasv_enable=YES\n"
+      << "pasv_address=127.0.0.1\nxferlog_enable=NO\n";
+  process_ = std::make_unique<detail::ChildProcess>(
+      std::vector<std::string>{kProgram, config.string()}, false);
+  // Listening once a connection is taken (bounded).
+  const auto deadline = detail::Clock::now() + std::chrono::seconds(10);
+  for (;;) {
+    detail::Fd connection;
+    if (detail::ConnectTo(detail::LoopbackAddress(AF_INET, port_), connection,
+                          detail::Clock::now() + std::chrono::milliseconds(200), nullptr)
+            .ok) {
+      break;
+    }
+    if (detail::Clock::now() >= deadline) throw std::runtime_error("vsftpd did not start");
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+}
+
+TlsReuseServer::~TlsReuseServer() = default;
 
 }  // namespace tarnex::testing

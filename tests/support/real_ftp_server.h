@@ -72,6 +72,31 @@ class RealFtpServer {
   uint16_t port_ = 0;
 };
 
+// A server that demands TLS session reuse on its data connections: Debian's vsftpd, run by the
+// test on a free 127.0.0.1 port with FTPS required, anonymous and read-only, serving a fresh
+// folder. It needs root (as in CI) and the vsftpd package with its "ftp" user.
+class TlsReuseServer {
+ public:
+  static constexpr const char* kProgram = "/usr/sbin/vsftpd";
+  // Why it cannot run here; empty when it can.
+  static std::string UnavailableReason();
+
+  // `certificate` is a PEM file holding the certificate and its key.
+  explicit TlsReuseServer(const std::filesystem::path& certificate);
+  ~TlsReuseServer();
+  TlsReuseServer(const TlsReuseServer&) = delete;
+  TlsReuseServer& operator=(const TlsReuseServer&) = delete;
+
+  uint16_t Port() const { return port_; }
+  const std::filesystem::path& Root() const { return root_; }
+
+ private:
+  std::unique_ptr<TempDir> dir_;
+  std::filesystem::path root_;
+  std::unique_ptr<detail::ChildProcess> process_;
+  uint16_t port_ = 0;
+};
+
 }  // namespace tarnex::testing
 
 // Skips the current test when the real server cannot run, or fails it when it is required.
