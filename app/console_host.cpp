@@ -3,15 +3,31 @@
 #include "platform/codepage.h"
 
 namespace tarnex::app {
+namespace {
+
+void WriteLine(std::FILE* out, std::string text) {
+  text += '\n';
+  std::fwrite(text.data(), 1, text.size(), out);
+  std::fflush(out);  // each line as soon as it is logged
+}
+
+}  // namespace
 
 ConsoleHost::ConsoleHost(std::FILE* log_out, std::FILE* messages_out, bool can_ask)
-    : log_out_(log_out), messages_out_(messages_out), can_ask_(can_ask) {}
+    : log_out_(log_out), messages_out_(messages_out), can_ask_(can_ask), progress_(messages_out) {}
 
 void ConsoleHost::AppendLog(const std::string& line) {
-  std::string text = platform::Cp932ToUtf8(line);
-  text += '\n';
-  std::fwrite(text.data(), 1, text.size(), log_out_);
-  std::fflush(log_out_);  // each line as soon as it is logged
+  if (keep_lines_) lines_.push_back(line);
+  // Standard output and standard error may be the same terminal.
+  progress_.Clear();
+  const std::string text = platform::CurrentTextToUtf8(line);
+  WriteLine(log_out_, text);
+  if (log_copy_ != nullptr) WriteLine(log_copy_, text);
+}
+
+void ConsoleHost::PrintMessage(std::string_view utf8_line) {
+  progress_.Clear();
+  WriteLine(messages_out_, std::string(utf8_line));
 }
 
 std::string ConsoleHost::StatusText(int panel) const {
@@ -23,12 +39,11 @@ void ConsoleHost::SetStatusText(int panel, const std::string& text) {
 }
 
 platform::MessageResult ConsoleHost::ShowMessage(const platform::MessageBoxRequest& box) {
-  std::string text = platform::Cp932ToUtf8(box.caption) + ": " + platform::Cp932ToUtf8(box.text);
+  std::string text =
+      platform::CurrentTextToUtf8(box.caption) + ": " + platform::CurrentTextToUtf8(box.text);
   bool wait = can_ask_ && box.system_modal;  // only pause waits for the user
   if (wait) text += " [Enter]";
-  text += '\n';
-  std::fwrite(text.data(), 1, text.size(), messages_out_);
-  std::fflush(messages_out_);
+  PrintMessage(text);
   if (wait) {
     for (int c = std::getchar(); c != '\n' && c != EOF; c = std::getchar()) {
     }

@@ -4,12 +4,23 @@
 #include <string>
 #include <vector>
 
+#include "platform/text_encoding.h"
+
 namespace tarnex::app {
 
+// The encoding a script file is read in: auto lets the text decide (see DetectScriptEncoding).
+enum class ScriptEncodingChoice { Auto, Cp932, Utf8 };
+
+struct ScriptLines {
+  std::vector<std::string> lines;
+  platform::TextEncoding encoding = platform::TextEncoding::Cp932;
+};
+
 // The lines of the script at `utf8_path` (CR, LF and CR LF each end a line), deciphered when
-// the file name's extension is ".fcx" in any case. Raises the file error naming the script
-// when it cannot be read or is not a regular file (a folder, a device), the cipher's conversion error for an unreadable record, and the
-// too-large error for a script beyond what the editor holds.
-std::vector<std::string> LoadScriptLines(const std::string& utf8_path);
+// the file name's extension is ".fcx" in any case, and the encoding they are in. A UTF-8 text
+// loses its byte order mark. Raises the file error naming the script when it cannot be read
+// or is not a regular file (a folder, a device), the cipher's conversion error for an
+// unreadable record, and the too-large error for a script beyond what the editor holds.
+ScriptLines LoadScriptLines(const std::string& utf8_path, ScriptEncodingChoice choice);
 
 }  // namespace tarnex::app

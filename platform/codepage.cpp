@@ -7,6 +7,8 @@
 #include <stdexcept>
 #include <utility>
 
+#include "platform/text_encoding.h"
+
 namespace tarnex::platform {
 namespace {
 
@@ -63,15 +65,6 @@ Converter& FromCp932() {
 Converter& ToCp932() {
   thread_local Converter converter("CP932", "UTF-8");
   return converter;
-}
-
-// Strict conversion the other way: nothing when a character has no CP932 form.
-std::optional<std::string> TryUtf8ToCp932(std::string_view utf8) {
-  std::string out;
-  if (!ToCp932().Convert(utf8, out, [](std::string&, size_t) { return size_t{0}; })) {
-    return std::nullopt;
-  }
-  return out;
 }
 
 // True when `utf8` is written back as exactly `cp932`. CP932 has duplicate codes (NEC and IBM
@@ -163,6 +156,19 @@ std::optional<std::string> TryCp932ToUtf8(std::string_view cp932) {
     return std::nullopt;
   }
   return out;
+}
+
+std::optional<std::string> TryUtf8ToCp932(std::string_view utf8) {
+  std::string out;
+  if (!ToCp932().Convert(utf8, out, [](std::string&, size_t) { return size_t{0}; })) {
+    return std::nullopt;
+  }
+  return out;
+}
+
+std::string CurrentTextToUtf8(std::string_view text) {
+  if (CurrentTextEncoding() == TextEncoding::Utf8) return std::string(text);
+  return Cp932ToUtf8(text);
 }
 
 std::string Cp932ToUtf8(std::string_view cp932) {

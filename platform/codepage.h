@@ -18,6 +18,13 @@ std::string Cp932ToUtf8(std::string_view cp932);
 // Characters that CP932 cannot hold become '?'.
 std::string Utf8ToCp932(std::string_view utf8);
 
+// Strict conversion: nothing when a character has no CP932 form or the bytes are not UTF-8.
+std::optional<std::string> TryUtf8ToCp932(std::string_view utf8);
+
+// Text in the thread's text encoding (see text_encoding.h) as UTF-8, for display: UTF-8 text
+// as it is, CP932 text as Cp932ToUtf8 gives it.
+std::string CurrentTextToUtf8(std::string_view text);
+
 // Text that is edited and written back (a script in the editor) must keep every byte it was
 // read with. Each byte of a sequence that is not valid CP932, or that CP932 would write back as
 // other bytes, stands for itself as the private-use character kByteEscapeBase + byte.

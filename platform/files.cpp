@@ -9,23 +9,25 @@
 
 #include "platform/codepage.h"
 #include "platform/errors.h"
+#include "platform/text_encoding.h"
 
 namespace tarnex::platform {
 namespace {
 
-std::string Format(const char* utf8_format, std::string_view cp932_name) {
-  // The format holds one %s; the name goes in as CP932 bytes.
-  std::string format = Utf8ToCp932(utf8_format);
+std::string Format(const char* utf8_format, std::string_view name) {
+  // The format holds one %s; the name goes in as its bytes, in the same encoding.
+  const bool utf8 = CurrentTextEncoding() == TextEncoding::Utf8;
+  std::string format = utf8 ? std::string(utf8_format) : Utf8ToCp932(utf8_format);
   std::string out;
   size_t at = format.find("%s");
   out.append(format, 0, at);
-  out.append(cp932_name);
+  out.append(name);
   out.append(format, at + 2);
   return out;
 }
 
-int OpenNative(std::string_view cp932_name, int flags) {
-  std::string path = NativePath(cp932_name);
+int OpenNative(std::string_view name, int flags) {
+  std::string path = NativePath(name);
   if (path.empty()) {
     errno = ENOENT;
     return -1;
@@ -50,67 +52,68 @@ std::string FileReadErrorText(std::string_view name) {
   return Format("ファイル %s を読み込めません", name);
 }
 
-std::string NativePath(std::string_view cp932_name) {
-  if (auto utf8 = TryCp932ToUtf8(cp932_name)) return *utf8;
-  return std::string(cp932_name);
+std::string NativePath(std::string_view name) {
+  if (CurrentTextEncoding() == TextEncoding::Utf8) return std::string(name);
+  if (auto utf8 = TryCp932ToUtf8(name)) return *utf8;
+  return std::string(name);
 }
 
-bool SetCurrentDir(std::string_view cp932_name) {
-  std::string path = NativePath(cp932_name);
+bool SetCurrentDir(std::string_view name) {
+  std::string path = NativePath(name);
   return !path.empty() && ::chdir(path.c_str()) == 0;
 }
 
-bool DeleteFile(std::string_view cp932_name) {
-  std::string path = NativePath(cp932_name);
+bool DeleteFile(std::string_view name) {
+  std::string path = NativePath(name);
   struct stat info {};
   if (path.empty() || ::lstat(path.c_str(), &info) != 0 || S_ISDIR(info.st_mode)) return false;
   return ::unlink(path.c_str()) == 0;
 }
 
-bool FileExists(std::string_view cp932_name) {
-  std::string path = NativePath(cp932_name);
+bool FileExists(std::string_view name) {
+  std::string path = NativePath(name);
   struct stat info {};
   return !path.empty() && ::stat(path.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
 }
 
-std::string ReadFileBytes(std::string_view cp932_name) {
-  File file = File::OpenRead(cp932_name);
+std::string ReadFileBytes(std::string_view name) {
+  File file = File::OpenRead(name);
   std::string bytes;
   char buffer[65536];
   while (size_t n = file.Read(buffer)) bytes.append(buffer, n);
   return bytes;
 }
 
-void WriteFileBytes(std::string_view cp932_name, std::string_view bytes) {
-  File file = File::Create(cp932_name);
+void WriteFileBytes(std::string_view name, std::string_view bytes) {
+  File file = File::Create(name);
   file.Write(bytes);
   file.Close();
 }
 
-void WriteLines(std::string_view cp932_name, const std::vector<std::string>& lines) {
+void WriteLines(std::string_view name, const std::vector<std::string>& lines) {
   std::string text;
   for (const auto& line : lines) {
     text += line;
     text += "\r\n";
   }
-  WriteFileBytes(cp932_name, text);
+  WriteFileBytes(name, text);
 }
 
-File File::OpenRead(std::string_view cp932_name) {
-  int fd = OpenNative(cp932_name, O_RDONLY);
+File File::OpenRead(std::string_view name) {
+  int fd = OpenNative(name, O_RDONLY);
   struct stat info {};
   if (fd >= 0 && (::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode))) {
     ::close(fd);
     fd = -1;
   }
-  if (fd < 0) throw EFileError(FileOpenErrorText(cp932_name));
-  return File(fd, std::string(cp932_name));
+  if (fd < 0) throw EFileError(FileOpenErrorText(name));
+  return File(fd, std::string(name));
 }
 
-File File::Create(std::string_view cp932_name) {
-  int fd = OpenNative(cp932_name, O_WRONLY | O_CREAT | O_TRUNC);
-  if (fd < 0) throw EFileError(FileCreateErrorText(cp932_name));
-  return File(fd, std::string(cp932_name));
+File File::Create(std::string_view name) {
+  int fd = OpenNative(name, O_WRONLY | O_CREAT | O_TRUNC);
+  if (fd < 0) throw EFileError(FileCreateErrorText(name));
+  return File(fd, std::string(name));
 }
 
 File::File(File&& other) noexcept : fd_(other.fd_), name_(std::move(other.name_)) {

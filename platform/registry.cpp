@@ -410,6 +410,20 @@ bool RegistryStore::DeleteValue(int64_t key, std::string_view name) {
   return Step(remove.get()) == SQLITE_DONE && sqlite3_changes(db_.get()) > 0;
 }
 
+std::vector<std::string> RegistryStore::ValueNames(int64_t key) {
+  std::vector<std::string> names;
+  if (!db_) return names;
+  Statement select =
+      Prepare(db_.get(), "SELECT name FROM registry_values WHERE key_id = ?1 ORDER BY fold");
+  if (!select) return names;
+  sqlite3_bind_int64(select.get(), 1, key);
+  // Step starts the statement over (for a busy database); the rows after the first follow.
+  for (int rc = Step(select.get()); rc == SQLITE_ROW; rc = sqlite3_step(select.get())) {
+    names.push_back(ColumnBytes(select.get(), 0));
+  }
+  return names;
+}
+
 Registry::Registry(std::shared_ptr<RegistryStore> store, RootKey root)
     : store_(std::move(store)), root_(root) {}
 
@@ -422,6 +436,10 @@ bool Registry::OpenKey(std::string_view key, bool can_create) {
 
 void Registry::CloseKey() {
   key_.reset();
+}
+
+std::vector<std::string> Registry::ValueNames() {
+  return key_ ? store_->ValueNames(*key_) : std::vector<std::string>();
 }
 
 bool Registry::ValueExists(std::string_view name) {

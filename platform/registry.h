@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 struct sqlite3;
 
@@ -72,6 +73,8 @@ class RegistryStore {
   bool WriteValue(int64_t key, std::string_view name, const Value& value);
   // True when a value was there and is gone.
   bool DeleteValue(int64_t key, std::string_view name);
+  // The names of the key's values as they were first written, in the order of the names.
+  std::vector<std::string> ValueNames(int64_t key);
 
   std::string path_;
   std::unique_ptr<sqlite3, DbCloser> db_;
@@ -107,6 +110,9 @@ class Registry {
 
   // False when the value does not exist or cannot be deleted; never throws.
   bool DeleteValue(std::string_view name);
+
+  // The names of the open key's values (none when no key is open).
+  std::vector<std::string> ValueNames();
 
  private:
   void Write(std::string_view name, const RegistryStore::Value& value);

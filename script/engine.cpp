@@ -85,7 +85,13 @@ void ScriptEngine::ExecuteLineAt(int32_t& index) {
 void ScriptEngine::ExecuteLine(int32_t& index, std::string line) {
   std::string word = TrimBlanks(NextToken(line, " "));
   std::optional<Command> command = LookupCommand(word);
-  if (!command) return;
+  if (!command) {
+    // Blank lines and labels are meant to do nothing; any other word is a slip of the pen.
+    if (!word.empty() && word.front() != ':') {
+      ReportProblem(ScriptProblem::UnknownCommand, index, word);
+    }
+    return;
+  }
   switch (GroupOf(*command)) {
     case CommandGroup::Local:
       DoLocalCommand(index, *command, std::move(line));
@@ -112,6 +118,10 @@ int32_t ScriptEngine::FindLabel(const std::string& label) const {
     }
   }
   return EndMarker();
+}
+
+void ScriptEngine::ReportProblem(ScriptProblem problem, int32_t& index, const std::string& word) {
+  if (OnScriptProblem && OnScriptProblem(problem, index, word)) index = EndMarker();
 }
 
 void ScriptEngine::BeginRunState() {

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <exception>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -22,6 +23,13 @@ class ScriptEngine {
   // Index of a whole run, and the end marker that stop and a missing label set.
   static constexpr int32_t kWholeRun = -1;
   static constexpr int32_t kEndMarker = 9999;
+
+  // A line the engine cannot make sense of. The line still does what it always did (nothing,
+  // or ending the run for a missing label); the host may report it.
+  enum class ScriptProblem {
+    UnknownCommand,  // a first word that is no command, label or blank
+    MissingLabel,    // goto to a label that no line has
+  };
 
   ScriptEngine(EngineHost& host, const settings::LiveSettings& settings,
                std::shared_ptr<platform::RegistryStore> store);
@@ -65,6 +73,10 @@ class ScriptEngine {
   // Commands that reported failure through the result flag since the engine was made.
   int FailedCommands() const { return failed_commands_; }
 
+  // Called with the problem, the 0-based index of the line and the word in question; returning
+  // true ends the run there as stop does.
+  std::function<bool(ScriptProblem problem, int32_t line, const std::string& word)> OnScriptProblem;
+
  protected:
   EngineHost& host() { return host_; }
 
@@ -74,6 +86,9 @@ class ScriptEngine {
   void EndRunState();
   void SetCommandResult(bool ok);
   int32_t EndMarker() const;
+  // Hands a problem of the line at `index` to OnScriptProblem; moves `index` to the end
+  // marker when the handler ends the run.
+  void ReportProblem(ScriptProblem problem, int32_t& index, const std::string& word);
 
   void DoLocalCommand(int32_t& index, Command command, std::string args);
   void DoFtpCommand(Command command, std::string args);

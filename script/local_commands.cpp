@@ -17,9 +17,11 @@ void ScriptEngine::DoLocalCommand(int32_t& index, Command command, std::string a
       DoPause(args);
       break;
     case Command::Goto: {
-      std::string label = ":";
-      label += NextToken(args, " ");
-      index = FindLabel(label);
+      const std::string name = NextToken(args, " ");
+      const int32_t target = FindLabel(":" + name);
+      // Not found, the run ends as the end marker says, whatever the handler answers.
+      if (target == EndMarker()) ReportProblem(ScriptProblem::MissingLabel, index, name);
+      index = target;
       break;
     }
     case Command::Stop:

@@ -1,9 +1,46 @@
 #include "script/variables.h"
 
+#include <optional>
+
+#include "platform/codepage.h"
+#include "platform/errors.h"
+#include "platform/text_encoding.h"
 #include "text/sjis.h"
 #include "text/string_helpers.h"
 
 namespace tarnex::script {
+namespace {
+
+// The store keeps CP932, as the desktop program shares it; a UTF-8 run converts at this
+// boundary, and only there.
+bool RunIsUtf8() {
+  return platform::CurrentTextEncoding() == platform::TextEncoding::Utf8;
+}
+
+// `utf8` in CP932, when CP932 holds every character of it exactly (the converter drops some
+// characters silently, hence the way back).
+std::optional<std::string> ToStore(const std::string& utf8) {
+  std::optional<std::string> cp932 = platform::TryUtf8ToCp932(utf8);
+  if (!cp932 || platform::TryCp932ToUtf8(*cp932) != utf8) return std::nullopt;
+  return cp932;
+}
+
+[[noreturn]] void ThrowUnconvertible(const std::string& name, const char* problem) {
+  throw ERegistryException("variable '" + name + "': " + problem);
+}
+
+// Runs a store call of a UTF-8 run: the store's own errors are CP932 text, and come out as
+// UTF-8 like every other line of the run.
+template <typename Call>
+auto InRunEncoding(Call call) {
+  try {
+    return call();
+  } catch (const ERegistryException& error) {
+    throw ERegistryException(platform::Cp932ToUtf8(error.Message()));
+  }
+}
+
+}  // namespace
 
 Variables::Variables(std::shared_ptr<platform::RegistryStore> store) : store_(std::move(store)) {}
 
@@ -30,7 +67,14 @@ std::string Variables::Read(const std::string& name) const {
   }
   platform::Registry registry(store_);
   if (!registry.OpenKey(kVariablesKey, true)) return {};
-  return registry.ReadString(name);
+  if (!RunIsUtf8()) return registry.ReadString(name);
+  // A name CP932 cannot hold was never stored.
+  const std::optional<std::string> stored_name = ToStore(name);
+  if (!stored_name) return {};
+  const std::string value = InRunEncoding([&] { return registry.ReadString(*stored_name); });
+  std::optional<std::string> utf8 = platform::TryCp932ToUtf8(value);
+  if (!utf8) ThrowUnconvertible(name, "its stored value is not valid CP932");
+  return std::move(*utf8);
 }
 
 void Variables::Write(std::string word) {
@@ -39,11 +83,24 @@ void Variables::Write(std::string word) {
   if (auto it = FindRunValue(name); it != run_values_.end()) run_values_.erase(it);
   platform::Registry registry(store_);
   bool opened = registry.OpenKey(kVariablesKey, true);
-  if (value.empty()) {
-    if (opened) registry.DeleteValue(name);
+  if (!RunIsUtf8()) {
+    if (value.empty()) {
+      if (opened) registry.DeleteValue(name);
+      return;
+    }
+    registry.WriteString(name, value);  // raises the store's error when the key is not open
     return;
   }
-  registry.WriteString(name, value);  // raises the store's error when the key is not open
+  const std::optional<std::string> stored_name = ToStore(name);
+  if (value.empty()) {
+    if (opened && stored_name) registry.DeleteValue(*stored_name);
+    return;
+  }
+  // Never a mangled name or value in the store: one CP932 cannot hold is refused.
+  if (!stored_name) ThrowUnconvertible(name, "its name has a character CP932 cannot hold");
+  const std::optional<std::string> stored_value = ToStore(value);
+  if (!stored_value) ThrowUnconvertible(name, "its value has a character CP932 cannot hold");
+  InRunEncoding([&] { registry.WriteString(*stored_name, *stored_value); });
 }
 
 std::string ExpandVariables(std::string_view line,

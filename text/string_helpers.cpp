@@ -8,17 +8,9 @@
 namespace tarnex {
 namespace {
 
-constexpr std::string_view kFullWidthSpace = "\x81\x40";
-
-// Byte `pos` (0-based) is a second byte when an odd number of lead bytes directly precede it.
-// A run of lead bytes is short in real text, so this stays cheap.
+// Byte `pos` (0-based) lies inside a character rather than at its start.
 bool IsSecondByteAt(std::string_view s, std::size_t pos) {
-  std::size_t leads = 0;
-  while (pos > 0 && IsLeadByte(static_cast<unsigned char>(s[pos - 1]))) {
-    --pos;
-    ++leads;
-  }
-  return leads % 2 == 1;
+  return CharStartOf(s, pos) != pos;
 }
 
 // 0-based byte offset of the 0-based character `chars` (the size when the text is shorter).
@@ -123,23 +115,22 @@ std::string NextToken(std::string& s, std::string_view seps) {
 }
 
 std::string TrimBlanks(std::string_view s) {
+  const std::string_view full_width = FullWidthSpace();
   while (!s.empty()) {
     if (s.front() == ' ') {
       s.remove_prefix(1);
-    } else if (s.starts_with(kFullWidthSpace)) {
-      s.remove_prefix(2);
+    } else if (s.starts_with(full_width)) {
+      s.remove_prefix(full_width.size());
     } else {
       break;
     }
   }
+  // From the right, one whole character at a time: the bytes of a blank at the end may also
+  // be the tail of another character.
   while (!s.empty()) {
-    if (IsSecondByteAt(s, s.size() - 1)) {
-      if (!s.ends_with(kFullWidthSpace)) break;
-      s.remove_suffix(2);
-    } else {
-      if (s.back() != ' ') break;
-      s.remove_suffix(1);
-    }
+    const std::string_view last = s.substr(CharStartOf(s, s.size() - 1));
+    if (last != " " && last != full_width) break;
+    s.remove_suffix(last.size());
   }
   return std::string(s);
 }
@@ -183,15 +174,16 @@ std::string NextArgument(std::string& rest) {
 
 bool SameText(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (IsLeadByte(static_cast<unsigned char>(a[i])) && i + 1 < a.size()) {
+  for (std::size_t i = 0; i < a.size();) {
+    const std::size_t length = CharLengthAt(a, i);
+    if (length > 1) {
       // A second byte may look like an ASCII letter (0x83 0x41 vs 0x83 0x61): compare the
-      // whole double-byte character exactly.
-      if (a.compare(i, 2, b, i, 2) != 0) return false;
-      ++i;
+      // whole character exactly.
+      if (a.compare(i, length, b, i, length) != 0) return false;
     } else if (FoldAscii(a[i]) != FoldAscii(b[i])) {
       return false;
     }
+    i += length;
   }
   return true;
 }

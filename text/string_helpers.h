@@ -1,6 +1,7 @@
-// The lexical helpers that take script lines and server replies apart. They work on CP932
-// bytes and are double-byte aware: a separator is recognised only at a byte that is not the
-// second byte of a double-byte character. Positions and indexes are 1-based; 0 means "none".
+// The lexical helpers that take script lines and server replies apart. They work on the bytes
+// of the thread's text encoding (CP932 unless a UTF-8 script runs) and are multi-byte aware: a
+// separator is recognised only at a byte that starts a character, never at the second byte of
+// a double-byte character. Positions and indexes are 1-based; 0 means "none".
 #pragma once
 
 #include <cstddef>
@@ -10,7 +11,8 @@
 
 namespace tarnex {
 
-// True when byte i (1-based) is the second byte of a double-byte character. Throws
+// True when byte i (1-based) is inside a character rather than at its start (in CP932: the
+// second byte of a double-byte character). Throws
 // tarnex::Exception("Illegal Index") when i is 0 or past the end.
 bool IsTrailByte(std::string_view s, std::size_t i);
 
@@ -41,8 +43,8 @@ std::string NextToken(std::string& s, std::string_view seps);
 // instead of being cut, so taking every token of a text costs time in proportion to it.
 std::string_view NextTokenIn(std::string_view& s, std::string_view seps);
 
-// `s` without leading and trailing blanks: ASCII spaces and full-width spaces (0x81 0x40).
-// Tabs are not blanks.
+// `s` without leading and trailing blanks: ASCII spaces and full-width spaces (U+3000, 0x81 0x40
+// in CP932). Tabs are not blanks.
 std::string TrimBlanks(std::string_view s);
 
 // The signed decimal value of `s` with every "," removed and blanks trimmed; 0 for anything

@@ -1,77 +1,87 @@
 #include "text/texts.h"
 
 #include "platform/codepage.h"
+#include "platform/text_encoding.h"
 
 namespace tarnex::texts {
 namespace {
 
-std::string Cp932(std::string_view utf8) {
-  return platform::Utf8ToCp932(utf8);
-}
+// One text in both encodings a run may use, made once: a UTF-8 script's log gets the UTF-8
+// form, everything else the CP932 one.
+class Text {
+ public:
+  explicit Text(std::string_view utf8) : utf8_(utf8), cp932_(platform::Utf8ToCp932(utf8)) {}
+  const std::string& Get() const {
+    return platform::CurrentTextEncoding() == platform::TextEncoding::Utf8 ? utf8_ : cp932_;
+  }
+
+ private:
+  std::string utf8_;
+  std::string cp932_;
+};
 
 }  // namespace
 
 const std::string& Running() {
-  static const std::string text = Cp932("実行中");
-  return text;
+  static const Text text("実行中");
+  return text.Get();
 }
 
 const std::string& Modified() {
-  static const std::string text = Cp932("変更");
-  return text;
+  static const Text text("変更");
+  return text.Get();
 }
 
 const std::string& NotImplemented() {
-  static const std::string text = Cp932("現在未実装");
-  return text;
+  static const Text text("現在未実装");
+  return text.Get();
 }
 
 const std::string& PressOk() {
-  static const std::string text = Cp932("OKボタンを押してください");
-  return text;
+  static const Text text("OKボタンを押してください");
+  return text.Get();
 }
 
 const std::string& WaitTimerInvalid() {
-  static const std::string text = Cp932("WaitTimerコマンドの指定が不正です");
-  return text;
+  static const Text text("WaitTimerコマンドの指定が不正です");
+  return text.Get();
 }
 
 const std::string& UnexpectedError() {
-  static const std::string text = Cp932("999 予期せぬエラー：");
-  return text;
+  static const Text text("999 予期せぬエラー：");
+  return text.Get();
 }
 
 const std::string& AppTitle() {
-  static const std::string text = Cp932("Ｔａｒｎｅｘ");
-  return text;
+  static const Text text("Ｔａｒｎｅｘ");
+  return text.Get();
 }
 
 const std::string& ConfirmDisconnect() {
-  static const std::string text = Cp932("FTPセッション接続中です  切断していいですか");
-  return text;
+  static const Text text("FTPセッション接続中です  切断していいですか");
+  return text.Get();
 }
 
 const std::string& ConfirmStopScript() {
-  static const std::string text =
-      Cp932("ＦＴＰコマンドスクリプトを実行中です  強制終了していいですか");
-  return text;
+  static const Text text("ＦＴＰコマンドスクリプトを実行中です  強制終了していいですか");
+  return text.Get();
 }
 
 const std::string& ConfirmSaveScript() {
-  static const std::string text = Cp932("現在の Command Scriptを保存しますか？");
-  return text;
+  static const Text text("現在の Command Scriptを保存しますか？");
+  return text.Get();
 }
 
 const std::string& TextTooLarge() {
-  static const std::string text = Cp932("文字列の大きさが メモ の制限を越えました");
-  return text;
+  static const Text text("文字列の大きさが メモ の制限を越えました");
+  return text.Get();
 }
 
 std::string NotAnInteger(std::string_view text) {
-  static const std::string suffix = Cp932("' は整数ではありません");
+  static const Text suffix("' は整数ではありません");
   std::string message = "'";
   message += text;
-  message += suffix;
+  message += suffix.Get();
   return message;
 }
 

@@ -1,5 +1,6 @@
-// The system's own Japanese texts in CP932, the code page of every line the core handles.
-// Each is written once in UTF-8 and converted on first use.
+// The system's own Japanese texts, in the thread's text encoding: CP932, the code page of every
+// line the core handles, or UTF-8 while a UTF-8 script runs.
+// Each is written once in UTF-8 and converted once, on first use.
 #pragma once
 
 #include <string>
@@ -19,7 +20,7 @@ const std::string& ConfirmStopScript();  // closing while a script runs
 const std::string& ConfirmSaveScript();  // closing or replacing a modified script
 const std::string& TextTooLarge();       // a script too large for the editor
 
-// "'<text>' は整数ではありません"; `text` is CP932 and is inserted as it is.
+// "'<text>' は整数ではありません"; `text` is in the same encoding and is inserted as it is.
 std::string NotAnInteger(std::string_view text);
 
 }  // namespace tarnex::texts

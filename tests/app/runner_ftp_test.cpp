@@ -7,6 +7,7 @@
 #include "tests/support/process_run.h"
 #include "tests/support/real_ftp_server.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/test_certificate.h"
 
 namespace {
 
@@ -21,11 +22,13 @@ class RunnerFtpTest : public ::testing::Test {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
   }
-  tarnex::testing::ProcessOutcome Run(const RealFtpServer& server, const std::string& script) {
+  tarnex::testing::ProcessOutcome Run(const RealFtpServer& server, const std::string& script,
+                                      const std::string& flags = "") {
     Write("s.fcs", script);
     return tarnex::testing::RunProcess(
         dir_.path().string(),
-        "'" TARNEX_RUN "' --registry '" + (dir_ / "registry.db") + "' --set host=127.0.0.1" +
+        "'" TARNEX_RUN "' " + flags + " --registry '" + (dir_ / "registry.db") +
+            "' --set host=127.0.0.1" +
             " --set port=" + std::to_string(server.Port()) + " --set user=" + server.User() +
             " --set password=" + server.Password() + " --set name=copy s.fcs",
         120);
@@ -101,6 +104,55 @@ TEST_F(RunnerFtpTest, AFailedCommandTakesTheErrorBranchAndExitsOne) {
   EXPECT_TRUE(Has(o.out, "230 Connect success"));
   EXPECT_NE(o.out.find("\n550 "), std::string::npos) << o.out;
   EXPECT_FALSE(std::filesystem::exists(dir_.path() / "here.txt"));
+}
+
+TEST_F(RunnerFtpTest, AUtf8ScriptKeepsJapaneseAndAccentedNamesWhole) {
+  TARNEX_SKIP_UNLESS_REAL_FTP_SERVER();
+  RealFtpServer server;
+  Write("données 表ソ.txt", "contenu\n");
+  auto o = Run(server,
+               "Open %host% NONE %port%\r\n"
+               "Login %user% %password%\r\n"
+               "Binary\r\n"
+               "Put \"données 表ソ.txt\" \"été 能.txt\"\r\n"
+               "Get \"été 能.txt\" \"コピー ü €.txt\"\r\n"
+               "Dir >liste_é.txt\r\n"
+               "Bye\r\n",
+               "--passive --trace --remote-encoding utf-8");
+  EXPECT_EQ(o.status, 0) << o.out << o.err;
+  EXPECT_TRUE(Has(o.out, "Get \"été 能.txt\" \"コピー ü €.txt\"")) << o.out;
+  EXPECT_EQ(Read(server.Root() / "été 能.txt"), "contenu\n");
+  EXPECT_EQ(Read(dir_.path() / "コピー ü €.txt"), "contenu\n");
+  EXPECT_NE(Read(dir_.path() / "liste_é.txt").find("été 能.txt"), std::string::npos);
+  // --passive: the data connections were the client's to open.
+  EXPECT_NE(o.err.find("PSV\n"), std::string::npos) << o.err;  // EPSV or PASV
+  EXPECT_EQ(o.err.find("> PORT"), std::string::npos) << o.err;
+}
+
+TEST_F(RunnerFtpTest, TlsFromTheCommandLineWithAPinnedOrAWrongCertificate) {
+  TARNEX_SKIP_UNLESS_REAL_FTP_SERVER();
+  tarnex::testing::TempDir certificates;
+  const auto certificate = tarnex::testing::MakeTestCertificate(certificates.path());
+  tarnex::testing::RealFtpServerOptions options;
+  options.tls = "explicit";
+  options.certificate = certificate.pem;
+  RealFtpServer server(options);
+  Write("tls.fcs", "Open 127.0.0.1 NONE " + std::to_string(server.Port()) + "\r\nLogin " +
+                       server.User() + " " + server.Password() + "\r\nDir\r\nBye\r\n");
+  struct Case {
+    std::string fingerprint;
+    int status;
+    const char* wanted;
+  } cases[] = {{certificate.fingerprint, 0, "\n230 Connect success\n"},
+               {std::string(64, 'b'), 1, "TLS certificate rejected: it is not the pinned one"}};
+  for (const auto& c : cases) {
+    const auto o = tarnex::testing::RunProcess(
+        dir_.path().string(), "'" TARNEX_RUN "' --registry '" + (dir_ / "registry.db") +
+                                  "' --tls explicit --tls-fingerprint " + c.fingerprint + " tls.fcs",
+        60);
+    EXPECT_EQ(o.status, c.status) << o.out << o.err;
+    EXPECT_NE(o.out.find(c.wanted), std::string::npos) << o.out;
+  }
 }
 
 }  // namespace

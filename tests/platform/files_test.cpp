@@ -7,6 +7,7 @@
 
 #include "platform/codepage.h"
 #include "platform/errors.h"
+#include "platform/text_encoding.h"
 
 namespace tarnex::platform {
 namespace {
@@ -35,6 +36,21 @@ TEST_F(FilesTest, ShiftJisNamesReachTheFileSystemAsUtf8) {
   EXPECT_TRUE(DeleteFile(name));
   EXPECT_FALSE(FileExists(name));
   EXPECT_FALSE(DeleteFile(name));
+}
+
+TEST_F(FilesTest, AUtf8RunsNamesAreUsedAsTheyAre) {
+  ScopedTextEncoding utf8(TextEncoding::Utf8);
+  // é and € have no CP932 form; 表 would be changed by a CP932 reading.
+  const std::string name = (dir_ / "café € 表.txt").string();
+  WriteFileBytes(name, "x");
+  EXPECT_TRUE(fs::exists(dir_ / "café € 表.txt"));
+  EXPECT_TRUE(DeleteFile(name));
+  try {
+    ReadFileBytes(name);
+    FAIL();
+  } catch (const EFileError& e) {
+    EXPECT_EQ(e.Message(), "ファイル " + name + " は開けません");  // the whole text in UTF-8
+  }
 }
 
 TEST_F(FilesTest, InvalidCp932NamesAreUsedAsRawBytes) {

@@ -251,6 +251,17 @@ TEST_F(RegistryTest, ValueNamesCompareWithoutCase) {
   EXPECT_EQ(reg.ReadString("\x83\x61"), "lower");
 }
 
+TEST_F(RegistryTest, ValueNamesListsEveryValueOnceWithItsFirstSpelling) {
+  Registry reg(store_);
+  EXPECT_TRUE(reg.ValueNames().empty());  // no key open
+  ASSERT_TRUE(reg.OpenKey(kOptions, true));
+  reg.WriteString("Zeta", "1");
+  reg.WriteInteger("alpha", 2);
+  reg.WriteString("ZETA", "3");  // the same value
+  reg.WriteString("Mid", "4");
+  EXPECT_EQ(reg.ValueNames(), (std::vector<std::string>{"alpha", "Mid", "Zeta"}));
+}
+
 TEST_F(RegistryTest, EmptyNameIsTheDefaultValueAndDeleteReportsWhatItDid) {
   Registry reg(store_);
   EXPECT_FALSE(reg.DeleteValue(""));  // no key open

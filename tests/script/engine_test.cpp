@@ -131,6 +131,37 @@ TEST_F(EngineTest, GotoStopAndMissingLabels) {
   for (const auto& c : cases) EXPECT_EQ(RunBody(c.lines), c.body) << c.lines[0];
 }
 
+TEST_F(EngineTest, UnknownWordsAndMissingLabelsAreReportedAndMayEndTheRun) {
+  using Problem = ScriptEngine::ScriptProblem;
+  struct Seen {
+    Problem problem;
+    int32_t line;
+    std::string word;
+    bool operator==(const Seen&) const = default;
+  };
+  std::vector<Seen> seen;
+  bool stop = false;
+  engine_.OnScriptProblem = [&](Problem problem, int32_t line, const std::string& word) {
+    seen.push_back({problem, line, word});
+    return stop;
+  };
+  const std::vector<std::string> script = {
+      "Rem fine", "", "   ", ":label", "if Error Gett x", "Opens host", "\topen x",
+      "goto nowhere", "Rem after"};
+  // Only reported: the lines do what they always did, and the log is the same.
+  EXPECT_EQ(RunBody(script), (std::vector<std::string>{script.begin(), script.end() - 1}));
+  EXPECT_EQ(seen, (std::vector<Seen>{{Problem::UnknownCommand, 4, "Gett"},
+                                     {Problem::UnknownCommand, 5, "Opens"},
+                                     {Problem::UnknownCommand, 6, "\topen"},
+                                     {Problem::MissingLabel, 7, "nowhere"}}));
+  // A handler that answers true ends the run there, with its end line.
+  seen.clear();
+  stop = true;
+  EXPECT_EQ(RunBody({"Rem a", "Gett x", "Rem never"}),
+            (std::vector<std::string>{"Rem a", "Gett x"}));
+  EXPECT_EQ(seen.size(), 1u);
+}
+
 TEST_F(EngineTest, GotoTakesTheSubstitutedNameButSearchesLabelsAsWritten) {
   SetVariable("next", "done");
   auto body = RunBody({"goto %next%", "Rem skipped", ":%next%", ":done", "Rem end"});

@@ -1,0 +1,166 @@
+// The runner's pure parts: its command line, the stored options it sets, the progress text.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "app/progress_line.h"
+#include "app/runner_options.h"
+#include "app/stored_options.h"
+
+namespace tarnex::app {
+namespace {
+
+std::vector<std::string> Words(const std::string& line) {
+  std::vector<std::string> words;
+  size_t start = 0;
+  while (start < line.size()) {
+    size_t end = line.find(' ', start);
+    if (end == std::string::npos) end = line.size();
+    if (end > start) words.push_back(line.substr(start, end - start));
+    start = end + 1;
+  }
+  return words;
+}
+
+TEST(ParseCommandLine, AcceptsEveryFormOfEveryOption) {
+  struct Case {
+    const char* line;
+    void (*check)(const RunnerOptions&);
+  };
+  const Case cases[] = {
+      {"--timeout=30 --debug --trace --registry=r.db job.fcs",
+       [](const RunnerOptions& o) {
+         EXPECT_EQ(o.timeout, 30);
+         EXPECT_EQ(o.registry, "r.db");
+         EXPECT_TRUE(o.debug && o.trace);
+         EXPECT_EQ(o.script, "job.fcs");
+       }},
+      {"job.fcs --timeout 86399 --registry r.db",  // options after the script too
+       [](const RunnerOptions& o) {
+         EXPECT_EQ(o.timeout, 86399);
+         EXPECT_EQ(o.registry, "r.db");
+       }},
+      {"--set a=1 --set=b=x=y -- --odd.fcs",
+       [](const RunnerOptions& o) {
+         EXPECT_EQ(o.variables, (std::vector<RunVariable>{{"a", "1"}, {"b", "x=y"}}));
+         EXPECT_EQ(o.script, "--odd.fcs");
+       }},
+      {"--encoding UTF-8 --strict --exit-status=last --log out.log --no-progress s",
+       [](const RunnerOptions& o) {
+         EXPECT_EQ(o.encoding, ScriptEncodingChoice::Utf8);
+         EXPECT_TRUE(o.strict);
+         EXPECT_EQ(o.exit_status, ExitStatusRule::Last);
+         EXPECT_EQ(o.log_file, "out.log");
+         EXPECT_FALSE(o.progress);
+       }},
+      {"--passive --active --remote-encoding auto s",  // the last of the two wins
+       [](const RunnerOptions& o) {
+         EXPECT_EQ(o.passive, false);
+         EXPECT_EQ(o.remote_encoding, RemoteEncoding::Auto);
+       }},
+      {"--set-option timeout=60 --set-option Passive=on --list-settings",
+       [](const RunnerOptions& o) {
+         EXPECT_TRUE(o.list_settings);
+         EXPECT_EQ(o.set_options,
+                   (std::vector<OptionAssignment>{{"Timeout", 60}, {"Passive", true}}));
+         EXPECT_EQ(o.script, "");
+       }},
+      {"-h", [](const RunnerOptions& o) { EXPECT_TRUE(o.help); }},
+      {"-V x y", [](const RunnerOptions& o) { EXPECT_TRUE(o.version); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
+    const ParsedCommandLine parsed = ParseCommandLine(Words(c.line));
+    EXPECT_EQ(parsed.error, "");
+    c.check(parsed.options);
+  }
+}
+
+TEST(ParseCommandLine, RefusesWhatIsWrongWithAClearMessage) {
+  const struct {
+    const char* line;
+    const char* error;
+  } cases[] = {
+      {"", "no script given"},
+      {"a.fcs b.fcs", "only one script can be run"},
+      {"--bogus a.fcs", "unknown option --bogus"},
+      {"-x a.fcs", "unknown option -x"},
+      {"a.fcs --registry", "option --registry needs a value"},
+      {"--debug=yes a.fcs", "option --debug takes no value"},
+      {"--timeout 0 a", "--timeout needs whole seconds from 1 to 86399, not '0'"},
+      {"--timeout 86400 a", "--timeout needs whole seconds from 1 to 86399, not '86400'"},
+      {"--timeout 1s a", "--timeout needs whole seconds from 1 to 86399, not '1s'"},
+      {"--encoding latin1 a", "--encoding takes auto, cp932 or utf-8, not 'latin1'"},
+      {"--exit-status all a", "--exit-status takes any or last, not 'all'"},
+      {"--remote-encoding sjis a", "--remote-encoding takes cp932, utf-8 or auto, not 'sjis'"},
+      {"--set novalue a", "--set needs NAME=VALUE"},
+      {"--list-settings a.fcs", "--list-settings and --set-option run no script"},
+      {"--set-option Timeout=4", "--set-option Timeout: 4 is out of range (from 5 to 200)"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(ParseCommandLine(Words(c.line)).error, c.error) << c.line;
+}
+
+TEST(ParseOptionAssignment, TakesStoredNamesAndTheDialogsRanges) {
+  const struct {
+    const char* text;
+    std::optional<OptionAssignment> expected;
+  } cases[] = {
+      {"sendwait=ON", OptionAssignment{"Sendwait", true}},
+      {"Runmode=0", OptionAssignment{"Runmode", false}},
+      {"WaitSec=60", OptionAssignment{"WaitSec", 60}},
+      {"WaitSec=61", std::nullopt},
+      {"Waitsize=3", std::nullopt},
+      {"Timeout=5", OptionAssignment{"Timeout", 5}},
+      {"Timeout=ten", std::nullopt},
+      {"Logsave=ログ.log", OptionAssignment{"Logsave", std::string("\x83\x8D\x83\x4F.log")}},
+      {"Logsave=café.log", std::nullopt},  // the store keeps CP932, which has no é
+      {"RemoteEncoding=utf-8", OptionAssignment{"RemoteEncoding", RemoteEncoding::Utf8}},
+      {"cb_debugmode=2", std::nullopt},
+      {"Colour=1", std::nullopt},
+      {"Timeout", std::nullopt},
+  };
+  for (const auto& c : cases) {
+    const ParsedAssignment parsed = ParseOptionAssignment(c.text);
+    EXPECT_EQ(parsed.assignment, c.expected) << c.text;
+    EXPECT_EQ(parsed.error.empty(), c.expected.has_value()) << c.text << ": " << parsed.error;
+  }
+}
+
+TEST(ProgressText, ShowsBytesRateAndPercentageWhenKnown) {
+  const struct {
+    TransferDirection direction;
+    int64_t bytes, total;
+    int32_t ms;
+    const char* text;
+  } cases[] = {
+      {TransferDirection::Receiving, 1048576, 4194304, 2000,
+       "receiving 1048576 of 4194304 bytes (25%) at 512.0 KiB/s"},
+      {TransferDirection::Sending, 500, 0, 1000, "sending 500 bytes at 500 B/s"},
+      {TransferDirection::Receiving, 10, 0, 0, "receiving 10 bytes"},
+      {TransferDirection::Receiving, 120, 100, 1000,
+       "receiving 120 of 100 bytes (100%) at 120 B/s"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(ProgressText(c.direction, c.bytes, c.total, c.ms), c.text);
+}
+
+TEST(ProgressLine, IsDrawnInPlaceAndTakenAwayWhole) {
+  std::FILE* out = std::tmpfile();
+  ASSERT_NE(out, nullptr);
+  ProgressLine silent(out);
+  silent.Update(TransferDirection::Sending, 1, 0, 0);  // not enabled: nothing
+  ProgressLine line(out);
+  line.Enable();
+  line.Update(TransferDirection::Sending, 1, 0, 0);
+  line.Clear();
+  line.Clear();  // nothing left to clear
+  std::string written(256, '\0');
+  std::rewind(out);
+  written.resize(std::fread(written.data(), 1, written.size(), out));
+  std::fclose(out);
+  EXPECT_EQ(written, "\rsending 1 bytes\r" + std::string(15, ' ') + "\r");
+}
+
+}  // namespace
+}  // namespace tarnex::app
