@@ -36,6 +36,7 @@ void MessageLoop::Post(std::function<void()> call) {
     std::lock_guard lock(posted_mutex_);
     posted_.push_back(std::move(call));
   }
+  wakeup_pending_.store(true, std::memory_order_release);
   uint64_t one = 1;
   [[maybe_unused]] ssize_t n = ::write(wakeup_fd_, &one, sizeof one);
 }
@@ -56,6 +57,20 @@ void MessageLoop::SetToolkitHook(std::function<void()> hook) { toolkit_hook_ = s
 
 void MessageLoop::ProcessMessages() {
   DispatchSockets();
+  DispatchTheRest();
+}
+
+void MessageLoop::ProcessMessagesIfDue() {
+  constexpr int64_t kBusyDispatchMs = 5;
+  if (MonotonicMs() - last_dispatch_ms_ < kBusyDispatchMs && MillisecondsToNextTimer() != 0 &&
+      !wakeup_pending_.load(std::memory_order_acquire)) {
+    return;
+  }
+  ProcessMessages();
+}
+
+void MessageLoop::DispatchTheRest() {
+  last_dispatch_ms_ = MonotonicMs();
   DispatchTimers();
   DispatchPosted();
   if (toolkit_hook_) {
@@ -64,24 +79,35 @@ void MessageLoop::ProcessMessages() {
   }
 }
 
-void MessageLoop::DispatchSockets() {
-  if (watches_.empty()) return;
-  std::vector<pollfd> fds;
-  std::vector<uint64_t> generations;
-  fds.reserve(watches_.size());
+void MessageLoop::CollectWatches(std::vector<pollfd>& fds,
+                                 std::vector<uint64_t>& generations) const {
   for (const auto& [fd, watch] : watches_) {
     if (watch.events == 0) continue;
     fds.push_back(pollfd{fd, watch.events, 0});
     generations.push_back(watch.generation);
   }
+}
+
+void MessageLoop::DispatchSockets() {
+  if (watches_.empty()) return;
+  std::vector<pollfd> fds;
+  std::vector<uint64_t> generations;
+  fds.reserve(watches_.size());
+  CollectWatches(fds, generations);
   if (fds.empty() || ::poll(fds.data(), fds.size(), 0) <= 0) return;
-  for (size_t i = 0; i < fds.size(); ++i) {
-    if (fds[i].revents == 0) continue;
+  DeliverSockets(fds, generations, 0);
+}
+
+void MessageLoop::DeliverSockets(const std::vector<pollfd>& fds,
+                                 const std::vector<uint64_t>& generations, size_t first) {
+  for (size_t i = 0; i < generations.size(); ++i) {
+    const pollfd& polled = fds[first + i];
+    if (polled.revents == 0) continue;
     // A handler may have closed or replaced a socket that was ready: deliver only to the
     // registration that was polled, and only events it still asks for.
-    auto it = watches_.find(fds[i].fd);
+    auto it = watches_.find(polled.fd);
     if (it == watches_.end() || it->second.generation != generations[i]) continue;
-    short revents = fds[i].revents & (it->second.events | POLLERR | POLLHUP | POLLNVAL);
+    short revents = polled.revents & (it->second.events | POLLERR | POLLHUP | POLLNVAL);
     if (revents == 0) continue;
     auto notify = it->second.notify;
     (*notify)(revents);
@@ -120,6 +146,9 @@ void MessageLoop::DrainWakeup() {
 }
 
 void MessageLoop::DispatchPosted() {
+  // The eventfd is read only when a Post wrote to it: an empty read per dispatch would cost a
+  // failing system call for every block of a transfer.
+  if (!wakeup_pending_.exchange(false, std::memory_order_acq_rel)) return;
   DrainWakeup();
   std::deque<std::function<void()>> calls;
   {
@@ -162,18 +191,26 @@ std::vector<pollfd> MessageLoop::Descriptors() const {
 }
 
 void MessageLoop::WaitAndProcess(int max_ms, std::span<pollfd> extra) {
-  std::vector<pollfd> fds = Descriptors();
-  size_t first_extra = fds.size();
+  // One poll for the whole wait: the wake-up descriptor, the watched sockets and the caller's
+  // own; its results are what the sockets' notifications are made of (no second poll).
+  std::vector<pollfd> fds;
+  std::vector<uint64_t> generations;
+  fds.reserve(watches_.size() + extra.size() + 1);
+  fds.push_back(pollfd{wakeup_fd_, POLLIN, 0});
+  CollectWatches(fds, generations);
+  const size_t first_extra = fds.size();
   fds.insert(fds.end(), extra.begin(), extra.end());
   int timeout = max_ms < 0 ? 0 : max_ms;
   int to_timer = MillisecondsToNextTimer();
   if (to_timer >= 0) timeout = std::min(timeout, to_timer);
+  if (wakeup_pending_.load(std::memory_order_acquire)) timeout = 0;
   int ready;
   do {
     ready = ::poll(fds.data(), fds.size(), timeout);
   } while (ready < 0 && errno == EINTR);
   for (size_t i = 0; i < extra.size(); ++i) extra[i].revents = fds[first_extra + i].revents;
-  ProcessMessages();
+  if (ready > 0) DeliverSockets(fds, generations, 1);
+  DispatchTheRest();
 }
 
 }  // namespace tarnex::platform

@@ -5,6 +5,7 @@
 
 #include <poll.h>
 
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -48,6 +49,11 @@ class MessageLoop {
 
   // Dispatches what is due now: socket notifications, due timers, posted calls, the toolkit.
   void ProcessMessages();
+  // The same for a loop that moves data as fast as it can (a transfer): dispatches only when
+  // the last dispatch is a few milliseconds old or a timer is due, so that the data moves
+  // with no system call of the loop's in between, yet timers, posted calls and the toolkit
+  // still get their turn many times a second.
+  void ProcessMessagesIfDue();
 
   // Waits up to `max_ms` (less when a timer falls due first) until a watched socket, one of
   // `extra` or a posted call is ready, then dispatches. Returns the revents of `extra`.
@@ -71,7 +77,14 @@ class MessageLoop {
     std::shared_ptr<SocketNotify> notify;
   };
 
+  // The watched sockets that ask for something, and the registration each belongs to.
+  void CollectWatches(std::vector<pollfd>& fds, std::vector<uint64_t>& generations) const;
+  // Delivers the revents of `fds` (as CollectWatches made them) to their registrations.
+  void DeliverSockets(const std::vector<pollfd>& fds, const std::vector<uint64_t>& generations,
+                      size_t first);
   void DispatchSockets();
+  // Everything but the sockets, which the caller has dispatched.
+  void DispatchTheRest();
   void DispatchTimers();
   void DispatchPosted();
   void DrainWakeup();
@@ -85,6 +98,8 @@ class MessageLoop {
   std::mutex posted_mutex_;
   std::deque<std::function<void()>> posted_;
   int wakeup_fd_ = -1;  // eventfd: a posted call ends a wait at once
+  std::atomic<bool> wakeup_pending_{false};  // the eventfd holds a count to read
+  int64_t last_dispatch_ms_ = 0;
 };
 
 // Dispatches what is due on the calling thread's loop.

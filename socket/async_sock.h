@@ -204,6 +204,17 @@ class TAsyncSock {
   ssize_t SendSome(const char* data, size_t length);
   // Sends one block of a file, counting and reporting each piece.
   void SendFileBlock(const char* data, size_t length);
+  // A piece of a file went out / a block came in: counted, reported, and the loop's turn.
+  void SentPiece(ssize_t count);
+  void ReceivedBlock(ssize_t count);
+  // The file from its position on, moved by the kernel; false (the position kept) when the
+  // file cannot be sent that way, for the caller to send the rest itself.
+  bool SendFileInKernel(platform::File& file);
+  // A plain connection's bytes into the file through `pipe`, never through this process.
+  void CaptureThroughPipe(platform::File& output, const net::Pipe& pipe);
+  // `count` bytes out of the pipe into the file; raises the file's write error.
+  void EmptyPipeInto(platform::File& output, const net::Pipe& pipe, size_t count,
+                     bool& splice_into_file);
   void Capture(platform::File& output);
   // Hands what the receive buffer holds to a capture, as one block.
   void CaptureBuffered(platform::File& output);

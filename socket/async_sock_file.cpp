@@ -1,4 +1,11 @@
-// TAsyncSock: whole files over the connection, in blocks of up to 64 KiB.
+// TAsyncSock: whole files over the connection, in blocks of up to 64 KiB. A plain connection
+// moves them inside the kernel (sendfile, splice), a TLS one through this process; either way
+// every block is counted and reported as it goes.
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+
 #include "platform/errors.h"
 #include "platform/files.h"
 #include "socket/async_sock.h"
@@ -7,15 +14,19 @@
 
 namespace tarnex {
 
+void TAsyncSock::SentPiece(ssize_t count) {
+  BytesSent += count;
+  if (OnPacketSent) OnPacketSent(*this);
+  loop_.ProcessMessagesIfDue();
+}
+
 void TAsyncSock::SendFileBlock(const char* data, size_t length) {
   size_t sent = 0;
   while (sent < length && !Canceled) {
     ssize_t n = SendSome(data + sent, length - sent);
     if (n > 0) {
       sent += static_cast<size_t>(n);
-      BytesSent += n;
-      if (OnPacketSent) OnPacketSent(*this);
-      loop_.ProcessMessages();
+      SentPiece(n);
     } else if (n < 0 && net::LastSocketError() != net::kWsaEWouldBlock) {
       CheckSocketError(net::kWsaEWouldBlock);
     } else {
@@ -25,15 +36,44 @@ void TAsyncSock::SendFileBlock(const char* data, size_t length) {
   }
 }
 
+bool TAsyncSock::SendFileInKernel(platform::File& file) {
+  int64_t position = file.Position();
+  const int64_t size = file.Size();
+  while (!Canceled && position < size) {
+    if (sticky_error_ != 0) {
+      net::SetLastSocketError(sticky_error_);
+      CheckSocketError(0);
+    }
+    const auto block = static_cast<size_t>(std::min<int64_t>(kIoBufferSize, size - position));
+    ssize_t n = net::SendFileBytes(socket_.Get(), file.Descriptor(), &position, block);
+    if (n > 0) {
+      SentPiece(n);
+    } else if (n == 0) {
+      break;  // the file became shorter while it was sent
+    } else if (net::LastSocketError() == net::kWsaEWouldBlock) {
+      WaitForSocket(POLLOUT);
+    } else if (errno == EINVAL || errno == ENOSYS) {
+      file.Seek(position);  // not a file the kernel sends: the rest goes the ordinary way
+      return false;
+    } else {
+      if (net::IsConnectionLost(net::LastSocketError())) sticky_error_ = net::LastSocketError();
+      CheckSocketError(net::kWsaEWouldBlock);
+    }
+  }
+  return true;
+}
+
 void TAsyncSock::SendFile(const std::string& file_name, int64_t offset) {
   ReportStatus(kLevelTrace, "SendFile");
   OperationScope operation(*this);
   platform::File file = platform::File::OpenRead(file_name);
   if (offset > 0) file.Seek(offset);
-  while (!Canceled && file.Position() != file.Size()) {
-    size_t got = file.Read(io_buffer_);
-    if (got == 0) break;  // the file became shorter while it was sent
-    SendFileBlock(io_buffer_.data(), got);
+  if (secure_ != nullptr || !SendFileInKernel(file)) {
+    while (!Canceled && file.Position() != file.Size()) {
+      size_t got = file.Read(io_buffer_);
+      if (got == 0) break;  // the file became shorter while it was sent
+      SendFileBlock(io_buffer_.data(), got);
+    }
   }
   file.Close();
   ThrowIfCanceled();
@@ -69,19 +109,30 @@ void TAsyncSock::CaptureBuffered(platform::File& output) {
   if (OnPacketRecvd) OnPacketRecvd(*this);
 }
 
+void TAsyncSock::ReceivedBlock(ssize_t count) {
+  BytesReceived += count;
+  if (OnPacketRecvd) OnPacketRecvd(*this);
+  TimerOn();  // keeps the running timer: TimeOut bounds the whole capture
+  loop_.ProcessMessagesIfDue();
+}
+
 void TAsyncSock::Capture(platform::File& output) {
   // What a read took ahead of the capture belongs to the file, first.
   CaptureBuffered(output);
+  if (secure_ == nullptr) {
+    net::Pipe pipe;
+    if (pipe.Valid()) {
+      CaptureThroughPipe(output, pipe);
+      return;
+    }
+  }
   int quiet_waits = 0;
   while (!Canceled) {
     ssize_t n = Receive(io_buffer_.data(), kIoBufferSize);
     if (n > 0) {
       quiet_waits = 0;
       output.Write(std::string_view(io_buffer_.data(), static_cast<size_t>(n)));
-      BytesReceived += n;
-      if (OnPacketRecvd) OnPacketRecvd(*this);
-      TimerOn();  // keeps the running timer: TimeOut bounds the whole capture
-      loop_.ProcessMessages();
+      ReceivedBlock(n);
       continue;
     }
     if (n == 0) break;  // the peer closed: the file is complete
@@ -89,6 +140,53 @@ void TAsyncSock::Capture(platform::File& output) {
     if (LastError == net::kWsaENotConnected) break;
     if (LastError != net::kWsaEWouldBlock) CheckSocketError(net::kWsaEWouldBlock);
     WaitForSocket(transport_ ? transport_->ReceiveWaitEvents() : POLLIN, quiet_waits);
+  }
+}
+
+void TAsyncSock::CaptureThroughPipe(platform::File& output, const net::Pipe& pipe) {
+  int quiet_waits = 0;
+  bool splice_into_file = true;  // until the file says it cannot take spliced bytes
+  while (!Canceled) {
+    if (sticky_error_ != 0) {
+      net::SetLastSocketError(sticky_error_);
+      CheckSocketError(0);
+    }
+    const ssize_t n = net::SpliceToPipe(socket_.Get(), pipe.WriteEnd(), kIoBufferSize);
+    if (n > 0) {
+      quiet_waits = 0;
+      EmptyPipeInto(output, pipe, static_cast<size_t>(n), splice_into_file);
+      ReceivedBlock(n);
+      continue;
+    }
+    if (n == 0) break;  // the peer closed: the file is complete
+    LastError = net::LastSocketError();
+    if (LastError == net::kWsaENotConnected) break;
+    if (LastError != net::kWsaEWouldBlock) {
+      if (net::IsConnectionLost(static_cast<uint16_t>(LastError))) {
+        sticky_error_ = static_cast<uint16_t>(LastError);
+      }
+      CheckSocketError(net::kWsaEWouldBlock);
+    }
+    WaitForSocket(POLLIN, quiet_waits);
+  }
+}
+
+void TAsyncSock::EmptyPipeInto(platform::File& output, const net::Pipe& pipe, size_t count,
+                               bool& splice_into_file) {
+  while (count > 0) {
+    ssize_t moved = -1;
+    if (splice_into_file) {
+      moved = net::SpliceFromPipe(pipe.ReadEnd(), output.Descriptor(), count);
+      if (moved < 0 && (errno == EINVAL || errno == EBADF)) splice_into_file = false;
+    }
+    if (!splice_into_file) {
+      // A file that takes no spliced bytes (some devices): they are copied instead.
+      moved = ::read(pipe.ReadEnd(), io_buffer_.data(), std::min(count, io_buffer_.size()));
+      if (moved < 0 && errno == EINTR) continue;
+      if (moved > 0) output.Write(std::string_view(io_buffer_.data(), static_cast<size_t>(moved)));
+    }
+    if (moved <= 0) throw EFileError(platform::FileWriteErrorText(output.Name()));
+    count -= static_cast<size_t>(moved);
   }
 }
 

@@ -1,6 +1,8 @@
 #include "socket/socket_api.h"
 
+#include <fcntl.h>
 #include <poll.h>
+#include <sys/sendfile.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -92,6 +94,44 @@ int SetLinger(int fd, bool on, int seconds) {
 
 int ShutdownSending(int fd) {
   return ::shutdown(fd, SHUT_WR) == 0 ? 0 : Failed();
+}
+
+ssize_t SpliceToPipe(int socket_fd, int pipe_fd, size_t length) {
+  ssize_t n;
+  do {
+    n = ::splice(socket_fd, nullptr, pipe_fd, nullptr, length, SPLICE_F_MOVE | SPLICE_F_NONBLOCK);
+  } while (n < 0 && errno == EINTR);
+  return n >= 0 ? n : Failed();
+}
+
+ssize_t SpliceFromPipe(int pipe_fd, int file_fd, size_t length) {
+  ssize_t n;
+  do {
+    n = ::splice(pipe_fd, nullptr, file_fd, nullptr, length, SPLICE_F_MOVE);
+  } while (n < 0 && errno == EINTR);
+  return n;
+}
+
+ssize_t SendFileBytes(int socket_fd, int file_fd, int64_t* offset, size_t length) {
+  off_t position = *offset;
+  ssize_t n;
+  do {
+    n = ::sendfile(socket_fd, file_fd, &position, length);
+  } while (n < 0 && errno == EINTR);
+  *offset = position;
+  return n >= 0 ? n : Failed();
+}
+
+Pipe::Pipe() {
+  int ends[2];
+  if (::pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0) return;
+  read_ = ends[0];
+  write_ = ends[1];
+}
+
+Pipe::~Pipe() {
+  if (read_ >= 0) ::close(read_);
+  if (write_ >= 0) ::close(write_);
 }
 
 int SetReuseAddress(int fd) {

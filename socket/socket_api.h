@@ -36,6 +36,33 @@ ssize_t ReceiveBytes(int fd, char* data, size_t length, int flags);
 int SetLinger(int fd, bool on, int seconds);
 // Ends the sending direction (the peer reads the end of the stream); 0 or -1.
 int ShutdownSending(int fd);
+
+// Up to `length` bytes from the socket into the pipe, inside the kernel: the count, 0 when the
+// peer has closed, -1 with the last socket error (10035 when nothing is there yet).
+ssize_t SpliceToPipe(int socket_fd, int pipe_fd, size_t length);
+// Up to `length` bytes from the pipe into a file: the count, or -1 with errno as the system
+// left it (a file error, not a socket's; EINVAL when the file takes no spliced bytes).
+ssize_t SpliceFromPipe(int pipe_fd, int file_fd, size_t length);
+// Up to `length` bytes of the file from `*offset` into the socket (which moves it on): the
+// count, 0 at the end of the file, -1 with the last socket error (10035: no room yet).
+ssize_t SendFileBytes(int socket_fd, int file_fd, int64_t* offset, size_t length);
+
+// A pipe whose two ends are closed once; for moving bytes between a socket and a file
+// through the kernel.
+class Pipe {
+ public:
+  Pipe();  // Valid() tells whether one could be made
+  ~Pipe();
+  Pipe(const Pipe&) = delete;
+  Pipe& operator=(const Pipe&) = delete;
+  bool Valid() const { return read_ >= 0; }
+  int ReadEnd() const { return read_; }
+  int WriteEnd() const { return write_; }
+
+ private:
+  int read_ = -1;
+  int write_ = -1;
+};
 int SetReuseAddress(int fd);
 // The socket's pending error as a WinSock code (0 when none); reading it clears it.
 uint16_t TakePendingError(int fd);
