@@ -79,6 +79,10 @@ std::optional<int> TransferTypeOfCommand(std::string_view command) {
 std::optional<std::string> LocalNameForDownload(std::string_view remote_name) {
   std::string name = FileNamePart(remote_name);
   if (name.empty() || name == "." || name == "..") return std::nullopt;
+  // A lead byte that swallowed a "/" leaves one the file system would still see.
+  if (name.find('/') != std::string::npos || name.find('\0') != std::string::npos) {
+    return std::nullopt;
+  }
   return name;
 }
 

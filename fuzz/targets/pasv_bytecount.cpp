@@ -1,6 +1,7 @@
 // The numbers the data channel reads out of replies: the PASV port and the byte count of a
 // RETR reply; and the other pure readers of reply and command lines.
 #include <string>
+#include <vector>
 
 #include "ftpproto/ftp_types.h"
 #include "ftpproto/reply_parsing.h"
@@ -40,4 +41,29 @@ TARNEX_FUZZ_TARGET(pasv_bytecount) {
 
   const tarnex::TCmdType type = tarnex::ClassifyCommand(reply);
   if (type == tarnex::TCmdType::cmdPrintDir) FUZZ_CHECK(reply == "PWD");
+
+  // A reply's code is three digits of 100..599, or there is none.
+  if (const auto code = tarnex::ValidReplyCode(reply)) {
+    FUZZ_CHECK(*code >= 100 && *code <= 599 && reply.size() >= 3);
+  }
+  try {
+    const uint16_t port = tarnex::ParseEpsvPort(reply);
+    FUZZ_CHECK(port >= 1 && reply.find('(') != std::string_view::npos);
+  } catch (const tarnex::EConvertError&) {
+  }
+  if (const auto size_given = tarnex::ParseSizeReply(reply)) {
+    FUZZ_CHECK(*size_given >= 0 && tarnex::ValidReplyCode(reply) == int16_t{213});
+  }
+  // FEAT: every line but the first and the last is a feature, none of them empty.
+  std::vector<std::string> lines;
+  for (size_t start = 0; start < reply.size();) {
+    const size_t end = reply.find('\n', start);
+    lines.emplace_back(reply.substr(start, end == std::string_view::npos ? end : end - start + 1));
+    start = end == std::string_view::npos ? reply.size() : end + 1;
+  }
+  for (const std::string& feature : tarnex::FeatureLines(lines)) FUZZ_CHECK(!feature.empty());
+  if (auto name = tarnex::LocalNameForDownload(reply)) {
+    // A local name never leads anywhere but into the local folder.
+    FUZZ_CHECK(!name->empty() && *name != "." && *name != "..");
+  }
 }

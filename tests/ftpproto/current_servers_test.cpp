@@ -154,7 +154,9 @@ TEST_F(CurrentServersTest, ReputSendsTheRestOrTheWholeFile) {
     const auto outcome = ftp_.ResumeUploadFile(Local("f.bin"), "");
     EXPECT_EQ(outcome == TProtoFTP::ResumeOutcome::AlreadyComplete, c.command == nullptr);
     Finish(server);
-    if (c.command != nullptr) EXPECT_EQ(server.ReceivedData(0), c.received);
+    if (c.command != nullptr) {
+      EXPECT_EQ(server.ReceivedData(0), c.received);
+    }
     ftp_.RequestCloseSocket();
   }
 }
@@ -213,7 +215,9 @@ TEST(CurrentServersRealServer, ByteExactRoundTripsOverIpv4AndIpv6InBothModes) {
   TARNEX_SKIP_UNLESS_REAL_FTP_SERVER();
   std::mt19937 random(12);
   for (const char* host : {"127.0.0.1", "::1"}) {
-    testing::RealFtpServer server({.host = host});
+    testing::RealFtpServerOptions options;
+    options.host = host;
+    testing::RealFtpServer server(options);
     testing::TempDir local;
     for (bool passive : {false, true}) {
       SCOPED_TRACE(std::string(host) + (passive ? " passive" : " active"));

@@ -62,6 +62,7 @@ TEST(LocalNameForDownload, ThePartAfterTheLastSeparatorAndNeverAnEscape) {
       {"dir\\name", "name"},      {hyou + ".txt", hyou + ".txt"}, {"d/" + hyou, hyou},
       {"..", ""},                  {".", ""},                 {"/", ""},
       {"dir/", ""},                {"a/..", ""},              {"", ""},
+      {"\x81/etc", ""},            {std::string("a\0b", 3), ""},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(LocalNameForDownload(c.remote).value_or(""), c.local) << c.remote;
