@@ -10,6 +10,7 @@
 #include "documents/file_dialog.h"
 #include "documents/script_file.h"
 #include "platform/dialogs.h"
+#include "platform/text_encoding.h"
 
 namespace tarnex::documents {
 
@@ -37,6 +38,9 @@ class DocumentEditor {
   virtual void SetModified(bool modified) = 0;
   // The most text the editor holds; a larger script is refused.
   virtual std::size_t MaxTextBytes() const { return kMaxScriptTextBytes; }
+  // The encoding Text() gives and SetText() takes from now on: CP932 (as above, the default)
+  // or UTF-8, which holds every character. An editor of CP932 alone may ignore it.
+  virtual void SetTextEncoding(platform::TextEncoding /*encoding*/) {}
 };
 
 class DocumentHost {

@@ -6,6 +6,7 @@
 #include "documents/document_texts.h"
 #include "documents/script_file.h"
 #include "platform/files.h"
+#include "text/script_encoding.h"
 #include "text/string_helpers.h"
 #include "text/texts.h"
 
@@ -17,7 +18,9 @@ ScriptDocument::ScriptDocument(DocumentEditor& editor, DocumentHost& host,
 
 void ScriptDocument::SetScriptName(std::string name) {
   FScriptName = std::move(name);
-  host_.SetCaption(std::string(kCaptionPrefix) + FScriptName);
+  // A CP932 script, as every script always was, is not marked.
+  const std::string_view mark = encoding_ == platform::TextEncoding::Utf8 ? " (UTF-8)" : "";
+  host_.SetCaption(std::string(kCaptionPrefix) + FScriptName + std::string(mark));
 }
 
 // A document that was never named is saved like "newfile": through the Save-as dialog.
@@ -51,6 +54,9 @@ void ScriptDocument::QuerySave() {
 void ScriptDocument::New() {
   QuerySave();
   if (!editor_.Modified()) {
+    encoding_ = platform::TextEncoding::Cp932;
+    byte_order_mark_ = false;
+    editor_.SetTextEncoding(encoding_);
     editor_.SetText("");
     MarkSaved();
   }
@@ -84,7 +90,12 @@ void ScriptDocument::LoadScript(std::string path) {
   // Read whole before anything changes: an unreadable script leaves the editor, the name and
   // the recall list as they were.
   std::string text = ReadScriptFile(path, editor_.MaxTextBytes());
-  editor_.SetText(text);
+  encoding_ = DetectScriptEncoding(text);
+  byte_order_mark_ = encoding_ == platform::TextEncoding::Utf8 && text.starts_with(kUtf8Bom);
+  editor_.SetTextEncoding(encoding_);
+  // A CP932 script keeps every byte it has; a UTF-8 one loses the mark, kept aside for saving.
+  editor_.SetText(encoding_ == platform::TextEncoding::Utf8 ? std::string(WithoutUtf8Bom(text))
+                                                            : text);
   SetScriptName(path);
   MarkSaved();
   host_.EnableDocumentMenus();
@@ -106,7 +117,8 @@ bool ScriptDocument::TextIsSavable() {
 
 void ScriptDocument::SaveScript(std::string path) {
   if (!TextIsSavable()) return;
-  WriteScriptFile(path, editor_.Text(), cipher_);
+  const std::string mark = byte_order_mark_ ? std::string(kUtf8Bom) : std::string();
+  WriteScriptFile(path, mark + editor_.Text(), cipher_);
   MarkSaved();
   SetScriptName(std::move(path));
 }

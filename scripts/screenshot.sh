@@ -1,10 +1,20 @@
 #!/usr/bin/env bash
 # Makes docs/screenshot.png: the desktop program's main window after a demo run against a
 # local FTP server, in a virtual X display with a Japanese font. Installs what it needs.
+#   ./scripts/screenshot.sh [OUT.png]
+#   ./scripts/screenshot.sh --debugger [OUT.png]   docs/debugger.png: the run held at a
+#                                                   breakpoint, the variables panel open
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$root/build}
-out=${1:-$root/docs/screenshot.png}
+mode=demo
+if [[ ${1:-} == --debugger ]]; then
+  mode=debugger
+  shift
+fi
+default_out=$root/docs/screenshot.png
+[[ $mode == debugger ]] && default_out=$root/docs/debugger.png
+out=${1:-$default_out}
 
 "$root/scripts/setup.sh"
 needed=(xvfb xdotool imagemagick openbox x11-utils x11-xserver-utils fonts-noto-cjk)
@@ -56,7 +66,9 @@ port=$(cat "$work/port")
 n=90
 while [[ -e /tmp/.X11-unix/X$n || -e /tmp/.X$n-lock ]]; do ((n++)); done
 export DISPLAY=:$n
-Xvfb "$DISPLAY" -screen 0 860x540x24 -nolisten tcp >/dev/null 2>&1 &
+screen=860x540
+[[ $mode == debugger ]] && screen=1000x600
+Xvfb "$DISPLAY" -screen 0 "${screen}x24" -nolisten tcp >/dev/null 2>&1 &
 pids+=($!)
 wait_for 100 xdpyinfo
 xsetroot -solid '#3a5f85'
@@ -68,12 +80,35 @@ cd "$work/local"
 TARNEX_REGISTRY="$work/registry.db" QT_QPA_PLATFORM=xcb "$build/app/tarnex" >/dev/null 2>&1 &
 pids+=($!)
 window=$(timeout 30 xdotool search --sync --name 'Tarnex -newfile' | head -n 1)
-xdotool windowsize "$window" 820 470 windowmove "$window" 10 40
+if [[ $mode == debugger ]]; then
+  xdotool windowsize "$window" 960 530 windowmove "$window" 10 40
+else
+  xdotool windowsize "$window" 820 470 windowmove "$window" 10 40
+fi
 xdotool windowactivate --sync "$window" || xdotool windowfocus --sync "$window"
 sleep 0.5
-# Into the editor, as a user would: click, type the script, press F9.
+# Into the editor, as a user would: click, type the script.
 xdotool mousemove --window "$window" 120 140 click 1
-script="Rem Tarnex demo: one session with a local FTP server
+if [[ $mode == debugger ]]; then
+  script="Rem Tarnex: a run held at a breakpoint
+set dir=reports
+set password=demo-pass
+Open 127.0.0.1 NONE $port
+Login demo %password%
+if Error goto failed
+Binary
+md %dir%
+Cd %dir%
+Put report.txt
+Dir
+Get report.txt copy.txt
+if NonError Rem fetched back as copy.txt
+Bye
+stop
+:failed
+Rem could not log in"
+else
+  script="Rem Tarnex demo: one session with a local FTP server
 set dir=reports
 Open 127.0.0.1 NONE $port
 Login demo demo-pass
@@ -88,14 +123,26 @@ if NonError Rem fetched back as copy.txt
 stop
 :failed
 Rem could not log in"
+fi
 while IFS= read -r line; do
   xdotool type --delay 8 "$line"
   xdotool key Return
 done <<<"$script"
-xdotool key F9
-# Fifteen lines at half a second each, and the transfers.
-wait_for 300 test -s "$work/local/copy.txt"
-sleep 4
 mkdir -p "$(dirname "$out")"
-import -window root -crop 840x504+0+10 +repage "$out"
+if [[ $mode == debugger ]]; then
+  # A breakpoint on the Get line (the twelfth), the variables panel, then the run: it holds
+  # before Get, with the upload and the listing done.
+  xdotool key ctrl+Home
+  for _ in $(seq 11); do xdotool key Down; done
+  xdotool key F5 F6 F9
+  wait_for 300 test -s "$work/ftp-root/reports/report.txt"
+  sleep 3
+  import -window root -crop 980x584+0+6 +repage "$out"
+else
+  xdotool key F9
+  # Fifteen lines at half a second each, and the transfers.
+  wait_for 300 test -s "$work/local/copy.txt"
+  sleep 4
+  import -window root -crop 840x504+0+10 +repage "$out"
+fi
 echo "screenshot: wrote $out"

@@ -1,10 +1,26 @@
 #include "ui/log_memo.h"
 
+#include <QMouseEvent>
 #include <QScrollBar>
+#include <QTextBlock>
 
 #include "ui/qt_text.h"
+#include "ui/slot_guard.h"
 
 namespace tarnex::ui {
+namespace {
+
+// The origin of a display line, kept with its text block.
+class OriginData : public QTextBlockUserData {
+ public:
+  explicit OriginData(LogOrigin origin) : origin_(origin) {}
+  const LogOrigin& Origin() const { return origin_; }
+
+ private:
+  LogOrigin origin_;
+};
+
+}  // namespace
 
 TLogMemo::TLogMemo(QWidget* parent) : QPlainTextEdit(parent) {
   setReadOnly(true);
@@ -17,15 +33,40 @@ TLogMemo::TLogMemo(QWidget* parent) : QPlainTextEdit(parent) {
   setPalette(colours);
 }
 
-void TLogMemo::AppendLine(const std::string& cp932_line) {
+void TLogMemo::AppendLine(const std::string& cp932_line, LogOrigin origin) {
+  AppendLine(cp932_line, ToQt(cp932_line), origin);
+}
+
+void TLogMemo::AppendLine(const std::string& cp932_line, const QString& shown, LogOrigin origin) {
   lines_.push_back(cp932_line);
-  appendPlainText(ToQt(cp932_line));
+  // The first line goes into the empty block an empty document has.
+  const int first_new = document()->isEmpty() ? 0 : document()->blockCount();
+  appendPlainText(shown);
+  if (origin.line >= 0) {
+    // A line with a line break of its own shows as several blocks; each leads to the origin.
+    for (QTextBlock block = document()->findBlockByNumber(first_new); block.isValid();
+         block = block.next()) {
+      block.setUserData(new OriginData(origin));
+    }
+  }
   verticalScrollBar()->setValue(verticalScrollBar()->maximum());
 }
 
 void TLogMemo::ClearLines() {
   lines_.clear();
   clear();
+}
+
+LogOrigin TLogMemo::OriginAt(int block) const {
+  const auto* data =
+      dynamic_cast<const OriginData*>(document()->findBlockByNumber(block).userData());
+  return data != nullptr ? data->Origin() : LogOrigin{};
+}
+
+void TLogMemo::mouseDoubleClickEvent(QMouseEvent* event) {
+  QPlainTextEdit::mouseDoubleClickEvent(event);
+  const LogOrigin origin = OriginAt(cursorForPosition(event->position().toPoint()).blockNumber());
+  if (origin.line >= 0 && OnOriginActivated) Guard([&] { OnOriginActivated(origin); });
 }
 
 }  // namespace tarnex::ui

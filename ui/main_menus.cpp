@@ -38,12 +38,14 @@ void TTarnexfm::AddSeparator(QMenu* menu, const char* name) {
 void TTarnexfm::BuildMenus() {
   BuildFileMenu();
   BuildOtherMenus();
-  for (QMenu* menu : {file1, Edit1, Log1, Help1}) menu_items_.push_back(menu->menuAction());
+  BuildDebugMenu();
+  for (QMenu* menu : {file1, Edit1, Log1, Help1, Debug1}) menu_items_.push_back(menu->menuAction());
   menu_items_.push_back(N6->menuAction());
   // Until a document exists there is nothing to save, run or edit.
-  for (QAction* item : {Save1, SaveAs1, Run1, Step1, Edit1->menuAction()}) {
+  for (QAction* item : {Save1, SaveAs1, Run1, Step1, Edit1->menuAction(), Debug1->menuAction()}) {
     item->setEnabled(false);
   }
+  for (QAction* item : Debug1->actions()) item->setEnabled(false);
 }
 
 void TTarnexfm::BuildFileMenu() {
@@ -60,6 +62,8 @@ void TTarnexfm::BuildFileMenu() {
       AddItem(file1, "SaveAs1", "名前を変えて保存 &A", QKeySequence(Qt::CTRL | Qt::Key_A), nullptr);
   AddSeparator(file1, "N1");
   Option1 = AddItem(file1, "Option1", "設定", QKeySequence(), &TTarnexfm::Option1Click);
+  ConnectOption1 =
+      AddItem(file1, "ConnectOption1", "接続設定", QKeySequence(), &TTarnexfm::ConnectOption1Click);
   AddSeparator(file1, "N3");
   Run1 = AddItem(file1, "Run1", "実  行", QKeySequence(Qt::Key_F9), &TTarnexfm::Run1Click);
   Step1 = AddItem(file1, "Step1", "Step実行", QKeySequence(Qt::Key_F8), &TTarnexfm::Step1Click);

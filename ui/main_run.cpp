@@ -3,6 +3,7 @@
 #include <QCloseEvent>
 #include <QPlainTextEdit>
 
+#include "platform/errors.h"
 #include "platform/files.h"
 #include "text/texts.h"
 #include "ui/log_memo.h"
@@ -10,34 +11,44 @@
 #include "ui/options_dialog.h"
 #include "ui/progress_window.h"
 #include "ui/qt_text.h"
+#include "ui/run_debugger.h"
 #include "ui/slot_guard.h"
+#include "ui/tarnex_forms.h"
 #include "ui/user_dialogs.h"
 #include "ui/window_hosts.h"
 
 namespace tarnex::ui {
-namespace {
-
-constexpr int kSwitchLength = 5;  // "/auto"
-
-}  // namespace
 
 bool TTarnexfm::FormShow(const QStringList& arguments) {
   try {
     if (options_ != nullptr) options_->FormShow();
+    ApplyConnectionSettings();  // loaded with the options
   } catch (...) {
     // The settings could not be read: no document and no automatic run. The window is shown
     // whatever they say, so that the error in its log can be seen and the program closed.
     AppException(std::current_exception());
     return true;
   }
-  const QString first = arguments.size() > 1 ? arguments.at(1) : QString();
-  if (first.left(kSwitchLength).compare(QStringLiteral("/auto"), Qt::CaseInsensitive) != 0) {
+  std::vector<std::string> args;
+  for (qsizetype i = 1; i < arguments.size(); ++i) args.push_back(arguments.at(i).toStdString());
+  const StartRequest request = ParseStartArguments(args);
+  if (request.kind == StartRequest::Kind::Open) {
+    const std::string path = PathFromQt(QString::fromStdString(request.path));
+    Guard([&] {
+      // A script that is not there is told in the log like one that cannot be read.
+      if (!platform::FileExists(path)) throw EFileError(platform::FileOpenErrorText(path));
+      document_->LoadScript(path);
+    });
+    if (document_->ScriptName().empty()) document_->New();
+    return true;
+  }
+  if (request.kind != StartRequest::Kind::AutoRun) {
     document_->New();
     return true;
   }
-  // The path follows the switch directly. A script that cannot be read is logged, and the
-  // automatic run still follows: an unattended program must end by itself.
-  Guard([&] { document_->LoadScript(PathFromQt(first.mid(kSwitchLength))); });
+  // A script that cannot be read is logged, and the automatic run still follows: an
+  // unattended program must end by itself.
+  Guard([&] { document_->LoadScript(PathFromQt(QString::fromStdString(request.path))); });
   QMetaObject::invokeMethod(
       this, [this] { Guard([this] { WMAutoRun(); }); }, Qt::QueuedConnection);
   return !settings_.ch_runmode;
@@ -49,26 +60,32 @@ void TTarnexfm::WMAutoRun() {
   Batmemo->setEnabled(false);
   if (settings_.cb_progress && progress_ != nullptr) progress_->show();
   // What escapes the run is logged before the window closes, so the log file has it too.
-  Guard([this] {
-    engine_->FScriptName = document_->ScriptName();
-    engine_->Run(editor_->Lines());
-  });
+  InScriptEncoding([this] { engine_->Run(editor_->Lines()); });
   if (settings_.cb_progress && progress_ != nullptr) progress_->CloseForm();
   setEnabled(true);
   close();
 }
 
 void TTarnexfm::Run1Click() {
-  if (engine_->FRunning) return;  // one run at a time
-  engine_->FScriptName = document_->ScriptName();
-  engine_->Run(editor_->Lines());
+  if (engine_->FRunning) {
+    debugger_->Continue();  // one run at a time: a paused run goes on, a running one is left
+    return;
+  }
+  RunWhole(-1);
 }
 
 void TTarnexfm::Step1Click() {
-  if (engine_->FRunning) return;
-  engine_->FScriptName = document_->ScriptName();
-  const int32_t next = engine_->Step(editor_->Lines(), GetCaretLine(*Batmemo));
-  SetCaretLine(*Batmemo, next);
+  if (engine_->FRunning) {
+    debugger_->StepLine();  // a paused run runs its next line and pauses again
+    return;
+  }
+  int32_t next = -1;
+  bool stepped = false;
+  InScriptEncoding([&] {
+    next = engine_->Step(editor_->Lines(), GetCaretLine(*Batmemo));
+    stepped = true;
+  });
+  if (stepped) SetCaretLine(*Batmemo, next);  // only after a step that ended normally
 }
 
 void TTarnexfm::RecallMenu1Selected(const std::string& selected) {

@@ -8,6 +8,7 @@
 
 #include "documents/document_texts.h"
 #include "platform/message_loop.h"
+#include "ui/breakpoint_store.h"
 #include "ui/log_memo.h"
 #include "ui/loop_pump.h"
 #include "ui/options_dialog.h"
@@ -15,9 +16,12 @@
 #include "ui/progress_window.h"
 #include "ui/qt_text.h"
 #include "ui/recall_binding.h"
+#include "ui/run_debugger.h"
+#include "ui/script_highlighter.h"
 #include "ui/slot_guard.h"
 #include "ui/status_panels.h"
 #include "ui/ui_fonts.h"
+#include "ui/variables_panel.h"
 #include "ui/window_hosts.h"
 
 namespace tarnex::ui {
@@ -39,8 +43,11 @@ TTarnexfm::TTarnexfm(std::shared_ptr<platform::RegistryStore> store, UserDialogs
                                                     [this] { return MenuItems(); });
   engine_ = std::make_unique<script::ScriptEngine>(*engine_host_, settings_, store_);
   editor_ = std::make_unique<MemoEditor>(*Batmemo);
+  editor_->OnTextReplaced = [this] { TextReplaced(); };
   document_host_ = std::make_unique<WindowDocumentHost>(*this, *Stbar, dialogs_,
                                                         [this] { EnableDocumentMenus(); });
+  document_host_->OnNamed = [this] { DocumentNamed(); };
+  BuildDebugger();
   recall_ = std::make_unique<documents::TRecallMenu>("RecallMenu1", store_);
   recall_->Count = 10;
   recall_->SelectErase = true;
@@ -81,6 +88,7 @@ void TTarnexfm::AttachForms(TTarnexOption& options, TAboutBox& about, Tprogfm& p
   about_ = &about;
   progress_ = &progress;
   engine_host_->SetLogCopy(progress.Log);
+  engine_host_->SetProgressWindow(&progress);
   options.OnDebugMode = [this](bool on) { engine_->FTP.set_debugmode(on); };
 }
 
@@ -103,12 +111,13 @@ void TTarnexfm::BuildPanes() {
                                          int x) { Panel2MouseMove(buttons, modifiers, x); };
 
   Panel4 = MakeCaptionPanel(panes_->Panel1(), "Panel4", " FTPコマンドスクリプト");
-  Batmemo = new QPlainTextEdit(panes_->Panel1());
+  Batmemo = new TScriptEditor(panes_->Panel1());
   Batmemo->setObjectName(QStringLiteral("Batmemo"));
   Batmemo->setFont(GothicFont(13));
   Batmemo->setLineWrapMode(QPlainTextEdit::NoWrap);
   Batmemo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   Batmemo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  highlighter_ = new ScriptHighlighter(Batmemo->document());
   auto* left = new QVBoxLayout(panes_->Panel1());
   left->setContentsMargins(2, 2, 2, 2);
   left->setSpacing(0);
@@ -157,6 +166,9 @@ void TTarnexfm::Panel2MouseMove(Qt::MouseButtons buttons, Qt::KeyboardModifiers 
 
 void TTarnexfm::EnableDocumentMenus() {
   for (QAction* item : {Save1, SaveAs1, Run1, Step1, Edit1->menuAction()}) item->setEnabled(true);
+  // The debug menu goes with Run and Step.
+  Debug1->menuAction()->setEnabled(true);
+  for (QAction* item : Debug1->actions()) item->setEnabled(true);
 }
 
 std::vector<QAction*> TTarnexfm::MenuItems() const {

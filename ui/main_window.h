@@ -18,6 +18,8 @@
 #include "platform/registry.h"
 #include "script/engine.h"
 #include "settings/live_settings.h"
+#include "ui/log_memo.h"
+#include "ui/script_editor.h"
 
 class QAction;
 class QMenu;
@@ -26,15 +28,20 @@ class QLabel;
 
 namespace tarnex::ui {
 
+class BreakpointStore;
 class MemoEditor;
 class QtLoopPump;
 class RecallMenuBinding;
+class RunDebugger;
+class ScriptHighlighter;
 class TAboutBox;
+class TConnectionDialog;
 class THelpWindow;
 class TLogMemo;
 class TPaneArea;
 class TStatusPanels;
 class TTarnexOption;
+class TVariablesPanel;
 class Tprogfm;
 class UserDialogs;
 class WindowDocumentHost;
@@ -80,6 +87,16 @@ class TTarnexfm : public QMainWindow {
   void Delete1Click();
   void All1Click();
   void RecallMenu1Selected(const std::string& selected);
+  // The connection settings dialog, and its settings handed to the FTP client.
+  void ConnectOption1Click();
+  void ApplyConnectionSettings();
+  // The debug menu. While a run is paused, Run1 (F9) continues it and Step1 (F8) runs its
+  // next line and pauses again; otherwise they run and step as always.
+  void BreakToggle1Click();
+  void BreakClear1Click();
+  void RunToCaret1Click();
+  void StopRun1Click();
+  void Variables1Click(bool checked);
   void Panel2MouseMove(Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers, int x);
 
   // Enables Save, Save as, Run, Step and the edit menu.
@@ -96,8 +113,10 @@ class TTarnexfm : public QMainWindow {
   THelpWindow* HelpWindow() const { return help_; }
   RecallMenuBinding& RecallBinding() { return *recall_binding_; }
   QtLoopPump& Pump() { return *pump_; }
+  RunDebugger& Debugger() { return *debugger_; }
+  TConnectionDialog& ConnectionDialog();
 
-  QPlainTextEdit* Batmemo = nullptr;
+  TScriptEditor* Batmemo = nullptr;
   TLogMemo* Logmemo = nullptr;
   TStatusPanels* Stbar = nullptr;
   QLabel* Panel4 = nullptr;
@@ -106,12 +125,14 @@ class TTarnexfm : public QMainWindow {
   QMenu* Edit1 = nullptr;
   QMenu* Log1 = nullptr;
   QMenu* Help1 = nullptr;
+  QMenu* Debug1 = nullptr;
   QMenu* N6 = nullptr;
   QAction* Newfile1 = nullptr;
   QAction* Open1 = nullptr;
   QAction* Save1 = nullptr;
   QAction* SaveAs1 = nullptr;
   QAction* Option1 = nullptr;
+  QAction* ConnectOption1 = nullptr;
   QAction* Run1 = nullptr;
   QAction* Step1 = nullptr;
   QAction* exit1 = nullptr;
@@ -124,11 +145,21 @@ class TTarnexfm : public QMainWindow {
   QAction* LogClear1 = nullptr;
   QAction* Contets1 = nullptr;
   QAction* Version1 = nullptr;
+  QAction* BreakToggle1 = nullptr;
+  QAction* BreakClear1 = nullptr;
+  QAction* Continue1 = nullptr;
+  QAction* StepNext1 = nullptr;
+  QAction* RunToCaret1 = nullptr;
+  QAction* StopRun1 = nullptr;
+  QAction* Variables1 = nullptr;
+  TVariablesPanel* VariablesPanel = nullptr;
   documents::FileDialog SaveDialog2;
 
  protected:
   void closeEvent(QCloseEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
+  // No menu of docks and tool bars on a right click: the window's menus are as designed.
+  QMenu* createPopupMenu() override { return nullptr; }
 
  private:
   void FormCreate();
@@ -137,6 +168,22 @@ class TTarnexfm : public QMainWindow {
   void BuildMenus();
   void BuildFileMenu();
   void BuildOtherMenus();
+  void BuildDebugMenu();
+  void BuildDebugger();
+  // Runs the whole script; with `run_to` 0 or more it pauses before that line.
+  void RunWhole(int32_t run_to);
+  // Runs `run` (a run or step of the engine) in the script's encoding, with the document's name
+  // in it; an error that escapes is logged in that encoding too.
+  void InScriptEncoding(const std::function<void()>& run);
+  // The window while a run is held: the menus that act on a paused run, the status, the cursor.
+  void ShowPaused(bool paused);
+  std::vector<QAction*> PausedRunItems() const;
+  void RefreshVariables();
+  // The document's text was replaced, or the document named: its breakpoints follow.
+  void TextReplaced();
+  void DocumentNamed();
+  void SaveBreakpoints();
+  void LogOriginActivated(const LogOrigin& origin);
   QAction* AddItem(QMenu* menu, const char* name, const char* caption, const QKeySequence& shortcut,
                    void (TTarnexfm::*handler)());
   void AddSeparator(QMenu* menu, const char* name);
@@ -159,6 +206,14 @@ class TTarnexfm : public QMainWindow {
   std::unique_ptr<documents::TRecallMenu> recall_;
   std::unique_ptr<documents::ScriptDocument> document_;
   std::unique_ptr<RecallMenuBinding> recall_binding_;
+  std::unique_ptr<BreakpointStore> breakpoints_;
+  std::unique_ptr<RunDebugger> debugger_;
+  ScriptHighlighter* highlighter_ = nullptr;  // owned by the editor's document
+  TConnectionDialog* connection_ = nullptr;   // owned by the window, made when first asked for
+  int text_generation_ = 0;                   // counts the texts the editor was given
+  bool restore_breakpoints_ = false;          // the next naming follows a text replaced
+  std::string status_before_pause_;
+  bool pause_cursor_ = false;
   // Last: the first to go, so that no wait of the engine's teardown gives Qt a turn.
   std::unique_ptr<QtLoopPump> pump_;
 };

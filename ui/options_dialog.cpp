@@ -231,8 +231,25 @@ void TTarnexOption::ShowSettings() {
 }
 
 void TTarnexOption::btn_OkClick() {
+  if (!ConfirmSendWait()) return;
   settings::Store(settings_, store_);
   accept();
+}
+
+bool TTarnexOption::ConfirmSendWait() {
+  // The pause after each upload block sleeps: at least as long as the time-out, it makes a
+  // finished upload count as failed, with the window frozen for the length of the pause.
+  if (!settings_.cb_wait || settings_.sp_Wsec < settings_.Ed_timeout) return true;
+  platform::MessageBoxRequest box;
+  box.text = FromQt(QStringLiteral("送信時のウェイト（%1秒）が TimeOut（%2秒）以上です。\n"
+                                   "アップロードが終わっても失敗と報告され、ウェイトの間は"
+                                   "ウィンドウが止まります。\nこのまま保存しますか？")
+                        .arg(settings_.sp_Wsec)
+                        .arg(settings_.Ed_timeout));
+  box.caption = "Tarnex";
+  box.icon = platform::MessageIcon::Warning;
+  box.buttons = platform::MessageButtons::YesNo;
+  return dialogs_.ShowMessage(this, box) == platform::MessageResult::Yes;
 }
 
 void TTarnexOption::btn_NgClick() {

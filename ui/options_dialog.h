@@ -35,7 +35,8 @@ class TTarnexOption : public QDialog {
   // right of and below the main window. Raises the store's type error, with the settings
   // before the failing one loaded.
   void FormShow();
-  // Stores every setting and closes; a store error is raised and the dialog stays open.
+  // Stores every setting and closes; a store error is raised and the dialog stays open. A
+  // send-wait at least as long as the time-out is stored only once the user confirms it.
   void btn_OkClick();
   void btn_NgClick();
   void ch_logsaveClick();
@@ -73,6 +74,7 @@ class TTarnexOption : public QDialog {
   void ConnectControls();
   void ShowSettings();
   void EnableLogName(bool enable);
+  bool ConfirmSendWait();
 
   QWidget* main_window_;
   settings::LiveSettings& settings_;

@@ -5,13 +5,21 @@
 #include <QLabel>
 #include <QScreen>
 #include <QToolButton>
+#include <algorithm>
 
 #include "ui/copy_animation.h"
 #include "ui/log_memo.h"
+#include "ui/qt_text.h"
 #include "ui/slot_guard.h"
 #include "ui/ui_fonts.h"
 
 namespace tarnex::ui {
+namespace {
+
+// The caption as designed; the progress of a transfer follows it.
+const QString kCaption = QStringLiteral("Tarnex 2.51b ");
+
+}  // namespace
 
 Tprogfm::Tprogfm(const settings::LiveSettings& settings, QWidget* parent)
     : QWidget(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
@@ -50,7 +58,7 @@ void Tprogfm::showEvent(QShowEvent* event) {
 }
 
 void Tprogfm::FormShow() {
-  setWindowTitle(QStringLiteral("Tarnex 2.51b "));
+  setWindowTitle(kCaption);
   SpeedButton1->setChecked(false);
   SetClientHeight(kFoldedHeight);
   SpeedButton1->setVisible(settings_.cb_showbutton);
@@ -61,6 +69,26 @@ void Tprogfm::FormShow() {
 
 void Tprogfm::SpeedButton1Click() {
   SetClientHeight(SpeedButton1->isChecked() ? kUnfoldedHeight : kFoldedHeight);
+  // Unfolded near the bottom of the screen, the log would hang off it.
+  if (SpeedButton1->isChecked()) KeepOnScreen();
+}
+
+void Tprogfm::KeepOnScreen() {
+  const QScreen* at = screen() != nullptr ? screen() : QGuiApplication::primaryScreen();
+  if (at == nullptr) return;
+  const QRect room = at->availableGeometry();
+  QRect frame = frameGeometry();
+  QPoint shift(std::min(0, room.right() - frame.right()),
+               std::min(0, room.bottom() - frame.bottom()));
+  frame.translate(shift);
+  // On a screen smaller than the window its top-left corner, with the caption, stays in view.
+  shift += QPoint(std::max(0, room.left() - frame.left()), std::max(0, room.top() - frame.top()));
+  if (!shift.isNull()) move(pos() + shift);
+}
+
+void Tprogfm::ShowProgressText(const std::string& cp932_text) {
+  if (cp932_text.empty()) return;
+  setWindowTitle(kCaption + ToQt(cp932_text));
 }
 
 void Tprogfm::CloseForm() {

@@ -1,9 +1,11 @@
 // The progress window Tprogfm: shown by an automatic run when "転送中Windowを表示する" is on,
 // it says that data is being exchanged and can unfold its copy of the execution log. It has no
-// close box and cannot be closed by the user; the automatic run closes it at its end.
+// close box and cannot be closed by the user; the automatic run closes it at its end. Its
+// caption line also shows the progress of the transfer under way.
 #pragma once
 
 #include <QWidget>
+#include <string>
 
 #include "settings/live_settings.h"
 
@@ -28,6 +30,9 @@ class Tprogfm : public QWidget {
   void SpeedButton1Click();
   // Hides the window (the end of the automatic run).
   void CloseForm();
+  // A transfer's progress text (status panel 3, CP932) after the caption, where it can be read
+  // while the main window is hidden; an empty text leaves the caption alone.
+  void ShowProgressText(const std::string& cp932_text);
 
   QLabel* Label1;
   CopyAnimation* Animate1;
@@ -40,6 +45,8 @@ class Tprogfm : public QWidget {
 
  private:
   void SetClientHeight(int height);
+  // Moves the window up or left as far as needed to have it wholly on its screen.
+  void KeepOnScreen();
 
   const settings::LiveSettings& settings_;
 };

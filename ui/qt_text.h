@@ -21,6 +21,18 @@ std::string FromQt(const QString& text);
 QString ScriptToQt(std::string_view cp932);
 platform::EscapedCp932 ScriptFromQt(const QString& text);
 
+// The same for a UTF-8 script: a byte that starts no valid UTF-8 sequence (possible only after
+// a byte order mark) shows as the private-use character kByteEscapeBase + byte, and `escaped`
+// says whether any did. Only then are such characters turned back into their bytes.
+QString Utf8ScriptToQt(std::string_view utf8, bool& escaped);
+std::string Utf8ScriptFromQt(const QString& text, bool unescape);
+
+// Text in the thread's text encoding (CP932, or UTF-8 while a UTF-8 script runs), as the
+// widgets show it, and as the CP932 that the status bar and the log keep; and back.
+QString RunTextToQt(std::string_view text);
+std::string RunTextToCp932(std::string_view text);
+std::string Cp932ToRunText(std::string_view cp932);
+
 // A file name from the desktop (command line, file dialog) as the bytes the core's file
 // functions take: CP932 when it holds every character of the name, else the name's own UTF-8
 // bytes, which the file layer then uses unconverted.

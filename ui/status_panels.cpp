@@ -31,7 +31,11 @@ std::string TStatusPanels::Text(int panel) const {
 void TStatusPanels::SetText(int panel, const std::string& cp932_text) {
   if (panel < 0 || panel >= kPanels) return;
   texts_[static_cast<size_t>(panel)] = cp932_text;
-  labels_[static_cast<size_t>(panel)]->setText(ToQt(cp932_text));
+  QLabel* label = labels_[static_cast<size_t>(panel)];
+  const QString text = ToQt(cp932_text);
+  label->setText(text);
+  // The panels keep their widths; a text longer than its panel can still be read whole.
+  label->setToolTip(text);
 }
 
 QLabel* TStatusPanels::Panel(int panel) const {

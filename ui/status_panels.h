@@ -1,5 +1,6 @@
 // The status bar Stbar: four panels of fixed width (50, 90, 120, 50), the first two centred.
-// Panel texts are kept as the core wrote them (CP932) and shown converted.
+// Panel texts are kept as the core wrote them (CP932) and shown converted; each panel's
+// tooltip shows its whole text, which a narrow panel may cut off.
 #pragma once
 
 #include <QStatusBar>

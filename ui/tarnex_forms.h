@@ -5,6 +5,8 @@
 #include <QApplication>
 #include <QStringList>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "platform/registry.h"
 
@@ -15,6 +17,26 @@ class TTarnexOption;
 class TTarnexfm;
 class Tprogfm;
 class UserDialogs;
+
+// What the desktop program's command line asks for.
+struct StartRequest {
+  enum class Kind { NewScript, Open, AutoRun, Help, Version, Usage };
+  Kind kind = Kind::NewScript;
+  std::string path;     // Open and AutoRun: the script's path as given (UTF-8)
+  std::string problem;  // Usage: what is wrong
+
+  bool operator==(const StartRequest&) const = default;
+};
+
+// The arguments after the program's name. A first argument that begins with "/auto" in any
+// case runs the path that follows it directly ("/autoPATH"; anything after it is ignored, as
+// it always was); "--auto PATH" (or "--auto=PATH") is the same. A plain argument opens that
+// script; "--" ends the options. --help (-h) and --version (-V) win over everything else
+// before "--", so that they work whatever else is on the line.
+StartRequest ParseStartArguments(const std::vector<std::string>& args);
+
+// The text of --help.
+const char* DesktopUsageText();
 
 class TarnexForms {
  public:

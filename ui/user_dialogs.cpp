@@ -121,7 +121,8 @@ int ChosenFilterIndex(const std::vector<documents::FilterEntry>& filters, const 
 }
 
 MessageResult QtUserDialogs::ShowMessage(QWidget* owner, const platform::MessageBoxRequest& box) {
-  QMessageBox message(ToQtIcon(box.icon), ToQt(box.caption), ToQt(box.text),
+  // The texts are in the thread's encoding: a UTF-8 script's run asks in UTF-8.
+  QMessageBox message(ToQtIcon(box.icon), RunTextToQt(box.caption), RunTextToQt(box.text),
                       ToQtButtons(box.buttons), owner);
   message.setTextFormat(Qt::PlainText);
   if (box.system_modal) message.setWindowModality(Qt::ApplicationModal);

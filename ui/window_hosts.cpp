@@ -7,7 +7,9 @@
 #include <cstddef>
 
 #include "text/lines.h"
+#include "ui/progress_window.h"
 #include "ui/qt_text.h"
+#include "ui/run_debugger.h"
 
 namespace tarnex::ui {
 
@@ -22,17 +24,23 @@ WindowEngineHost::WindowEngineHost(QWidget& window, TLogMemo& log, TStatusPanels
       dialogs_(dialogs),
       menu_items_(std::move(menu_items)) {}
 
+// The engine's strings are in the run's encoding; the log and the status bar keep CP932, the
+// log file's and the store's encoding, and show a UTF-8 run's lines as they are.
 void WindowEngineHost::AppendLog(const std::string& line) {
-  log_.AppendLine(line);
-  if (log_copy_) log_copy_->AppendLine(line);
+  const std::string kept = RunTextToCp932(line);
+  const QString shown = RunTextToQt(line);
+  log_.AppendLine(kept, shown, LogOrigin{running_line_, log_source_});
+  if (log_copy_) log_copy_->AppendLine(kept, shown, LogOrigin{});
 }
 
 std::string WindowEngineHost::StatusText(int panel) const {
-  return status_.Text(panel);
+  return Cp932ToRunText(status_.Text(panel));
 }
 
 void WindowEngineHost::SetStatusText(int panel, const std::string& text) {
-  status_.SetText(panel, text);
+  const std::string kept = RunTextToCp932(text);
+  status_.SetText(panel, kept);
+  if (panel == 3 && progress_) progress_->ShowProgressText(kept);
 }
 
 void WindowEngineHost::LockUi() {
@@ -43,6 +51,20 @@ void WindowEngineHost::LockUi() {
 void WindowEngineHost::UnlockUi() {
   QApplication::restoreOverrideCursor();
   menu_lock_.Unlock();
+  running_line_ = -1;
+  // The run is over, however it ended.
+  if (debugger_ != nullptr) debugger_->RunEnded();
+}
+
+bool WindowEngineHost::BeforeLine(int32_t index) {
+  if (debugger_ != nullptr && !debugger_->BeforeLine(index)) return false;
+  running_line_ = index;  // after a pause: what is logged while held belongs to no line
+  return true;
+}
+
+void WindowEngineHost::AfterLine(int32_t index) {
+  running_line_ = -1;  // what is logged in the pause after a line belongs to no line
+  if (debugger_ != nullptr) debugger_->AfterLine(index);
 }
 
 platform::MessageResult WindowEngineHost::ShowMessage(const platform::MessageBoxRequest& box) {
@@ -55,10 +77,17 @@ platform::MessageResult WindowEngineHost::ShowMessage(const platform::MessageBox
 std::string MemoEditor::Text() const {
   QString text = memo_.toPlainText();
   text.replace(QLatin1Char('\n'), QLatin1String("\r\n"));
+  if (encoding_ == platform::TextEncoding::Utf8) return Utf8ScriptFromQt(text, escaped_);
   return ScriptFromQt(text).bytes;
 }
 
+void MemoEditor::SetTextEncoding(platform::TextEncoding encoding) {
+  encoding_ = encoding;
+  escaped_ = false;
+}
+
 std::optional<documents::UnsavableCharacter> MemoEditor::FirstUnsavableCharacter() const {
+  if (encoding_ == platform::TextEncoding::Utf8) return std::nullopt;  // UTF-8 holds them all
   const QString text = memo_.toPlainText();
   const std::optional<platform::Unrepresentable> first = ScriptFromQt(text).first_unrepresentable;
   if (!first) return std::nullopt;
@@ -70,9 +99,11 @@ std::optional<documents::UnsavableCharacter> MemoEditor::FirstUnsavableCharacter
 }
 
 void MemoEditor::SetText(const std::string& text) {
-  QString shown = ScriptToQt(text);
+  QString shown =
+      encoding_ == platform::TextEncoding::Utf8 ? Utf8ScriptToQt(text, escaped_) : ScriptToQt(text);
   shown.replace(QLatin1String("\r\n"), QLatin1String("\n"));
   memo_.setPlainText(shown);
+  if (OnTextReplaced) OnTextReplaced();
 }
 
 bool MemoEditor::Modified() const {
@@ -113,10 +144,11 @@ WindowDocumentHost::WindowDocumentHost(QWidget& window, TStatusPanels& status, U
 
 void WindowDocumentHost::SetCaption(const std::string& caption) {
   window_.setWindowTitle(ToQt(caption));
+  if (OnNamed) OnNamed();
 }
 
 void WindowDocumentHost::SetModifiedMarker(const std::string& text) {
-  status_.SetText(0, text);
+  status_.SetText(0, RunTextToCp932(text));  // the mark comes in a running script's encoding
 }
 
 platform::MessageResult WindowDocumentHost::ShowMessage(const platform::MessageBoxRequest& box) {

@@ -14,10 +14,13 @@
 #include "script/engine_host.h"
 #include "ui/log_memo.h"
 #include "ui/menu_lock.h"
+#include "ui/progress_window.h"
 #include "ui/status_panels.h"
 #include "ui/user_dialogs.h"
 
 namespace tarnex::ui {
+
+class RunDebugger;
 
 class WindowEngineHost : public script::EngineHost {
  public:
@@ -27,6 +30,12 @@ class WindowEngineHost : public script::EngineHost {
 
   // The progress window's copy of the log, which receives every line from then on.
   void SetLogCopy(TLogMemo* copy) { log_copy_ = copy; }
+  // The progress window, whose caption line shows the progress texts too.
+  void SetProgressWindow(Tprogfm* progress) { progress_ = progress; }
+  // Hears of every line of a run and of the run's end; none: lines run unobserved.
+  void SetRunDebugger(RunDebugger* debugger) { debugger_ = debugger; }
+  // Which script text the log lines written from now on belong to (see LogOrigin).
+  void SetLogSource(int source) { log_source_ = source; }
 
   void AppendLog(const std::string& line) override;
   std::string StatusText(int panel) const override;
@@ -34,6 +43,8 @@ class WindowEngineHost : public script::EngineHost {
   void LockUi() override;
   void UnlockUi() override;
   platform::MessageResult ShowMessage(const platform::MessageBoxRequest& box) override;
+  bool BeforeLine(int32_t index) override;
+  void AfterLine(int32_t index) override;
 
   bool Locked() const { return menu_lock_.Locked(); }
 
@@ -41,30 +52,41 @@ class WindowEngineHost : public script::EngineHost {
   QWidget& window_;
   TLogMemo& log_;
   QPointer<TLogMemo> log_copy_;
+  QPointer<Tprogfm> progress_;
   TStatusPanels& status_;
   UserDialogs& dialogs_;
   std::function<std::vector<QAction*>()> menu_items_;
   MenuLock menu_lock_;
+  RunDebugger* debugger_ = nullptr;
+  int running_line_ = -1;  // the line whose log lines are being written, -1 between lines
+  int log_source_ = 0;
 };
 
-// The editor Batmemo: CP932 text with CR LF line breaks on the core's side. A byte of a script
-// that is not CP932 shows as a private-use character and is written back as that byte, so
-// opening and saving never changes a line the user did not edit.
+// The editor Batmemo: CP932 (or, for a UTF-8 script, UTF-8) text with CR LF line breaks on the
+// core's side. A byte of a script that is not in its encoding shows as a private-use character
+// and is written back as that byte, so opening and saving never changes a line the user did
+// not edit.
 class MemoEditor : public documents::DocumentEditor {
  public:
   explicit MemoEditor(QPlainTextEdit& memo) : memo_(memo) {}
+
+  // After SetText replaced the whole text (a script opened, a new one begun).
+  std::function<void()> OnTextReplaced;
 
   std::string Text() const override;
   std::optional<documents::UnsavableCharacter> FirstUnsavableCharacter() const override;
   void SetText(const std::string& text) override;
   bool Modified() const override;
   void SetModified(bool modified) override;
+  void SetTextEncoding(platform::TextEncoding encoding) override;
 
   // The editor's lines, as a run or step takes them.
   std::vector<std::string> Lines() const;
 
  private:
   QPlainTextEdit& memo_;
+  platform::TextEncoding encoding_ = platform::TextEncoding::Cp932;
+  bool escaped_ = false;  // the UTF-8 text had bytes shown as private-use characters
 };
 
 // The 0-based line of the caret (the start of the selection).
@@ -83,6 +105,9 @@ class WindowDocumentHost : public documents::DocumentHost {
   bool RunOpenDialog(documents::FileDialog& dialog) override;
   bool RunSaveDialog(documents::FileDialog& dialog) override;
   void EnableDocumentMenus() override;
+
+  // After the document was named (New, Open, Save as: the caption follows the name).
+  std::function<void()> OnNamed;
 
  private:
   QWidget& window_;

@@ -6,6 +6,7 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QScreen>
 #include <QToolButton>
 #include <QUrl>
 
@@ -15,7 +16,9 @@
 #include "ui/log_memo.h"
 #include "ui/progress_window.h"
 #include "ui/recall_binding.h"
+#include "ui/status_panels.h"
 #include "ui/url_label.h"
+#include "ui/window_hosts.h"
 
 namespace tarnex::ui::testing {
 
@@ -88,6 +91,30 @@ TEST_F(AuxWindowsTest, ProgressWindowLogGetsEveryLineShownOrNot) {
   Main().Engine().AddLog("shown");
   Progress().CloseForm();
   EXPECT_EQ(Progress().Log->Lines(), (std::vector<std::string>{"hidden", "shown"}));
+}
+
+TEST_F(AuxWindowsTest, ProgressTextsShowWholeInTheTooltipAndTheProgressCaption) {
+  Progress().show();
+  Main().Engine().FTP.Onretrievefinished(Main().Engine().FTP, 123456789, 27);
+  QLabel* panel = Main().Stbar->Panel(3);
+  EXPECT_EQ(panel->width(), 50);
+  EXPECT_TRUE(panel->toolTip().startsWith(QStringLiteral("Retrieved 123456789(")));
+  EXPECT_EQ(Progress().windowTitle(), QStringLiteral("Tarnex 2.51b ") + panel->toolTip());
+  Progress().CloseForm();
+  Progress().show();  // a new showing starts with the caption as designed
+  EXPECT_EQ(Progress().windowTitle(), QStringLiteral("Tarnex 2.51b "));
+  Progress().CloseForm();
+}
+
+TEST_F(AuxWindowsTest, TheUnfoldedProgressWindowStaysOnTheScreen) {
+  Main().Settings().cb_showbutton = true;
+  Progress().show();
+  const QRect screen = Progress().screen()->availableGeometry();
+  Progress().move(screen.right() - 100, screen.bottom() - 60);
+  Progress().SpeedButton1->click();
+  EXPECT_EQ(Progress().height(), 436);
+  EXPECT_TRUE(screen.contains(Progress().frameGeometry())) << Progress().frameGeometry().y();
+  Progress().CloseForm();
 }
 
 TEST_F(AuxWindowsTest, AboutBoxShowsTheVersionAndStaysWhereItWasMade) {

@@ -444,6 +444,42 @@ TEST_F(MainWindowTest, HiddenAutomaticRunShowsNoMainWindowButTheProgressWindow) 
   EXPECT_FALSE(Main().Batmemo->isEnabled());
 }
 
+TEST_F(MainWindowTest, AUtf8ScriptOpensRunsAndIsSavedAsUtf8) {
+  struct Case {
+    const char* name;
+    std::string mark;
+  };
+  const std::string script = "Rem ☃ snow\r\nset u8var=日本\r\nRem %u8var%\r\n";
+  for (const Case& c : {Case{"plain", ""}, Case{"with a byte order mark", "\xEF\xBB\xBF"}}) {
+    SCOPED_TRACE(c.name);
+    MakeForms();
+    const std::string path = dir / "utf8.fcs";
+    WriteFile(path, c.mark + script);
+    dialogs.picks = {path};
+    Main().Open1->trigger();
+    EXPECT_TRUE(Main().windowTitle().endsWith(QStringLiteral(" (UTF-8)")));
+    EXPECT_TRUE(Main().Batmemo->toPlainText().startsWith(QStringLiteral("Rem ☃ snow\n")));
+    Main().Run1Click();
+    const QString shown = Main().Logmemo->toPlainText();
+    EXPECT_TRUE(shown.contains(QStringLiteral("\nRem ☃ snow\n"))) << shown.toStdString();
+    EXPECT_TRUE(shown.contains(QStringLiteral("\nRem 日本\n"))) << shown.toStdString();
+    EXPECT_EQ(LogLines()[3], "Rem 日本");  // the log file's CP932 has it
+    {
+      platform::Registry registry(store);
+      registry.OpenKey("\\SOFTWARE\\Tarnex", false);
+      EXPECT_EQ(registry.ReadString("u8var"), Cp932("日本"));  // the store stays CP932
+    }
+    Main().Batmemo->appendPlainText(QStringLiteral("Rem ü"));
+    Main().Save1->trigger();
+    EXPECT_EQ(ReadFile(path), c.mark + script + "\r\nRem ü");
+  }
+  // A CP932 script is not marked.
+  WriteFile(dir / "sjis.fcs", Cp932("Rem 日本\r\n"));
+  dialogs.picks = {dir / "sjis.fcs"};
+  Main().Open1->trigger();
+  EXPECT_FALSE(Main().windowTitle().contains(QStringLiteral("UTF-8")));
+}
+
 TEST_F(MainWindowTest, ASettingsErrorAtStartUpLeavesTheWindowOpenWithoutADocument) {
   {
     platform::Registry registry(store);

@@ -1,13 +1,16 @@
 // The options dialog: load, store, Cancel, the click handlers, the spin fields.
 #include <QCheckBox>
+#include <QComboBox>
 #include <QFocusEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QToolButton>
 
 #include "script/engine.h"
 #include "settings/options_store.h"
 #include "tests/ui/ui_test_support.h"
+#include "ui/connection_dialog.h"
 #include "ui/frame_enable.h"
 #include "ui/log_memo.h"
 #include "ui/options_dialog.h"
@@ -15,6 +18,8 @@
 
 namespace tarnex::ui::testing {
 namespace {
+
+using platform::MessageResult;
 
 class OptionsDialogTest : public FormsTest {
  protected:
@@ -221,6 +226,86 @@ TEST_F(OptionsDialogTest, LoadPlacesTheDialogFromTheMainWindowEveryTime) {
   Main().move(300, 120);
   Options().FormShow();
   EXPECT_EQ(Options().pos(), Main().pos() + QPoint(50, 50));
+}
+
+TEST_F(OptionsDialogTest, OkAsksBeforeStoringASendWaitAsLongAsTheTimeOut) {
+  struct Case {
+    const char* name;
+    bool wait;
+    int seconds;
+    std::vector<MessageResult> answers;
+    bool asked;
+    bool stored;
+  };
+  const Case cases[] = {
+      {"shorter than the time-out", true, 9, {}, false, true},
+      {"as long, No", true, 10, {MessageResult::No}, true, false},
+      {"longer, Yes", true, 30, {MessageResult::Yes}, true, true},
+      {"no wait at all", false, 60, {}, false, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Options().show();  // loads the store
+    Options().cb_wait->setChecked(c.wait);
+    Options().sp_Wsec->SetValue(c.seconds);
+    dialogs.boxes.clear();
+    dialogs.answers.assign(c.answers.begin(), c.answers.end());
+    Options().btn_Ok->click();
+    EXPECT_EQ(dialogs.boxes.size(), c.asked ? 1u : 0u);
+    EXPECT_EQ(Stored().sp_Wsec, c.stored ? c.seconds : 0);
+    EXPECT_EQ(Options().isVisible(), !c.stored);  // a No leaves the dialog open
+    Options().hide();
+    settings::Store(settings::LiveSettings{}, store);
+  }
+}
+
+TEST_F(OptionsDialogTest, ConnectionSettingsAreStoredAndUsedOnlyAfterOk) {
+  auto set_controls = [](QDialog& dialog, bool passive, int encoding, bool ok) {
+    auto& connection = static_cast<TConnectionDialog&>(dialog);
+    connection.cb_passive->setChecked(passive);
+    connection.cm_remote_encoding->setCurrentIndex(encoding);
+    (ok ? connection.btn_Ok : connection.btn_Ng)->click();
+  };
+  TLowFTP& ftp = Main().Engine().FTP;
+  settings::ConnectionSettings tls;  // shown in the dialog, and kept when left alone
+  tls.tls_fingerprint = "ab:cd";
+  settings::StoreConnection(tls, store);
+  dialogs.on_modal = [&](QDialog& d) { set_controls(d, true, 1, /*ok=*/false); };
+  Main().ConnectOption1->trigger();
+  EXPECT_FALSE(ftp.Passive());
+  dialogs.on_modal = [&](QDialog& d) { set_controls(d, true, 1, /*ok=*/true); };
+  Main().ConnectOption1->trigger();
+  EXPECT_TRUE(ftp.Passive());
+  EXPECT_EQ(ftp.GetRemoteEncoding(), RemoteEncoding::Utf8);
+  settings::ConnectionSettings stored;
+  settings::LoadConnection(stored, store);
+  EXPECT_TRUE(stored.Passive);
+  EXPECT_EQ(stored.remote_encoding, RemoteEncoding::Utf8);
+  EXPECT_EQ(stored.tls_fingerprint, "ab:cd");  // kept, not reset
+  // The TLS rows: the mode and the trust go to the client with the rest.
+  dialogs.on_modal = [&](QDialog& d) {
+    auto& connection = static_cast<TConnectionDialog&>(d);
+    EXPECT_EQ(connection.Ed_tls_fingerprint->text(), QStringLiteral("ab:cd"));
+    connection.cm_tls_mode->setCurrentIndex(1);
+    connection.Ed_tls_ca->setText(QStringLiteral("/etc/own-ca.pem"));
+    connection.btn_Ok->click();
+  };
+  Main().ConnectOption1->trigger();
+  EXPECT_EQ(ftp.GetTlsMode(), TlsMode::Explicit);
+  settings::LoadConnection(stored, store);
+  EXPECT_EQ(stored.tls_mode, TlsMode::Explicit);
+  EXPECT_EQ(stored.tls_ca_file, "/etc/own-ca.pem");
+  // The next opening shows what is stored; the next start of the program uses it.
+  dialogs.on_modal = [&](QDialog& d) {
+    auto& connection = static_cast<TConnectionDialog&>(d);
+    EXPECT_TRUE(connection.cb_passive->isChecked());
+    EXPECT_EQ(connection.cm_remote_encoding->currentIndex(), 1);
+  };
+  Main().ConnectOption1->trigger();
+  forms.reset();
+  MakeForms();
+  EXPECT_TRUE(Main().Engine().FTP.Passive());
+  EXPECT_EQ(Main().Engine().FTP.GetRemoteEncoding(), RemoteEncoding::Utf8);
 }
 
 TEST_F(OptionsDialogTest, AStoreErrorIsLoggedAndTheDialogStaysOpen) {

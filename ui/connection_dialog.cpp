@@ -1,0 +1,137 @@
+#include "ui/connection_dialog.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "settings/options_store.h"
+#include "ui/slot_guard.h"
+#include "ui/ui_fonts.h"
+
+namespace tarnex::ui {
+namespace {
+
+QString EncodingText(settings::RemoteEncoding encoding) {
+  const std::string_view text = settings::RemoteEncodingText(encoding);
+  return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+}  // namespace
+
+TConnectionDialog::TConnectionDialog(QWidget* main_window, settings::LiveSettings& settings,
+                                     std::shared_ptr<platform::RegistryStore> store)
+    : QDialog(main_window),
+      main_window_(main_window),
+      settings_(settings),
+      store_(std::move(store)) {
+  setObjectName(QStringLiteral("ConnectionOption"));
+  setWindowTitle(QStringLiteral("接続設定"));
+  setFont(PGothicFont(12));
+  auto* layout = new QVBoxLayout(this);
+  rows_ = new QFormLayout;
+  layout->addLayout(rows_);
+
+  cb_passive = new QCheckBox(QStringLiteral("パッシブモード（EPSV、だめなら PASV）"), this);
+  cb_passive->setObjectName(QStringLiteral("cb_passive"));
+  AddRow(QStringLiteral("データ接続"), cb_passive);
+
+  cm_remote_encoding = new QComboBox(this);
+  cm_remote_encoding->setObjectName(QStringLiteral("cm_remote_encoding"));
+  const std::pair<settings::RemoteEncoding, const char*> encodings[] = {
+      {settings::RemoteEncoding::Cp932, "cp932（スクリプトのバイトのまま）"},
+      {settings::RemoteEncoding::Utf8, "utf-8"},
+      {settings::RemoteEncoding::Auto, "auto（サーバーの FEAT で決める）"},
+  };
+  for (const auto& [encoding, caption] : encodings) {
+    cm_remote_encoding->addItem(QString::fromUtf8(caption), EncodingText(encoding));
+  }
+  AddRow(QStringLiteral("リモートのファイル名"), cm_remote_encoding);
+
+  cm_tls_mode = new QComboBox(this);
+  cm_tls_mode->setObjectName(QStringLiteral("cm_tls_mode"));
+  const std::pair<settings::TlsMode, const char*> modes[] = {
+      {settings::TlsMode::Off, "off（暗号化しない）"},
+      {settings::TlsMode::Explicit, "explicit（AUTH TLS）"},
+      {settings::TlsMode::Implicit, "implicit（最初から TLS、ポート 990）"},
+  };
+  for (const auto& [mode, caption] : modes) {
+    const std::string_view text = settings::TlsModeText(mode);
+    cm_tls_mode->addItem(QString::fromUtf8(caption),
+                         QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())));
+  }
+  AddRow(QStringLiteral("FTPS"), cm_tls_mode);
+  Ed_tls_ca = new QLineEdit(this);
+  Ed_tls_ca->setObjectName(QStringLiteral("Ed_tls_ca"));
+  AddRow(QStringLiteral("CA ファイル"), Ed_tls_ca);
+  Ed_tls_fingerprint = new QLineEdit(this);
+  Ed_tls_fingerprint->setObjectName(QStringLiteral("Ed_tls_fingerprint"));
+  Ed_tls_fingerprint->setPlaceholderText(QStringLiteral("SHA-256（証明書を固定する）"));
+  AddRow(QStringLiteral("フィンガープリント"), Ed_tls_fingerprint);
+
+  auto* buttons = new QHBoxLayout;
+  buttons->addStretch();
+  btn_Ng = new QPushButton(QStringLiteral("Cancel"), this);
+  btn_Ng->setObjectName(QStringLiteral("btn_Ng"));
+  btn_Ok = new QPushButton(QStringLiteral("Ok"), this);
+  btn_Ok->setObjectName(QStringLiteral("btn_Ok"));
+  btn_Ok->setDefault(true);
+  buttons->addWidget(btn_Ng);
+  buttons->addWidget(btn_Ok);
+  layout->addLayout(buttons);
+  connect(btn_Ok, &QPushButton::clicked, this, Guarded([this] { btn_OkClick(); }));
+  connect(btn_Ng, &QPushButton::clicked, this, [this] { reject(); });
+}
+
+void TConnectionDialog::AddRow(const QString& label, QWidget* field) {
+  rows_->addRow(label, field);
+}
+
+void TConnectionDialog::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  Guard([this] { FormShow(); });
+}
+
+void TConnectionDialog::FormShow() {
+  settings::ConnectionSettings stored = settings_.connection;
+  settings::LoadConnection(stored, store_);
+  shown_ = stored;
+  cb_passive->setChecked(stored.Passive);
+  const int index = cm_remote_encoding->findData(EncodingText(stored.remote_encoding));
+  cm_remote_encoding->setCurrentIndex(index >= 0 ? index : 0);
+  const std::string_view mode = settings::TlsModeText(stored.tls_mode);
+  const int mode_index = cm_tls_mode->findData(
+      QString::fromLatin1(mode.data(), static_cast<qsizetype>(mode.size())));
+  cm_tls_mode->setCurrentIndex(mode_index >= 0 ? mode_index : 0);
+  Ed_tls_ca->setText(QString::fromStdString(stored.tls_ca_file));
+  Ed_tls_fingerprint->setText(QString::fromStdString(stored.tls_fingerprint));
+  if (main_window_ != nullptr) move(main_window_->pos() + QPoint(50, 50));
+}
+
+settings::ConnectionSettings TConnectionDialog::FromControls() const {
+  // The settings this dialog has no row for are stored again as they were loaded.
+  settings::ConnectionSettings connection = shown_;
+  connection.Passive = cb_passive->isChecked();
+  const std::string text = cm_remote_encoding->currentData().toString().toStdString();
+  connection.remote_encoding =
+      settings::RemoteEncodingFromText(text).value_or(settings::RemoteEncoding::Cp932);
+  connection.tls_mode =
+      settings::TlsModeFromText(cm_tls_mode->currentData().toString().toStdString())
+          .value_or(settings::TlsMode::Off);
+  connection.tls_ca_file = Ed_tls_ca->text().trimmed().toStdString();
+  connection.tls_fingerprint = Ed_tls_fingerprint->text().trimmed().toStdString();
+  return connection;
+}
+
+void TConnectionDialog::btn_OkClick() {
+  const settings::ConnectionSettings connection = FromControls();
+  settings::StoreConnection(connection, store_);
+  settings_.connection = connection;
+  if (OnApplied) OnApplied();
+  accept();
+}
+
+}  // namespace tarnex::ui
