@@ -40,6 +40,11 @@ def parse_arguments():
     parser.add_argument("--entries", type=int, default=20000, help="files in the listed folder")
     parser.add_argument("--commands", type=int, default=1000, help="NOOPs in one session")
     parser.add_argument("--silent-seconds", type=int, default=10)
+    parser.add_argument("--mirror-files", type=int, default=2000,
+                        help="files in the mirrored tree (in folders of 100)")
+    parser.add_argument("--mirror-kib", type=int, default=4, help="size of each mirrored file")
+    parser.add_argument("--mirror-only", action="store_true",
+                        help="only the mirror row (a minute instead of ten)")
     parser.add_argument("--markdown", help="also write the table to this file")
     return parser.parse_args()
 
@@ -188,7 +193,9 @@ class Bench:
         self.a = arguments
         self.tarnex = os.path.join(arguments.build, "bench", "tarnex-bench")
         self.runner = os.path.join(arguments.build, "app", "tarnex-run")
-        need = 3 * arguments.size_mib * MIB + 3 * arguments.small_mib * MIB + 64 * MIB
+        need = 3 * arguments.mirror_files * arguments.mirror_kib * 1024 + 64 * MIB
+        if not arguments.mirror_only:
+            need += 3 * arguments.size_mib * MIB + 3 * arguments.small_mib * MIB
         self.work = scratch_folder(arguments.work, need)
         self.root = os.path.join(self.work, "root")
         self.local = os.path.join(self.work, "local")
@@ -200,6 +207,9 @@ class Bench:
     # -- setup ------------------------------------------------------------------------------
     def prepare(self):
         print("bench: files in %s" % self.work, flush=True)
+        self.prepare_mirror()
+        if self.a.mirror_only:
+            return
         make_file(os.path.join(self.root, "big.bin"), self.a.size_mib * MIB)
         make_file(os.path.join(self.root, "small.bin"), self.a.small_mib * MIB)
         shutil.copy(os.path.join(self.root, "big.bin"), os.path.join(self.local, "big-source.bin"))
@@ -208,6 +218,16 @@ class Bench:
         for index in range(self.a.entries):
             open(os.path.join(many, "file-%05d.txt" % index), "w").close()
         open(os.path.join(self.root, "empty.txt"), "w").close()
+
+    def prepare_mirror(self):
+        """The tree that is mirrored: --mirror-files files of random bytes, 100 per folder."""
+        tree = os.path.join(self.root, "tree")
+        size = self.a.mirror_kib * 1024
+        for index in range(self.a.mirror_files):
+            folder = os.path.join(tree, "d%03d" % (index // 100))
+            os.makedirs(folder, exist_ok=True)
+            with open(os.path.join(folder, "f%05d.bin" % index), "wb") as stream:
+                stream.write(os.urandom(size))
 
     def local_path(self, name):
         return os.path.join(self.local, name)
@@ -340,6 +360,59 @@ class Bench:
 
         return Job([self.runner, script], before=self.fresh(target), check=check, env=env)
 
+    # -- mirror -----------------------------------------------------------------------------
+    def mirror_job(self, client, seconds):
+        """A fresh mirror of the tree into an empty local folder. Tarnex is tarnex-run with a
+        `mirror` line, timed by its summary line (so that the runner's pause after every
+        script line does not count; the command's own listing, planning and transfers do);
+        lftp is its `mirror`, timed as a whole process, login included."""
+        target = self.local_path("mirror-%s" % client)
+        files = self.a.mirror_files
+
+        def fresh():
+            shutil.rmtree(target, ignore_errors=True)
+
+        def count_and_remove(result):
+            found = sum(len(names) for _, _, names in os.walk(target))
+            if found != files:
+                sys.exit("bench: the %s mirror holds %d files, expected %d\n%s"
+                         % (client, found, files, result["stdout"][-2000:]))
+            fresh()
+
+        if client == "lftp":
+            return Job(lftp(self.port, False, "mirror tree %s" % target), before=fresh,
+                       check=count_and_remove)
+        script = os.path.join(self.work, "mirror.fcs")
+        with open(script, "w", newline="") as stream:
+            stream.write("Open %s NONE %d\r\nLogin %s %s\r\nBinary\r\nmirror tree %s\r\nBye\r\n"
+                         % (HOST, self.port, USER, PASSWORD, target))
+        env = dict(os.environ, TARNEX_REGISTRY=os.path.join(self.work, "registry.db"))
+
+        def check(result):
+            found = re.search(r"^mirror: (\d+) transferred, .* \(([\d.]+) s\)", result["stdout"],
+                              re.MULTILINE)
+            if not found or int(found.group(1)) != files:
+                sys.exit("bench: tarnex-run did not mirror %d files:\n%s"
+                         % (files, result["stdout"][-2000:]))
+            seconds.append(float(found.group(2)))
+            count_and_remove(result)
+
+        return Job([self.runner, script], before=fresh, check=check, env=env)
+
+    def mirror_row(self):
+        print("bench: mirror of %d files" % self.a.mirror_files, flush=True)
+        seconds = []
+        medians = interleaved({"tarnex": self.mirror_job("tarnex", seconds),
+                               "lftp": self.mirror_job("lftp", seconds)},
+                              self.work, self.a.repeat)
+        tarnex = statistics.median(seconds)
+        lftp_value = medians["lftp"]["elapsed"]
+        ratio = tarnex / lftp_value if lftp_value else float("inf")
+        self.rows.append(("mirror of %d files of %d KiB (PORT), s" % (self.a.mirror_files,
+                                                                      self.a.mirror_kib),
+                          fmt(tarnex, "%.2f"), "–", fmt(lftp_value, "%.2f"),
+                          "%.2f (÷ lftp)" % ratio, "≤ 1.0 × lftp", "yes" if ratio <= 1.0 else "NO"))
+
     # -- the table --------------------------------------------------------------------------
     def row(self, measure, tarnex, curl_value, lftp_value, better, limit, unit):
         """better: 'higher' or 'lower'; limit: the ratio Tarnex/curl must meet."""
@@ -363,6 +436,12 @@ class Bench:
             self.a.size_mib // 1024)
         clients = ("tarnex", "curl", "lftp")
         size = self.a.size_mib * MIB
+        if self.a.mirror_only:
+            try:
+                self.mirror_row()
+            finally:
+                server.stop()
+            return self.table(big)
         try:
             for direction in ("download", "upload"):
                 for passive in (False, True):
@@ -409,6 +488,7 @@ class Bench:
                      big_download["curl"]["mib_s"], None, "higher", 1.0, "%.0f")
             self.row("tarnex-run `Get` %s (PORT), CPU s per GiB" % big, runner["cpu_gib"],
                      big_download["curl"]["cpu_gib"], None, "lower", 1.2, "%.3f")
+            self.mirror_row()
         finally:
             server.stop()
         print("bench: silent server", flush=True)

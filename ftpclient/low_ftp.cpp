@@ -163,19 +163,7 @@ int32_t TLowFTP::FailureResult(std::exception_ptr error) {
 
 template <typename Call>
 int32_t TLowFTP::Supervised(const std::string& before, const std::string& after, Call call) {
-  int32_t result;
-  try {
-    DebugLog(before);
-    Touch();
-    FTimer.SetEnabled(true);
-    call();
-    DebugLog(after);
-    result = ReplyCode();
-  } catch (...) {
-    result = FailureResult(std::current_exception());
-  }
-  FTimer.SetEnabled(false);
-  return result;
+  return SupervisedStep(before, after, std::function<void()>(std::move(call)));
 }
 
 void TLowFTP::CheckTimeout() {

@@ -6,9 +6,12 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "ftpproto/ftp_types.h"
+#include "ftpproto/machine_listing.h"
 #include "platform/loop_timer.h"
 
 namespace tarnex {
@@ -50,6 +53,29 @@ class TLowFTP {
   int32_t ModeImage();
   // Cancels the data connection of a transfer or listing in progress.
   void Abort();
+
+  // For mget, mput and mirror (low_ftp_many.cpp). The entries of a remote folder (the
+  // current one when `folder` is empty, else a path from it): by MLSD when the server's FEAT
+  // offers it, else by LIST in the UNIX long format (after a CWD into the folder and back).
+  // Listing lines that neither form explains go to `not_understood`.
+  int32_t ListEntries(const std::string& folder, std::vector<DirectoryEntry>& entries,
+                      std::vector<std::string>& not_understood);
+  // MDTM and SIZE of a remote file; `value` stays empty when the server does not say. Only a
+  // failure is logged: these are steps of a larger command.
+  int32_t ModificationTime(const std::string& file, std::optional<int64_t>& value);
+  int32_t FileSize(const std::string& file, std::optional<int64_t>& value);
+  // MFMT; a refusal is logged and returned.
+  int32_t SetModificationTime(const std::string& file, int64_t seconds);
+  // DELE as a question, not logged when refused: `deleted` tells whether the file went. A
+  // folder that is to go is asked this way first, as a server may show a link to a folder as
+  // a folder, and deleting what is "in" it would delete what the link leads to.
+  int32_t TryDelete(const std::string& path, bool& deleted);
+  // Gives an uploaded file its final name (RNFR, RNTO), replacing the file there; a server
+  // that will not rename over a file has that file deleted first. Only a failure is logged.
+  int32_t ReplaceRemoteFile(const std::string& uploaded, const std::string& target);
+  // Whether the server's FEAT of this login lists `feature` (FEAT is asked once per login);
+  // false when it cannot be asked.
+  bool ServerOffers(const std::string& feature);
 
   // Data connections by EPSV/PASV (true) or PORT/EPRT, from the next one on.
   void SetPassive(bool passive);
@@ -105,6 +131,11 @@ class TLowFTP {
   template <typename Call>
   int32_t UploadFrame(const std::string& before, const std::string& after, Call call);
   int32_t ChangeDirStep(const std::string& segment);
+  // The supervised frame of the steps of mget, mput and mirror.
+  int32_t SupervisedStep(const std::string& before, const std::string& after,
+                         const std::function<void()>& call);
+  // LIST of `folder`: CWD there, LIST, CWD back to where the session was.
+  void ListInFolder(const std::string& folder);
   void QuitWithin();
   int32_t ReplyCode() const;
 

@@ -70,6 +70,27 @@ class TProtoFTP : public TAsyncSock {
   ResumeOutcome ResumeUploadFile(const std::string& local_file, const std::string& remote_file);
   // The size of a remote file (SIZE); nothing when the server does not say.
   std::optional<int64_t> RemoteFileSize(const std::string& name);
+
+  // For mget, mput and mirror (proto_ftp_mlsd.cpp); none of these fires OnSuccess but the
+  // listing. MLSD of `path` (the current folder when empty): every line goes to OnListItem,
+  // as ListDirectory hands over LIST's.
+  void MachineListDirectory(const std::string& path);
+  // The FEAT lines of this login, asked for once when first needed (empty when refused).
+  const std::vector<std::string>& KnownFeatures();
+  // PWD; raises FTPException when the reply names no folder.
+  std::string CurrentDirectory();
+  // CWD as one step of a larger operation; raises FTPException when refused.
+  void EnterDirectory(const std::string& dir);
+  // MDTM: the modification time (seconds since 1970 UTC); nothing when the server does not
+  // say, ReplyCode telling why.
+  std::optional<int64_t> RemoteModificationTime(const std::string& name);
+  // MFMT: sets it; false when the server refuses.
+  bool SetRemoteModificationTime(const std::string& name, int64_t seconds);
+  // DELE as a question: true when the server deleted `name`, false when it refused.
+  bool TryDeleteFile(const std::string& name);
+  // RNFR and RNTO: false when the server refuses RNTO; raises FTPException when it refuses
+  // RNFR.
+  bool TryRenameFile(const std::string& old_name, const std::string& new_name);
   int64_t DataBytesReceived() const;
   int64_t DataBytesSent() const;
 
@@ -100,7 +121,7 @@ class TProtoFTP : public TAsyncSock {
   // The data connections of this login are TLS too (PROT P was accepted).
   bool DataProtected() const { return protect_data_; }
   // The server's FEAT lines of this login (their first word upper-cased), when it was asked.
-  const std::vector<std::string>& Features() const { return features_; }
+  const std::vector<std::string>& Features() const { return features_.lines(); }
   // Commands go out and replies come in as UTF-8 (converted from and to the script's CP932).
   bool NamesInUtf8() const { return names_in_utf8_; }
 
@@ -199,6 +220,8 @@ class TProtoFTP : public TAsyncSock {
   // A command as it goes on the wire, and a reply line as the script reads it.
   std::string ToWire(const std::string& command) const;
   std::string FromWire(std::string line) const;
+  // The steps of MachineListDirectory between its data connection's making and closing.
+  bool MoveMachineListing(const std::string& command);
   void ReadListing();
   void HandOverListingLine(std::string line);
   void ReadClosingReply(TransferKind kind);
@@ -208,7 +231,28 @@ class TProtoFTP : public TAsyncSock {
 
   std::unique_ptr<TAsyncSock> data_connection_;
   int owed_replies_ = 0;  // replies the server still owes on the control connection
-  std::vector<std::string> features_;
+  // The FEAT lines and whether this login asked for them: whatever empties the list at a
+  // login (clear) forgets the asking too, so that every login asks afresh.
+  class FeatureList {
+   public:
+    FeatureList& operator=(std::vector<std::string> lines) {
+      lines_ = std::move(lines);
+      asked_ = true;
+      return *this;
+    }
+    void clear() {
+      lines_.clear();
+      asked_ = false;
+    }
+    bool asked() const { return asked_; }
+    const std::vector<std::string>& lines() const { return lines_; }
+    operator const std::vector<std::string>&() const { return lines_; }  // NOLINT
+
+   private:
+    std::vector<std::string> lines_;
+    bool asked_ = false;
+  };
+  FeatureList features_;
   bool names_in_utf8_ = false;
   std::unique_ptr<net::TlsContext> tls_;  // of this login, when it is FTPS
   bool protect_data_ = false;

@@ -45,6 +45,9 @@ constexpr std::array kTable = {
     Entry{"reget", Command::Reget, CommandGroup::Ftp},
     Entry{"reput", Command::Reput, CommandGroup::Ftp},
     Entry{"TLS", Command::Tls, CommandGroup::Ftp},
+    Entry{"mget", Command::Mget, CommandGroup::Ftp},
+    Entry{"mput", Command::Mput, CommandGroup::Ftp},
+    Entry{"mirror", Command::Mirror, CommandGroup::Ftp},
 };
 
 const Entry& EntryOf(Command command) {

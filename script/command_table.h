@@ -39,6 +39,9 @@ enum class Command {
   Reget,
   Reput,
   Tls,
+  Mget,
+  Mput,
+  Mirror,
 };
 
 enum class CommandGroup { None, Local, Ftp };

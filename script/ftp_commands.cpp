@@ -94,6 +94,12 @@ std::optional<int32_t> ScriptEngine::RunFtpCommand(Command command, std::string&
       return DoPassive(NextToken(args, " "));
     case Command::Tls:
       return DoTls(NextToken(args, " "));
+    case Command::Mget:
+      return DoMget(std::move(args));
+    case Command::Mput:
+      return DoMput(std::move(args));
+    case Command::Mirror:
+      return DoMirror(std::move(args));
     default:
       return std::nullopt;
   }

@@ -1,0 +1,133 @@
+// The facade's operations for mget, mput and mirror: folder listings as entries, and the
+// sizes and times of remote files. Each is one supervised step that never raises; apart from
+// the listing's success line they log only their failures, so that a mirror of many files
+// logs its transfers and not the questions it asked on the way.
+#include <chrono>
+#include <exception>
+
+#include "ftpclient/low_ftp.h"
+#include "ftpproto/proto_ftp.h"
+#include "ftpproto/reply_parsing.h"
+#include "platform/errors.h"
+#include "platform/scope_guard.h"
+
+namespace tarnex {
+namespace {
+
+int64_t UtcNow() {
+  return std::chrono::duration_cast<std::chrono::seconds>(
+             std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
+// "total 42" heads a UNIX listing and names no entry.
+bool IsTotalLine(const std::string& line) {
+  return line.starts_with("total ");
+}
+
+}  // namespace
+
+int32_t TLowFTP::SupervisedStep(const std::string& before, const std::string& after,
+                                const std::function<void()>& call) {
+  int32_t result;
+  try {
+    DebugLog(before);
+    Touch();
+    FTimer.SetEnabled(true);
+    call();
+    DebugLog(after);
+    result = ReplyCode();
+  } catch (...) {
+    result = FailureResult(std::current_exception());
+  }
+  FTimer.SetEnabled(false);
+  return result;
+}
+
+int32_t TLowFTP::ListEntries(const std::string& folder, std::vector<DirectoryEntry>& entries,
+                             std::vector<std::string>& not_understood) {
+  std::vector<std::string> lines;
+  bool machine = false;
+  bool listed = false;
+  const int32_t result = SupervisedStep("ListEntries Send " + folder, "ListEntries End ", [&] {
+    machine = HasFeature(FFtp->KnownFeatures(), "MLST");
+    FFtp->OnListItem = [&lines](const std::string& line) { lines.push_back(line); };
+    ScopeExit detach([this] { FFtp->OnListItem = nullptr; });
+    if (machine) {
+      FFtp->MachineListDirectory(folder);
+    } else if (folder.empty()) {
+      FFtp->ListDirectory();
+    } else {
+      ListInFolder(folder);
+    }
+    listed = true;
+  });
+  if (!listed) return result;
+  const int64_t now = UtcNow();
+  for (const std::string& line : lines) {
+    std::optional<DirectoryEntry> entry =
+        machine ? ParseMlsdLine(line) : ParseUnixListLine(line, now);
+    if (entry) {
+      entries.push_back(std::move(*entry));
+    } else if (!line.empty() && !IsTotalLine(line)) {
+      not_understood.push_back(line);
+    }
+  }
+  return result;
+}
+
+void TLowFTP::ListInFolder(const std::string& folder) {
+  // LIST takes no path safely (servers read options and patterns into it), so the listing is
+  // made inside the folder, and the session goes back to where it was.
+  const std::string home = FFtp->CurrentDirectory();
+  FFtp->EnterDirectory(folder);
+  std::exception_ptr failure;
+  try {
+    FFtp->ListDirectory();
+  } catch (...) {
+    failure = std::current_exception();
+  }
+  FFtp->EnterDirectory(home);
+  if (failure) std::rethrow_exception(failure);
+}
+
+int32_t TLowFTP::ModificationTime(const std::string& file, std::optional<int64_t>& value) {
+  return SupervisedStep("MDTM Send " + file, "MDTM End ",
+                        [&] { value = FFtp->RemoteModificationTime(file); });
+}
+
+int32_t TLowFTP::FileSize(const std::string& file, std::optional<int64_t>& value) {
+  return SupervisedStep("SIZE Send " + file, "SIZE End ",
+                        [&] { value = FFtp->RemoteFileSize(file); });
+}
+
+int32_t TLowFTP::SetModificationTime(const std::string& file, int64_t seconds) {
+  return SupervisedStep("MFMT Send " + file, "MFMT End ", [&] {
+    if (!FFtp->SetRemoteModificationTime(file, seconds)) throw FTPException(FFtp->LastReply);
+  });
+}
+
+int32_t TLowFTP::TryDelete(const std::string& path, bool& deleted) {
+  return SupervisedStep("TryDelete Send " + path, "TryDelete End ",
+                        [&] { deleted = FFtp->TryDeleteFile(path); });
+}
+
+int32_t TLowFTP::ReplaceRemoteFile(const std::string& uploaded, const std::string& target) {
+  return SupervisedStep("ReplaceRemoteFile Send " + target, "ReplaceRemoteFile End ", [&] {
+    if (FFtp->TryRenameFile(uploaded, target)) return;
+    const std::string refusal = FFtp->LastReply;
+    // Deleted only once the new file is complete beside it: the name is never that of a
+    // partial file, only missing for a moment.
+    if (!FFtp->TryDeleteFile(target)) throw FTPException(refusal);
+    if (!FFtp->TryRenameFile(uploaded, target)) throw FTPException(FFtp->LastReply);
+  });
+}
+
+bool TLowFTP::ServerOffers(const std::string& feature) {
+  bool offered = false;
+  SupervisedStep("FEAT Send", "FEAT End",
+                 [&] { offered = HasFeature(FFtp->KnownFeatures(), feature); });
+  return offered;
+}
+
+}  // namespace tarnex

@@ -1,0 +1,564 @@
+// mget, mput and mirror: many files in one command. Every file is moved by the client as a
+// Get or Put moves one (its own command line in the log, the client's lines, progress, the
+// time-out, the safe download); a last line sums the command up. A failing file does not
+// stop the command; the result flag is false when any file failed.
+#include <algorithm>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "ftpclient/low_ftp.h"
+#include "platform/clock.h"
+#include "platform/codepage.h"
+#include "platform/file_times.h"
+#include "platform/files.h"
+#include "platform/local_folder.h"
+#include "script/engine.h"
+#include "script/mirror_plan.h"
+#include "text/string_helpers.h"
+#include "text/wildcard.h"
+
+namespace tarnex::script {
+namespace {
+
+// Deeper than this a mirror does not go: a server may present a folder inside itself.
+constexpr int kMaxDepth = 100;
+
+// A name for a log line: control characters, which a hostile server may put into a name,
+// show as "?".
+std::string Printable(std::string_view name) {
+  std::string shown(name);
+  for (char& c : shown) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+  }
+  return shown;
+}
+
+DirectoryEntry FromLocal(const platform::LocalEntry& local) {
+  DirectoryEntry entry;
+  entry.name = local.name;
+  switch (local.kind) {
+    case platform::LocalKind::File:
+      entry.kind = EntryKind::File;
+      break;
+    case platform::LocalKind::Folder:
+      entry.kind = EntryKind::Folder;
+      break;
+    case platform::LocalKind::Link:
+      entry.kind = EntryKind::Link;
+      break;
+    case platform::LocalKind::Other:
+      entry.kind = EntryKind::Other;
+      break;
+  }
+  entry.size = local.size;
+  entry.modified = local.modified;
+  entry.precision = TimePrecision::Second;
+  entry.link_target = local.link_target;
+  return entry;
+}
+
+// "reports/*.csv" gives the folder "reports" and the pattern "*.csv".
+std::pair<std::string, std::string> SplitPattern(const std::string& pattern) {
+  const size_t slash = pattern.rfind('/');
+  if (slash == std::string::npos) return {"", pattern};
+  return {pattern.substr(0, slash), pattern.substr(slash + 1)};
+}
+
+// Whether `path` lies inside one of `folders` (or, with `or_at`, is one of them).
+bool IsInside(const std::set<std::string>& folders, const std::string& path, bool or_at) {
+  for (size_t slash = path.find('/'); slash != std::string::npos;
+       slash = path.find('/', slash + 1)) {
+    if (folders.count(path.substr(0, slash)) != 0) return true;
+  }
+  return or_at && folders.count(path) != 0;
+}
+
+bool IsDeletion(StepKind kind) {
+  return kind == StepKind::DeleteFile || kind == StepKind::ClearFolder ||
+         kind == StepKind::DeleteFolder;
+}
+
+// What one command of many files shares: the log, the tally, the listings of either side.
+class ManyFiles {
+ public:
+  ManyFiles(ScriptEngine& engine, std::string command)
+      : engine_(engine), command_(std::move(command)), started_ms_(platform::MonotonicMs()) {}
+
+  TLowFTP& Ftp() { return engine_.FTP; }
+  void Log(const std::string& line) { engine_.AddLog(line); }
+  void Note(const std::string& text) { Log(command_ + ": " + text); }
+  // The run was stopped (the window closes): no further file is begun.
+  bool Stopped() const { return !engine_.FRunning; }
+
+  void Failed(int32_t code = 999) {
+    ++tally.failed;
+    if (code > 400) failure_code_ = code;
+  }
+
+  // The entries of a remote folder that may be used: names that could lead elsewhere and
+  // lines not understood are logged and left out. Nothing when it cannot be listed.
+  std::optional<std::vector<DirectoryEntry>> ListRemote(const std::string& folder) {
+    std::vector<DirectoryEntry> entries;
+    std::vector<std::string> not_understood;
+    if (Ftp().ListEntries(folder, entries, not_understood) > 400) return std::nullopt;
+    for (const std::string& line : not_understood)
+      Note("listing line not understood: " + Printable(line));
+    return SafeEntries(std::move(entries), folder);
+  }
+
+  std::optional<std::vector<DirectoryEntry>> ListLocal(const std::string& folder) {
+    std::optional<platform::LocalListing> listing = platform::ListLocalFolder(folder);
+    if (!listing) {
+      Note("cannot read the local folder " + QuotedArgument(folder.empty() ? "." : folder));
+      return std::nullopt;
+    }
+    for (const std::string& native : listing->unnamed) {
+      Note("skipped " + Printable(platform::Utf8ToCp932(native)) +
+           ": the name cannot be written in the script's encoding");
+    }
+    std::vector<DirectoryEntry> entries;
+    for (const platform::LocalEntry& local : listing->entries) entries.push_back(FromLocal(local));
+    return SafeEntries(std::move(entries), folder);
+  }
+
+  // Get: its line, the download, the remote time given to the local file.
+  void Download(const std::string& remote, const std::string& local,
+                std::optional<int64_t> modified) {
+    Log("Get " + QuotedArgument(remote) + " " + QuotedArgument(local));
+    const int32_t result = Ftp().Download(remote, local);
+    if (result > 400) return Failed(result);
+    ++tally.transferred;
+    if (auto done = platform::LocalEntryOf(local)) tally.bytes += done->size;
+    if (modified && !platform::SetModificationTime(local, *modified)) {
+      Note("cannot set the modification time of " + QuotedArgument(local));
+    }
+  }
+
+  // Put: its line, the upload, and (when given) the local time kept on the server. With
+  // `via_temporary` the bytes go to a hidden name beside the target, which takes the
+  // target's name once complete: an upload cut short never leaves a partial file under it.
+  void Upload(const std::string& local, const std::string& remote, std::optional<int64_t> modified,
+              bool via_temporary = false) {
+    Log("Put " + QuotedArgument(local) + " " + QuotedArgument(remote));
+    const int64_t size = platform::LocalEntryOf(local).value_or(platform::LocalEntry{}).size;
+    const std::string target = via_temporary ? UploadTemporaryName(remote) : remote;
+    int32_t result = Ftp().Upload(local, target);
+    if (via_temporary && result <= 400) result = Ftp().ReplaceRemoteFile(target, remote);
+    if (result > 400) {
+      bool removed = false;
+      if (via_temporary) Ftp().TryDelete(target, removed);  // what came of it, if anything
+      return Failed(result);
+    }
+    ++tally.transferred;
+    tally.bytes += size;
+    if (modified) Ftp().SetModificationTime(remote, *modified);  // a refusal is logged only
+  }
+
+  // The summary line; the command's result.
+  int32_t Finish(bool dry_run = false) {
+    if (Stopped()) Note("stopped");
+    Log(SummaryLine(command_, tally, dry_run, platform::MonotonicMs() - started_ms_));
+    if (tally.failed == 0 && !Stopped()) return 200;
+    return failure_code_ > 400 ? failure_code_ : 999;
+  }
+
+  TransferTally tally;
+
+ private:
+  std::vector<DirectoryEntry> SafeEntries(std::vector<DirectoryEntry> entries,
+                                          const std::string& folder) {
+    std::vector<DirectoryEntry> safe;
+    for (DirectoryEntry& entry : entries) {
+      if (entry.kind == EntryKind::FolderItself) continue;
+      if (!IsSafeEntryName(entry.name)) {
+        Note("skipped the name " + QuotedArgument(Printable(entry.name)) + " in " +
+             QuotedArgument(folder.empty() ? "." : folder) + ": it could lead out of the folder");
+        continue;
+      }
+      safe.push_back(std::move(entry));
+    }
+    return safe;
+  }
+
+  ScriptEngine& engine_;
+  std::string command_;
+  int64_t started_ms_;
+  int32_t failure_code_ = 0;
+};
+
+// The regular files of one listed folder whose names match `pattern`, by name; links are
+// followed within the folder only, and a matching link that leads to no file there is
+// logged.
+std::vector<DirectoryEntry> MatchingFiles(ManyFiles& run, std::vector<DirectoryEntry> entries,
+                                          const std::string& pattern) {
+  FolderTree tree;
+  tree.folders[""] = std::move(entries);
+  FollowLinks(tree);
+  std::vector<DirectoryEntry> files;
+  for (DirectoryEntry& entry : tree.folders[""]) {
+    if (!MatchesWildcard(pattern, entry.name)) continue;
+    if (entry.kind == EntryKind::File) {
+      files.push_back(std::move(entry));
+    } else if (entry.kind == EntryKind::Link) {
+      run.Note("skipped the link " + QuotedArgument(entry.name) + ": it leads to no file here");
+    }
+  }
+  std::sort(files.begin(), files.end(),
+            [](const DirectoryEntry& a, const DirectoryEntry& b) { return a.name < b.name; });
+  if (files.empty()) run.Note("no file matches " + QuotedArgument(pattern));
+  return files;
+}
+
+// Both sides of a mirror and the steps between them.
+class Mirror {
+ public:
+  Mirror(ManyFiles& run, const MirrorArguments& arguments)
+      : run_(run), a_(arguments), source_remote_(!arguments.reverse) {}
+
+  void Run() {
+    FolderTree source;
+    FolderTree destination;
+    if (!ListSource(source) || run_.Stopped()) return;
+    if (!ListDestination(source, destination) || run_.Stopped()) return;
+    MirrorRules rules;
+    rules.delete_extra = a_.delete_extra;
+    rules.destination_keeps_times = source_remote_ || run_.Ftp().ServerOffers("MFMT");
+    keeps_times_ = rules.destination_keeps_times;
+    // A link takes its target's size and time: those of a remote file once MDTM has told
+    // them, and a local link is followed before its counterpart's time is asked for.
+    if (!source_remote_) FollowLinks(source);
+    RefineRemoteTimes(source_remote_ ? source : destination, source);
+    if (source_remote_) FollowLinks(source);
+    for (const MirrorStep& step : PlanMirror(source, destination, rules)) {
+      if (run_.Stopped()) return;
+      Execute(step);
+    }
+  }
+
+ private:
+  std::optional<std::vector<DirectoryEntry>> List(bool remote, const std::string& root,
+                                                  const std::string& path) {
+    const std::string folder = JoinPath(root, path);
+    return remote ? run_.ListRemote(folder) : run_.ListLocal(folder);
+  }
+
+  // Every folder of the source, from the root down. False when the root cannot be listed.
+  bool ListSource(FolderTree& tree) {
+    std::optional<std::vector<DirectoryEntry>> root = List(source_remote_, a_.source, "");
+    if (!root) {
+      run_.Failed();
+      return false;
+    }
+    // The "unique" facts of a folder's ancestors: a folder met again inside itself (a link
+    // the server shows as a folder) is not followed round.
+    std::vector<std::pair<std::string, std::vector<std::string>>> pending{{"", {}}};
+    tree.folders[""] = std::move(*root);
+    while (!pending.empty() && !run_.Stopped()) {
+      auto [folder, ancestors] = std::move(pending.back());
+      pending.pop_back();
+      if (!tree.folders.count(folder)) {
+        auto listed = List(source_remote_, a_.source, folder);
+        if (!listed) {
+          tree.left_out[folder] = {"could not be listed", true};
+          continue;
+        }
+        tree.folders[folder] = std::move(*listed);
+      }
+      const int depth =
+          folder.empty() ? 0 : static_cast<int>(std::count(folder.begin(), folder.end(), '/')) + 1;
+      for (const DirectoryEntry& entry : tree.folders[folder]) {
+        if (entry.kind != EntryKind::Folder) continue;
+        const std::string path = JoinPath(folder, entry.name);
+        if (depth + 1 >= kMaxDepth) {
+          tree.left_out[path] = {"deeper than " + std::to_string(kMaxDepth) + " folders", true};
+        } else if (!entry.unique.empty() &&
+                   std::find(ancestors.begin(), ancestors.end(), entry.unique) != ancestors.end()) {
+          tree.left_out[path] = {"the same folder as one that holds it", false};
+        } else {
+          std::vector<std::string> chain = ancestors;
+          if (!entry.unique.empty()) chain.push_back(entry.unique);
+          pending.emplace_back(path, std::move(chain));
+        }
+      }
+    }
+    return true;
+  }
+
+  // The destination's folders that the plan needs: those the source has too, and with
+  // --delete those it lacks. A missing root is made. False when that fails.
+  bool ListDestination(const FolderTree& source, FolderTree& tree) {
+    const bool remote = !source_remote_;
+    // A local folder that is not there yet is made, not reported as unreadable.
+    const bool absent = !remote && !platform::LocalEntryOf(a_.destination);
+    std::optional<std::vector<DirectoryEntry>> root;
+    if (!absent) root = List(remote, a_.destination, "");
+    if (!root) {
+      if (!MakeFolder(a_.destination)) {
+        run_.Failed();
+        return false;
+      }
+      root.emplace();
+    }
+    tree.folders[""] = std::move(*root);
+    std::vector<std::string> pending{""};
+    while (!pending.empty() && !run_.Stopped()) {
+      const std::string folder = std::move(pending.back());
+      pending.pop_back();
+      if (!tree.folders.count(folder)) {
+        auto listed = List(remote, a_.destination, folder);
+        if (!listed) {
+          tree.left_out[folder] = {"its destination could not be listed", true};
+          continue;
+        }
+        tree.folders[folder] = std::move(*listed);
+      }
+      for (const DirectoryEntry& entry : tree.folders[folder]) {
+        if (entry.kind != EntryKind::Folder) continue;
+        const std::string path = JoinPath(folder, entry.name);
+        const bool needed = source.folders.count(path) != 0 ||
+                            (a_.delete_extra && source.left_out.count(path) == 0);
+        if (needed && std::count(path.begin(), path.end(), '/') + 1 < kMaxDepth) {
+          pending.push_back(path);
+        }
+      }
+    }
+    return true;
+  }
+
+  // Where the remote listing gave times to the minute or day only (LIST), or no size, MDTM
+  // and SIZE say more: for every file of a remote source (its time goes to the local copy),
+  // and for a remote destination's files that the size alone would call up to date.
+  void RefineRemoteTimes(FolderTree& remote, const FolderTree& source) {
+    bool mdtm_refused = false;
+    const std::string& root = source_remote_ ? a_.source : a_.destination;
+    for (auto& [folder, entries] : remote.folders) {
+      const std::map<std::string, const DirectoryEntry*> source_files =
+          source_remote_ ? std::map<std::string, const DirectoryEntry*>() : FilesOf(source, folder);
+      for (DirectoryEntry& entry : entries) {
+        if (run_.Stopped()) return;
+        if (entry.kind != EntryKind::File) continue;
+        if (!source_remote_) {
+          const auto counterpart = source_files.find(entry.name);
+          if (counterpart == source_files.end()) continue;
+          if (entry.size && counterpart->second->size != entry.size) continue;
+        }
+        const std::string path = JoinPath(root, JoinPath(folder, entry.name));
+        if (!entry.size) run_.Ftp().FileSize(path, entry.size);
+        if (entry.precision == TimePrecision::Second || mdtm_refused) continue;
+        std::optional<int64_t> time;
+        const int32_t code = run_.Ftp().ModificationTime(path, time);
+        if (time) {
+          entry.modified = time;
+          entry.precision = TimePrecision::Second;
+        } else if (code >= 500 && code <= 502) {
+          mdtm_refused = true;  // the server has no MDTM: the listing's times must do
+        }
+      }
+    }
+  }
+
+  // The regular files of a listed folder, by name.
+  static std::map<std::string, const DirectoryEntry*> FilesOf(const FolderTree& tree,
+                                                              const std::string& folder) {
+    std::map<std::string, const DirectoryEntry*> files;
+    const auto listed = tree.folders.find(folder);
+    if (listed == tree.folders.end()) return files;
+    for (const DirectoryEntry& entry : listed->second) {
+      if (entry.kind == EntryKind::File) files.emplace(entry.name, &entry);
+    }
+    return files;
+  }
+
+  std::string SourcePath(const std::string& path) const { return JoinPath(a_.source, path); }
+  std::string DestinationPath(const std::string& path) const {
+    return JoinPath(a_.destination, path);
+  }
+
+  void Execute(const MirrorStep& step) {
+    // A folder that went as a link leaves nothing in it to delete (what comes after, such as
+    // a file of the same name, still comes).
+    if (IsDeletion(step.kind) && IsInside(gone_, step.path, true)) return;
+    if (IsInside(unmade_, step.path, false)) {
+      // The folder it goes into could not be made; that failure is logged already.
+      if (step.kind == StepKind::Transfer) run_.Failed();
+      if (step.kind == StepKind::MakeFolder) unmade_.insert(step.path);
+      return;
+    }
+    switch (step.kind) {
+      case StepKind::MakeFolder:
+        if (!MakeFolder(DestinationPath(step.path))) {
+          run_.Failed();
+          unmade_.insert(step.path);
+        }
+        break;
+      case StepKind::Transfer:
+        Transfer(step);
+        break;
+      case StepKind::UpToDate:
+        ++run_.tally.up_to_date;
+        break;
+      case StepKind::DeleteFile:
+        DeleteFile(DestinationPath(step.path));
+        break;
+      case StepKind::ClearFolder:
+        ClearFolder(step.path);
+        break;
+      case StepKind::DeleteFolder:
+        DeleteFolder(DestinationPath(step.path));
+        break;
+      case StepKind::Blocked:
+        run_.Note(QuotedArgument(step.path) + ": " + step.reason);
+        run_.Failed();
+        break;
+      case StepKind::Skipped:
+        run_.Note("skipped " + QuotedArgument(step.path) + ": " + step.reason);
+        break;
+    }
+  }
+
+  void Transfer(const MirrorStep& step) {
+    const std::string from = SourcePath(step.path);
+    const std::string to = DestinationPath(step.path);
+    if (a_.dry_run) {
+      run_.Log(std::string("(dry run) ") + (source_remote_ ? "Get " : "Put ") +
+               QuotedArgument(from) + " " + QuotedArgument(to));
+      ++run_.tally.transferred;
+      run_.tally.bytes += step.source.size.value_or(0);
+    } else if (source_remote_) {
+      run_.Download(from, to, step.source.modified);
+    } else {
+      run_.Upload(from, to, keeps_times_ ? step.source.modified : std::nullopt, true);
+    }
+  }
+
+  bool MakeFolder(const std::string& path) {
+    const bool remote = !source_remote_;
+    if (a_.dry_run) {
+      run_.Log(remote ? "(dry run) md " + QuotedArgument(path)
+                      : "(dry run) local folder create: " + QuotedArgument(path));
+      return true;
+    }
+    if (remote) {
+      run_.Log("md " + QuotedArgument(path));
+      return run_.Ftp().MakeDir(path) <= 400;
+    }
+    const bool made = platform::MakeLocalFolder(path);
+    run_.Log(std::string(made ? "local folder create complete: " : "local folder create fail: ") +
+             QuotedArgument(path));
+    return made;
+  }
+
+  void DeleteFile(const std::string& path) {
+    const bool remote = !source_remote_;
+    bool deleted = true;
+    if (a_.dry_run) {
+      run_.Log(std::string(remote ? "(dry run) Del " : "(dry run) ldel ") + QuotedArgument(path));
+    } else if (remote) {
+      run_.Log("Del " + QuotedArgument(path));
+      deleted = run_.Ftp().Delete(path) <= 400;
+    } else {
+      run_.Log("ldel " + QuotedArgument(path));
+      deleted = platform::DeleteFile(path);
+      run_.Log(deleted ? "local file delete complete." : "local file delete fail");
+    }
+    if (deleted) ++run_.tally.deleted;
+    if (!deleted) run_.Failed();
+  }
+
+  // A remote folder that is to go is first asked to go as a file: when the server takes
+  // that, it was a link shown as a folder, and what it leads to stays untouched.
+  void ClearFolder(const std::string& path) {
+    if (source_remote_ || a_.dry_run) return;
+    bool deleted = false;
+    run_.Ftp().TryDelete(DestinationPath(path), deleted);
+    if (!deleted) return;
+    run_.Log("Del " + QuotedArgument(DestinationPath(path)) + " (a link, not followed)");
+    ++run_.tally.deleted;
+    gone_.insert(path);
+  }
+
+  void DeleteFolder(const std::string& path) {
+    const bool remote = !source_remote_;
+    bool deleted = true;
+    if (a_.dry_run) {
+      run_.Log(remote ? "(dry run) rd " + QuotedArgument(path)
+                      : "(dry run) local folder delete: " + QuotedArgument(path));
+    } else if (remote) {
+      run_.Log("rd " + QuotedArgument(path));
+      deleted = run_.Ftp().RemoveDir(path) <= 400;
+    } else {
+      deleted = platform::RemoveLocalFolder(path);
+      run_.Log(
+          std::string(deleted ? "local folder delete complete: " : "local folder delete fail: ") +
+          QuotedArgument(path));
+    }
+    if (deleted) ++run_.tally.deleted;
+    if (!deleted) run_.Failed();
+  }
+
+  ManyFiles& run_;
+  const MirrorArguments& a_;
+  const bool source_remote_;
+  bool keeps_times_ = true;
+  std::set<std::string> gone_;    // destination folders deleted as links: nothing inside
+  std::set<std::string> unmade_;  // destination folders that could not be made
+};
+
+}  // namespace
+
+int32_t ScriptEngine::DoMget(std::string args) {
+  ManyFiles run(*this, "mget");
+  const std::string pattern = NextArgument(args);
+  if (pattern.empty()) {
+    run.Note("give a pattern of file names, such as *.csv");
+    return 999;
+  }
+  const auto [folder, names] = SplitPattern(pattern);
+  std::optional<std::vector<DirectoryEntry>> entries = run.ListRemote(folder);
+  if (!entries) {
+    run.Failed();
+    return run.Finish();
+  }
+  for (const DirectoryEntry& file : MatchingFiles(run, std::move(*entries), names)) {
+    if (run.Stopped()) break;
+    run.Download(JoinPath(folder, file.name), file.name, std::nullopt);
+  }
+  return run.Finish();
+}
+
+int32_t ScriptEngine::DoMput(std::string args) {
+  ManyFiles run(*this, "mput");
+  const std::string pattern = NextArgument(args);
+  if (pattern.empty()) {
+    run.Note("give a pattern of file names, such as *.csv");
+    return 999;
+  }
+  const auto [folder, names] = SplitPattern(pattern);
+  std::optional<std::vector<DirectoryEntry>> entries = run.ListLocal(folder);
+  if (!entries) {
+    run.Failed();
+    return run.Finish();
+  }
+  for (const DirectoryEntry& file : MatchingFiles(run, std::move(*entries), names)) {
+    if (run.Stopped()) break;
+    run.Upload(JoinPath(folder, file.name), file.name, std::nullopt);
+  }
+  return run.Finish();
+}
+
+int32_t ScriptEngine::DoMirror(std::string args) {
+  const MirrorArguments arguments = ParseMirrorArguments(std::move(args));
+  if (!arguments.error.empty()) {
+    AddLog(arguments.error);
+    return 999;
+  }
+  ManyFiles run(*this, "mirror");
+  Mirror(run, arguments).Run();
+  return run.Finish(arguments.dry_run);
+}
+
+}  // namespace tarnex::script

@@ -1,0 +1,337 @@
+// mget, mput and mirror in scripts: against the real server for what lands where, and against
+// scripted servers for a server without MLSD and for names that must never be used.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <map>
+
+#include "ftpproto/remote_times.h"
+#include "platform/codepage.h"
+#include "script/engine.h"
+#include "tests/support/fake_ftp_server.h"
+#include "tests/support/fake_host.h"
+#include "tests/support/real_ftp_server.h"
+#include "tests/support/temp_dir.h"
+
+namespace tarnex::script {
+namespace {
+
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+using platform::Utf8ToCp932;
+using testing::Expect;
+using testing::FakeFtpServer;
+using testing::Reply;
+using Lines = std::vector<std::string>;
+namespace Data = testing::Data;
+
+class QuickEngine : public ScriptEngine {
+ public:
+  using ScriptEngine::ScriptEngine;
+  void ProcessWait(int) override {}
+};
+
+void WriteFile(const fs::path& path, const std::string& bytes, int64_t mtime = 0) {
+  fs::create_directories(path.parent_path());
+  std::ofstream(path, std::ios::binary) << bytes;
+  if (mtime != 0) {
+    fs::last_write_time(path, std::chrono::file_clock::from_sys(
+                                  std::chrono::sys_seconds(std::chrono::seconds(mtime))));
+  }
+}
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+int64_t MTime(const fs::path& path) {
+  const auto time = std::chrono::file_clock::to_sys(fs::last_write_time(path));
+  return std::chrono::duration_cast<std::chrono::seconds>(time.time_since_epoch()).count();
+}
+
+// Every file below `root` with its bytes and time, every folder with a "/": what a mirror
+// must reproduce.
+std::map<std::string, std::string> TreeOf(const fs::path& root) {
+  std::map<std::string, std::string> tree;
+  for (const auto& item : fs::recursive_directory_iterator(root)) {
+    const std::string path = fs::relative(item.path(), root).string();
+    if (item.is_directory()) {
+      tree[path + "/"] = "";
+    } else {
+      tree[path] = ReadFile(item.path()) + " @" + std::to_string(MTime(item.path()));
+    }
+  }
+  return tree;
+}
+
+class TransferManyTest : public ::testing::Test {
+ protected:
+  TransferManyTest()
+      : store_(std::make_shared<platform::RegistryStore>(settings_dir_ / "registry.db")),
+        engine_(host_, settings_, store_),
+        before_(fs::current_path()) {
+    engine_.FScriptName = "t.fcs";
+    fs::current_path(local_.path());  // relative local names land here
+  }
+  ~TransferManyTest() override { fs::current_path(before_); }
+
+  Lines Run(const Lines& lines) {
+    host_.log.clear();
+    engine_.Run(lines);
+    return Lines(host_.log.begin() + 1, host_.log.end() - 1);
+  }
+  static Lines LoginTo(const testing::RealFtpServer& server) {
+    return {"Open 127.0.0.1 NONE " + std::to_string(server.Port()),
+            "Login " + server.User() + " " + server.Password(), "Binary"};
+  }
+  static Lines With(Lines lines, const Lines& more) {
+    lines.insert(lines.end(), more.begin(), more.end());
+    return lines;
+  }
+  // The lines that start with `prefix`.
+  static Lines Starting(const Lines& log, const std::string& prefix) {
+    Lines found;
+    for (const auto& line : log) {
+      if (line.rfind(prefix, 0) == 0) found.push_back(line.substr(0, line.rfind(" (")));
+    }
+    return found;
+  }
+  static bool Has(const Lines& log, const std::string& line) {
+    return std::find(log.begin(), log.end(), line) != log.end();
+  }
+
+  testing::TempDir settings_dir_;
+  testing::TempDir local_;
+  testing::FakeHost host_;
+  settings::LiveSettings settings_;
+  std::shared_ptr<platform::RegistryStore> store_;
+  QuickEngine engine_;
+  fs::path before_;
+};
+
+TEST_F(TransferManyTest, MgetAndMputTakeNoneOneOrManyFiles) {
+  TARNEX_SKIP_UNLESS_REAL_FTP_SERVER();
+  testing::RealFtpServer server;
+  for (const char* name : {"a.csv", "b.csv", "c.txt", "x y.csv", ".hidden.csv"}) {
+    WriteFile(server.Root() / name, std::string("content of ") + name);
+  }
+  fs::create_directories(server.Root() / "folder.csv");  // a folder is no file to fetch
+  for (const char* name : {"p1.log", "p2.log", "q.txt"}) WriteFile(local_.path() / name, name);
+
+  const Lines log = Run(With(LoginTo(server), {"mget *.csv", "mget *.zip", "mget c.txt",
+                                               "mput p?.log", "mput *.none", "Bye"}));
+  EXPECT_EQ(
+      Starting(log, "m"),
+      (Lines{"mget *.csv", "mget: 3 transferred, 50 bytes, 0 up to date, 0 failed", "mget *.zip",
+             "mget: no file matches *.zip", "mget: 0 transferred, 0 bytes, 0 up to date, 0 failed",
+             "mget c.txt", "mget: 1 transferred, 16 bytes, 0 up to date, 0 failed", "mput p?.log",
+             "mput: 2 transferred, 12 bytes, 0 up to date, 0 failed", "mput *.none",
+             "mput: no file matches *.none",
+             "mput: 0 transferred, 0 bytes, 0 up to date, 0 failed"}));
+  EXPECT_TRUE(Has(log, "Get \"x y.csv\" \"x y.csv\"")) << ::testing::PrintToString(log);
+  EXPECT_TRUE(Has(log, "Put p1.log p1.log"));
+  EXPECT_EQ(ReadFile("x y.csv"), "content of x y.csv");
+  EXPECT_EQ(ReadFile("c.txt"), "content of c.txt");
+  EXPECT_FALSE(fs::exists(".hidden.csv"));
+  EXPECT_FALSE(fs::exists("folder.csv"));
+  EXPECT_EQ(ReadFile(server.Root() / "p2.log"), "p2.log");
+  EXPECT_FALSE(fs::exists(server.Root() / "q.txt"));
+  EXPECT_EQ(engine_.FailedCommands(), 0);  // no match is no failure
+}
+
+TEST_F(TransferManyTest, MgetNamesUtf8FilesWithTheRemoteEncodingSetting) {
+  TARNEX_SKIP_UNLESS_REAL_FTP_SERVER();
+  testing::RealFtpServer server;
+  WriteFile(server.Root() / "報告 12月.csv", "utf-8 name");
+  engine_.FTP.SetRemoteEncoding(RemoteEncoding::Utf8);
+  Run(With(LoginTo(server), {Utf8ToCp932("mget 報告*.csv"), "Bye"}));
+  EXPECT_EQ(ReadFile(local_.path() / "報告 12月.csv"), "utf-8 name");
+  EXPECT_TRUE(engine_.FCommandOk);
+}
+
+TEST_F(TransferManyTest, MirrorCarriesATreeBothWaysAndASecondRunMovesNothing) {
+  TARNEX_SKIP_UNLESS_REAL_FTP_SERVER();
+  testing::RealFtpServer server;
+  int64_t time = 1'700'000'000;
+  for (const char* name : {"index.html", "a b/c d.txt", "日本/報告書.txt", "deep/er/est/f.bin"}) {
+    WriteFile(local_.path() / "site" / name, std::string(100, name[0]) + name, time += 3600);
+  }
+  fs::create_directories(local_.path() / "site" / "empty folder");
+
+  Lines log = Run(With(LoginTo(server), {"mirror -R site pub", "mirror -R site \"pub\"",
+                                         "mirror pub copy", "mirror pub copy", "Bye"}));
+  EXPECT_EQ(Starting(log, "mirror: "),
+            (Lines{"mirror: 4 transferred, 458 bytes, 0 up to date, 0 failed",
+                   "mirror: 0 transferred, 0 bytes, 4 up to date, 0 failed",
+                   "mirror: 4 transferred, 458 bytes, 0 up to date, 0 failed",
+                   "mirror: 0 transferred, 0 bytes, 4 up to date, 0 failed"}));
+  EXPECT_TRUE(Has(log, "Put \"site/a b/c d.txt\" \"pub/a b/c d.txt\""))
+      << ::testing::PrintToString(log);
+  // The script's Shift-JIS names went to the server as they are.
+  const fs::path japanese = server.Root() / "pub" / Utf8ToCp932("日本") / Utf8ToCp932("報告書.txt");
+  EXPECT_EQ(ReadFile(japanese), std::string(100, "日本"[0]) + "日本/報告書.txt");
+  // Back again, names, bytes and times are those of the start.
+  EXPECT_EQ(TreeOf(local_.path() / "copy"), TreeOf(local_.path() / "site"));
+
+  // A file changed in place, its size the same, goes again; nothing else does.
+  WriteFile(local_.path() / "site/a b/c d.txt", std::string(100, 'z') + "a b/c d.txt", time + 60);
+  log = Run(With(LoginTo(server), {"mirror -R site pub", "Bye"}));
+  EXPECT_EQ(Starting(log, "mirror: "),
+            (Lines{"mirror: 1 transferred, 111 bytes, 3 up to date, 0 failed"}));
+  EXPECT_EQ(ReadFile(server.Root() / "pub/a b/c d.txt"), std::string(100, 'z') + "a b/c d.txt");
+  EXPECT_EQ(MTime(server.Root() / "pub/a b/c d.txt"), time + 60);  // MFMT kept the time
+  EXPECT_EQ(engine_.FailedCommands(), 0);
+}
+
+TEST_F(TransferManyTest, DeleteRemovesOnlyWhatTheSourceLacksAndDryRunNothing) {
+  TARNEX_SKIP_UNLESS_REAL_FTP_SERVER();
+  testing::RealFtpServer server;
+  WriteFile(server.Root() / "src/keep.txt", "keep");
+  WriteFile(server.Root() / "src/sub/also.txt", "also");
+  WriteFile(server.Root() / "outside/precious.txt", "precious");
+  Run(With(LoginTo(server), {"mirror src dst", "Bye"}));
+  // Extras at the destination, one of them a link to a folder beside it.
+  WriteFile(local_.path() / "dst/extra.txt", "x");
+  WriteFile(local_.path() / "dst/old/inner.txt", "x");
+  WriteFile(local_.path() / "beside/precious.txt", "precious");
+  fs::create_directory_symlink("../beside", local_.path() / "dst/link");
+  const auto before = TreeOf(local_.path());
+
+  Lines log = Run(With(LoginTo(server), {"mirror --dry-run --delete src dst"}));
+  EXPECT_TRUE(Has(log, "(dry run) ldel dst/extra.txt")) << ::testing::PrintToString(log);
+  EXPECT_EQ(
+      Starting(log, "mirror"),
+      (Lines{"mirror --dry-run --delete src dst",
+             "mirror (dry run): 0 to transfer, 0 bytes, 2 up to date, 4 to delete, 0 failed"}));
+  EXPECT_EQ(TreeOf(local_.path()), before);
+
+  log = Run({"mirror --delete src dst"});
+  EXPECT_EQ(Starting(log, "mirror: "),
+            (Lines{"mirror: 0 transferred, 0 bytes, 2 up to date, 4 deleted, 0 failed"}));
+  EXPECT_EQ(TreeOf(local_.path() / "dst"), TreeOf(server.Root() / "src"));
+  EXPECT_EQ(ReadFile(local_.path() / "beside/precious.txt"), "precious");
+
+  // The other way: the server's extras go, and a link that the server shows as a folder is
+  // deleted as a link, never followed into what it leads to.
+  WriteFile(server.Root() / "up/zz.txt", "z");
+  WriteFile(server.Root() / "up/olddir/f", "f");
+  fs::create_directory_symlink("../outside", server.Root() / "up/lnk");
+  log = Run({"mirror -R --delete dst up", "Bye"});
+  EXPECT_EQ(Starting(log, "mirror: "),
+            (Lines{"mirror: 2 transferred, 8 bytes, 0 up to date, 4 deleted, 0 failed"}));
+  EXPECT_EQ(TreeOf(server.Root() / "up"), TreeOf(local_.path() / "dst"));
+  EXPECT_EQ(ReadFile(server.Root() / "outside/precious.txt"), "precious");
+}
+
+// A session logged in as joe.
+std::vector<testing::Step> LoggedIn(std::vector<testing::Step> steps) {
+  std::vector<testing::Step> all{testing::Greeting("220 Hi\r\n"),
+                                 Expect("USER joe", "331 Pass\r\n"),
+                                 Expect("PASS se", "230 Logged in\r\n")};
+  all.insert(all.end(), steps.begin(), steps.end());
+  all.push_back(Expect("QUIT", "221 Bye\r\n"));
+  all.push_back(testing::Close());
+  return all;
+}
+
+std::vector<testing::Step> Retrieve(const std::string& name, const std::string& bytes) {
+  return {Expect("PORT *", "200 ok\r\n"), Expect("RETR " + name, "150 ok\r\n", Data::Send(bytes)),
+          Reply("226 done\r\n")};
+}
+
+std::vector<testing::Step> Join(std::initializer_list<std::vector<testing::Step>> parts) {
+  std::vector<testing::Step> all;
+  for (const auto& part : parts) all.insert(all.end(), part.begin(), part.end());
+  return all;
+}
+
+TEST_F(TransferManyTest, WithoutMlsdTheListingIsListInsideTheFolderAndMdtmGivesTimes) {
+  const std::string listing =
+      "total 3\r\n"
+      "-rw-r--r--   1 u g     3 Jan  1  2021 a b.txt\r\n"
+      "drwxr-xr-x   2 u g  4096 Jan  1  2021 sub\r\n"
+      "lrwxrwxrwx   1 u g     7 Jan  1  2021 ln -> a b.txt\r\n"
+      "lrwxrwxrwx   1 u g    16 Jan  1  2021 esc -> ../../etc/passwd\r\n";
+  auto list_in = [](const std::string& folder, const std::string& lines) {
+    return std::vector<testing::Step>{Expect("PWD", "257 \"/home\" is current\r\n"),
+                                      Expect("CWD " + folder, "250 ok\r\n"),
+                                      Expect("PORT *", "200 ok\r\n"),
+                                      Expect("LIST", "150 ok\r\n", Data::Send(lines)),
+                                      Reply("226 done\r\n"),
+                                      Expect("CWD /home", "250 ok\r\n")};
+  };
+  FakeFtpServer server({testing::Session(LoggedIn(Join({
+      {Expect("FEAT", "211-Features:\r\n MDTM\r\n SIZE\r\n211 End\r\n")},
+      list_in("src", listing),
+      list_in("src/sub", "-rw-r--r-- 1 u g 2 Jan 2 2021 c.txt\r\n"),
+      {Expect("MDTM src/a b.txt", "213 20200101000000\r\n"),
+       Expect("MDTM src/sub/c.txt", "502 No MDTM here\r\n")},
+      Retrieve("src/a b.txt", "abc"),
+      Retrieve("src/ln", "abc"),
+      Retrieve("src/sub/c.txt", "cc"),
+  })))});
+  const Lines log = Run({"Open 127.0.0.1 NONE " + std::to_string(server.Port()), "Login joe se",
+                         "mirror src out", "Bye"});
+  EXPECT_TRUE(server.Wait(5s)) << server.Transcript();
+  EXPECT_EQ(server.Mismatches(), "") << server.Transcript();
+  EXPECT_TRUE(Has(log, "mirror: skipped esc: a link to no file inside the source"))
+      << ::testing::PrintToString(log);
+  EXPECT_EQ(Starting(log, "mirror: "),
+            (Lines{"mirror: skipped esc: a link to no file inside the source",
+                   "mirror: 3 transferred, 8 bytes, 0 up to date, 0 failed"}));
+  EXPECT_EQ(ReadFile(local_.path() / "out/ln"), "abc");
+  EXPECT_EQ(MTime(local_.path() / "out/a b.txt"), UtcSeconds(2020, 1, 1, 0, 0, 0));
+  EXPECT_EQ(MTime(local_.path() / "out/ln"), UtcSeconds(2020, 1, 1, 0, 0, 0));
+  // MDTM refused: the listing's day must do.
+  EXPECT_EQ(MTime(local_.path() / "out/sub/c.txt"), UtcSeconds(2021, 1, 2, 0, 0, 0));
+}
+
+TEST_F(TransferManyTest, NamesThatCouldLeadOutOfTheFolderAreNeverUsed) {
+  const std::string hostile =
+      "type=cdir; /home\r\n"
+      "type=file;size=1; ../evil\r\n"
+      "type=file;size=1; a/b\r\n"
+      "type=dir; ..\r\n"
+      "type=file;size=1; /etc/passwd\r\n"
+      "type=file;size=1; x\\y\r\n" +
+      std::string("type=file;size=1; nul\0x\r\n", 25) + "type=file;size=2; ok.txt\r\n";
+  const auto mlsd = [&](const char* command) {
+    return std::vector<testing::Step>{Expect("PORT *", "200 ok\r\n"),
+                                      Expect(command, "150 ok\r\n", Data::Send(hostile)),
+                                      Reply("226 done\r\n")};
+  };
+  FakeFtpServer server({testing::Session(LoggedIn(Join({
+      {Expect("FEAT", "211-Features:\r\n MLST type*;size*;modify*;\r\n211 End\r\n")},
+      mlsd("MLSD"),
+      Retrieve("ok.txt", "ok"),
+      // No time in the listing: MDTM tells it.
+      mlsd("MLSD"),
+      {Expect("MDTM ok.txt", "213 20200101000000\r\n")},
+      Retrieve("ok.txt", "ok"),
+  })))});
+  const Lines log = Run({"Open 127.0.0.1 NONE " + std::to_string(server.Port()), "Login joe se",
+                         "mget *", "mirror . out", "Bye"});
+  EXPECT_TRUE(server.Wait(5s)) << server.Transcript();
+  EXPECT_EQ(server.Mismatches(), "") << server.Transcript();
+  const Lines skipped = Starting(log, "mget: skipped");
+  Lines expected;
+  for (const char* name : {"../evil", "a/b", "..", "/etc/passwd", "x\\y", "nul?x"}) {
+    expected.push_back(std::string("mget: skipped the name ") + name +
+                       " in .: it could lead out of the folder");
+  }
+  EXPECT_EQ(skipped, expected) << ::testing::PrintToString(log);
+  EXPECT_EQ(TreeOf(local_.path()),
+            (std::map<std::string, std::string>{
+                {"ok.txt", "ok @" + std::to_string(MTime("ok.txt"))},
+                {"out/", ""},
+                {"out/ok.txt", "ok @" + std::to_string(MTime("out/ok.txt"))}}));
+  EXPECT_EQ(Starting(log, "mirror: 1"),
+            (Lines{"mirror: 1 transferred, 2 bytes, 0 up to date, 0 failed"}));
+}
+
+}  // namespace
+}  // namespace tarnex::script
