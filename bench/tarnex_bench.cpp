@@ -9,6 +9,9 @@
 //   tarnex-bench noop   HOST PORT USER PASSWORD COUNT
 //   tarnex-bench silent HOST PORT WAIT_MS
 //
+// get, put and list take --tls explicit|implicit and --tls-fingerprint HEX (FTPS against a
+// server with a certificate of its own).
+//
 // "silent" logs in to a server that never answers and waits for the facade's time-out:
 // it shows what waiting costs.
 #include <sys/resource.h>
@@ -44,15 +47,27 @@ int Usage() {
                "       tarnex-bench put HOST PORT USER PASSWORD LOCAL REMOTE [--passive]\n"
                "       tarnex-bench list HOST PORT USER PASSWORD DIRECTORY [--passive]\n"
                "       tarnex-bench noop HOST PORT USER PASSWORD COUNT\n"
-               "       tarnex-bench silent HOST PORT WAIT_MS\n");
+               "       tarnex-bench silent HOST PORT WAIT_MS\n"
+               "get, put and list also take --tls explicit|implicit --tls-fingerprint HEX\n");
   return 2;
 }
 
 // A facade whose last log lines are kept, and shown on standard error when something fails
 // (printing every line would time the terminal, not the client).
+struct Connection {
+  bool passive = false;
+  tarnex::TlsMode tls = tarnex::TlsMode::Off;
+  std::string fingerprint;
+};
+
 struct Client {
   tarnex::TLowFTP ftp;
   std::vector<std::string> last_lines;
+  Client(const std::string& host, int port, const Connection& connection)
+      : Client(host, port, connection.passive) {
+    ftp.SetTlsMode(connection.tls);
+    ftp.SetTlsTrust("", connection.fingerprint);
+  }
   Client(const std::string& host, int port, bool passive) {
     ftp.OnLogging = [this](tarnex::TLowFTP&, const std::string& line) {
       if (last_lines.size() == 20) last_lines.erase(last_lines.begin());
@@ -68,8 +83,8 @@ struct Client {
   }
 };
 
-int Transfer(bool get, const std::vector<std::string>& args, bool passive) {
-  Client client(args[0], std::atoi(args[1].c_str()), passive);
+int Transfer(bool get, const std::vector<std::string>& args, const Connection& connection) {
+  Client client(args[0], std::atoi(args[1].c_str()), connection);
   if (client.Failed(client.ftp.Connect(args[2], args[3]))) return 1;
   if (client.Failed(client.ftp.ModeImage())) return 1;
   int64_t bytes = 0;
@@ -87,8 +102,8 @@ int Transfer(bool get, const std::vector<std::string>& args, bool passive) {
   return client.Failed(result) ? 1 : 0;
 }
 
-int List(const std::vector<std::string>& args, bool passive) {
-  Client client(args[0], std::atoi(args[1].c_str()), passive);
+int List(const std::vector<std::string>& args, const Connection& connection) {
+  Client client(args[0], std::atoi(args[1].c_str()), connection);
   if (client.Failed(client.ftp.Connect(args[2], args[3]))) return 1;
   std::string listing;
   const auto start = Clock::now();
@@ -137,16 +152,22 @@ int main(int argc, char** argv) {
   if (argc < 2) return Usage();
   const std::string mode = argv[1];
   std::vector<std::string> args;
-  bool passive = false;
+  Connection connection;
   for (int i = 2; i < argc; ++i) {
     if (std::strcmp(argv[i], "--passive") == 0) {
-      passive = true;
+      connection.passive = true;
+    } else if (std::strcmp(argv[i], "--tls") == 0 && i + 1 < argc) {
+      const std::string tls = argv[++i];
+      if (tls != "explicit" && tls != "implicit") return Usage();
+      connection.tls = tls == "explicit" ? tarnex::TlsMode::Explicit : tarnex::TlsMode::Implicit;
+    } else if (std::strcmp(argv[i], "--tls-fingerprint") == 0 && i + 1 < argc) {
+      connection.fingerprint = argv[++i];
     } else {
       args.emplace_back(argv[i]);
     }
   }
-  if ((mode == "get" || mode == "put") && args.size() == 6) return Transfer(mode == "get", args, passive);
-  if (mode == "list" && args.size() == 5) return List(args, passive);
+  if ((mode == "get" || mode == "put") && args.size() == 6) return Transfer(mode == "get", args, connection);
+  if (mode == "list" && args.size() == 5) return List(args, connection);
   if (mode == "noop" && args.size() == 5) return Noop(args);
   if (mode == "silent" && args.size() == 3) return Silent(args);
   return Usage();
