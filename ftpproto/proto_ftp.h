@@ -194,6 +194,9 @@ class TProtoFTP : public TAsyncSock {
                    const std::string& remote_file, TransferSpan span);
   void TransferFrame(TransferKind kind, TCmdType type, const std::string& local_file,
                      const std::string& remote_file, TransferSpan span);
+  // A fresh data connection for `move`, dropped whatever happens; a cancelled receive is
+  // aborted before `move`'s failure goes on, so its replies are read before anything else.
+  bool WithDataConnection(bool receives, const std::function<bool()>& move);
   // Steps from the local file to the closing reply; false when a handler took a failure.
   bool MoveTransfer(TransferKind kind, TCmdType type, const std::string& local_file,
                     const std::string& remote_file, TransferSpan span);

@@ -21,23 +21,8 @@ void TProtoFTP::MachineListDirectory(const std::string& path) {
   Canceled = false;
   CheckConnection();
   std::lock_guard lock(transfer_lock_);
-  DiscardWaitingInput();
-  data_connection_ = std::make_unique<TAsyncSock>();
-  data_connection_->OnSwallowedError = OnSwallowedError;
-
-  bool succeeded = false;
-  std::exception_ptr failure;
-  try {
-    succeeded = MoveMachineListing(path.empty() ? "MLSD" : "MLSD " + path);
-  } catch (...) {
-    failure = std::current_exception();
-  }
-  data_connection_.reset();
-  if (Canceled) {
-    Canceled = false;
-    SendAbort();  // as after a cancelled LIST: its replies are read before anything else
-  }
-  if (failure) std::rethrow_exception(failure);
+  const bool succeeded = WithDataConnection(
+      true, [&] { return MoveMachineListing(path.empty() ? "MLSD" : "MLSD " + path); });
   if (succeeded && OnSuccess) OnSuccess(TCmdType::cmdList);
 }
 

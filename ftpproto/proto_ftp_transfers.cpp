@@ -154,6 +154,14 @@ void TProtoFTP::TransferFrame(TransferKind kind, TCmdType type, const std::strin
   }
   std::unique_lock lock(transfer_lock_, std::defer_lock);
   if (kind != TransferKind::Append) lock.lock();  // an append does not take the lock
+  const bool receives = kind == TransferKind::List || kind == TransferKind::Download;
+  const bool succeeded = WithDataConnection(
+      receives, [&] { return MoveTransfer(kind, type, local, remote_file, span); });
+  if (lock.owns_lock()) lock.unlock();
+  if (succeeded && OnSuccess) OnSuccess(type);
+}
+
+bool TProtoFTP::WithDataConnection(bool receives, const std::function<bool()>& move) {
   DiscardWaitingInput();
   data_connection_ = std::make_unique<TAsyncSock>();
   data_connection_->OnSwallowedError = OnSwallowedError;
@@ -161,18 +169,17 @@ void TProtoFTP::TransferFrame(TransferKind kind, TCmdType type, const std::strin
   bool succeeded = false;
   std::exception_ptr failure;
   try {
-    succeeded = MoveTransfer(kind, type, local, remote_file, span);
+    succeeded = move();
   } catch (...) {
     failure = std::current_exception();
   }
   data_connection_.reset();
-  if ((kind == TransferKind::List || kind == TransferKind::Download) && Canceled) {
+  if (receives && Canceled) {
     Canceled = false;
     SendAbort();
   }
-  if (lock.owns_lock()) lock.unlock();
   if (failure) std::rethrow_exception(failure);
-  if (succeeded && OnSuccess) OnSuccess(type);
+  return succeeded;
 }
 
 bool TProtoFTP::MoveTransfer(TransferKind kind, TCmdType type, const std::string& local_file,
