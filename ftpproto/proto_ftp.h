@@ -197,6 +197,8 @@ class TProtoFTP : public TAsyncSock {
   // A fresh data connection for `move`, dropped whatever happens; a cancelled receive is
   // aborted before `move`'s failure goes on, so its replies are read before anything else.
   bool WithDataConnection(bool receives, const std::function<bool()>& move);
+  // A command whose reply the caller reads itself: no events, no failure handlers.
+  std::string QuietTransaction(const std::string& command);
   // Steps from the local file to the closing reply; false when a handler took a failure.
   bool MoveTransfer(TransferKind kind, TCmdType type, const std::string& local_file,
                     const std::string& remote_file, TransferSpan span);

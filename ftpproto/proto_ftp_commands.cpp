@@ -56,6 +56,15 @@ void TProtoFTP::RenameFile(const std::string& old_name, const std::string& new_n
   if (OnSuccess) OnSuccess(TCmdType::cmdRename);
 }
 
+std::string TProtoFTP::QuietTransaction(const std::string& command) {
+  Canceled = false;
+  CheckConnection();
+  DiscardWaitingInput();
+  std::string reply;
+  Transaction(command, reply);
+  return reply;
+}
+
 void TProtoFTP::SetTransferType(int mode) {
   switch (mode) {
     case tmAscii:

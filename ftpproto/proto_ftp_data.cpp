@@ -151,12 +151,7 @@ void TProtoFTP::RequireBinaryForResume() const {
 }
 
 std::optional<int64_t> TProtoFTP::RemoteFileSize(const std::string& name) {
-  Canceled = false;
-  CheckConnection();
-  DiscardWaitingInput();
-  std::string reply;
-  Transaction("SIZE " + name, reply);
-  return ParseSizeReply(reply);
+  return ParseSizeReply(QuietTransaction("SIZE " + name));
 }
 
 void TProtoFTP::ReadListing() {

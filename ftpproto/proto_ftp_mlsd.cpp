@@ -73,58 +73,33 @@ const std::vector<std::string>& TProtoFTP::KnownFeatures() {
 }
 
 std::string TProtoFTP::CurrentDirectory() {
-  Canceled = false;
-  CheckConnection();
-  DiscardWaitingInput();
-  std::string reply;
-  Transaction("PWD", reply);
+  std::string reply = QuietTransaction("PWD");
   std::optional<std::string> folder = ParsePwdReply(reply);
   if (!folder) throw FTPException(reply);
   return *folder;
 }
 
 void TProtoFTP::EnterDirectory(const std::string& dir) {
-  Canceled = false;
-  CheckConnection();
-  DiscardWaitingInput();
-  std::string reply;
-  Transaction("CWD " + dir, reply);
+  std::string reply = QuietTransaction("CWD " + dir);
   if (ReplyCode >= 400) throw FTPException(reply);
 }
 
 std::optional<int64_t> TProtoFTP::RemoteModificationTime(const std::string& name) {
-  Canceled = false;
-  CheckConnection();
-  DiscardWaitingInput();
-  std::string reply;
-  Transaction("MDTM " + name, reply);
-  return ParseMdtmReply(reply);
+  return ParseMdtmReply(QuietTransaction("MDTM " + name));
 }
 
 bool TProtoFTP::SetRemoteModificationTime(const std::string& name, int64_t seconds) {
-  Canceled = false;
-  CheckConnection();
-  DiscardWaitingInput();
-  std::string reply;
-  Transaction("MFMT " + FormatFtpTime(seconds) + " " + name, reply);
+  QuietTransaction("MFMT " + FormatFtpTime(seconds) + " " + name);
   return ReplyCode >= 200 && ReplyCode < 300;
 }
 
 bool TProtoFTP::TryDeleteFile(const std::string& name) {
-  Canceled = false;
-  CheckConnection();
-  DiscardWaitingInput();
-  std::string reply;
-  Transaction("DELE " + name, reply);
+  QuietTransaction("DELE " + name);
   return ReplyCode >= 200 && ReplyCode < 300;
 }
 
 bool TProtoFTP::TryRenameFile(const std::string& old_name, const std::string& new_name) {
-  Canceled = false;
-  CheckConnection();
-  DiscardWaitingInput();
-  std::string reply;
-  Transaction("RNFR " + old_name, reply);
+  std::string reply = QuietTransaction("RNFR " + old_name);
   if (ReplyCode != 350) throw FTPException(reply);
   Transaction("RNTO " + new_name, reply);
   return ReplyCode >= 200 && ReplyCode < 300;
