@@ -510,44 +510,45 @@ class Mirror {
 
 }  // namespace
 
-int32_t ScriptEngine::DoMget(std::string args) {
-  ManyFiles run(*this, "mget");
+namespace {
+
+// mget and mput: every matching file of one folder, a Get or Put each. Files land in, or go
+// to, the current folder of the other side.
+int32_t TransferMatching(ScriptEngine& engine, const char* command, bool download,
+                         std::string args) {
+  ManyFiles run(engine, command);
   const std::string pattern = NextArgument(args);
   if (pattern.empty()) {
     run.Note("give a pattern of file names, such as *.csv");
     return 999;
   }
   const auto [folder, names] = SplitPattern(pattern);
-  std::optional<std::vector<DirectoryEntry>> entries = run.ListRemote(folder);
+  std::optional<std::vector<DirectoryEntry>> entries =
+      download ? run.ListRemote(folder) : run.ListLocal(folder);
   if (!entries) {
     run.Failed();
     return run.Finish();
   }
   for (const DirectoryEntry& file : MatchingFiles(run, std::move(*entries), names)) {
     if (run.Stopped()) break;
-    run.Download(JoinPath(folder, file.name), file.name, std::nullopt);
+    const std::string source = JoinPath(folder, file.name);
+    if (download) {
+      run.Download(source, file.name, std::nullopt);
+    } else {
+      run.Upload(source, file.name, std::nullopt);
+    }
   }
   return run.Finish();
 }
 
+}  // namespace
+
+int32_t ScriptEngine::DoMget(std::string args) {
+  return TransferMatching(*this, "mget", true, std::move(args));
+}
+
 int32_t ScriptEngine::DoMput(std::string args) {
-  ManyFiles run(*this, "mput");
-  const std::string pattern = NextArgument(args);
-  if (pattern.empty()) {
-    run.Note("give a pattern of file names, such as *.csv");
-    return 999;
-  }
-  const auto [folder, names] = SplitPattern(pattern);
-  std::optional<std::vector<DirectoryEntry>> entries = run.ListLocal(folder);
-  if (!entries) {
-    run.Failed();
-    return run.Finish();
-  }
-  for (const DirectoryEntry& file : MatchingFiles(run, std::move(*entries), names)) {
-    if (run.Stopped()) break;
-    run.Upload(JoinPath(folder, file.name), file.name, std::nullopt);
-  }
-  return run.Finish();
+  return TransferMatching(*this, "mput", false, std::move(args));
 }
 
 int32_t ScriptEngine::DoMirror(std::string args) {
