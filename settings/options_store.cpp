@@ -32,6 +32,26 @@ constexpr std::array<std::pair<std::string_view, TlsMode>, 3> kTlsModeNames{{
     {"implicit", TlsMode::Implicit},
 }};
 
+// The stored names of a setting's values: read without case; an unknown value is written
+// as the first name (the default).
+template <typename Value, size_t N>
+std::optional<Value> ValueNamed(const std::array<std::pair<std::string_view, Value>, N>& names,
+                                std::string_view text) {
+  for (const auto& [name, value] : names) {
+    if (SameText(text, name)) return value;
+  }
+  return std::nullopt;
+}
+
+template <typename Value, size_t N>
+std::string_view NameOf(const std::array<std::pair<std::string_view, Value>, N>& names,
+                        Value value) {
+  for (const auto& [name, named] : names) {
+    if (named == value) return name;
+  }
+  return names[0].first;
+}
+
 std::string ReadStringOr(Registry& registry, std::string_view name) {
   return registry.ValueExists(name) ? registry.ReadString(name) : std::string();
 }
@@ -39,31 +59,17 @@ std::string ReadStringOr(Registry& registry, std::string_view name) {
 }  // namespace
 
 std::optional<TlsMode> TlsModeFromText(std::string_view text) {
-  for (const auto& [name, mode] : kTlsModeNames) {
-    if (SameText(text, name)) return mode;
-  }
-  return std::nullopt;
+  return ValueNamed(kTlsModeNames, text);
 }
 
-std::string_view TlsModeText(TlsMode mode) {
-  for (const auto& [name, value] : kTlsModeNames) {
-    if (value == mode) return name;
-  }
-  return kTlsModeNames[0].first;
-}
+std::string_view TlsModeText(TlsMode mode) { return NameOf(kTlsModeNames, mode); }
 
 std::optional<RemoteEncoding> RemoteEncodingFromText(std::string_view text) {
-  for (const auto& [name, encoding] : kEncodingNames) {
-    if (SameText(text, name)) return encoding;
-  }
-  return std::nullopt;
+  return ValueNamed(kEncodingNames, text);
 }
 
 std::string_view RemoteEncodingText(RemoteEncoding encoding) {
-  for (const auto& [name, value] : kEncodingNames) {
-    if (value == encoding) return name;
-  }
-  return kEncodingNames[0].first;
+  return NameOf(kEncodingNames, encoding);
 }
 
 int SpinRange::ValueFromText(std::string_view text) const {
