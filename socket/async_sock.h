@@ -95,6 +95,9 @@ class TAsyncSock {
   int64_t BytesSent = 0;        // by SendFile, never reset
   int64_t BytesReceived = 0;    // by CaptureFile, from 0 at each capture
   int64_t BytesTotal = 0;       // size of the current transfer, kept by the owner
+  // SendFile lets the kernel send to a peer on this machine too, where it copies otherwise
+  // (tests use it to reach the kernel's path over loopback).
+  bool KernelSendToLoopback = false;
   std::vector<std::string> WinsockInfo;  // description of the socket library
 
   int Socket() const { return socket_.Get(); }

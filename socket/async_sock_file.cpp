@@ -1,15 +1,17 @@
 // TAsyncSock: whole files over the connection, in blocks of up to 64 KiB. A plain connection
-// moves them inside the kernel (sendfile, splice), a TLS one through this process; either way
-// every block is counted and reported as it goes.
+// moves them inside the kernel (sendfile, splice) where that is faster, a TLS one through this
+// process; either way every block is counted and reported as it goes.
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <optional>
 
 #include "platform/errors.h"
 #include "platform/files.h"
 #include "socket/async_sock.h"
 #include "socket/async_sock_scopes.h"
+#include "socket/socket_address.h"
 #include "socket/socket_errors.h"
 
 namespace tarnex {
@@ -68,7 +70,14 @@ void TAsyncSock::SendFile(const std::string& file_name, int64_t offset) {
   OperationScope operation(*this);
   platform::File file = platform::File::OpenRead(file_name);
   if (offset > 0) file.Seek(offset);
-  if (secure_ != nullptr || !SendFileInKernel(file)) {
+  // The kernel sends a file without copying it here, which saves this process a copy per
+  // byte. To a peer on this machine it is slower overall: the receiver then copies out of
+  // pages nobody has touched (a whole file of them), where a copy through our one buffer
+  // hands it data that is still in the processor's cache. So loopback peers get the copy.
+  const std::optional<net::Address> peer = PeerEnd();
+  const bool copy =
+      secure_ != nullptr || (!KernelSendToLoopback && peer && net::IsLoopbackAddress(*peer));
+  if (copy || !SendFileInKernel(file)) {
     while (!Canceled && file.Position() != file.Size()) {
       size_t got = file.Read(io_buffer_);
       if (got == 0) break;  // the file became shorter while it was sent

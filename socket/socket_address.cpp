@@ -94,6 +94,11 @@ bool IsAnyAddress(const Address& address) {
   return address.ss_family == AF_INET6 && IN6_IS_ADDR_UNSPECIFIED(&V6(address).sin6_addr);
 }
 
+bool IsLoopbackAddress(const Address& address) {
+  if (const auto v4 = AsV4(address)) return (ntohl(v4->s_addr) >> 24) == 127;
+  return address.ss_family == AF_INET6 && IN6_IS_ADDR_LOOPBACK(&V6(address).sin6_addr);
+}
+
 bool SameHost(const Address& a, const Address& b) {
   const auto a4 = AsV4(a);
   const auto b4 = AsV4(b);

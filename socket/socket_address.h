@@ -30,6 +30,9 @@ Address AnyAddress(int family);
 // 0.0.0.0 or ::.
 bool IsAnyAddress(const Address& address);
 
+// 127.0.0.0/8, ::1, or an IPv4-mapped 127.x address: a peer on this machine.
+bool IsLoopbackAddress(const Address& address);
+
 // The same host, ports aside; an IPv4 address and its IPv4-mapped IPv6 form are the same.
 bool SameHost(const Address& a, const Address& b);
 

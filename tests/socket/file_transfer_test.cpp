@@ -48,26 +48,31 @@ struct PacketLog {
 
 const size_t kSizes[] = {0, 1, 65535, 65536, 65537, 3 * 1024 * 1024 + 123};
 
-TEST(SendFile, TheFileArrivesByteForByte) {
+// Copied through the process (a peer on this machine) or sent by the kernel (anywhere else).
+TEST(SendFile, TheFileArrivesByteForByteCopiedOrSentByTheKernel) {
   testing::TempDir dir;
-  for (size_t size : kSizes) {
-    std::string content = Content(size);
-    std::string name = dir / ("send-" + std::to_string(size));
-    platform::WriteFileBytes(name, content);
-    std::string received;
-    LoopbackPeer peer([&](int fd) { received = testing::ReceiveAll(fd); });
-    TAsyncSock sock;
-    ConnectTo(sock, peer);
-    PacketLog log;
-    sock.OnPacketSent = [&](TAsyncSock& s) { log.counts.push_back(s.BytesSent); };
-    sock.SendFile(name);
-    sock.SetLinger(false);
-    sock.Disconnect();
-    peer.Join();
-    EXPECT_EQ(received.size(), size);
-    EXPECT_TRUE(received == content) << size;
-    EXPECT_EQ(sock.BytesSent, static_cast<int64_t>(size));
-    log.Check(static_cast<int64_t>(size), "SendFile");
+  for (bool kernel : {false, true}) {
+    for (size_t size : kSizes) {
+      std::string content = Content(size);
+      std::string name = dir / ("send-" + std::to_string(size));
+      platform::WriteFileBytes(name, content);
+      std::string received;
+      LoopbackPeer peer([&](int fd) { received = testing::ReceiveAll(fd); });
+      TAsyncSock sock;
+      sock.KernelSendToLoopback = kernel;
+      ConnectTo(sock, peer);
+      PacketLog log;
+      sock.OnPacketSent = [&](TAsyncSock& s) { log.counts.push_back(s.BytesSent); };
+      sock.SendFile(name);
+      sock.SetLinger(false);
+      sock.Disconnect();
+      peer.Join();
+      const char* how = kernel ? "SendFile by the kernel" : "SendFile copied";
+      EXPECT_EQ(received.size(), size) << how;
+      EXPECT_TRUE(received == content) << size << how;
+      EXPECT_EQ(sock.BytesSent, static_cast<int64_t>(size)) << how;
+      log.Check(static_cast<int64_t>(size), how);
+    }
   }
 }
 

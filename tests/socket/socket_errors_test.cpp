@@ -130,5 +130,18 @@ TEST(NumericAddress, AnIpv4AddressAndItsMappedIpv6FormAreTheSameHost) {
   EXPECT_TRUE(net::SameHost(*net::ParseNumericAddress("::1"), *net::ParseNumericAddress("[::1]")));
 }
 
+TEST(NumericAddress, LoopbackIsTheWholeOf127AndIpv6One) {
+  struct Case {
+    const char* text;
+    bool loopback;
+  } cases[] = {{"127.0.0.1", true},        {"127.255.1.2", true},  {"::ffff:127.0.0.9", true},
+               {"::1", true},              {"126.255.255.255", false}, {"128.0.0.1", false},
+               {"::", false},              {"::2", false},         {"::ffff:10.0.0.1", false},
+               {"0.0.0.0", false}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(net::IsLoopbackAddress(*net::ParseNumericAddress(c.text)), c.loopback) << c.text;
+  }
+}
+
 }  // namespace
 }  // namespace tarnex
