@@ -83,6 +83,10 @@ TlsContext::TlsContext(TlsPolicy policy) : policy_(std::move(policy)) {
   // FTP tells by the closing reply (and the byte count), not by TLS.
   SSL_CTX_set_options(context_, SSL_OP_IGNORE_UNEXPECTED_EOF);
   SSL_CTX_set_mode(context_, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
+  // Records are read from the socket up to 256 KiB at a time, not one system call for each
+  // record's header and another for its body.
+  SSL_CTX_set_read_ahead(context_, 1);
+  SSL_CTX_set_default_read_buffer_len(context_, 256 * 1024);
   // The chain is checked always; the verdict is read after the handshake, so that a refusal
   // can say why and show the fingerprint.
   SSL_CTX_set_verify(context_, SSL_VERIFY_NONE, nullptr);
@@ -210,12 +214,34 @@ ssize_t TlsTransport::Stalled(int result) {
 }
 
 ssize_t TlsTransport::Receive(char* data, size_t length) {
-  ERR_clear_error();
-  errno = 0;
-  size_t got = 0;
-  const int result = SSL_read_ex(ssl_, data, length, &got);
-  if (result == 1) return static_cast<ssize_t>(got);
-  return Stalled(result);
+  if (deferred_) {
+    // What ended the previous call after it had handed over data.
+    const auto [result, error] = *deferred_;
+    deferred_.reset();
+    if (result < 0) SetLastSocketError(error);
+    return result;
+  }
+  // The session reads ahead, many records at a time, and one SSL_read gives one record: so
+  // every complete record it holds is handed over now. A wait on the socket would not see them.
+  size_t total = 0;
+  while (total < length) {
+    ERR_clear_error();
+    errno = 0;
+    size_t got = 0;
+    const int result = SSL_read_ex(ssl_, data + total, length - total, &got);
+    if (result == 1) {
+      total += got;
+      continue;
+    }
+    const ssize_t stalled = Stalled(result);
+    if (total == 0) return stalled;
+    // The data now; an end or a failure behind it at the next call.
+    if (stalled != -1 || LastSocketError() != kWsaEWouldBlock) {
+      deferred_.emplace(stalled, LastSocketError());
+    }
+    break;
+  }
+  return static_cast<ssize_t>(total);
 }
 
 ssize_t TlsTransport::Send(const char* data, size_t length) {

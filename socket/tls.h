@@ -5,9 +5,12 @@
 
 #include <openssl/ssl.h>
 
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "socket/transport.h"
 
@@ -77,6 +80,8 @@ class TlsTransport final : public Transport {
   std::string host_;
   SSL* ssl_ = nullptr;
   short wait_events_ = POLLIN;
+  // An end (0) or a failure (-1 and its socket error) met after a Receive had data to give.
+  std::optional<std::pair<ssize_t, uint16_t>> deferred_;
 };
 
 }  // namespace tarnex::net
