@@ -25,6 +25,26 @@ void ConsoleHost::AppendLog(const std::string& line) {
   if (log_copy_ != nullptr) WriteLine(log_copy_, text);
 }
 
+void ConsoleHost::AppendLogLines(const std::vector<std::string>& lines) {
+  if (keep_lines_) lines_.insert(lines_.end(), lines.begin(), lines.end());
+  progress_.Clear();
+  // Written a piece of about 1 MiB at a time, not a system call per line.
+  std::string text;
+  auto write_out = [&] {
+    std::fwrite(text.data(), 1, text.size(), log_out_);
+    if (log_copy_ != nullptr) std::fwrite(text.data(), 1, text.size(), log_copy_);
+    text.clear();
+  };
+  for (const auto& line : lines) {
+    text += platform::CurrentTextToUtf8(line);
+    text += '\n';
+    if (text.size() >= (1u << 20)) write_out();
+  }
+  write_out();
+  std::fflush(log_out_);
+  if (log_copy_ != nullptr) std::fflush(log_copy_);
+}
+
 void ConsoleHost::PrintMessage(std::string_view utf8_line) {
   progress_.Clear();
   WriteLine(messages_out_, std::string(utf8_line));

@@ -34,6 +34,7 @@ class ConsoleHost : public script::EngineHost {
   // A line in the thread's text encoding: as it is in a UTF-8 run, converted from CP932
   // otherwise.
   void AppendLog(const std::string& line) override;
+  void AppendLogLines(const std::vector<std::string>& lines) override;
   std::string StatusText(int panel) const override;
   void SetStatusText(int panel, const std::string& text) override;
   void LockUi() override {}

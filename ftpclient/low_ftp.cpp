@@ -12,9 +12,6 @@
 namespace tarnex {
 namespace {
 
-// The listing of the last List: one buffer for every instance, emptied when a listing starts.
-std::string ListBuffer;
-
 constexpr uint32_t kCheckIntervalMs = 1000;
 
 // The error's message without leading and trailing characters up to the blank.
@@ -200,15 +197,15 @@ int32_t TLowFTP::Connect(const std::string& user, const std::string& password) {
 int32_t TLowFTP::List(const std::string& directory, std::string& listing) {
   int32_t result;
   try {
-    ListBuffer.clear();
+    std::string collected;
     // The change of directory before a listing is supervised like the listing: a server that
     // never answers it must not hold the script.
     Touch();
     FTimer.SetEnabled(true);
     if (!directory.empty()) FFtp->ChangeDirectory(directory);
-    FFtp->OnListItem = [](const std::string& line) {
-      ListBuffer += line;
-      ListBuffer += "\r\n";
+    FFtp->OnListItem = [&collected](const std::string& line) {
+      collected += line;
+      collected += "\r\n";
     };
     DebugLog("List Send ");
     Touch();
@@ -216,7 +213,7 @@ int32_t TLowFTP::List(const std::string& directory, std::string& listing) {
     FFtp->ListDirectory();
     DebugLog("List End ");
     result = ReplyCode();
-    listing = ListBuffer;
+    listing = std::move(collected);
   } catch (...) {
     result = FailureResult(std::current_exception());
   }

@@ -1,6 +1,7 @@
 #include "platform/codepage.h"
 
 #include <iconv.h>
+#include <algorithm>
 #include <cerrno>
 
 #include <memory>
@@ -172,6 +173,10 @@ std::string CurrentTextToUtf8(std::string_view text) {
 }
 
 std::string Cp932ToUtf8(std::string_view cp932) {
+  // ASCII is the same in both; most lines are nothing else.
+  if (std::all_of(cp932.begin(), cp932.end(), [](char c) { return (c & 0x80) == 0; })) {
+    return std::string(cp932);
+  }
   std::string out;
   FromCp932().Convert(cp932, out, [](std::string& o, size_t) {
     o += "\xEF\xBF\xBD";

@@ -92,6 +92,9 @@ void WriteFileBytes(std::string_view name, std::string_view bytes) {
 
 void WriteLines(std::string_view name, const std::vector<std::string>& lines) {
   std::string text;
+  size_t size = 0;
+  for (const auto& line : lines) size += line.size() + 2;
+  text.reserve(size);
   for (const auto& line : lines) {
     text += line;
     text += "\r\n";

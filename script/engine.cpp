@@ -136,6 +136,10 @@ void ScriptEngine::EndRunState() {
 
 void ScriptEngine::AddLog(const std::string& line) { host_.AppendLog(line); }
 
+void ScriptEngine::AddLogLines(const std::vector<std::string>& lines) {
+  host_.AppendLogLines(lines);
+}
+
 void ScriptEngine::SetRunVariable(const std::string& name, std::string value) {
   variables_.SetRunValue(name, std::move(value));
 }

@@ -48,6 +48,7 @@ class ScriptEngine {
   int32_t FindLabel(const std::string& label) const;
 
   void AddLog(const std::string& line);
+  void AddLogLines(const std::vector<std::string>& lines);
   // A script variable for this run only, never stored (see Variables::SetRunValue).
   void SetRunVariable(const std::string& name, std::string value);
   // Logs an error that escaped a command: "999 予期せぬエラー：" and its message.

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/dialogs.h"
 #include "platform/message_loop.h"
@@ -15,6 +16,11 @@ class EngineHost {
 
   // Appends one line (CP932) to the execution log and to every copy of it.
   virtual void AppendLog(const std::string& line) = 0;
+  // Many lines logged at one moment (a listing): the same as appending each in turn, but a
+  // host may write them in one go.
+  virtual void AppendLogLines(const std::vector<std::string>& lines) {
+    for (const auto& line : lines) AppendLog(line);
+  }
 
   // The four status panels: 0 run state or modified mark, 1 connection, 2 host, 3 progress.
   virtual std::string StatusText(int panel) const = 0;

@@ -125,18 +125,17 @@ void ScriptEngine::DoDir(std::string args) {
   std::string listing;
   if (FTP.List(directory, listing) > 400) SetCommandResult(false);
 
-  std::optional<std::vector<std::string>> file_lines;
-  if (!FListFile.empty()) file_lines.emplace();
-  // Walked, not cut from the front: a listing of a million lines takes no longer to hand over
-  // than to read.
+  // Walked, not cut from the front, and logged in one go: a listing of a million lines takes
+  // no longer to hand over than to read.
+  std::vector<std::string> lines;
   std::string_view rest = listing;
   while (!rest.empty()) {
     // Blank lines are skipped; the final line end leaves one empty line at the end.
-    std::string line(NextTokenIn(rest, "\r\n"));
-    if (file_lines) file_lines->push_back(line);
-    AddLog(line);
+    lines.emplace_back(NextTokenIn(rest, "\r\n"));
   }
-  if (file_lines) platform::WriteLines(FListFile, *file_lines);
+  listing = std::string();  // its copy is in `lines`
+  AddLogLines(lines);
+  if (!FListFile.empty()) platform::WriteLines(FListFile, lines);
 }
 
 int32_t ScriptEngine::DoPassive(const std::string& word) {

@@ -1,5 +1,6 @@
 #include "text/string_helpers.h"
 
+#include <algorithm>
 #include <charconv>
 
 #include "platform/errors.h"
@@ -21,7 +22,11 @@ std::size_t OffsetOfChar(std::string_view s, std::size_t chars) {
 }
 
 bool IsSeparator(char c, std::string_view seps) {
-  return seps.find(c) != std::string_view::npos;
+  // A loop over the few separators, not a library search per character.
+  for (char sep : seps) {
+    if (c == sep) return true;
+  }
+  return false;
 }
 
 char FoldAscii(char c) {
@@ -74,8 +79,12 @@ namespace {
 // SplitAtSeparator on a view: the token, and `s` moved past it and its one separator.
 std::string_view SplitView(std::string_view& s, std::string_view seps) {
   std::string_view token = s;
+  // A byte below 0x40 is never a part of a double-byte character (CP932's second bytes start
+  // there, UTF-8's at 0x80): such separators are found byte by byte, without decoding.
+  const bool bytewise = std::all_of(seps.begin(), seps.end(),
+                                    [](char c) { return static_cast<unsigned char>(c) < 0x40; });
   if (!seps.empty()) {
-    for (std::size_t i = 0; i < s.size(); i += CharLengthAt(s, i)) {
+    for (std::size_t i = 0; i < s.size(); i += bytewise ? 1 : CharLengthAt(s, i)) {
       if (IsSeparator(s[i], seps)) {
         token = s.substr(0, i);
         s.remove_prefix(i + 1);
