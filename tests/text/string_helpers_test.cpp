@@ -114,6 +114,8 @@ TEST(NextToken, SkipsLeadingSeparatorsAndConsumesOneAfter) {
       {"a=b=c", "=", "a", "b=c"},
       {"==x", "=", "x", ""},
       {"one\r\ntwo", "\r\n", "one", "\ntwo"},
+      {HYO "\r\n" SO, "\r\n", HYO, "\n" SO},  // line ends after a double-byte character
+      {"\x81\x40" "a@b", "@", "\x81\x40" "a", "b"},  // "@" is a second byte here, no separator
       {"a b", "", "a b", ""},
   };
   for (const auto& c : cases) {
