@@ -242,6 +242,8 @@ class TAsyncSock {
   uint16_t sticky_error_ = 0;  // a lost connection keeps reporting its error
   bool accept_signals_ = false;
   bool destroying_ = false;
+  // Something went out since the last receive: its answer cannot be there yet.
+  bool sent_since_receive_ = false;
   int operations_ = 0;  // depth of running operations on the socket
 };
 

@@ -37,6 +37,7 @@ ssize_t TAsyncSock::Receive(char* data, size_t length) {
 }
 
 ssize_t TAsyncSock::Fill() {
+  sent_since_receive_ = false;
   char* room = received_.Room(kIoBufferSize);
   ssize_t n = Receive(room, received_.RoomSize());
   if (n > 0) received_.Added(static_cast<size_t>(n));
@@ -70,6 +71,7 @@ void TAsyncSock::SendBuffer(const char* buffer, uint16_t length) {
       ssize_t n = SendSome(buffer + sent, total - sent);
       if (n > 0) {
         sent += static_cast<size_t>(n);
+        sent_since_receive_ = true;
       } else if (n < 0 && net::LastSocketError() != net::kWsaEWouldBlock) {
         CheckSocketError(net::kWsaEWouldBlock);
       } else {
@@ -152,6 +154,11 @@ std::string TAsyncSock::ReadLn() {
   TimerScope timer(*this);
   size_t scanned = 0;  // bytes of the buffer already searched for the line end
   int quiet_waits = 0;
+  // The answer to what was just sent is waited for before the first look, which would find
+  // nothing (a TLS session may hold records already, so it always looks first).
+  if (received_.Empty() && sent_since_receive_ && secure_ == nullptr) {
+    WaitForSocket(POLLIN, quiet_waits);
+  }
   while (!Canceled) {
     const std::string_view waiting = received_.View();
     const size_t end = waiting.find('\n', scanned);
