@@ -1,5 +1,6 @@
 #!/usr/bin/python3
-"""Tarnex against curl and lftp on one loopback FTP server (pyftpdlib), in one run.
+"""Tarnex against curl and lftp on loopback FTP servers, in one run: pyftpdlib, then Debian's
+vsftpd (plain, and with explicit TLS). One table per server.
 
 Every client runs as its own process, so that wall time, CPU time (user + system of the
 reaped process) and peak memory (/usr/bin/time) are measured the same way for all of them. Each figure is the
@@ -7,26 +8,33 @@ median of --repeat runs. See bench/README.md.
 """
 
 import argparse
+import dataclasses
 import datetime
 import os
 import platform
+import pwd
 import re
 import resource
 import shutil
 import signal
 import socket
+import stat
 import statistics
 import subprocess
 import sys
 import tempfile
 import threading
 import time
+import urllib.parse
 
 HOST = "127.0.0.1"
 USER = "bench"
 PASSWORD = "bench-pass"
 MIB = 1024 * 1024
 GIB = 1024 * MIB
+SERVERS = ("pyftpdlib", "vsftpd")
+CLIENTS = ("tarnex", "curl", "lftp")
+VSFTPD = "/usr/sbin/vsftpd"
 
 
 def parse_arguments():
@@ -34,19 +42,31 @@ def parse_arguments():
     parser.add_argument("--build", required=True, help="build folder with bench/tarnex-bench")
     parser.add_argument("--source", required=True, help="the repository")
     parser.add_argument("--work", help="scratch folder (default: /dev/shm when it has room)")
+    parser.add_argument("--servers", default=",".join(SERVERS),
+                        help="the servers to measure on, comma-separated (default: %(default)s)")
     parser.add_argument("--size-mib", type=int, default=1024, help="size of the big file")
     parser.add_argument("--small-mib", type=int, default=100, help="size of the small file")
     parser.add_argument("--repeat", type=int, default=3)
     parser.add_argument("--entries", type=int, default=20000, help="files in the listed folder")
+    parser.add_argument("--huge-entries", type=int, default=1000000,
+                        help="files in the folder vsftpd lists into a file")
     parser.add_argument("--commands", type=int, default=1000, help="NOOPs in one session")
     parser.add_argument("--silent-seconds", type=int, default=10)
     parser.add_argument("--mirror-files", type=int, default=2000,
                         help="files in the mirrored tree (in folders of 100)")
     parser.add_argument("--mirror-kib", type=int, default=4, help="size of each mirrored file")
     parser.add_argument("--mirror-only", action="store_true",
-                        help="only the mirror row (a minute instead of ten)")
-    parser.add_argument("--markdown", help="also write the table to this file")
-    return parser.parse_args()
+                        help="only the mirror row on pyftpdlib (a minute instead of ten)")
+    parser.add_argument("--markdown", help="also write the tables to this file")
+    arguments = parser.parse_args()
+    arguments.servers = [name.strip() for name in arguments.servers.split(",") if name.strip()]
+    unknown = [name for name in arguments.servers if name not in SERVERS]
+    if unknown or not arguments.servers:
+        parser.error("--servers takes %s, not %r" % (" and/or ".join(SERVERS),
+                                                     ",".join(unknown)))
+    if arguments.mirror_only and "pyftpdlib" not in arguments.servers:
+        parser.error("--mirror-only measures on pyftpdlib")
+    return arguments
 
 
 def scratch_folder(requested, need_bytes):
@@ -68,6 +88,80 @@ def make_file(path, size):
             left -= MIB
 
 
+@dataclasses.dataclass
+class Endpoint:
+    """What a client needs to reach one server, and where that server keeps its files."""
+    name: str
+    port: int
+    user: str
+    password: str
+    root: str              # the folder the server serves
+    upload_dir: str = ""   # where uploads go, under root ("": root itself)
+    fingerprint: str = ""  # SHA-256 of the server's certificate: explicit TLS
+
+    @property
+    def tls(self):
+        return bool(self.fingerprint)
+
+    def upload_name(self, name):
+        return self.upload_dir + "/" + name if self.upload_dir else name
+
+    def upload_folder(self):
+        return os.path.join(self.root, self.upload_dir)
+
+
+# -- the clients' command lines, for every server ---------------------------------------------
+def url(server, path):
+    if server.user == "anonymous":
+        return "ftp://%s:%d/%s" % (HOST, server.port, path)
+    return "ftp://%s:%s@%s:%d/%s" % (urllib.parse.quote(server.user, safe=""),
+                                     urllib.parse.quote(server.password, safe=""), HOST,
+                                     server.port, path)
+
+
+def curl(server, passive):
+    """curl's options for a session; None where curl cannot take part: its active-mode FTPS
+    hangs against vsftpd."""
+    if server.tls and not passive:
+        return None
+    command = ["curl", "-s", "-S"]
+    if server.tls:
+        command += ["--ssl-reqd", "-k"]  # -k: the certificate is our own, made for this run
+    return command + (["--disable-epsv"] if passive else ["--ftp-port", "-", "--disable-eprt"])
+
+
+def lftp(server, passive, commands):
+    if server.tls:
+        tls = ("set ftp:ssl-force yes; set ftp:ssl-protect-data yes; "
+               "set ssl:verify-certificate no; ")
+    else:
+        tls = "set ftp:ssl-allow no; "
+    settings = tls + ("set ftp:prefer-epsv no; set ftp:passive-mode %s; set xfer:clobber yes; "
+                      "set net:max-retries 1; set cmd:fail-exit yes; "
+                      % ("yes" if passive else "no"))
+    return ["lftp", "-c", settings + "open -u %s,%s -p %d %s; %s" % (
+        server.user, server.password, server.port, HOST, commands)]
+
+
+def tarnex(program, server, verb, arguments, passive=False):
+    """tarnex-bench get|put|list|noop; get, put and list speak TLS when the server wants it."""
+    command = [program, verb, HOST, str(server.port), server.user, server.password] + arguments
+    command += ["--passive"] if passive else []
+    if server.tls:
+        command += ["--tls", "explicit", "--tls-fingerprint", server.fingerprint]
+    return command
+
+
+def runner_script(path, server, lines):
+    """A tarnex-run script (CRLF lines) that logs in, runs `lines` and says goodbye."""
+    body = ["Open %s NONE %d" % (HOST, server.port),
+            "Login %s %s" % (server.user, server.password)] + lines + ["Bye"]
+    with open(path, "w", newline="") as stream:
+        stream.write("".join(line + "\r\n" for line in body))
+    return path
+
+
+# -- servers ----------------------------------------------------------------------------------
 class Server:
     """tests/support/ftpd.py on a free loopback port."""
 
@@ -84,6 +178,7 @@ class Server:
             time.sleep(0.05)
         with open(port_file) as stream:
             self.port = int(stream.read())
+        self.endpoint = Endpoint("pyftpdlib", self.port, USER, PASSWORD, root)
 
     def stop(self):
         self.process.send_signal(signal.SIGTERM)
@@ -91,6 +186,95 @@ class Server:
             self.process.wait(10)
         except subprocess.TimeoutExpired:
             self.process.kill()
+
+
+class Unavailable(Exception):
+    """vsftpd cannot serve on this machine (the reason is the message)."""
+
+
+def free_port():
+    with socket.socket() as probe:
+        probe.bind((HOST, 0))
+        return probe.getsockname()[1]
+
+
+class Vsftpd:
+    """/usr/sbin/vsftpd on a free loopback port with a configuration of our own in `folder`:
+    anonymous logins (any password) into `root`, uploads into root/incoming. With a
+    certificate, logins and data need explicit TLS, and a data connection must resume the
+    control connection's TLS session."""
+
+    def __init__(self, name, folder, root, certificate=None):
+        self.port = free_port()
+        config = os.path.join(folder, name + ".conf")
+        settings = [
+            "listen=YES", "listen_address=%s" % HOST, "listen_port=%d" % self.port,
+            "background=NO", "seccomp_sandbox=NO", "xferlog_enable=NO",
+            "secure_chroot_dir=%s" % os.path.join(folder, "empty"),
+            "anonymous_enable=YES", "no_anon_password=YES", "anon_root=%s" % root,
+            "local_enable=NO", "write_enable=YES", "anon_upload_enable=YES",
+            "anon_other_write_enable=YES", "pasv_enable=YES", "pasv_address=%s" % HOST,
+        ]
+        if os.geteuid() != 0:
+            # Without root there is no chroot and no change of user: the sessions run as us.
+            settings.append("run_as_launching_user=YES")
+        if certificate:
+            settings += ["ssl_enable=YES", "allow_anon_ssl=YES", "force_anon_logins_ssl=YES",
+                         "force_anon_data_ssl=YES", "require_ssl_reuse=YES",
+                         "rsa_cert_file=%s" % certificate[0],
+                         "rsa_private_key_file=%s" % certificate[1]]
+        with open(config, "w") as stream:
+            stream.write("".join(line + "\n" for line in settings))
+        self.errors = os.path.join(folder, name + ".out")
+        with open(self.errors, "wb") as output:
+            self.process = subprocess.Popen([VSFTPD, config], stdin=subprocess.DEVNULL,
+                                            stdout=output, stderr=subprocess.STDOUT)
+        self.endpoint = Endpoint(name, self.port, "anonymous", "x", root, "incoming",
+                                 certificate[2] if certificate else "")
+        self.wait_until_listening()
+
+    def wait_until_listening(self):
+        deadline = time.monotonic() + 10
+        while True:
+            if self.process.poll() is not None:
+                raise Unavailable("vsftpd ended at once: %s" % self.said())
+            try:
+                socket.create_connection((HOST, self.port), timeout=0.2).close()
+                return
+            except OSError:
+                pass
+            if time.monotonic() > deadline:
+                self.stop()
+                raise Unavailable("vsftpd took no connection within 10 s: %s" % self.said())
+            time.sleep(0.05)
+
+    def said(self):
+        with open(self.errors, errors="replace") as stream:
+            return stream.read().strip()[-500:] or "(no output)"
+
+    def stop(self):
+        if self.process.poll() is None:
+            self.process.send_signal(signal.SIGTERM)
+        try:
+            self.process.wait(10)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+            self.process.wait(10)
+
+
+def make_certificate(folder):
+    """A self-signed certificate for this run: (certificate file, key file, SHA-256 in hex)."""
+    if not shutil.which("openssl"):
+        raise Unavailable("openssl is missing (bench/run.sh installs it)")
+    certificate = os.path.join(folder, "vsftpd.crt")
+    key = os.path.join(folder, "vsftpd.key")
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key,
+                    "-out", certificate, "-days", "2", "-subj", "/CN=%s" % HOST],
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True, timeout=60)
+    output = subprocess.run(["openssl", "x509", "-noout", "-fingerprint", "-sha256", "-in",
+                             certificate], stdout=subprocess.PIPE, check=True,
+                            timeout=60).stdout.decode()
+    return certificate, key, output.split("=", 1)[1].strip()
 
 
 class SilentServer:
@@ -118,6 +302,7 @@ class SilentServer:
             connection.close()
 
 
+# -- timing -----------------------------------------------------------------------------------
 def timed(command, work, stdin=None, env=None, limit=600, allowed=(0,)):
     """Runs command: elapsed s (monotonic clock), CPU s (user + system, from the rusage of the
     reaped child), peak RSS KiB (/usr/bin/time, which the command runs under)."""
@@ -165,27 +350,48 @@ def interleaved(jobs, work, repeat):
             result = timed(job.command, work, env=job.env, limit=job.limit)
             if job.check:
                 job.check(result)
+            del result["stdout"]  # a long log need not stay for the other rounds
             runs[name].append(result)
     return {name: {key: statistics.median(run[key] for run in results)
                    for key in ("elapsed", "cpu", "rss_kib")}
             for name, results in runs.items()}
 
 
-def url(port, path):
-    return "ftp://%s:%s@%s:%d/%s" % (USER, PASSWORD, HOST, port, path)
+# -- tables -----------------------------------------------------------------------------------
+class Table:
+    HEADER = ("measure", "Tarnex", "curl", "lftp", "Tarnex/curl", "target", "met")
+
+    def __init__(self, intro):
+        self.intro = intro
+        self.rows = []
+
+    def row(self, measure, tarnex_value, curl_value, lftp_value, better, limit, unit):
+        """better: 'higher' or 'lower'; limit: the ratio Tarnex/curl must meet. Without a curl
+        figure there is nothing to meet, and the row only shows what was measured."""
+        lftp_text = fmt(lftp_value, unit) if lftp_value is not None else "–"
+        if curl_value is None:
+            self.rows.append((measure, fmt(tarnex_value, unit), "–", lftp_text, "–", "–", "–"))
+            return
+        ratio = tarnex_value / curl_value if curl_value else float("inf")
+        met = ratio >= limit if better == "higher" else ratio <= limit
+        target = "%s %s × curl" % ("≥" if better == "higher" else "≤", factor(limit))
+        self.rows.append((measure, fmt(tarnex_value, unit), fmt(curl_value, unit), lftp_text,
+                          "%.2f" % ratio, target, "yes" if met else "NO"))
+
+    def absolute_row(self, measure, tarnex_value, unit, target, met, curl_value=None):
+        self.rows.append((measure, fmt(tarnex_value, unit),
+                          fmt(curl_value, unit) if curl_value is not None else "–", "–", "–",
+                          target, "yes" if met else "NO"))
+
+    def text(self):
+        lines = ["| " + " | ".join(self.HEADER) + " |", "|" + "---|" * len(self.HEADER)]
+        lines += ["| " + " | ".join(row) + " |" for row in self.rows]
+        return self.intro + "\n\n" + "\n".join(lines) + "\n"
 
 
-def lftp(port, passive, commands):
-    settings = ("set ftp:ssl-allow no; set ftp:prefer-epsv no; set ftp:passive-mode %s; "
-                "set xfer:clobber yes; set net:max-retries 1; set cmd:fail-exit yes; "
-                % ("yes" if passive else "no"))
-    return ["lftp", "-c", settings + "open -u %s,%s -p %d %s; %s" % (USER, PASSWORD, port, HOST,
-                                                                       commands)]
-
-
-def curl(passive):
-    return ["curl", "-s", "-S"] + (["--disable-epsv"] if passive else
-                                   ["--ftp-port", "-", "--disable-eprt"])
+def factor(limit):
+    """1.0, 1.2, 1.25: one decimal unless a second one is needed."""
+    return "%.1f" % limit if round(limit, 1) == limit else "%.2f" % limit
 
 
 class Bench:
@@ -193,25 +399,36 @@ class Bench:
         self.a = arguments
         self.tarnex = os.path.join(arguments.build, "bench", "tarnex-bench")
         self.runner = os.path.join(arguments.build, "app", "tarnex-run")
-        need = 3 * arguments.mirror_files * arguments.mirror_kib * 1024 + 64 * MIB
+        pyftpdlib = "pyftpdlib" in arguments.servers
+        vsftpd = "vsftpd" in arguments.servers and not arguments.mirror_only
+        need = 64 * MIB
+        if pyftpdlib:
+            need += 3 * arguments.mirror_files * arguments.mirror_kib * 1024
         if not arguments.mirror_only:
-            need += 3 * arguments.size_mib * MIB + 3 * arguments.small_mib * MIB
+            need += 3 * arguments.size_mib * MIB
+            need += 3 * arguments.small_mib * MIB if pyftpdlib else 0
+        if vsftpd:
+            need += 100 * arguments.huge_entries  # one listing of the huge folder at a time
         self.work = scratch_folder(arguments.work, need)
         self.root = os.path.join(self.work, "root")
         self.local = os.path.join(self.work, "local")
         os.makedirs(self.root)
         os.makedirs(self.local)
-        self.rows = []
-        self.notes = []
+        self.runner_env = dict(os.environ, TARNEX_REGISTRY=os.path.join(self.work, "registry.db"))
+        self.big = "%d MiB" % arguments.size_mib if arguments.size_mib % 1024 else "%d GiB" % (
+            arguments.size_mib // 1024)
 
     # -- setup ------------------------------------------------------------------------------
     def prepare(self):
+        """The files of pyftpdlib's root; vsftpd's root links to the same ones."""
         print("bench: files in %s" % self.work, flush=True)
-        self.prepare_mirror()
+        if "pyftpdlib" in self.a.servers:
+            self.prepare_mirror()
         if self.a.mirror_only:
             return
         make_file(os.path.join(self.root, "big.bin"), self.a.size_mib * MIB)
-        make_file(os.path.join(self.root, "small.bin"), self.a.small_mib * MIB)
+        if "pyftpdlib" in self.a.servers:
+            make_file(os.path.join(self.root, "small.bin"), self.a.small_mib * MIB)
         shutil.copy(os.path.join(self.root, "big.bin"), os.path.join(self.local, "big-source.bin"))
         many = os.path.join(self.root, "many")
         os.makedirs(many)
@@ -228,6 +445,37 @@ class Bench:
             os.makedirs(folder, exist_ok=True)
             with open(os.path.join(folder, "f%05d.bin" % index), "wb") as stream:
                 stream.write(os.urandom(size))
+
+    def prepare_vsftpd(self):
+        """vsftpd's own folder: its configurations, certificate, an empty folder for its
+        sessions, and its root, which holds hard links to pyftpdlib's files (no second copy),
+        the huge folder, and `incoming` for uploads. vsftpd refuses an anonymous root its
+        sessions may write to, and serves only files every user may read."""
+        folder = os.path.join(self.work, "vsftpd")
+        root = os.path.join(folder, "root")
+        for path in (folder, os.path.join(folder, "empty"), root, os.path.join(root, "many"),
+                     os.path.join(root, "incoming")):
+            os.mkdir(path)
+            os.chmod(path, 0o755)
+        for name in ["big.bin", "empty.txt"] + ["many/file-%05d.txt" % index
+                                                for index in range(self.a.entries)]:
+            os.chmod(os.path.join(self.root, name), 0o644)
+            os.link(os.path.join(self.root, name), os.path.join(root, name))
+        if os.geteuid() == 0:
+            try:
+                ftp = pwd.getpwnam("ftp")
+            except KeyError:
+                raise Unavailable("its user \"ftp\" is missing (the vsftpd package makes it)")
+            os.chown(os.path.join(root, "incoming"), ftp.pw_uid, ftp.pw_gid)
+        huge = os.path.join(root, "huge")
+        os.mkdir(huge)
+        os.chmod(huge, 0o755)
+        start = time.monotonic()
+        for index in range(self.a.huge_entries):
+            os.mknod(os.path.join(huge, "f%07d" % index), 0o644 | stat.S_IFREG)
+        print("bench: %d empty files made in %.1f s" % (self.a.huge_entries,
+                                                        time.monotonic() - start), flush=True)
+        return folder, root
 
     def local_path(self, name):
         return os.path.join(self.local, name)
@@ -250,34 +498,38 @@ class Bench:
         return check
 
     # -- transfers --------------------------------------------------------------------------
-    def download_job(self, client, passive, remote="big.bin"):
-        size = os.path.getsize(os.path.join(self.root, remote))
+    def download_job(self, server, client, passive, remote="big.bin"):
+        """None when the client cannot take part."""
+        size = os.path.getsize(os.path.join(server.root, remote))
         target = self.local_path("got-%s.bin" % client)
         if client == "tarnex":
-            command = [self.tarnex, "get", HOST, str(self.port), USER, PASSWORD, remote, target]
-            command += ["--passive"] if passive else []
+            command = tarnex(self.tarnex, server, "get", [remote, target], passive)
         elif client == "curl":
-            command = curl(passive) + ["-o", target, url(self.port, remote)]
+            options = curl(server, passive)
+            command = options and options + ["-o", target, url(server, remote)]
         else:
-            command = lftp(self.port, passive, "get %s -o %s" % (remote, target))
-        return Job(command, before=self.fresh(target), check=self.expect_size(target, size))
+            command = lftp(server, passive, "get %s -o %s" % (remote, target))
+        return command and Job(command, before=self.fresh(target),
+                               check=self.expect_size(target, size))
 
-    def upload_job(self, client, passive):
+    def upload_job(self, server, client, passive):
+        """None when the client cannot take part."""
         source = self.local_path("big-source.bin")
         size = os.path.getsize(source)
-        stored = os.path.join(self.root, "up-%s.bin" % client)
-        remote = os.path.basename(stored)
+        remote = server.upload_name("up-%s.bin" % client)
+        stored = os.path.join(server.root, remote)
         if client == "tarnex":
-            command = [self.tarnex, "put", HOST, str(self.port), USER, PASSWORD, source, remote]
-            command += ["--passive"] if passive else []
+            command = tarnex(self.tarnex, server, "put", [source, remote], passive)
         elif client == "curl":
-            command = curl(passive) + ["-T", source, url(self.port, remote)]
+            options = curl(server, passive)
+            command = options and options + ["-T", source, url(server, remote)]
         else:
-            command = lftp(self.port, passive, "put %s -o %s" % (source, remote))
-        return Job(command, before=self.fresh(stored), check=self.expect_size(stored, size))
+            command = lftp(server, passive, "put %s -o %s" % (source, remote))
+        return command and Job(command, before=self.fresh(stored),
+                               check=self.expect_size(stored, size))
 
-    def clean_transfers(self):
-        for folder in (self.local, self.root):
+    def clean_transfers(self, server):
+        for folder in (self.local, server.upload_folder()):
             for name in os.listdir(folder):
                 if name.startswith(("got-", "up-")):
                     os.remove(os.path.join(folder, name))
@@ -287,39 +539,74 @@ class Bench:
         return {"mib_s": size / MIB / result["elapsed"], "cpu_gib": result["cpu"] / (size / GIB),
                 "rss_mib": result["rss_kib"] / 1024.0, "elapsed": result["elapsed"]}
 
+    def transfer_rows(self, table, server, direction, passive, speed, cpu, extra=None):
+        """Times the big file one way for every client that can take part (and the `extra`
+        jobs in the same rounds), and adds two rows: the rate, which must reach `speed` ×
+        curl's, and the CPU time per GiB, which must stay within `cpu` × curl's. Returns the
+        figures of every job."""
+        label = "%s%s %s %s" % ("FTPS " if server.tls else "", direction, self.big,
+                                "PASV" if passive else "PORT")
+        print("bench: %s: %s" % (server.name, label), flush=True)
+        make = self.download_job if direction == "download" else self.upload_job
+        jobs = {client: job for client in CLIENTS if (job := make(server, client, passive))}
+        jobs.update(extra or {})
+        medians = interleaved(jobs, self.work, self.a.repeat)
+        self.clean_transfers(server)
+        size = self.a.size_mib * MIB
+        figures = {name: self.figures(result, size) for name, result in medians.items()}
+
+        def of(client, key):
+            return figures[client][key] if client in figures else None
+
+        table.row("%s, MiB/s" % label, of("tarnex", "mib_s"), of("curl", "mib_s"),
+                  of("lftp", "mib_s"), "higher", speed, "%.0f")
+        table.row("%s, CPU s per GiB" % label, of("tarnex", "cpu_gib"), of("curl", "cpu_gib"),
+                  of("lftp", "cpu_gib"), "lower", cpu, "%.3f")
+        return figures
+
     # -- listing and commands ---------------------------------------------------------------
-    def listing_job(self, client):
+    def listing_job(self, server, client):
         if client == "tarnex":
-            command = [self.tarnex, "list", HOST, str(self.port), USER, PASSWORD, "many"]
+            command = tarnex(self.tarnex, server, "list", ["many"])
         elif client == "curl":
-            command = curl(False) + ["-o", os.devnull, url(self.port, "many/")]
+            command = curl(server, False) + ["-o", os.devnull, url(server, "many/")]
         else:
-            command = lftp(self.port, False, "ls many > %s" % os.devnull)
+            command = lftp(server, False, "ls many > %s" % os.devnull)
         return Job(command)
 
-    def session_job(self, client, count):
+    def listing_row(self, table, server, limit):
+        print("bench: %s: listing" % server.name, flush=True)
+        lists = interleaved({client: self.listing_job(server, client) for client in CLIENTS},
+                            self.work, self.a.repeat)
+        table.row("listing of %d entries (PORT), s" % self.a.entries, lists["tarnex"]["elapsed"],
+                  lists["curl"]["elapsed"], lists["lftp"]["elapsed"], "lower", limit, "%.3f")
+
+    def session_job(self, server, client, count):
         """One login, `count` NOOPs, the end of the session; no data connection."""
         if client == "tarnex":
-            command = [self.tarnex, "noop", HOST, str(self.port), USER, PASSWORD, str(count)]
+            command = tarnex(self.tarnex, server, "noop", [str(count)])
         elif client == "curl":
             # --head asks for the file's size and date only: no data connection.
             command = ["curl", "-s", "-S", "--head"] + \
                 sum((["-Q", "NOOP"] for _ in range(count)), []) + \
-                ["-o", os.devnull, url(self.port, "empty.txt")]
+                ["-o", os.devnull, url(server, "empty.txt")]
         else:
-            command = lftp(self.port, False, "; ".join(["quote NOOP"] * count))
+            command = lftp(server, False, "; ".join(["quote NOOP"] * count))
         return Job(command)
 
-    def per_command_ms(self, clients):
+    def noop_row(self, table, server):
         # Sessions of 1 and of 1 + N commands: the difference is N round trips, whatever a
         # client does to log in and out (lftp connects only for its first command).
+        print("bench: %s: commands" % server.name, flush=True)
         jobs = {}
-        for client in clients:
-            jobs[client + " 1"] = self.session_job(client, 1)
-            jobs[client + " N"] = self.session_job(client, 1 + self.a.commands)
+        for client in CLIENTS:
+            jobs[client + " 1"] = self.session_job(server, client, 1)
+            jobs[client + " N"] = self.session_job(server, client, 1 + self.a.commands)
         medians = interleaved(jobs, self.work, max(self.a.repeat, 5))
-        return {client: max(medians[client + " N"]["elapsed"] - medians[client + " 1"]["elapsed"],
-                            0.0) * 1000.0 / self.a.commands for client in clients}
+        per = {client: max(medians[client + " N"]["elapsed"] - medians[client + " 1"]["elapsed"],
+                           0.0) * 1000.0 / self.a.commands for client in CLIENTS}
+        table.row("NOOP round trip (%d in one session), ms" % self.a.commands, per["tarnex"],
+                  per["curl"], per["lftp"], "lower", 1.0, "%.3f")
 
     # -- waiting ----------------------------------------------------------------------------
     def silent_share(self, client):
@@ -340,16 +627,13 @@ class Bench:
         return 100.0 * result["cpu"] / result["elapsed"], result["elapsed"]
 
     # -- end to end -------------------------------------------------------------------------
-    def runner_job(self, rates):
+    def runner_job(self, server, rates):
         """tarnex-run with a script that gets the big file; the rate of its summary line goes
         to `rates`."""
-        size = os.path.getsize(os.path.join(self.root, "big.bin"))
+        size = os.path.getsize(os.path.join(server.root, "big.bin"))
         target = self.local_path("got-runner.bin")
-        script = os.path.join(self.work, "get.fcs")
-        with open(script, "w", newline="") as stream:
-            stream.write("Open %s NONE %d\r\nLogin %s %s\r\nBinary\r\nGet big.bin %s\r\nBye\r\n"
-                         % (HOST, self.port, USER, PASSWORD, target))
-        env = dict(os.environ, TARNEX_REGISTRY=os.path.join(self.work, "registry.db"))
+        script = runner_script(os.path.join(self.work, "get.fcs"), server,
+                               ["Binary", "Get big.bin %s" % target])
 
         def check(result):
             self.expect_size(target, size)(result)
@@ -358,10 +642,52 @@ class Bench:
                 sys.exit("bench: tarnex-run logged no summary line:\n" + result["stdout"])
             rates.append(float(found.group(2)) / MIB)
 
-        return Job([self.runner, script], before=self.fresh(target), check=check, env=env)
+        return Job([self.runner, script], before=self.fresh(target), check=check,
+                   env=self.runner_env)
+
+    def dir_row(self, table, server):
+        """`Dir huge >FILE` in a tarnex-run script against curl writing the same listing to a
+        file, both over PORT; each file must hold a line per entry, and goes after the run."""
+        entries = self.a.huge_entries
+        print("bench: %s: Dir of %d entries" % (server.name, entries), flush=True)
+        targets = {client: self.local_path("dir-%s.txt" % client)
+                   for client in ("tarnex", "curl")}
+
+        def count_lines(client):
+            def check(result):
+                lines = -1
+                if os.path.exists(targets[client]):
+                    with open(targets[client], "rb") as stream:
+                        lines = sum(block.count(b"\n")
+                                    for block in iter(lambda: stream.read(MIB), b""))
+                    os.remove(targets[client])
+                if lines < entries:
+                    sys.exit("bench: the %s listing has %d lines, expected %d or more\n%s"
+                             % (client, lines, entries, result["stdout"][-2000:]))
+            return check
+
+        # The folder takes a while to list before its first line arrives: a time-out to spare.
+        runner = [self.runner, "--active", "--timeout", "600"]
+        listing = runner_script(os.path.join(self.work, "dir.fcs"), server,
+                                ["Dir huge >%s" % targets["tarnex"]])
+        bare = runner_script(os.path.join(self.work, "no-dir.fcs"), server, [])
+        medians = interleaved({
+            "tarnex": Job(runner + [listing], before=self.fresh(targets["tarnex"]),
+                          check=count_lines("tarnex"), env=self.runner_env),
+            "tarnex without Dir": Job(runner + [bare], env=self.runner_env),
+            "curl": Job(curl(server, False) + ["-o", targets["curl"], url(server, "huge/")],
+                        before=self.fresh(targets["curl"]), check=count_lines("curl")),
+        }, self.work, self.a.repeat)
+        # The runner waits 500 ms after every script line. The script without the Dir line has
+        # the same Open, Login and Bye and their waits, so the difference of the medians is the
+        # Dir line and its own wait; less that wait, the Dir alone.
+        seconds = max(medians["tarnex"]["elapsed"] - medians["tarnex without Dir"]["elapsed"]
+                      - 0.5, 0.0)
+        table.row("`Dir >file` of {:,} entries (PORT), s".format(entries), seconds,
+                  medians["curl"]["elapsed"], None, "lower", 1.2, "%.2f")
 
     # -- mirror -----------------------------------------------------------------------------
-    def mirror_job(self, client, seconds):
+    def mirror_job(self, server, client, seconds):
         """A fresh mirror of the tree into an empty local folder. Tarnex is tarnex-run with a
         `mirror` line, timed by its summary line (so that the runner's pause after every
         script line does not count; the command's own listing, planning and transfers do);
@@ -380,13 +706,10 @@ class Bench:
             fresh()
 
         if client == "lftp":
-            return Job(lftp(self.port, False, "mirror tree %s" % target), before=fresh,
+            return Job(lftp(server, False, "mirror tree %s" % target), before=fresh,
                        check=count_and_remove)
-        script = os.path.join(self.work, "mirror.fcs")
-        with open(script, "w", newline="") as stream:
-            stream.write("Open %s NONE %d\r\nLogin %s %s\r\nBinary\r\nmirror tree %s\r\nBye\r\n"
-                         % (HOST, self.port, USER, PASSWORD, target))
-        env = dict(os.environ, TARNEX_REGISTRY=os.path.join(self.work, "registry.db"))
+        script = runner_script(os.path.join(self.work, "mirror.fcs"), server,
+                               ["Binary", "mirror tree %s" % target])
 
         def check(result):
             found = re.search(r"^mirror: (\d+) transferred, .* \(([\d.]+) s\)", result["stdout"],
@@ -397,118 +720,136 @@ class Bench:
             seconds.append(float(found.group(2)))
             count_and_remove(result)
 
-        return Job([self.runner, script], before=fresh, check=check, env=env)
+        return Job([self.runner, script], before=fresh, check=check, env=self.runner_env)
 
-    def mirror_row(self):
+    def mirror_row(self, table, server):
         print("bench: mirror of %d files" % self.a.mirror_files, flush=True)
         seconds = []
-        medians = interleaved({"tarnex": self.mirror_job("tarnex", seconds),
-                               "lftp": self.mirror_job("lftp", seconds)},
+        medians = interleaved({"tarnex": self.mirror_job(server, "tarnex", seconds),
+                               "lftp": self.mirror_job(server, "lftp", seconds)},
                               self.work, self.a.repeat)
-        tarnex = statistics.median(seconds)
+        tarnex_value = statistics.median(seconds)
         lftp_value = medians["lftp"]["elapsed"]
-        ratio = tarnex / lftp_value if lftp_value else float("inf")
-        self.rows.append(("mirror of %d files of %d KiB (PORT), s" % (self.a.mirror_files,
-                                                                      self.a.mirror_kib),
-                          fmt(tarnex, "%.2f"), "–", fmt(lftp_value, "%.2f"),
-                          "%.2f (÷ lftp)" % ratio, "≤ 1.0 × lftp", "yes" if ratio <= 1.0 else "NO"))
+        ratio = tarnex_value / lftp_value if lftp_value else float("inf")
+        table.rows.append(("mirror of %d files of %d KiB (PORT), s" % (self.a.mirror_files,
+                                                                       self.a.mirror_kib),
+                           fmt(tarnex_value, "%.2f"), "–", fmt(lftp_value, "%.2f"),
+                           "%.2f (÷ lftp)" % ratio, "≤ 1.0 × lftp",
+                           "yes" if ratio <= 1.0 else "NO"))
 
-    # -- the table --------------------------------------------------------------------------
-    def row(self, measure, tarnex, curl_value, lftp_value, better, limit, unit):
-        """better: 'higher' or 'lower'; limit: the ratio Tarnex/curl must meet."""
-        ratio = tarnex / curl_value if curl_value else float("inf")
-        met = ratio >= limit if better == "higher" else ratio <= limit
-        target = ("≥ %.1f × curl" if better == "higher" else "≤ %.1f × curl") % limit
-        self.rows.append((measure, fmt(tarnex, unit), fmt(curl_value, unit),
-                          fmt(lftp_value, unit) if lftp_value is not None else "–",
-                          "%.2f" % ratio, target, "yes" if met else "NO"))
-
-    def absolute_row(self, measure, tarnex, unit, target, met, curl_value=None):
-        self.rows.append((measure, fmt(tarnex, unit),
-                          fmt(curl_value, unit) if curl_value is not None else "–", "–", "–",
-                          target, "yes" if met else "NO"))
+    # -- the tables -------------------------------------------------------------------------
+    def intro(self, server):
+        return ("%s, %s, %d cores, curl %s, lftp %s; medians of %d runs; server: %s."
+                % (datetime.date.today().isoformat(), platform.machine(), os.cpu_count(),
+                   tool_version(["curl", "--version"]), tool_version(["lftp", "--version"]),
+                   self.a.repeat, server))
 
     def run(self):
         self.prepare()
+        tables = []
+        if "pyftpdlib" in self.a.servers:
+            tables.append(self.pyftpdlib_table())
+        if "vsftpd" in self.a.servers and not self.a.mirror_only:
+            try:
+                tables.append(self.vsftpd_table())
+            except Unavailable as reason:
+                if os.geteuid() == 0:
+                    sys.exit("bench: vsftpd does not serve: %s" % reason)
+                print("bench: vsftpd cannot serve without root here (%s); no vsftpd table"
+                      % reason, flush=True)
+        return "\n".join(table.text() for table in tables)
+
+    def pyftpdlib_table(self):
+        table = Table(self.intro("pyftpdlib %s on 127.0.0.1 (one process)" % pyftpdlib_version()))
         server = Server(self.a.source, self.root, self.work)
-        self.port = server.port
-        big = "%d MiB" % self.a.size_mib if self.a.size_mib % 1024 else "%d GiB" % (
-            self.a.size_mib // 1024)
-        clients = ("tarnex", "curl", "lftp")
-        size = self.a.size_mib * MIB
+        endpoint = server.endpoint
         if self.a.mirror_only:
             try:
-                self.mirror_row()
+                self.mirror_row(table, endpoint)
             finally:
                 server.stop()
-            return self.table(big)
+            return table
         try:
             for direction in ("download", "upload"):
                 for passive in (False, True):
-                    mode = "PASV" if passive else "PORT"
-                    print("bench: %s %s %s" % (direction, big, mode), flush=True)
-                    make = self.download_job if direction == "download" else self.upload_job
-                    jobs = {client: make(client, passive) for client in clients}
                     rates = []
-                    if direction == "download" and not passive:
-                        jobs["tarnex-run"] = self.runner_job(rates)
-                    medians = interleaved(jobs, self.work, self.a.repeat)
-                    self.clean_transfers()
-                    figures = {name: self.figures(result, size) for name, result in medians.items()}
-                    self.row("%s %s %s, MiB/s" % (direction, big, mode),
-                             figures["tarnex"]["mib_s"], figures["curl"]["mib_s"],
-                             figures["lftp"]["mib_s"], "higher", 1.0, "%.0f")
-                    self.row("%s %s %s, CPU s per GiB" % (direction, big, mode),
-                             figures["tarnex"]["cpu_gib"], figures["curl"]["cpu_gib"],
-                             figures["lftp"]["cpu_gib"], "lower", 1.2, "%.3f")
+                    extra = {"tarnex-run": self.runner_job(endpoint, rates)} if (
+                        direction == "download" and not passive) else None
+                    figures = self.transfer_rows(table, endpoint, direction, passive, 1.0, 1.2,
+                                                 extra)
                     if rates:
                         runner = figures["tarnex-run"] | {"mib_s": statistics.median(rates)}
                         big_download = figures
             print("bench: memory", flush=True)
-            small = interleaved({"tarnex": self.download_job("tarnex", False, "small.bin")},
+            small = interleaved({"tarnex": self.download_job(endpoint, "tarnex", False,
+                                                             "small.bin")},
                                 self.work, self.a.repeat)["tarnex"]
-            self.clean_transfers()
+            self.clean_transfers(endpoint)
             small_rss = small["rss_kib"] / 1024.0
             rss_big = big_download["tarnex"]["rss_mib"]
-            self.absolute_row("peak RSS, download %d MiB → %s, MiB" % (self.a.small_mib, big),
-                              rss_big, "%.1f", "flat (≤ +10 %% over %.1f)" % small_rss,
-                              rss_big <= small_rss * 1.10 + 1.0,
-                              curl_value=big_download["curl"]["rss_mib"])
-            print("bench: listing", flush=True)
-            lists = interleaved({client: self.listing_job(client) for client in clients},
-                                self.work, self.a.repeat)
-            self.row("listing of %d entries (PORT), s" % self.a.entries,
-                     lists["tarnex"]["elapsed"], lists["curl"]["elapsed"],
-                     lists["lftp"]["elapsed"], "lower", 1.5, "%.3f")
-            print("bench: commands", flush=True)
-            per = self.per_command_ms(clients)
-            self.row("NOOP round trip (%d in one session), ms" % self.a.commands, per["tarnex"],
-                     per["curl"], per["lftp"], "lower", 1.0, "%.3f")
-            self.row("tarnex-run `Get` %s (PORT), MiB/s" % big, runner["mib_s"],
-                     big_download["curl"]["mib_s"], None, "higher", 1.0, "%.0f")
-            self.row("tarnex-run `Get` %s (PORT), CPU s per GiB" % big, runner["cpu_gib"],
-                     big_download["curl"]["cpu_gib"], None, "lower", 1.2, "%.3f")
-            self.mirror_row()
+            table.absolute_row("peak RSS, download %d MiB → %s, MiB" % (self.a.small_mib,
+                                                                         self.big),
+                               rss_big, "%.1f", "flat (≤ +10 %% over %.1f)" % small_rss,
+                               rss_big <= small_rss * 1.10 + 1.0,
+                               curl_value=big_download["curl"]["rss_mib"])
+            self.listing_row(table, endpoint, 1.5)
+            self.noop_row(table, endpoint)
+            table.row("tarnex-run `Get` %s (PORT), MiB/s" % self.big, runner["mib_s"],
+                      big_download["curl"]["mib_s"], None, "higher", 1.0, "%.0f")
+            table.row("tarnex-run `Get` %s (PORT), CPU s per GiB" % self.big, runner["cpu_gib"],
+                      big_download["curl"]["cpu_gib"], None, "lower", 1.2, "%.3f")
+            self.mirror_row(table, endpoint)
         finally:
             server.stop()
         print("bench: silent server", flush=True)
         share, waited = self.silent_share("tarnex")
         curl_share, _ = self.silent_share("curl")
-        self.absolute_row("silent server: CPU while waiting %.1f s for the time-out, %% of a core"
-                          % waited, share, "%.2f", "< 1 %", share < 1.0, curl_value=curl_share)
-        return self.table(big)
+        table.absolute_row("silent server: CPU while waiting %.1f s for the time-out, %% of a core"
+                           % waited, share, "%.2f", "< 1 %", share < 1.0, curl_value=curl_share)
+        return table
 
-    def table(self, big):
-        header = ("measure", "Tarnex", "curl", "lftp", "Tarnex/curl", "target", "met")
-        lines = ["| " + " | ".join(header) + " |", "|" + "---|" * len(header)]
-        lines += ["| " + " | ".join(row) + " |" for row in self.rows]
-        versions = "curl %s, lftp %s, pyftpdlib %s" % (tool_version(["curl", "--version"]),
-                                                       tool_version(["lftp", "--version"]),
-                                                       pyftpdlib_version())
-        intro = ("%s, %s, %d cores, %s; medians of %d runs; server: pyftpdlib on 127.0.0.1 "
-                 "(one process)." % (datetime.date.today().isoformat(), platform.machine(),
-                                     os.cpu_count(), versions, self.a.repeat))
-        return intro + "\n\n" + "\n".join(lines) + "\n"
+    def vsftpd_table(self):
+        if not os.access(VSFTPD, os.X_OK):
+            sys.exit("bench: %s is missing (bench/run.sh installs it)" % VSFTPD)
+        version = package_version("vsftpd")
+        table = Table(self.intro(
+            "vsftpd %s on 127.0.0.1, anonymous; FTPS: explicit TLS, a self-signed RSA 2048 "
+            "certificate, TLS session reuse required on data connections" % version))
+        folder, root = self.prepare_vsftpd()
+        servers = []
+        try:
+            servers.append(Vsftpd("vsftpd", folder, root))
+            servers.append(Vsftpd("vsftpd-tls", folder, root, make_certificate(folder)))
+            plain, tls = (server.endpoint for server in servers)
+            for endpoint in (plain, tls):
+                self.check_serves(endpoint)
+            for direction in ("download", "upload"):
+                for passive in (False, True):
+                    self.transfer_rows(table, plain, direction, passive, 1.25, 0.6)
+            self.listing_row(table, plain, 1.0)
+            self.noop_row(table, plain)
+            self.dir_row(table, plain)
+            for direction in ("download", "upload"):
+                for passive in (False, True):
+                    self.transfer_rows(table, tls, direction, passive, 1.0, 1.0)
+        finally:
+            for server in servers:
+                server.stop()
+        return table
+
+    def check_serves(self, server):
+        """One listing of the root by curl (bounded): a server that takes connections but
+        cannot log in or send data is told apart before anything is timed."""
+        try:
+            completed = subprocess.run(curl(server, True) + ["-m", "10", "-o", os.devnull,
+                                                             url(server, "")],
+                                       stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                                       timeout=30)
+        except subprocess.TimeoutExpired:
+            raise Unavailable("%s answered no listing within 30 s" % server.name)
+        if completed.returncode != 0:
+            raise Unavailable("%s lists nothing: %s" % (
+                server.name, completed.stdout.decode(errors="replace").strip()))
 
 
 def fmt(value, unit):
@@ -525,6 +866,16 @@ def tool_version(command):
     return found.group(1) if found else "?"
 
 
+def package_version(package):
+    try:
+        output = subprocess.run(["dpkg-query", "-W", "-f=${Version}", package],
+                                stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                                timeout=10).stdout.decode().strip()
+        return output or "?"
+    except (OSError, subprocess.TimeoutExpired):
+        return "?"
+
+
 def pyftpdlib_version():
     try:
         output = subprocess.run(["/usr/bin/python3", "-c",
@@ -539,14 +890,14 @@ def main():
     arguments = parse_arguments()
     bench = Bench(arguments)
     try:
-        table = bench.run()
+        tables = bench.run()
     finally:
         shutil.rmtree(bench.work, ignore_errors=True)
     print()
-    print(table)
+    print(tables)
     if arguments.markdown:
         with open(arguments.markdown, "w") as stream:
-            stream.write(table)
+            stream.write(tables)
     return 0
 
 

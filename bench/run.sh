@@ -1,18 +1,20 @@
 #!/usr/bin/env bash
-# Benchmarks Tarnex against curl and lftp on one loopback FTP server. Installs what it needs,
-# builds tarnex-bench and tarnex-run in build-perf/, prints the table.
+# Benchmarks Tarnex against curl and lftp on loopback FTP servers (pyftpdlib, then vsftpd plain
+# and with explicit TLS). Installs what it needs, builds tarnex-bench and tarnex-run in
+# build-perf/, prints one table per server.
 #
 #   bench/run.sh [--size-mib N] [--repeat N] [--markdown FILE] ...   (see bench/bench.py -h)
+#   bench/run.sh --servers vsftpd               # one server's table alone
 #   bench/run.sh --mirror-only                  # tarnex-run's mirror against lftp's alone
 #
 # Defaults: a 1 GiB file (held in /dev/shm when there is room), 3 runs per figure; a mirror of
-# 2,000 files of 4 KiB.
+# 2,000 files of 4 KiB; a vsftpd folder of 1,000,000 empty files to list (--huge-entries).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BENCH_BUILD_DIR:-$root/build-perf}
 
 missing=()
-for p in curl lftp python3-pyftpdlib time cmake ninja-build g++; do
+for p in curl lftp python3-pyftpdlib vsftpd openssl time cmake ninja-build g++; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
 if ((${#missing[@]})); then
