@@ -78,9 +78,10 @@ void TAsyncSock::SendFile(const std::string& file_name, int64_t offset) {
   const bool copy =
       secure_ != nullptr || (!KernelSendToLoopback && peer && net::IsLoopbackAddress(*peer));
   if (copy || !SendFileInKernel(file)) {
-    while (!Canceled && file.Position() != file.Size()) {
+    // To the end of the file as it is then: a read of nothing ends it.
+    while (!Canceled) {
       size_t got = file.Read(io_buffer_);
-      if (got == 0) break;  // the file became shorter while it was sent
+      if (got == 0) break;
       SendFileBlock(io_buffer_.data(), got);
     }
   }
