@@ -1,9 +1,9 @@
 #include "platform/codepage.h"
 
 #include <iconv.h>
-#include <algorithm>
 #include <cerrno>
 
+#include <algorithm>
 #include <memory>
 #include <stdexcept>
 #include <utility>
