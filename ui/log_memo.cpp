@@ -38,10 +38,18 @@ void TLogMemo::AppendLine(const std::string& cp932_line, LogOrigin origin) {
 }
 
 void TLogMemo::AppendLine(const std::string& cp932_line, const QString& shown, LogOrigin origin) {
-  lines_.push_back(cp932_line);
+  AppendLines({cp932_line}, {shown}, origin);
+}
+
+void TLogMemo::AppendLines(const std::vector<std::string>& cp932_lines, const QStringList& shown,
+                           LogOrigin origin) {
+  if (cp932_lines.empty()) return;
+  lines_.insert(lines_.end(), cp932_lines.begin(), cp932_lines.end());
   // The first line goes into the empty block an empty document has.
   const int first_new = document()->isEmpty() ? 0 : document()->blockCount();
-  appendPlainText(shown);
+  // One text with a line break between the lines gives the blocks that one append per line
+  // would.
+  appendPlainText(shown.join(QChar('\n')));
   if (origin.line >= 0) {
     // A line with a line break of its own shows as several blocks; each leads to the origin.
     for (QTextBlock block = document()->findBlockByNumber(first_new); block.isValid();

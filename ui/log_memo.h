@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QPlainTextEdit>
+#include <QStringList>
 #include <functional>
 #include <string>
 #include <vector>
@@ -23,6 +24,10 @@ class TLogMemo : public QPlainTextEdit {
   void AppendLine(const std::string& cp932_line, LogOrigin origin = {});
   // The same, shown as `shown` (the line of a UTF-8 run, which CP932 may not hold whole).
   void AppendLine(const std::string& cp932_line, const QString& shown, LogOrigin origin);
+  // Many lines at once (a listing), as appending each would show them, with one layout and
+  // one scroll instead of one per line. `shown` holds a display text per line.
+  void AppendLines(const std::vector<std::string>& cp932_lines, const QStringList& shown,
+                   LogOrigin origin);
   void ClearLines();
   const std::vector<std::string>& Lines() const { return lines_; }
 

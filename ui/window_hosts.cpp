@@ -33,6 +33,19 @@ void WindowEngineHost::AppendLog(const std::string& line) {
   if (log_copy_) log_copy_->AppendLine(kept, shown, LogOrigin{});
 }
 
+void WindowEngineHost::AppendLogLines(const std::vector<std::string>& lines) {
+  std::vector<std::string> kept;
+  kept.reserve(lines.size());
+  QStringList shown;
+  shown.reserve(static_cast<qsizetype>(lines.size()));
+  for (const auto& line : lines) {
+    kept.push_back(RunTextToCp932(line));
+    shown.push_back(RunTextToQt(line));
+  }
+  log_.AppendLines(kept, shown, LogOrigin{running_line_, log_source_});
+  if (log_copy_) log_copy_->AppendLines(kept, shown, LogOrigin{});
+}
+
 std::string WindowEngineHost::StatusText(int panel) const {
   return Cp932ToRunText(status_.Text(panel));
 }

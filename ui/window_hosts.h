@@ -38,6 +38,7 @@ class WindowEngineHost : public script::EngineHost {
   void SetLogSource(int source) { log_source_ = source; }
 
   void AppendLog(const std::string& line) override;
+  void AppendLogLines(const std::vector<std::string>& lines) override;
   std::string StatusText(int panel) const override;
   void SetStatusText(int panel, const std::string& text) override;
   void LockUi() override;
