@@ -246,6 +246,20 @@ class Mirror {
     return remote ? run_.ListRemote(folder) : run_.ListLocal(folder);
   }
 
+  // Lists `folder` into `tree` unless it is there already; a listing that fails leaves the
+  // folder out with `failure` as the reason, and gives false.
+  bool ListInto(FolderTree& tree, bool remote, const std::string& root, const std::string& folder,
+                const char* failure) {
+    if (tree.folders.count(folder)) return true;
+    auto listed = List(remote, root, folder);
+    if (!listed) {
+      tree.left_out[folder] = {failure, true};
+      return false;
+    }
+    tree.folders[folder] = std::move(*listed);
+    return true;
+  }
+
   // Every folder of the source, from the root down. False when the root cannot be listed.
   bool ListSource(FolderTree& tree) {
     std::optional<std::vector<DirectoryEntry>> root = List(source_remote_, a_.source, "");
@@ -260,14 +274,7 @@ class Mirror {
     while (!pending.empty() && !run_.Stopped()) {
       auto [folder, ancestors] = std::move(pending.back());
       pending.pop_back();
-      if (!tree.folders.count(folder)) {
-        auto listed = List(source_remote_, a_.source, folder);
-        if (!listed) {
-          tree.left_out[folder] = {"could not be listed", true};
-          continue;
-        }
-        tree.folders[folder] = std::move(*listed);
-      }
+      if (!ListInto(tree, source_remote_, a_.source, folder, "could not be listed")) continue;
       const int depth =
           folder.empty() ? 0 : static_cast<int>(std::count(folder.begin(), folder.end(), '/')) + 1;
       for (const DirectoryEntry& entry : tree.folders[folder]) {
@@ -308,13 +315,8 @@ class Mirror {
     while (!pending.empty() && !run_.Stopped()) {
       const std::string folder = std::move(pending.back());
       pending.pop_back();
-      if (!tree.folders.count(folder)) {
-        auto listed = List(remote, a_.destination, folder);
-        if (!listed) {
-          tree.left_out[folder] = {"its destination could not be listed", true};
-          continue;
-        }
-        tree.folders[folder] = std::move(*listed);
+      if (!ListInto(tree, remote, a_.destination, folder, "its destination could not be listed")) {
+        continue;
       }
       for (const DirectoryEntry& entry : tree.folders[folder]) {
         if (entry.kind != EntryKind::Folder) continue;
