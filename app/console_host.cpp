@@ -8,7 +8,7 @@ namespace {
 void WriteLine(std::FILE* out, std::string text) {
   text += '\n';
   std::fwrite(text.data(), 1, text.size(), out);
-  std::fflush(out);  // each line as soon as it is logged
+  std::fflush(out);
 }
 
 }  // namespace
@@ -16,17 +16,11 @@ void WriteLine(std::FILE* out, std::string text) {
 ConsoleHost::ConsoleHost(std::FILE* log_out, std::FILE* messages_out, bool can_ask)
     : log_out_(log_out), messages_out_(messages_out), can_ask_(can_ask), progress_(messages_out) {}
 
-void ConsoleHost::AppendLog(const std::string& line) {
-  if (keep_lines_) lines_.push_back(line);
-  // Standard output and standard error may be the same terminal.
-  progress_.Clear();
-  const std::string text = platform::CurrentTextToUtf8(line);
-  WriteLine(log_out_, text);
-  if (log_copy_ != nullptr) WriteLine(log_copy_, text);
-}
+void ConsoleHost::AppendLog(const std::string& line) { AppendLogLines({line}); }
 
 void ConsoleHost::AppendLogLines(const std::vector<std::string>& lines) {
   if (keep_lines_) lines_.insert(lines_.end(), lines.begin(), lines.end());
+  // Standard output and standard error may be the same terminal.
   progress_.Clear();
   // Written a piece of about 1 MiB at a time, not a system call per line.
   std::string text;
@@ -41,6 +35,7 @@ void ConsoleHost::AppendLogLines(const std::vector<std::string>& lines) {
     if (text.size() >= (1u << 20)) write_out();
   }
   write_out();
+  // Each line as soon as it is logged.
   std::fflush(log_out_);
   if (log_copy_ != nullptr) std::fflush(log_copy_);
 }

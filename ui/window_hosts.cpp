@@ -26,12 +26,7 @@ WindowEngineHost::WindowEngineHost(QWidget& window, TLogMemo& log, TStatusPanels
 
 // The engine's strings are in the run's encoding; the log and the status bar keep CP932, the
 // log file's and the store's encoding, and show a UTF-8 run's lines as they are.
-void WindowEngineHost::AppendLog(const std::string& line) {
-  const std::string kept = RunTextToCp932(line);
-  const QString shown = RunTextToQt(line);
-  log_.AppendLine(kept, shown, LogOrigin{running_line_, log_source_});
-  if (log_copy_) log_copy_->AppendLine(kept, shown, LogOrigin{});
-}
+void WindowEngineHost::AppendLog(const std::string& line) { AppendLogLines({line}); }
 
 void WindowEngineHost::AppendLogLines(const std::vector<std::string>& lines) {
   std::vector<std::string> kept;
