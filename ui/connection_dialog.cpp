@@ -15,9 +15,15 @@
 namespace tarnex::ui {
 namespace {
 
-QString EncodingText(settings::RemoteEncoding encoding) {
-  const std::string_view text = settings::RemoteEncodingText(encoding);
-  return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+// A stored option's word ("utf-8", "explicit") as the data of a choice.
+QString ChoiceData(std::string_view word) {
+  return QString::fromLatin1(word.data(), static_cast<qsizetype>(word.size()));
+}
+
+// Selects the choice whose data is `data`, else the first.
+void SelectChoice(QComboBox& box, const QString& data) {
+  const int index = box.findData(data);
+  box.setCurrentIndex(index >= 0 ? index : 0);
 }
 
 }  // namespace
@@ -47,7 +53,8 @@ TConnectionDialog::TConnectionDialog(QWidget* main_window, settings::LiveSetting
       {settings::RemoteEncoding::Auto, "auto（サーバーの FEAT で決める）"},
   };
   for (const auto& [encoding, caption] : encodings) {
-    cm_remote_encoding->addItem(QString::fromUtf8(caption), EncodingText(encoding));
+    cm_remote_encoding->addItem(QString::fromUtf8(caption),
+                                ChoiceData(settings::RemoteEncodingText(encoding)));
   }
   AddRow(QStringLiteral("リモートのファイル名"), cm_remote_encoding);
 
@@ -59,9 +66,7 @@ TConnectionDialog::TConnectionDialog(QWidget* main_window, settings::LiveSetting
       {settings::TlsMode::Implicit, "implicit（最初から TLS、ポート 990）"},
   };
   for (const auto& [mode, caption] : modes) {
-    const std::string_view text = settings::TlsModeText(mode);
-    cm_tls_mode->addItem(QString::fromUtf8(caption),
-                         QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())));
+    cm_tls_mode->addItem(QString::fromUtf8(caption), ChoiceData(settings::TlsModeText(mode)));
   }
   AddRow(QStringLiteral("FTPS"), cm_tls_mode);
   Ed_tls_ca = new QLineEdit(this);
@@ -100,12 +105,9 @@ void TConnectionDialog::FormShow() {
   settings::LoadConnection(stored, store_);
   shown_ = stored;
   cb_passive->setChecked(stored.Passive);
-  const int index = cm_remote_encoding->findData(EncodingText(stored.remote_encoding));
-  cm_remote_encoding->setCurrentIndex(index >= 0 ? index : 0);
-  const std::string_view mode = settings::TlsModeText(stored.tls_mode);
-  const int mode_index = cm_tls_mode->findData(
-      QString::fromLatin1(mode.data(), static_cast<qsizetype>(mode.size())));
-  cm_tls_mode->setCurrentIndex(mode_index >= 0 ? mode_index : 0);
+  SelectChoice(*cm_remote_encoding,
+               ChoiceData(settings::RemoteEncodingText(stored.remote_encoding)));
+  SelectChoice(*cm_tls_mode, ChoiceData(settings::TlsModeText(stored.tls_mode)));
   Ed_tls_ca->setText(QString::fromStdString(stored.tls_ca_file));
   Ed_tls_fingerprint->setText(QString::fromStdString(stored.tls_fingerprint));
   if (main_window_ != nullptr) move(main_window_->pos() + QPoint(50, 50));
