@@ -65,13 +65,24 @@ int OpenSibling(const std::string& target, std::string& temp_path) {
   return -1;
 }
 
+// What stands where a name from a server is to be written, when that is not a regular file.
+const char* InTheWay(mode_t mode) {
+  if (S_ISLNK(mode)) return "a link is in the way";
+  if (S_ISDIR(mode)) return "a folder is in the way";
+  return "something that is no file is in the way";
+}
+
 }  // namespace
 
-ReplacementFile ReplacementFile::Create(std::string_view cp932_name) {
+ReplacementFile ReplacementFile::Create(std::string_view cp932_name, TargetName chosen) {
   const std::string path = NativePath(cp932_name);
   const std::string name(cp932_name);
   if (path.empty()) throw EFileError(FileCreateErrorText(name));
   struct stat info {};
+  if (chosen == TargetName::FromServer && ::lstat(path.c_str(), &info) == 0 &&
+      !S_ISREG(info.st_mode)) {
+    throw EFileError(name + ": " + InTheWay(info.st_mode));
+  }
   const bool exists = ::stat(path.c_str(), &info) == 0;
   if (exists && !S_ISREG(info.st_mode)) {
     // A device or a FIFO is written in place; a folder fails here as it always did.
@@ -88,8 +99,9 @@ ReplacementFile ReplacementFile::Create(std::string_view cp932_name) {
   return ReplacementFile(File(fd, name), target, temp, RegisterTempFile(temp));
 }
 
-ReplacementFile ReplacementFile::CreateContinuing(std::string_view cp932_name, int64_t offset) {
-  ReplacementFile file = Create(cp932_name);
+ReplacementFile ReplacementFile::CreateContinuing(std::string_view cp932_name, int64_t offset,
+                                                  TargetName chosen) {
+  ReplacementFile file = Create(cp932_name, chosen);
   if (file.temp_path_.empty()) throw EFileError(FileCreateErrorText(cp932_name));
   // The part already there is copied by the kernel (or shared, where the file system can).
   File old = File::OpenRead(cp932_name);

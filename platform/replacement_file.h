@@ -1,8 +1,9 @@
 // The file a download writes. The bytes go into a hidden temporary file beside the target,
 // which replaces the target only when Commit() is called; a download that fails (or a file
 // that goes out of scope uncommitted) leaves the target exactly as it was and no temporary
-// file behind. A target that exists and is not a regular file (a device, a FIFO) cannot be
-// replaced and is written directly, as before.
+// file behind. A target the user named that exists and is not a regular file (a device, a
+// FIFO) cannot be replaced and is written directly, as before; a link to a file replaces the
+// file it leads to. A name a server chose is never followed anywhere: see TargetName.
 #pragma once
 
 #include <sys/types.h>
@@ -14,15 +15,25 @@
 
 namespace tarnex::platform {
 
+// Who chose the target's name. The user's name is written where it leads; a name from a
+// server (a listing's, or the remote file's own) must not lead out of the folder it lands in,
+// so a link, a device, a FIFO or a folder in its place refuses the download, and the file
+// outside stays untouched.
+enum class TargetName { ChosenByUser, FromServer };
+
 class ReplacementFile {
  public:
   // Raises EFileError "ファイル %s を作成できません" (naming the target) when neither the
-  // temporary file nor, for a special file, the target itself can be opened for writing.
-  static ReplacementFile Create(std::string_view cp932_name);
+  // temporary file nor, for a special file, the target itself can be opened for writing; for
+  // a name from a server, EFileError "<name>: a link is in the way" (or a folder, or something
+  // that is no file) when such an entry holds the name.
+  static ReplacementFile Create(std::string_view cp932_name,
+                                TargetName chosen = TargetName::ChosenByUser);
   // The same for a download that goes on where an earlier one stopped: the new file starts as
   // a copy of the target's first `offset` bytes, and the bytes that come are added to it. The
   // target must be a regular file of at least that size (else the create error is raised).
-  static ReplacementFile CreateContinuing(std::string_view cp932_name, int64_t offset);
+  static ReplacementFile CreateContinuing(std::string_view cp932_name, int64_t offset,
+                                          TargetName chosen = TargetName::ChosenByUser);
   ReplacementFile(ReplacementFile&& other) noexcept;
   ReplacementFile& operator=(ReplacementFile&&) = delete;
   ReplacementFile(const ReplacementFile&) = delete;

@@ -81,6 +81,38 @@ TEST_F(ReplacementFileTest, ALinkStaysALinkAndADeviceIsWrittenInPlace) {
   EXPECT_EQ(Entries(), 2u);
 }
 
+TEST_F(ReplacementFileTest, ANameFromAServerIsNeverFollowedOutOfItsFolder) {
+  const std::string outside = Path("outside.txt");
+  std::ofstream(outside) << "the user's file";
+  fs::create_symlink(outside, Path("link.txt"));
+  fs::create_directory(Path("folder.txt"));
+  ::mkfifo(Path("fifo.txt").c_str(), 0600);
+  const std::pair<std::string, std::string> refused[] = {
+      {"link.txt", "a link is in the way"},
+      {"folder.txt", "a folder is in the way"},
+      {"fifo.txt", "something that is no file is in the way"},
+      {"/dev/null", "something that is no file is in the way"},
+  };
+  for (const auto& [leaf, reason] : refused) {
+    const std::string target = leaf.front() == '/' ? leaf : Path(leaf);
+    SCOPED_TRACE(target);
+    try {
+      ReplacementFile::Create(target, TargetName::FromServer);
+      ADD_FAILURE() << "created";
+    } catch (const EFileError& error) {
+      EXPECT_EQ(error.Message(), target + ": " + reason);
+    }
+    EXPECT_THROW(ReplacementFile::CreateContinuing(target, 1, TargetName::FromServer), EFileError);
+  }
+  EXPECT_EQ(Bytes(outside), "the user's file");
+  EXPECT_EQ(Entries(), 4u);  // nothing new beside them
+  // A regular file of that name is replaced as ever.
+  ReplacementFile file = ReplacementFile::Create(outside, TargetName::FromServer);
+  file.Output().Write("new");
+  file.Commit();
+  EXPECT_EQ(Bytes(outside), "new");
+}
+
 TEST_F(ReplacementFileTest, AFolderThatCannotBeWrittenFailsWithTheTargetsName) {
   const std::string target = Path("missing-folder/a.bin");
   try {
