@@ -196,8 +196,8 @@ int32_t TLowFTP::Connect(const std::string& user, const std::string& password) {
 
 int32_t TLowFTP::List(const std::string& directory, std::string& listing) {
   int32_t result;
+  std::string collected;
   try {
-    std::string collected;
     // The change of directory before a listing is supervised like the listing: a server that
     // never answers it must not hold the script.
     Touch();
@@ -213,10 +213,11 @@ int32_t TLowFTP::List(const std::string& directory, std::string& listing) {
     FFtp->ListDirectory();
     DebugLog("List End ");
     result = ReplyCode();
-    listing = std::move(collected);
   } catch (...) {
     result = FailureResult(std::current_exception());
   }
+  // What arrived is the caller's also when the listing failed: it was seen, and it is shown.
+  listing = std::move(collected);
   FFtp->OnListItem = nullptr;
   FTimer.SetEnabled(false);
   return result;
@@ -266,9 +267,10 @@ int32_t TLowFTP::UploadFrame(const std::string& before, const std::string& after
   return result;
 }
 
-int32_t TLowFTP::Download(const std::string& remote_file, const std::string& local_file) {
+int32_t TLowFTP::Download(const std::string& remote_file, const std::string& local_file,
+                          const DownloadOptions& options) {
   return DownloadFrame("Download Send " + remote_file, "Download End ", [&] {
-    FFtp->DownloadFile(remote_file, local_file);
+    FFtp->DownloadFile(remote_file, local_file, options);
     return true;
   });
 }

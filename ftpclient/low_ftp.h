@@ -33,8 +33,13 @@ class TLowFTP {
   // nothing; returns 100.
   int32_t SetServer(const std::string& host, const std::string& proxy, int32_t port);
   int32_t Connect(const std::string& user, const std::string& password);
+  // Every line that arrived, each followed by CR LF, goes to `listing`, also when the listing
+  // failed (a listing that ended uncleanly or whose closing reply is no 2xx is a failure).
   int32_t List(const std::string& directory, std::string& listing);
-  int32_t Download(const std::string& remote_file, const std::string& local_file);
+  // `options`: the size a listing gave (held to, SIZE not asked) and whether the server chose
+  // the local name (mget, mirror), which then never leads through a link.
+  int32_t Download(const std::string& remote_file, const std::string& local_file,
+                   const DownloadOptions& options = {});
   int32_t Upload(const std::string& local_file, const std::string& remote_file);
   int32_t UploadAppend(const std::string& local_file, const std::string& remote_file);
   // reget and reput: a download or upload that goes on where an earlier one stopped (binary

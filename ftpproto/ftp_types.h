@@ -1,7 +1,19 @@
 // Types shared by the FTP protocol component and its callers.
 #pragma once
 
+#include <cstdint>
+#include <optional>
+
 namespace tarnex {
+
+// What a download knows beyond its two names.
+struct DownloadOptions {
+  // The size a listing gave (mget, mirror): the download is held to it, and SIZE is not asked.
+  std::optional<int64_t> listed_size;
+  // The local name is one the server chose (a listing's entry), so it must not lead through a
+  // link or into a device; a download without a local name counts as such by itself.
+  bool name_from_server = false;
+};
 
 // Which operation a success, failure or unsupported-function event belongs to.
 enum class TCmdType {

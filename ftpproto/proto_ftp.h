@@ -55,7 +55,10 @@ class TProtoFTP : public TAsyncSock {
 
   void ListDirectory();
   void UploadFile(const std::string& local_file, const std::string& remote_file);
-  void DownloadFile(const std::string& remote_file, const std::string& local_file);
+  // In binary mode the download is held to the size the server gives before RETR (SIZE, else
+  // the exact count of RETR's reply) or the listing gave: fewer or more bytes fail it.
+  void DownloadFile(const std::string& remote_file, const std::string& local_file,
+                    const DownloadOptions& options = {});
   void AppendFile(const std::string& local_file, const std::string& remote_file);
 
   // What a resumed transfer found to do.
@@ -64,7 +67,8 @@ class TProtoFTP : public TAsyncSock {
   // added to a copy of the local file that replaces it once complete); a plain download when
   // there is no local file. Binary mode only. A local file as large as the remote one (SIZE)
   // needs nothing; a larger one, or a REST not answered 350, fails and leaves it untouched.
-  ResumeOutcome ResumeDownloadFile(const std::string& remote_file, const std::string& local_file);
+  ResumeOutcome ResumeDownloadFile(const std::string& remote_file, const std::string& local_file,
+                                   const DownloadOptions& options = {});
   // reput: sends the rest of the local file ("APPE") after what SIZE says the remote file
   // holds; the whole file when the server knows no such file. Binary mode only.
   ResumeOutcome ResumeUploadFile(const std::string& local_file, const std::string& remote_file);
@@ -184,11 +188,12 @@ class TProtoFTP : public TAsyncSock {
 
   // Data connections.
   enum class TransferKind { List, Upload, Download, Append };
-  // Where a transfer starts (0, or the resume point) and how large a download is to become
-  // (-1 when nobody said).
+  // Where a transfer starts (0, or the resume point), how large a download is to become (when
+  // somebody said), and who chose the local name.
   struct TransferSpan {
     int64_t offset = 0;
-    int64_t expected_total = -1;
+    std::optional<int64_t> expected_total;
+    platform::TargetName local_name = platform::TargetName::ChosenByUser;
   };
   void RunTransfer(TransferKind kind, const std::string& local_file,
                    const std::string& remote_file, TransferSpan span);
@@ -203,13 +208,18 @@ class TProtoFTP : public TAsyncSock {
   bool MoveTransfer(TransferKind kind, TCmdType type, const std::string& local_file,
                     const std::string& remote_file, TransferSpan span);
   bool OpenDataChannel(TCmdType type);
+  // Sends the transfer command; a download's reply may tell its size (`span`).
   bool SendTransferCommand(TransferKind kind, TCmdType type, const std::string& local_file,
-                           const std::string& remote_file, int64_t offset);
+                           const std::string& remote_file, TransferSpan& span);
   // `target` receives a download; it is created only when the data moves.
-  void MoveData(TransferKind kind, const std::string& local_file, int64_t offset,
+  void MoveData(TransferKind kind, const std::string& local_file, const TransferSpan& span,
                 std::optional<platform::ReplacementFile>& target);
-  // A binary download that ended before its full size is not the file.
-  void CheckComplete(int64_t expected_total, int64_t offset) const;
+  // Binary mode: SIZE of a file about to be downloaded whole; nothing when the server does not
+  // say (a server that does not know SIZE is not asked again in this login).
+  std::optional<int64_t> SizeBeforeDownload(const std::string& remote_file);
+  bool BinaryTransfers() const { return TransferType == tmImage || TransferType == tmLocal8; }
+  // A binary download of another size than the one it was to have is not the file.
+  void CheckComplete(const TransferSpan& span) const;
   // Resume works on bytes as they are: in ASCII mode it refuses.
   void RequireBinaryForResume() const;
   // "AUTH TLS" and the handshake (explicit mode); raises when either fails.
@@ -262,6 +272,7 @@ class TProtoFTP : public TAsyncSock {
   std::unique_ptr<net::TlsContext> tls_;  // of this login, when it is FTPS
   bool protect_data_ = false;
   bool epsv_refused_ = false;  // the server refused EPSV: PASV until the next login
+  bool size_unknown_ = false;  // the server knows no SIZE: not asked again until the next login
   std::unique_ptr<TFTPDirectoryList> directory_list_;
   bool list_in_progress_ = false;
   std::recursive_mutex transfer_lock_;

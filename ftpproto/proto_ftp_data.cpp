@@ -62,24 +62,41 @@ bool TProtoFTP::OpenDataChannel(TCmdType type) {
   return true;
 }
 
+std::optional<int64_t> TProtoFTP::SizeBeforeDownload(const std::string& remote_file) {
+  if (size_unknown_) return std::nullopt;
+  std::string reply;
+  Transaction("SIZE " + remote_file, reply);
+  // 500 and 502: no such command here. Any other refusal is about this file.
+  if (ReplyCode == 500 || ReplyCode == 502) size_unknown_ = true;
+  return ParseSizeReply(reply);
+}
+
 bool TProtoFTP::SendTransferCommand(TransferKind kind, TCmdType type,
                                     const std::string& local_file,
-                                    const std::string& remote_file, int64_t offset) {
+                                    const std::string& remote_file, TransferSpan& span) {
   std::string reply;
-  if (offset > 0 && kind == TransferKind::Download) {
+  if (span.offset > 0 && kind == TransferKind::Download) {
     // Without a 350 the server would send the file from its start: nothing is asked of it.
-    Transaction("REST " + std::to_string(offset), reply);
+    Transaction("REST " + std::to_string(span.offset), reply);
     if (ReplyCode != 350) throw FTPException(reply);
   }
   if (kind == TransferKind::Download) {
-    // The byte count may stand on any line of RETR's reply; the last line's counts.
     BytesTotal = 0;
     ReportStatus(kLevelProtocol, "RETR " + remote_file);
     ReplyCode = 0;
     SendCommand("RETR " + remote_file);
     const FtpReply answer = ReadCommandReply();
     if (ReplyCode > 300 && ReplyCode < 600) return !OfferFailure(type, answer.first);
-    BytesTotal = ParseByteCount(answer.last);
+    // The size may stand on any line of RETR's reply; the last line that gives one counts.
+    AnnouncedSize announced;
+    for (auto line = answer.lines.rbegin(); line != answer.lines.rend() && !announced.estimate;
+         ++line) {
+      announced = ParseAnnouncedSize(*line);
+    }
+    // What SIZE or the listing said comes first; a resumed download's count is of the rest.
+    if (!span.expected_total && span.offset == 0) span.expected_total = announced.exact;
+    BytesTotal = span.expected_total && span.offset == 0 ? *span.expected_total
+                                                         : announced.estimate.value_or(0);
     return true;
   }
   std::string command;
@@ -101,8 +118,10 @@ bool TProtoFTP::SendTransferCommand(TransferKind kind, TCmdType type,
   return true;
 }
 
-void TProtoFTP::MoveData(TransferKind kind, const std::string& local_file, int64_t offset,
+void TProtoFTP::MoveData(TransferKind kind, const std::string& local_file,
+                         const TransferSpan& span,
                          std::optional<platform::ReplacementFile>& target) {
+  const int64_t offset = span.offset;
   TAsyncSock& data = *data_connection_;
   const bool go = !Canceled && !TimedOut;
   switch (kind) {
@@ -123,8 +142,9 @@ void TProtoFTP::MoveData(TransferKind kind, const std::string& local_file, int64
     case TransferKind::Download:
       if (go) {
         // The old file stays as it is until the new one is complete.
-        target.emplace(offset > 0 ? platform::ReplacementFile::CreateContinuing(local_file, offset)
-                                  : platform::ReplacementFile::Create(local_file));
+        target.emplace(offset > 0 ? platform::ReplacementFile::CreateContinuing(local_file, offset,
+                                                                                span.local_name)
+                                  : platform::ReplacementFile::Create(local_file, span.local_name));
         data.CaptureFile(target->Output());
       }
       if (OnTransactionStop) OnTransactionStop(*this);
@@ -136,16 +156,23 @@ void TProtoFTP::MoveData(TransferKind kind, const std::string& local_file, int64
   }
 }
 
-void TProtoFTP::CheckComplete(int64_t expected_total, int64_t offset) const {
+void TProtoFTP::CheckComplete(const TransferSpan& span) const {
   // Text transfers change line ends on the way, so only a binary count can be held to.
-  const bool binary = TransferType == tmImage || TransferType == tmLocal8;
-  if (!binary || expected_total <= 0 || offset + BytesTotal >= expected_total) return;
-  throw Exception("Download incomplete: " + std::to_string(offset + BytesTotal) + " of " +
-                  std::to_string(expected_total) + " bytes received");
+  if (!BinaryTransfers() || !span.expected_total) return;
+  const int64_t have = span.offset + BytesTotal;
+  const int64_t expected = *span.expected_total;
+  if (have < expected) {
+    throw Exception("Download incomplete: " + std::to_string(have) + " of " +
+                    std::to_string(expected) + " bytes received");
+  }
+  if (have > expected) {
+    throw Exception("Download larger than announced: " + std::to_string(have) + " bytes received, " +
+                    std::to_string(expected) + " expected");
+  }
 }
 
 void TProtoFTP::RequireBinaryForResume() const {
-  if (TransferType != tmImage && TransferType != tmLocal8) {
+  if (!BinaryTransfers()) {
     throw Exception("Resume needs binary mode: give Binary first");
   }
 }
@@ -186,9 +213,11 @@ void TProtoFTP::ReadClosingReply(TransferKind kind) {
     const FtpReply closing = ReadReply();
     const int16_t code = CodeOf(closing.first);
     // A file the server says it did not take or send whole ("426 Transfer aborted", "452 Disk
-    // full") is a failed transfer, whatever its first reply said. (A listing that the server
-    // calls incomplete is still handed over as far as it came.)
-    if (kind != TransferKind::List && code >= 400 && code < 600) throw FTPException(closing.first);
+    // full") is a failed transfer, whatever its first reply said. A listing is whole only when
+    // the server says so: its lines so far have been handed over, but nothing may be judged
+    // (or deleted) on the strength of them.
+    const bool failed = kind == TransferKind::List ? code < 200 || code >= 300 : code >= 400;
+    if (failed) throw FTPException(closing.first);
   }
   if (kind == TransferKind::Download && OnTransactionStop) OnTransactionStop(*this);
 }

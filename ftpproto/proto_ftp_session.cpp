@@ -191,6 +191,7 @@ void TProtoFTP::Connect() {
   owed_replies_ = 1;  // the greeting
   TransferType = tmAscii;
   epsv_refused_ = false;
+  size_unknown_ = false;
   features_.clear();
   names_in_utf8_ = false;
   try {

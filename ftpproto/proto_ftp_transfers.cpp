@@ -7,6 +7,7 @@
 #include "ftpproto/reply_parsing.h"
 #include "platform/errors.h"
 #include "platform/files.h"
+#include "platform/local_folder.h"
 #include "platform/scope_guard.h"
 #include "text/string_helpers.h"
 
@@ -25,8 +26,12 @@ void TProtoFTP::UploadFile(const std::string& local_file, const std::string& rem
   RunTransfer(TransferKind::Upload, local_file, remote_file, TransferSpan{});
 }
 
-void TProtoFTP::DownloadFile(const std::string& remote_file, const std::string& local_file) {
-  RunTransfer(TransferKind::Download, local_file, remote_file, TransferSpan{});
+void TProtoFTP::DownloadFile(const std::string& remote_file, const std::string& local_file,
+                             const DownloadOptions& options) {
+  TransferSpan span;
+  span.expected_total = options.listed_size;
+  if (options.name_from_server) span.local_name = platform::TargetName::FromServer;
+  RunTransfer(TransferKind::Download, local_file, remote_file, span);
 }
 
 void TProtoFTP::AppendFile(const std::string& local_file, const std::string& remote_file) {
@@ -34,14 +39,28 @@ void TProtoFTP::AppendFile(const std::string& local_file, const std::string& rem
 }
 
 TProtoFTP::ResumeOutcome TProtoFTP::ResumeDownloadFile(const std::string& remote_file,
-                                                       const std::string& local_file) {
+                                                       const std::string& local_file,
+                                                       const DownloadOptions& options) {
   CheckConnection();
   RequireBinaryForResume();
   std::string local = local_file;
-  if (local.empty()) local = LocalNameForDownload(remote_file).value_or("");
-  const int64_t have = platform::FileExists(local) ? platform::File::OpenRead(local).Size() : 0;
+  platform::TargetName chosen = options.name_from_server ? platform::TargetName::FromServer
+                                                         : platform::TargetName::ChosenByUser;
+  if (local.empty()) {
+    local = LocalNameForDownload(remote_file).value_or("");
+    chosen = platform::TargetName::FromServer;
+  }
+  // A name the server chose is not followed through a link, not even to read its size.
+  const std::optional<platform::LocalEntry> there = platform::LocalEntryOf(local);
+  const bool regular = there && there->kind == platform::LocalKind::File;
+  const int64_t have = chosen == platform::TargetName::FromServer
+                           ? (regular ? there->size : 0)
+                           : (platform::FileExists(local) ? platform::File::OpenRead(local).Size() : 0);
   if (have <= 0) {
-    DownloadFile(remote_file, local_file);  // nothing (or nothing yet) to go on from
+    // Nothing (or nothing yet) to go on from.
+    DownloadOptions whole = options;
+    whole.name_from_server = chosen == platform::TargetName::FromServer;
+    DownloadFile(remote_file, local_file, whole);
     return ResumeOutcome::Transferred;
   }
   const std::optional<int64_t> remote_size = RemoteFileSize(remote_file);
@@ -50,8 +69,7 @@ TProtoFTP::ResumeOutcome TProtoFTP::ResumeDownloadFile(const std::string& remote
     throw Exception("Cannot resume: the local file is larger than the remote one (" +
                     std::to_string(have) + " > " + std::to_string(*remote_size) + " bytes)");
   }
-  RunTransfer(TransferKind::Download, local, remote_file,
-              TransferSpan{have, remote_size.value_or(-1)});
+  RunTransfer(TransferKind::Download, local, remote_file, TransferSpan{have, remote_size, chosen});
   return ResumeOutcome::Transferred;
 }
 
@@ -71,7 +89,7 @@ TProtoFTP::ResumeOutcome TProtoFTP::ResumeUploadFile(const std::string& local_fi
     throw Exception("Cannot resume: the remote file is larger than the local one (" +
                     std::to_string(*remote_size) + " > " + std::to_string(local_size) + " bytes)");
   }
-  RunTransfer(TransferKind::Append, local_file, remote, TransferSpan{*remote_size, -1});
+  RunTransfer(TransferKind::Append, local_file, remote, TransferSpan{*remote_size, {}});
   return ResumeOutcome::Transferred;
 }
 
@@ -147,10 +165,11 @@ void TProtoFTP::TransferFrame(TransferKind kind, TCmdType type, const std::strin
   std::string local = local_file;
   if (kind == TransferKind::Download && local.empty()) {
     // A download without a local name lands in the local folder under the remote file's own
-    // name, never somewhere its path points to.
+    // name, never somewhere its path points to, nor where a link there leads.
     auto name = LocalNameForDownload(remote_file);
     if (!name) throw Exception("No local file name in \"" + remote_file + "\"");
     local = std::move(*name);
+    span.local_name = platform::TargetName::FromServer;
   }
   std::unique_lock lock(transfer_lock_, std::defer_lock);
   if (kind != TransferKind::Append) lock.lock();  // an append does not take the lock
@@ -196,12 +215,15 @@ bool TProtoFTP::MoveTransfer(TransferKind kind, TCmdType type, const std::string
     BytesTotal = file.Size() - span.offset;
   }
   if (kind == TransferKind::List && ParseList) PrepareDirectoryList();
+  // A binary download learns its size before it starts: SIZE, unless a listing gave it.
+  if (kind == TransferKind::Download && span.offset == 0 && !span.expected_total &&
+      BinaryTransfers()) {
+    span.expected_total = SizeBeforeDownload(remote_file);
+  }
 
   // A failing reply that a handler took ends the operation quietly, without success.
   if (!OpenDataChannel(type)) return false;
-  if (!SendTransferCommand(kind, type, local_file, remote_file, span.offset)) return false;
-  // A resumed download is held to the size SIZE gave, a whole one to its announced count.
-  const int64_t expected_total = span.offset > 0 ? span.expected_total : BytesTotal;
+  if (!SendTransferCommand(kind, type, local_file, remote_file, span)) return false;
   if (!Passive) {
     data.Accept();
     data.UseAcceptedSocket();  // the accepted connection replaces the listener
@@ -211,10 +233,10 @@ bool TProtoFTP::MoveTransfer(TransferKind kind, TCmdType type, const std::string
   if (protect_data_) data.StartTls(*tls_, Host, true);
   if (OnTransactionStart) OnTransactionStart(*this);
   std::optional<platform::ReplacementFile> target;
-  MoveData(kind, local_file, span.offset, target);
+  MoveData(kind, local_file, span, target);
   ReadClosingReply(kind);
   if (kind == TransferKind::Download) {
-    CheckComplete(expected_total, span.offset);
+    CheckComplete(span);
     if (target) target->Commit();
   }
   return true;

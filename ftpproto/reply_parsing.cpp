@@ -167,29 +167,92 @@ std::string EprtArgument(std::string_view address_text, uint16_t port) {
          "|";
 }
 
-int32_t ParseByteCount(std::string_view reply) {
-  size_t found = std::string_view::npos;
-  for (size_t i = 0; i + 4 <= reply.size(); ++i) {
-    auto upper = [&](size_t k) { return static_cast<char>(reply[i + k] & ~0x20); };
-    if (upper(0) == 'B' && upper(1) == 'Y' && upper(2) == 'T' && upper(3) == 'E') {
-      found = i;
+namespace {
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; }
+
+// Whether `text` starts with `word` (upper case), compared without case.
+bool StartsWithWord(std::string_view text, std::string_view word) {
+  if (text.size() < word.size()) return false;
+  for (size_t i = 0; i < word.size(); ++i) {
+    if (Upper(text[i]) != word[i]) return false;
+  }
+  return true;
+}
+
+// The reply without its line end, blanks and one closing ".".
+std::string_view WithoutEnding(std::string_view reply) {
+  while (!reply.empty() && (reply.back() == '\n' || reply.back() == '\r' || reply.back() == ' ')) {
+    reply.remove_suffix(1);
+  }
+  if (!reply.empty() && reply.back() == '.') reply.remove_suffix(1);
+  return reply;
+}
+
+std::optional<int64_t> ExactCount(std::string_view reply) {
+  std::string_view rest = WithoutEnding(reply);
+  if (rest.empty() || rest.back() != ')') return std::nullopt;
+  rest.remove_suffix(1);
+  for (std::string_view unit : {std::string_view("BYTES"), std::string_view("BYTE")}) {
+    if (rest.size() <= unit.size() || !StartsWithWord(rest.substr(rest.size() - unit.size()), unit)) {
+      continue;
+    }
+    std::string_view number = rest.substr(0, rest.size() - unit.size());
+    if (number.empty() || number.back() != ' ') return std::nullopt;
+    number.remove_suffix(1);
+    const size_t open = number.rfind('(');
+    if (open == std::string_view::npos) return std::nullopt;
+    number.remove_prefix(open + 1);
+    int64_t count = 0;
+    auto [end, error] = std::from_chars(number.data(), number.data() + number.size(), count);
+    if (number.empty() || !IsDigit(number.front()) || error != std::errc() ||
+        end != number.data() + number.size()) {
+      return std::nullopt;
+    }
+    return count;
+  }
+  return std::nullopt;
+}
+
+// The last "N unit" or "N.N unit" that stands as words of their own ("5859.4 kbytes").
+std::optional<int64_t> EstimatedCount(std::string_view reply) {
+  static constexpr std::pair<std::string_view, double> kUnits[] = {
+      {"KBYTES", 1024.0}, {"MBYTES", 1048576.0}, {"GBYTES", 1073741824.0}, {"BYTES", 1.0},
+      {"KB", 1024.0},     {"MB", 1048576.0},     {"GB", 1073741824.0},     {"BYTE", 1.0},
+  };
+  std::optional<int64_t> found;
+  for (size_t i = 0; i < reply.size(); ++i) {
+    if (!IsDigit(reply[i]) || (i > 0 && reply[i - 1] != ' ' && reply[i - 1] != '(')) continue;
+    size_t at = i;
+    while (at < reply.size() && (IsDigit(reply[at]) || reply[at] == '.')) ++at;
+    double value = 0;
+    auto [end, error] = std::from_chars(reply.data() + i, reply.data() + at, value);
+    if (error != std::errc() || end != reply.data() + at) continue;
+    if (at < reply.size() && reply[at] == ' ') ++at;
+    for (const auto& [unit, factor] : kUnits) {
+      if (!StartsWithWord(reply.substr(at), unit)) continue;
+      const size_t after = at + unit.size();
+      if (after < reply.size() && std::string_view(" ).,\r\n").find(reply[after]) == std::string_view::npos) {
+        break;
+      }
+      const double bytes = value * factor;
+      if (bytes >= 0 && bytes < 9.0e18) found = static_cast<int64_t>(bytes);
       break;
     }
+    i = at - 1;  // the next word may start right here
   }
-  if (found == std::string_view::npos) return 0;
-  auto is_digit = [&](size_t i) { return reply[i] >= '0' && reply[i] <= '9'; };
-  // Left to the nearest digit, then to the first digit of that number; never before the start.
-  size_t last = found;
-  while (last > 0 && !is_digit(last - 1)) --last;
-  if (last == 0) return 0;
-  size_t first = last - 1;
-  while (first > 0 && is_digit(first - 1)) --first;
-  int64_t value = 0;
-  for (size_t i = first; i < last; ++i) {
-    value = value * 10 + (reply[i] - '0');
-    if (value > INT32_MAX) return 0;
-  }
-  return static_cast<int32_t>(value);
+  return found;
+}
+
+}  // namespace
+
+AnnouncedSize ParseAnnouncedSize(std::string_view reply) {
+  AnnouncedSize size;
+  size.exact = ExactCount(reply);
+  size.estimate = size.exact ? size.exact : EstimatedCount(reply);
+  return size;
 }
 
 int VendorFromSystReply(std::string_view reply) {

@@ -56,10 +56,16 @@ uint16_t ParseEpsvPort(std::string_view reply);
 // IPv4 address).
 std::string EprtArgument(std::string_view address_text, uint16_t port);
 
-// The number just before the first "BYTE" (any case) of a reply, as in
-// "150 Opening data connection for a.zip (12345 bytes)."; 0 when there is none or it does not
-// fit 32 bits.
-int32_t ParseByteCount(std::string_view reply);
+// The size a transfer's preliminary reply announces. Only a count written as "(N bytes)" at
+// the very end of the reply (any case, "byte" too; a "." and the line end may follow) is exact:
+// digits anywhere else, such as in the file's own name ("dump-99999bytes.txt"), never count.
+// A figure such as "5859.4 kbytes to download" is an estimate, good for a progress display and
+// never for judging whether a file came whole.
+struct AnnouncedSize {
+  std::optional<int64_t> exact;
+  std::optional<int64_t> estimate;  // the exact count, when there is one
+};
+AnnouncedSize ParseAnnouncedSize(std::string_view reply);
 
 // The server system named by a SYST reply; kVendorOther when it names none we know.
 int VendorFromSystReply(std::string_view reply);

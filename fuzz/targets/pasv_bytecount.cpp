@@ -1,5 +1,5 @@
-// The numbers the data channel reads out of replies: the PASV port and the byte count of a
-// RETR reply; and the other pure readers of reply and command lines.
+// The numbers the data channel reads out of replies: the PASV port and the size a RETR reply
+// announces; and the other pure readers of reply and command lines.
 #include <string>
 #include <vector>
 
@@ -21,19 +21,14 @@ TARNEX_FUZZ_TARGET(pasv_bytecount) {
   } catch (const tarnex::EConvertError&) {
   }
 
-  const int32_t count = tarnex::ParseByteCount(reply);
-  FUZZ_CHECK(count >= 0);
-  if (count > 0) {
-    // The number is written in the reply before the first "BYTE" (in any case).
-    std::string upper(reply);
-    for (char& c : upper) {
-      if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    }
-    const size_t byte = upper.find("BYTE");
-    FUZZ_CHECK(byte != std::string::npos);
-    const size_t number = upper.rfind(std::to_string(count), byte);
-    FUZZ_CHECK(number != std::string::npos && number < byte);
+  const tarnex::AnnouncedSize announced = tarnex::ParseAnnouncedSize(reply);
+  if (announced.exact) {
+    // An exact count is a non-negative number written in the reply, closed by ")".
+    FUZZ_CHECK(*announced.exact >= 0 && announced.estimate == announced.exact);
+    FUZZ_CHECK(reply.find(std::to_string(*announced.exact)) != std::string_view::npos);
+    FUZZ_CHECK(reply.rfind(')') != std::string_view::npos);
   }
+  if (announced.estimate) FUZZ_CHECK(*announced.estimate >= 0);
 
   const int vendor = tarnex::VendorFromSystReply(reply);
   FUZZ_CHECK(vendor >= tarnex::kVendorUnix && vendor <= tarnex::kVendorNetware &&

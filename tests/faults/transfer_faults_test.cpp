@@ -50,6 +50,7 @@ struct DownloadFault {
   Steps steps;        // after the data channel: RETR and what follows
   std::string last;   // the failure line
   int64_t min_ms = 0;
+  std::string size_reply = "550 Could not get file size.\r\n";  // to the SIZE before it
 };
 
 TEST_F(FacadeFaultTest, FaultsDuringADownload) {
@@ -85,6 +86,18 @@ TEST_F(FacadeFaultTest, FaultsDuringADownload) {
        {Expect("RETR a.bin", "150 Opening (2000 bytes)\r\n", Data::Send(kPayload.substr(0, 1500))),
         Reply("226 Transfer complete\r\n"), Silence()},
        "Download incomplete: 1500 of 2000 bytes received"},
+      {"fewer bytes than SIZE said, and no count in the 150",
+       {Expect("RETR a.bin", "150 Opening\r\n", Data::Send(kPayload.substr(0, 1500))),
+        Reply("226 Transfer complete\r\n"), Silence()},
+       "Download incomplete: 1500 of 2000 bytes received", 0, "213 2000\r\n"},
+      {"more bytes than SIZE said, whatever the 150 says",
+       {Expect("RETR a.bin", "150 Opening (1500 bytes)\r\n", Data::Send(kPayload.substr(0, 1500))),
+        Reply("226 Transfer complete\r\n"), Silence()},
+       "Download larger than announced: 1500 bytes received, 1000 expected", 0, "213 1000\r\n"},
+      {"a size of 2 GiB and more is held to as well",
+       {Expect("RETR a.bin", "150 Opening (4831838208 bytes)\r\n", Data::Send("abc")),
+        Reply("226 Transfer complete\r\n"), Silence()},
+       "Download incomplete: 3 of 4831838208 bytes received"},
   };
   for (bool passive : {false, true}) {
     for (const auto& fault : faults) {
@@ -93,7 +106,8 @@ TEST_F(FacadeFaultTest, FaultsDuringADownload) {
       const std::string target = dir_ / "a.bin";
       WriteBytes(target, kUserFile);
       FakeFtpServer server(
-          {Session(LoggedIn(Concat({Expect("TYPE I", "200 ok\r\n")},
+          {Session(LoggedIn(Concat({Expect("TYPE I", "200 ok\r\n"),
+                                    Expect("SIZE a.bin", fault.size_reply)},
                                    Concat(Channel(passive), fault.steps))))},
           {.io_timeout = 5s});
       Login(server, passive);

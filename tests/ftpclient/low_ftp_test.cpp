@@ -174,19 +174,24 @@ TEST_F(FacadeTest, DownloadLogsSuccessSummaryThenTheFinishedEvent) {
   EXPECT_EQ(server.ReceivedData(2), "hello");
 }
 
-TEST_F(FacadeTest, ListFillsTheListingOnlyOnSuccess) {
+TEST_F(FacadeTest, ListHandsOverWhatArrivedAndSucceedsOnlyWhenTheServerSaysItIsWhole) {
   FakeFtpServer server({LoggedIn({
       Expect("CWD sub", "250 ok\r\n"), Expect("PORT *", "200 ok\r\n"),
       Expect("LIST", "150 here\r\n", Data::Send("a\r\n\r\nb\r\n")), Reply("226 done\r\n"),
-      Expect("PORT *", "200 ok\r\n"), Expect("LIST", "550 none\r\n"), Silence()})});
+      Expect("PORT *", "200 ok\r\n"), Expect("LIST", "550 none\r\n"),
+      Expect("PORT *", "200 ok\r\n"), Expect("LIST", "150 here\r\n", Data::Send("a\r\nb")),
+      Reply("426 Connection closed; transfer aborted.\r\n"), Silence()})});
   Login(server);
   std::string listing = "untouched";
   EXPECT_EQ(ftp_.List("sub", listing), 150);
   EXPECT_EQ(listing, "a\r\n\r\n\r\nb\r\n");  // a line of two bytes keeps its line end
   EXPECT_EQ(log_, (Lines{"250 ChangeDir success", "150 List success"}));
-  listing = "untouched";
   EXPECT_EQ(ftp_.List("", listing), 550);
-  EXPECT_EQ(listing, "untouched");
+  EXPECT_EQ(listing, "");
+  log_.clear();
+  EXPECT_EQ(ftp_.List("", listing), 426);
+  EXPECT_EQ(listing, "a\r\nb\r\n");
+  EXPECT_EQ(log_, (Lines{"426 Connection closed; transfer aborted."}));
 }
 
 TEST_F(FacadeTest, ResetByPeerLogsTheErrorEventThenTheError) {

@@ -96,25 +96,47 @@ TEST(ParsePasvPort, RefusesRepliesWithoutTheSixNumbers) {
   }
 }
 
-TEST(ParseByteCount, ReadsTheNumberBeforeByte) {
+TEST(ParseAnnouncedSize, OnlyACountInParenthesesAtTheEndIsExact) {
+  constexpr std::optional<int64_t> none;
   struct Case {
     const char* reply;
-    int32_t count;
+    std::optional<int64_t> exact;
+    std::optional<int64_t> estimate;
   } cases[] = {
-      {"150 Opening data connection for a.zip (12345 bytes).", 12345},
-      {"150 Opening BINARY mode data connection (2048 Bytes)\r\n", 2048},
-      {"125 Data connection already open; 77 BYTE", 77},
-      {"150 (3 x bytes)", 3},                 // the nearest digit to the left
-      {"150 Opening data connection", 0},     // no "BYTE"
-      {"bytes 1234", 0},                      // no digit before it
-      {"BYTE", 0},
-      {"150 (2147483647 bytes)", 2147483647},
-      {"150 (2147483648 bytes)", 0},          // does not fit
-      {"150 (99999999999999999999 bytes)", 0},
-      {"1 bytes 2 bytes", 1},
-      {"", 0},
+      // What servers in use send (vsftpd, proftpd, pure-ftpd, pyftpdlib), and older ones.
+      {"150 Opening BINARY mode data connection for report.pdf (48213 bytes).\r\n", 48213, 48213},
+      {"150 Opening BINARY mode data connection for dump-99999bytes.txt (12 bytes).\r\n", 12, 12},
+      {"150 Opening ASCII mode data connection for a.txt (7 bytes)\r\n", 7, 7},
+      {"150 Opening BINARY mode data connection for big.iso (4831838208 bytes)\r\n", 4831838208,
+       4831838208},
+      {"150 5859.4 kbytes to download\r\n", none, 6000025},
+      {"150 Accepted data connection\r\n", none, none},
+      {"150 File status okay. About to open data connection.\r\n", none, none},
+      {"125 Data connection already open; Transfer starting.\r\n", none, none},
+      {"150 Opening BINARY mode data connection for file.bin (1234 Bytes)\r\n", 1234, 1234},
+      {"150 Opening data connection for one (1 byte).", 1, 1},
+      {"150 Opening data connection for empty (0 bytes).", 0, 0},
+      // Digits that are not the count at the end.
+      {"150 Opening data connection for dump-99999bytes.txt", none, none},
+      {"150 Opening data connection for 123 bytes.txt", none, 123},
+      {"150 (12 bytes) for a.txt", none, 12},
+      {"150 for (a 12 bytes)", none, 12},
+      {"150 for x(12 bytes)", 12, 12},
+      {"150 (12bytes)", none, 12},
+      {"150 (-12 bytes)", none, none},
+      {"150 (+12 bytes)", none, none},
+      {"150 ( bytes)", none, none},
+      {"150 (1.5 bytes)", none, 1},
+      {"150 (99999999999999999999 bytes)", none, none},
+      {"150 (9223372036854775807 bytes)", INT64_MAX, INT64_MAX},
+      {"bytes)", none, none},
+      {"", none, none},
   };
-  for (const auto& c : cases) EXPECT_EQ(ParseByteCount(c.reply), c.count) << c.reply;
+  for (const auto& c : cases) {
+    const AnnouncedSize size = ParseAnnouncedSize(c.reply);
+    EXPECT_EQ(size.exact, c.exact) << c.reply;
+    EXPECT_EQ(size.estimate, c.estimate) << c.reply;
+  }
 }
 
 TEST(VendorFromSystReply, FirstKnownTextInTheFixedOrder) {
