@@ -7,6 +7,7 @@
 #include "platform/clock.h"
 #include "platform/errors.h"
 #include "platform/scope_guard.h"
+#include "text/printable.h"
 #include "text/string_helpers.h"
 
 namespace tarnex {
@@ -144,7 +145,8 @@ int32_t TLowFTP::ReplyCode() const { return FFtp->ReplyCode; }
 void TLowFTP::Touch() { FLastActivity = platform::MonotonicMs(); }
 
 int32_t TLowFTP::WriteLog(const std::string& line) {
-  if (OnLogging) OnLogging(*this, line);
+  // Replies and names come from the server: what they hold must not reach a terminal raw.
+  if (OnLogging) OnLogging(*this, EscapeControlCharacters(line));
   return ReplyCodeOfLogLine(line);
 }
 

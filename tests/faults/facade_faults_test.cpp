@@ -118,6 +118,9 @@ TEST_F(FacadeFaultTest, FaultsDuringACommand) {
       {"refusal", {testing::Reply("421 Service closing\r\n"), Expect("NOOP", "200 ok\r\n"),
                    Silence()},
        421, "421 Service closing", true},
+      {"a refusal that would clear the terminal and ring its bell",
+       {testing::Reply("550 \x1b[2J\x07gone\r\n"), Expect("NOOP", "200 ok\r\n"), Silence()}, 550,
+       "550 \\x1b[2J\\x07gone", true},
   };
   for (const auto& fault : faults) {
     SCOPED_TRACE(fault.name);
