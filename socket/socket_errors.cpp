@@ -16,7 +16,7 @@ struct ErrorText {
 };
 
 // The texts users know from the socket library, by code (sorted for the search).
-constexpr std::array<ErrorText, 50> kErrorTexts{{
+constexpr std::array<ErrorText, 51> kErrorTexts{{
     {10004, "Interrupted system call"},
     {10009, "Bad file number"},
     {10013, "Permission denied"},
@@ -67,6 +67,7 @@ constexpr std::array<ErrorText, 50> kErrorTexts{{
     {11002, "Non-Authoritative Host not found"},
     {11003, "Non-Recoverable error: FORMERR, REFUSED, NOTIMP"},
     {11004, "Valid name, no data record of requested type"},
+    {12001, "Connection cut short: it ended without the TLS close_notify"},
 }};
 
 static_assert(std::is_sorted(kErrorTexts.begin(), kErrorTexts.end(),
@@ -222,6 +223,7 @@ bool IsConnectionLost(uint16_t code) {
     case 10054:  // reset
     case 10058:  // shut down
     case 10060:  // timed out (keep-alive)
+    case kTlsCutShort:
       return true;
     default:
       return false;

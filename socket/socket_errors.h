@@ -23,6 +23,9 @@ inline constexpr uint16_t kWsaHostNotFound = 11001;
 inline constexpr uint16_t kWsaTryAgain = 11002;
 inline constexpr uint16_t kWsaNoRecovery = 11003;
 inline constexpr uint16_t kWsaNoData = 11004;
+// Not the socket library's: a TLS connection that ended without the peer's close_notify. The
+// bytes so far may be all or part of what was sent; nobody can tell, so it is no orderly end.
+inline constexpr uint16_t kTlsCutShort = 12001;
 
 // An errno value unknown to the table is reported as this base plus the errno, which is
 // above 10000 (so it is never mistaken for success) and outside the table.

@@ -79,9 +79,9 @@ TlsContext::TlsContext(TlsPolicy policy) : policy_(std::move(policy)) {
   context_ = SSL_CTX_new(TLS_client_method());
   if (context_ == nullptr) throw ESockError("TLS unavailable: " + LastTlsError("no context"));
   SSL_CTX_set_min_proto_version(context_, TLS1_2_VERSION);
-  // A server that ends a data connection without close_notify has still sent the whole file:
-  // FTP tells by the closing reply (and the byte count), not by TLS.
-  SSL_CTX_set_options(context_, SSL_OP_IGNORE_UNEXPECTED_EOF);
+  // A connection that ends without close_notify is not taken for a normal end: anybody on the
+  // way can cut a TCP connection, and only close_notify says that the data is all there (a
+  // text transfer has no size to hold it to).
   SSL_CTX_set_mode(context_, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
   // Records are read from the socket up to 256 KiB at a time, not one system call for each
   // record's header and another for its body.
@@ -200,15 +200,17 @@ ssize_t TlsTransport::Stalled(int result) {
       SetLastSocketError(kWsaEWouldBlock);
       return -1;
     case SSL_ERROR_ZERO_RETURN:
-      return 0;
+      return 0;  // close_notify: the peer's orderly end
     case SSL_ERROR_SYSCALL:
-      if (errno != 0) {
-        SetLastSocketError(WinsockCodeFromErrno(errno));
-        return -1;
-      }
-      return 0;
+      // An end of the connection without close_notify, or a failing system call.
+      SetLastSocketError(errno != 0 ? WinsockCodeFromErrno(errno) : kTlsCutShort);
+      return -1;
     default:
-      SetLastSocketError(kWsaEConnAborted);  // the TLS record layer broke: nothing more comes
+      if (ERR_GET_REASON(ERR_peek_error()) == SSL_R_UNEXPECTED_EOF_WHILE_READING) {
+        SetLastSocketError(kTlsCutShort);
+      } else {
+        SetLastSocketError(kWsaEConnAborted);  // the TLS record layer broke: nothing more comes
+      }
       return -1;
   }
 }
