@@ -1,5 +1,7 @@
 #include "tests/support/fake_ftp_script.h"
 
+#include <condition_variable>
+#include <mutex>
 #include <utility>
 
 namespace tarnex::testing {
@@ -14,6 +16,32 @@ std::function<bool(const std::string&)> PatternPredicate(const std::string& patt
 }
 
 }  // namespace
+
+struct Gate::State {
+  std::mutex mutex;
+  std::condition_variable opened;
+  bool open = false;
+};
+
+Gate::Gate(std::string name) : state_(std::make_shared<State>()), name_(std::move(name)) {}
+
+void Gate::Open() const {
+  {
+    std::lock_guard lock(state_->mutex);
+    state_->open = true;
+  }
+  state_->opened.notify_all();
+}
+
+bool Gate::IsOpen() const {
+  std::lock_guard lock(state_->mutex);
+  return state_->open;
+}
+
+bool Gate::Wait(std::chrono::milliseconds timeout) const {
+  std::unique_lock lock(state_->mutex);
+  return state_->opened.wait_for(lock, timeout, [this] { return state_->open; });
+}
 
 Match::Match(const char* pattern) : Match(std::string(pattern)) {}
 
@@ -171,6 +199,18 @@ Step CloseData() {
 }
 Step AwaitData() {
   return MakeStep(Step::Kind::kAwaitData);
+}
+
+Step WaitFor(Gate gate) {
+  Step step = MakeStep(Step::Kind::kWaitFor);
+  step.gate = std::move(gate);
+  return step;
+}
+
+Step Open(Gate gate) {
+  Step step = MakeStep(Step::Kind::kOpen);
+  step.gate = std::move(gate);
+  return step;
 }
 
 }  // namespace tarnex::testing

@@ -17,6 +17,15 @@
 // |||port|, "{pasv_closed}" the numbers of a loopback port that refuses connections.
 // A received "PORT h1,h2,h3,h4,p1,p2" or "EPRT |f|address|port|" makes the server connect
 // there for the next data action (loopback addresses only).
+//
+// A test that needs the server to act after something on its own side (the client gave up,
+// say) uses gates instead of racing a pause against a time-out:
+//
+//   Gate late("late"), sent("sent");
+//   Session{..., Expect("NOOP"), WaitFor(late), Reply("200 late\r\n"), Open(sent), ...}
+//   ... the client's NOOP times out ...
+//   late.Open();
+//   ASSERT_TRUE(sent.Wait(std::chrono::seconds(5)));  // the late reply is readable now
 #pragma once
 
 #include <chrono>
@@ -29,6 +38,25 @@
 #include <vector>
 
 namespace tarnex::testing {
+
+// A latch shared by a test and a server script: shut until opened, then open for good. Copies
+// share one state, so the test and the script each keep a copy and either may outlive the other.
+class Gate {
+ public:
+  explicit Gate(std::string name = "gate");
+
+  // Opening is a change of the shared state, which copies held as const still share.
+  void Open() const;
+  bool IsOpen() const;
+  // True once the gate is open; false when `timeout` passed first.
+  bool Wait(std::chrono::milliseconds timeout) const;
+  const std::string& Name() const { return name_; }
+
+ private:
+  struct State;
+  std::shared_ptr<State> state_;
+  std::string name_;
+};
 
 // What an expected command must look like: the exact line (without CR LF), a prefix followed by
 // "*" ("PORT *"; a lone "*" accepts anything), or a predicate with a description.
@@ -111,7 +139,9 @@ struct Step {
     kSilence,
     kTransfer,
     kCloseData,
-    kAwaitData
+    kAwaitData,
+    kWaitFor,
+    kOpen,
   };
 
   Kind kind = Kind::kSend;
@@ -119,6 +149,7 @@ struct Step {
   std::string bytes;                   // kSend, kExpect (reply), kDrip
   std::optional<DataAction> data;      // kExpect, kTransfer
   std::chrono::milliseconds delay{0};  // kPause: how long; kDrip: between bytes
+  std::optional<Gate> gate;            // kWaitFor, kOpen
 };
 
 // Sends bytes as soon as the connection is accepted.
@@ -145,6 +176,13 @@ Step Silence();
 Step CloseData();
 // Waits until the background data connections have finished on their own.
 Step AwaitData();
+
+// Waits until the test opens the gate; a gate still shut after the server's io_timeout is a
+// mismatch that ends the session.
+Step WaitFor(Gate gate);
+// Opens the gate for the test: everything the session sent before it is in the client's
+// receive buffer by then, ready to read.
+Step Open(Gate gate);
 
 struct Session {
   Session(std::initializer_list<Step> list) : steps(list) {}

@@ -135,8 +135,30 @@ SessionRunner::Flow SessionRunner::RunStep(std::size_t index) {
       Finish();
       ReadUntilClientCloses(Clock::time_point::max(), false);
       return Flow::kOver;
+    case Step::Kind::kWaitFor:
+      return AwaitGate(index);
+    case Step::Kind::kOpen:
+      step.gate->Open();
+      recorder_.Note("S" + std::to_string(number_) + " opened " + step.gate->Name());
+      return Flow::kNext;
   }
   return Flow::kOver;
+}
+
+SessionRunner::Flow SessionRunner::AwaitGate(std::size_t index) {
+  const Gate& gate = *script_.steps[index].gate;
+  const auto deadline = Clock::now() + io_timeout_;
+  // In short slices, so that the server's destructor is obeyed at once.
+  while (!gate.Wait(std::chrono::milliseconds(20))) {
+    if (Stopped()) return Flow::kOver;
+    if (Clock::now() >= deadline) {
+      recorder_.Mismatch(Where(index) + ": " + gate.Name() + " was not opened within " +
+                         std::to_string(io_timeout_.count()) + " ms");
+      return Flow::kOver;
+    }
+  }
+  recorder_.Note("S" + std::to_string(number_) + " passed " + gate.Name());
+  return Flow::kNext;
 }
 
 SessionRunner::Flow SessionRunner::ExpectCommand(std::size_t index) {

@@ -35,6 +35,7 @@ class SessionRunner {
   Flow ExpectCommand(std::size_t index);
   Flow SendBytes(std::size_t index, std::string_view bytes);
   Flow DripBytes(std::size_t index);
+  Flow AwaitGate(std::size_t index);
   bool RunData(std::size_t index, const DataAction& action);
   Read ReadLine(std::string& line, Clock::time_point deadline);
   void Received(const std::string& line);

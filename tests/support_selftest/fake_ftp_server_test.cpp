@@ -399,6 +399,7 @@ TEST(FakeFtpServer, DestructorReturnsWithinASecondWhileTheClientHangsOn) {
   };
   const Case cases[] = {
       {"waiting for a command", Session{Greeting("220 Ready\r\n"), Expect("USER joe")}, nullptr},
+      {"waiting at a gate", Session{Greeting("220 Ready\r\n"), WaitFor(Gate())}, nullptr},
       {"silent", Session{Greeting("220 Ready\r\n"), Silence()}, nullptr},
       {"holding a data connection",
        Session{Greeting("220 Ready\r\n"), Expect("PASV", "227 ({pasv})\r\n"),
@@ -423,6 +424,35 @@ TEST(FakeFtpServer, DestructorReturnsWithinASecondWhileTheClientHangsOn) {
     server.reset();
     EXPECT_LT(Since(start), seconds(1)) << c.name;
   }
+}
+
+TEST(FakeFtpServer, GatesOrderTheServerAndTheTestBothWays) {
+  Gate late("late"), sent("sent");
+  FakeFtpServer server({Session{Greeting("220 Ready\r\n"), Expect("NOOP"), WaitFor(late),
+                                Reply("200 late\r\n"), Open(sent), Expect("QUIT", "221 Bye\r\n")}});
+  Client client(server.Port());
+  client.ReadLine();
+  client.Send("NOOP");
+  pollfd entry{client.control().Get(), POLLIN, 0};
+  EXPECT_EQ(::poll(&entry, 1, 200), 0) << "the reply waits for the gate";
+  EXPECT_FALSE(sent.IsOpen());
+  late.Open();
+  ASSERT_TRUE(sent.Wait(seconds(5))) << server.Transcript();
+  EXPECT_EQ(::poll(&entry, 1, 0), 1) << "what came before the gate is readable at once";
+  EXPECT_EQ(client.ReadLine(), "200 late\r\n");
+  EXPECT_EQ(client.Command("QUIT"), "221 Bye\r\n");
+  EXPECT_TRUE(server.Wait(seconds(5))) << server.Transcript();
+}
+
+TEST(FakeFtpServer, AGateNeverOpenedIsAMismatchAfterTheTimeOut) {
+  FakeFtpServer server({Session{Greeting("220 Ready\r\n"), WaitFor(Gate("the test's go")),
+                                Expect("QUIT", "221 Bye\r\n")}},
+                       FakeFtpServerOptions{milliseconds(200)});
+  Client client(server.Port());
+  client.ReadLine();
+  EXPECT_EQ(client.ReadLine(), "") << "the session ends";
+  EXPECT_FALSE(server.Wait(seconds(5)));
+  EXPECT_EQ(server.Mismatches(), "session 1 step 2: the test's go was not opened within 200 ms");
 }
 
 }  // namespace
