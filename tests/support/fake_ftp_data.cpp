@@ -17,22 +17,22 @@ namespace {
 
 // A reset right after the last byte must not overtake that byte, so the queue drains first.
 constexpr std::chrono::milliseconds kDrainLimit{2000};
-constexpr std::size_t kReadBlock = 256 * 1024;
 
 }  // namespace
 
 DataJob::DataJob(Recorder& recorder, int number, DataAction action, DataEndpoint endpoint,
-                 std::chrono::milliseconds io_timeout, StopCheck stop)
+                 std::chrono::milliseconds io_timeout, SSL_CTX* tls, StopCheck stop)
     : recorder_(recorder),
       number_(number),
       action_(std::move(action)),
       endpoint_(std::move(endpoint)),
       io_timeout_(io_timeout),
+      tls_(tls),
       stop_(std::move(stop)) {}
 
 void DataJob::Run() {
   try {
-    Fd connection;
+    Channel connection;
     if (!SleepFor(action_.connect_delay, stop_) || !Establish(connection)) return;
     // Without a payload, a reset limit counts received bytes, so the action has to read.
     bool receives = action_.ending == DataAction::Ending::kReceiveUntilClientCloses ||
@@ -81,16 +81,17 @@ bool DataJob::Intrude(Clock::time_point deadline) {
   return true;
 }
 
-bool DataJob::Establish(Fd& connection) {
+bool DataJob::Establish(Channel& connection) {
   auto deadline = Clock::now() + io_timeout_;
   IoResult result;
+  Fd socket;
   if (endpoint_.mode == DataEndpoint::Mode::kActive && !action_.intruder_from.empty()) {
     if (!Intrude(deadline) || !action_.real_after_intruder) return false;
   }
   if (endpoint_.mode == DataEndpoint::Mode::kActive) {
-    result = ConnectTo(endpoint_.active, connection, deadline, stop_);
+    result = ConnectTo(endpoint_.active, socket, deadline, stop_);
   } else {
-    result = AcceptOne(endpoint_.passive_listener.Get(), connection, deadline, stop_);
+    result = AcceptOne(endpoint_.passive_listener.Get(), socket, deadline, stop_);
     endpoint_.passive_listener.Close();  // one connection per PASV, as real servers do
   }
   if (!result.ok) {
@@ -102,18 +103,30 @@ bool DataJob::Establish(Fd& connection) {
   }
   Note(std::string(endpoint_.mode == DataEndpoint::Mode::kActive ? "connected to "
                                                                  : "accepted from ") +
-       PeerText(connection.Get()));
+       PeerText(socket.Get()));
+  connection = Channel(std::move(socket));
+  if (tls_ == nullptr) return true;
+  // The server's side whichever end connected, as with a PORT data connection.
+  result = connection.AcceptTls(tls_, Clock::now() + io_timeout_, stop_);
+  if (!result.ok) {
+    if (!stop_()) {
+      recorder_.Mismatch("data connection " + std::to_string(number_) + ": " + result.error);
+    }
+    return false;
+  }
+  Note("TLS handshake: " + connection.TlsSummary());
   return true;
 }
 
-bool DataJob::SendPayload(Fd& connection) {
+bool DataJob::SendPayload(Channel& connection) {
   std::string_view payload = *action_.payload;
   bool limited = action_.reset_after && !payload.empty();
   std::size_t total = limited ? std::min(*action_.reset_after, payload.size()) : payload.size();
+  if (action_.cut_after) total = std::min(total, *action_.cut_after);
   std::size_t chunk = action_.chunk_size == 0 ? total : action_.chunk_size;
   while (sent_ < total) {
     std::size_t size = std::min(chunk, total - sent_);
-    IoResult result = SendAll(connection.Get(), payload.substr(sent_, size), io_timeout_, stop_);
+    IoResult result = connection.Send(payload.substr(sent_, size), io_timeout_, stop_);
     if (!result.ok) {
       // A client that closes in the middle (say, to abort) is a scenario, not a fault.
       Note("send ended after " + std::to_string(sent_) + " bytes: " + result.error);
@@ -134,7 +147,7 @@ bool DataJob::SendPayload(Fd& connection) {
   return true;
 }
 
-bool DataJob::ReceiveUntilClientCloses(Fd& connection) {
+bool DataJob::ReceiveUntilClientCloses(Channel& connection) {
   std::array<char, 64 * 1024> block;
   std::optional<std::size_t> limit = action_.payload->empty() ? action_.reset_after : std::nullopt;
   for (;;) {
@@ -142,48 +155,44 @@ bool DataJob::ReceiveUntilClientCloses(Fd& connection) {
       Reset(connection);
       return false;
     }
-    Ready ready = WaitFor(connection.Get(), POLLIN, Clock::now() + io_timeout_, stop_);
-    if (ready == Ready::kStopped) return true;
-    if (ready == Ready::kTimeout) {
-      recorder_.Mismatch("data connection " + std::to_string(number_) +
-                         ": the client neither sent nor closed for " +
-                         std::to_string(io_timeout_.count()) + " ms");
-      return true;
-    }
     std::size_t want = limit ? std::min(block.size(), *limit - received_.size()) : block.size();
-    ssize_t n = ::recv(connection.Get(), block.data(), want, 0);
-    if (n > 0) {
-      received_.append(block.data(), static_cast<std::size_t>(n));
-    } else if (n == 0) {
-      Note("received " + std::to_string(received_.size()) + " bytes, the client closed");
-      return true;
-    } else if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
-      Note("received " + std::to_string(received_.size()) + " bytes, then " + std::strerror(errno));
-      return true;
+    Input input = connection.Receive(block.data(), want, Clock::now() + io_timeout_, stop_);
+    switch (input.kind) {
+      case Input::Kind::kData:
+        received_.append(block.data(), input.size);
+        continue;
+      case Input::Kind::kStopped:
+        return true;
+      case Input::Kind::kTimeout:
+        recorder_.Mismatch("data connection " + std::to_string(number_) +
+                           ": the client neither sent nor closed for " +
+                           std::to_string(io_timeout_.count()) + " ms");
+        return true;
+      case Input::Kind::kEnd:
+      case Input::Kind::kCloseNotify:
+        // Under TLS the words say whether the client ended its upload with close_notify.
+        Note("received " + std::to_string(received_.size()) + " bytes, " +
+             (connection.Secure() ? input.error : "the client closed"));
+        return true;
+      case Input::Kind::kError:
+        Note("received " + std::to_string(received_.size()) + " bytes, then " + input.error);
+        return true;
     }
   }
 }
 
-void DataJob::ReadPending(int fd) {
-  std::string block(kReadBlock, '\0');
-  for (;;) {
-    ssize_t n = ::recv(fd, block.data(), block.size(), MSG_DONTWAIT);
-    if (n <= 0) return;
-    received_.append(block.data(), static_cast<std::size_t>(n));
-  }
-}
-
-void DataJob::Reset(Fd& connection) {
-  DrainSendQueue(connection.Get(), kDrainLimit, stop_);
-  ResetClose(connection);
+void DataJob::Reset(Channel& connection) {
+  connection.Reset(kDrainLimit, stop_);
   Note("reset");
 }
 
-void DataJob::CloseInOrder(Fd& connection) {
+void DataJob::CloseInOrder(Channel& connection) {
+  const bool secure = connection.Secure();
+  const bool notified = action_.close_notify && connection.SendCloseNotify(io_timeout_, stop_);
   // Unread input would turn the close into a reset and could cost the client its last bytes.
-  ReadPending(connection.Get());
+  connection.ReceivePending(received_);
   connection.Close();
-  Note("closed");
+  Note(!secure ? "closed" : notified ? "closed with close_notify" : "closed without close_notify");
 }
 
 void DataJob::Note(const std::string& text) {

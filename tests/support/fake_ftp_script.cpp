@@ -78,6 +78,20 @@ DataAction DataAction::ThenHold() const {
   return copy;
 }
 
+DataAction DataAction::WithoutCloseNotify() const {
+  DataAction copy = *this;
+  copy.close_notify = false;
+  return copy;
+}
+
+DataAction DataAction::CutAfter(std::size_t bytes) const {
+  DataAction copy = *this;
+  copy.cut_after = bytes;
+  copy.ending = Ending::kClose;
+  copy.close_notify = false;
+  return copy;
+}
+
 DataAction DataAction::ConnectAfter(std::chrono::milliseconds delay) const {
   DataAction copy = *this;
   copy.connect_delay = delay;
@@ -187,6 +201,15 @@ Step Drip(std::string bytes, std::chrono::milliseconds interval) {
 
 Step Close() {
   return MakeStep(Step::Kind::kClose);
+}
+Step CloseWithoutCloseNotify() {
+  return MakeStep(Step::Kind::kCloseWithoutCloseNotify);
+}
+Step StartTls() {
+  return MakeStep(Step::Kind::kStartTls);
+}
+Step ProtectData() {
+  return MakeStep(Step::Kind::kProtectData);
 }
 Step Reset() {
   return MakeStep(Step::Kind::kReset);

@@ -78,6 +78,10 @@ class Match {
 };
 
 // What happens on one data connection. Build one with the Data:: functions and refine it.
+// A data connection of a session that ran ProtectData() starts with the server's side of a TLS
+// handshake, which takes a resumed session as well as a new one (the transcript says which:
+// "D0 TLS handshake: TLSv1.3, session resumed"), and its orderly ending sends close_notify
+// before the FIN.
 class DataAction {
  public:
   enum class Ending { kClose, kReset, kReceiveUntilClientCloses };
@@ -90,6 +94,11 @@ class DataAction {
   DataAction ResetAfter(std::size_t bytes) const;
   // After sending, keeps the connection open until the client closes it.
   DataAction ThenHold() const;
+  // Under TLS, ends with a FIN and no close_notify: the cut a hostile network or server makes.
+  DataAction WithoutCloseNotify() const;
+  // Sends only the first `bytes` bytes of the payload, then ends the connection with a FIN and,
+  // under TLS, without close_notify: a download cut short.
+  DataAction CutAfter(std::size_t bytes) const;
   // Waits before connecting (active) or accepting (passive).
   DataAction ConnectAfter(std::chrono::milliseconds delay) const;
   // The script goes on at once while the transfer runs on its own thread (so that, say, an
@@ -105,7 +114,9 @@ class DataAction {
   std::size_t chunk_size = 0;  // 0 = the whole payload at once
   std::chrono::milliseconds chunk_pause{0};
   std::optional<std::size_t> reset_after;
+  std::optional<std::size_t> cut_after;
   Ending ending = Ending::kClose;
+  bool close_notify = true;
   std::chrono::milliseconds connect_delay{0};
   bool background = false;
   std::string intruder_from;  // empty: no intruder
@@ -115,7 +126,8 @@ class DataAction {
 namespace Data {
 // Connect, send the bytes, close in order.
 DataAction Send(std::string bytes);
-// Connect, read until the client closes (kept for ReceivedData), close.
+// Connect, read until the client closes (kept for ReceivedData), close. Under TLS the client's
+// close_notify and a bare FIN both end it; the transcript says which it was.
 DataAction Receive();
 // Connect and close at once: an empty transfer.
 DataAction Close();
@@ -142,6 +154,9 @@ struct Step {
     kAwaitData,
     kWaitFor,
     kOpen,
+    kStartTls,
+    kProtectData,
+    kCloseWithoutCloseNotify,
   };
 
   Kind kind = Kind::kSend;
@@ -165,8 +180,17 @@ Step Transfer(DataAction data);
 Step Pause(std::chrono::milliseconds duration);
 // Sends the bytes one at a time with `interval` between them.
 Step Drip(std::string bytes, std::chrono::milliseconds interval);
-// Orderly close of the control connection (FIN, after every byte already sent); ends the session.
+// Orderly close of the control connection (FIN, after every byte already sent; under TLS after
+// close_notify); ends the session.
 Step Close();
+// Under TLS, closes the control connection with a FIN and no close_notify; ends the session.
+Step CloseWithoutCloseNotify();
+// The server's side of a TLS handshake on the control connection, now (after the reply to AUTH
+// TLS); every byte after it, both ways, goes through TLS. Needs FakeFtpServerOptions'
+// tls_certificate.
+Step StartTls();
+// Data connections of this session from now on are TLS ones (after the reply to PROT P).
+Step ProtectData();
 // Resets the control connection (SO_LINGER 0); ends the session.
 Step Reset();
 // Never answers again: keeps the connection open, recording but not checking what arrives,

@@ -13,6 +13,17 @@
 //   EXPECT_TRUE(server.Wait(std::chrono::seconds(5))) << server.Transcript();
 //   EXPECT_EQ(server.Mismatches(), "");
 //
+// FTPS takes a certificate in the options and says where TLS starts:
+//
+//   FakeFtpServer server({Session{
+//       Greeting("220 Ready\r\n"),
+//       Expect("AUTH TLS", "234 Proceed\r\n"), StartTls(),
+//       Expect("PROT P", "200 OK\r\n"), ProtectData(),
+//       Expect("PASV", "227 Entering Passive Mode ({pasv})\r\n"),
+//       Expect("RETR a.txt", "150 Opening\r\n", Data::Send("hello").WithoutCloseNotify()),
+//       Reply("226 Done\r\n"), Close()}},
+//       {.tls_certificate = MakeTestCertificate(dir).pem});
+//
 // A command that does not match ends its session with a mismatch and closes the connection, so
 // the client fails fast instead of hanging. Every wait of the server is bounded, and the
 // destructor stops all its threads within a few milliseconds, whatever the client does.
@@ -20,6 +31,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <thread>
@@ -32,6 +44,7 @@ namespace tarnex::testing {
 namespace detail {
 class Recorder;
 class Fd;
+class TlsServerContext;
 }  // namespace detail
 
 struct FakeFtpServerOptions {
@@ -40,10 +53,17 @@ struct FakeFtpServerOptions {
   std::chrono::milliseconds io_timeout{20000};
   // Listen on ::1 instead of 127.0.0.1 (passive data endpoints follow).
   bool ipv6 = false;
+  // A PEM file with the certificate and its key (tests/support/test_certificate.h makes one);
+  // without it the server cannot take TLS, and a script that asks for it is refused.
+  std::filesystem::path tls_certificate{};
+  // Every control connection starts with the TLS handshake, before the greeting.
+  bool implicit_tls = false;
 };
 
 class FakeFtpServer {
  public:
+  // Throws std::invalid_argument for a script that takes TLS without a certificate, and
+  // std::runtime_error for a certificate that cannot be used.
   explicit FakeFtpServer(std::vector<Session> sessions, FakeFtpServerOptions options = {});
   ~FakeFtpServer();
   FakeFtpServer(const FakeFtpServer&) = delete;
@@ -70,7 +90,10 @@ class FakeFtpServer {
   int Connections() const;
 
   // What happened, line by line ("S1< USER joe", "S1> 331 ...", "D0 sent 5 bytes", mismatches
-  // marked "!!"), for failure messages.
+  // marked "!!"), for failure messages. Under TLS it says how each handshake went ("S1 TLS
+  // handshake: TLSv1.3, new session", "D0 TLS handshake: TLSv1.3, session resumed"), and how
+  // each side ended: "D0 closed with close_notify", "D1 received 9 bytes, the client closed
+  // without close_notify", "S1 the client sent close_notify".
   std::string Transcript() const;
 
  private:
@@ -78,6 +101,7 @@ class FakeFtpServer {
 
   const std::vector<Session> sessions_;
   const FakeFtpServerOptions options_;
+  std::unique_ptr<detail::TlsServerContext> tls_;
   std::unique_ptr<detail::Recorder> recorder_;
   std::unique_ptr<detail::Fd> listener_;
   uint16_t port_ = 0;

@@ -1,12 +1,10 @@
 #include "tests/support/fake_ftp_session.h"
 
 #include <arpa/inet.h>
-#include <poll.h>
 #include <strings.h>
 #include <sys/socket.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -80,12 +78,14 @@ int FamilyOf(int fd) {
 }  // namespace
 
 SessionRunner::SessionRunner(Recorder& recorder, int number, Fd control, const Session& script,
-                             std::chrono::milliseconds io_timeout)
+                             std::chrono::milliseconds io_timeout, SSL_CTX* tls, bool implicit_tls)
     : recorder_(recorder),
       number_(number),
       control_(std::move(control)),
       script_(script),
-      io_timeout_(io_timeout) {}
+      io_timeout_(io_timeout),
+      tls_(tls),
+      implicit_tls_(implicit_tls) {}
 
 SessionRunner::~SessionRunner() {
   EndData(true);
@@ -94,6 +94,10 @@ SessionRunner::~SessionRunner() {
 void SessionRunner::Run() {
   try {
     recorder_.Note("S" + std::to_string(number_) + " connected from " + PeerText(control_.Get()));
+    if (implicit_tls_ &&
+        Handshake("session " + std::to_string(number_) + " implicit TLS", 0) == Flow::kOver) {
+      return;
+    }
     for (std::size_t i = 0; i < script_.steps.size(); ++i) {
       if (RunStep(i) == Flow::kOver) return;
     }
@@ -126,8 +130,17 @@ SessionRunner::Flow SessionRunner::RunStep(std::size_t index) {
       EndData(false);
       return Flow::kNext;
     case Step::Kind::kClose:
-      CloseInOrder();
+      CloseInOrder(true);
       return Flow::kOver;
+    case Step::Kind::kCloseWithoutCloseNotify:
+      CloseInOrder(false);
+      return Flow::kOver;
+    case Step::Kind::kStartTls:
+      return StartTls(index);
+    case Step::Kind::kProtectData:
+      protect_data_ = true;
+      recorder_.Note("S" + std::to_string(number_) + " protects its data connections");
+      return Flow::kNext;
     case Step::Kind::kReset:
       ResetConnection();
       return Flow::kOver;
@@ -159,6 +172,39 @@ SessionRunner::Flow SessionRunner::AwaitGate(std::size_t index) {
   }
   recorder_.Note("S" + std::to_string(number_) + " passed " + gate.Name());
   return Flow::kNext;
+}
+
+SessionRunner::Flow SessionRunner::StartTls(std::size_t index) {
+  if (control_.Secure()) {
+    recorder_.Mismatch(Where(index) + ": the script starts TLS on a connection already under it");
+    return Flow::kOver;
+  }
+  // The client must wait for the reply to its AUTH before its first TLS byte; anything it sent
+  // on is no command this server could read now, and an injection a client has to avoid.
+  if (input_pos_ < input_.size()) {
+    recorder_.Mismatch(Where(index) + ": " + std::to_string(input_.size() - input_pos_) +
+                       " bytes came in the clear before the TLS handshake");
+    return Flow::kOver;
+  }
+  return Handshake(Where(index), index + 1);
+}
+
+SessionRunner::Flow SessionRunner::Handshake(const std::string& where, std::size_t next) {
+  IoResult result =
+      control_.AcceptTls(tls_, Clock::now() + io_timeout_, [this] { return Stopped(); });
+  if (result.ok) {
+    recorder_.Note("S" + std::to_string(number_) + " TLS handshake: " + control_.TlsSummary());
+    return Flow::kNext;
+  }
+  if (Stopped()) return Flow::kOver;
+  recorder_.Note("S" + std::to_string(number_) + " " + result.error);
+  // A client that turns the server's certificate down is fine if nothing more was expected.
+  if (ExpectsMore(next) || result.timed_out) {
+    recorder_.Mismatch(where + ": " + result.error);
+  } else {
+    Finish();
+  }
+  return Flow::kOver;
 }
 
 SessionRunner::Flow SessionRunner::ExpectCommand(std::size_t index) {
@@ -196,7 +242,7 @@ SessionRunner::Flow SessionRunner::ExpectCommand(std::size_t index) {
 }
 
 SessionRunner::Flow SessionRunner::SendBytes(std::size_t index, std::string_view bytes) {
-  IoResult result = SendAll(control_.Get(), bytes, io_timeout_, [this] { return Stopped(); });
+  IoResult result = control_.Send(bytes, io_timeout_, [this] { return Stopped(); });
   if (result.ok) {
     recorder_.Note("S" + std::to_string(number_) + "> " + Printable(bytes));
     return Flow::kNext;
@@ -243,7 +289,7 @@ bool SessionRunner::RunData(std::size_t index, const DataAction& action) {
     return false;
   }
   DataJob job(recorder_, number, action, std::move(endpoint), io_timeout_,
-              [this] { return Stopped() || close_data_.load(); });
+              protect_data_ ? tls_ : nullptr, [this] { return Stopped() || close_data_.load(); });
   if (action.background) {
     background_.emplace_back([job = std::move(job)]() mutable { job.Run(); });
   } else {
@@ -268,15 +314,27 @@ SessionRunner::Read SessionRunner::ReadLine(std::string& line, Clock::time_point
     }
     scanned_ = input_.size();
     if (input_.size() - input_pos_ > kMaxCommandLine) return Read::kTooLong;
-    Ready ready = WaitFor(control_.Get(), POLLIN, deadline, [this] { return Stopped(); });
-    if (ready == Ready::kStopped) return Read::kStopped;
-    if (ready == Ready::kTimeout) return Read::kTimeout;
     std::size_t old_size = input_.size();
     input_.resize(old_size + kReadBlock);
-    ssize_t n = ::recv(control_.Get(), input_.data() + old_size, kReadBlock, 0);
-    input_.resize(old_size + static_cast<std::size_t>(std::max<ssize_t>(n, 0)));
-    if (n == 0) return Read::kClosed;
-    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) return Read::kClosed;
+    Input input = control_.Receive(input_.data() + old_size, kReadBlock, deadline,
+                                   [this] { return Stopped(); });
+    input_.resize(old_size + (input.kind == Input::Kind::kData ? input.size : 0));
+    switch (input.kind) {
+      case Input::Kind::kData:
+        continue;
+      case Input::Kind::kStopped:
+        return Read::kStopped;
+      case Input::Kind::kTimeout:
+        return Read::kTimeout;
+      case Input::Kind::kEnd:
+      case Input::Kind::kCloseNotify:
+      case Input::Kind::kError:
+        // How a TLS client left tells whether it closed its session in order.
+        if (control_.Secure() || input.kind == Input::Kind::kError) {
+          recorder_.Note("S" + std::to_string(number_) + " " + input.error);
+        }
+        return Read::kClosed;
+    }
   }
 }
 
@@ -318,11 +376,16 @@ std::string SessionRunner::ExpandPlaceholders(std::string text) {
   return text;
 }
 
-void SessionRunner::CloseInOrder() {
-  // FIN first; the socket stays open to read what is still on its way, because closing with
-  // unread input would turn the orderly close into a reset.
-  ::shutdown(control_.Get(), SHUT_WR);
-  recorder_.Note("S" + std::to_string(number_) + " closed");
+void SessionRunner::CloseInOrder(bool close_notify) {
+  const bool notified =
+      close_notify && control_.SendCloseNotify(io_timeout_, [this] { return Stopped(); });
+  // close_notify and FIN first; the socket stays open to read what is still on its way, because
+  // closing with unread input would turn the orderly close into a reset.
+  control_.ShutdownWrite();
+  recorder_.Note("S" + std::to_string(number_) + " closed" +
+                 (!control_.Secure() ? ""
+                  : notified         ? " with close_notify"
+                                     : " without close_notify"));
   EndData(true);
   Finish();
   ReadUntilClientCloses(Clock::now() + io_timeout_, false);
@@ -331,8 +394,7 @@ void SessionRunner::CloseInOrder() {
 
 void SessionRunner::ResetConnection() {
   // The reset must not overtake bytes the script sent just before it.
-  DrainSendQueue(control_.Get(), std::chrono::seconds(2), [this] { return Stopped(); });
-  ResetClose(control_);
+  control_.Reset(std::chrono::seconds(2), [this] { return Stopped(); });
   recorder_.Note("S" + std::to_string(number_) + " reset");
   EndData(true);
   Finish();

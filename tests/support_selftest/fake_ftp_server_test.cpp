@@ -8,12 +8,16 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/temp_dir.h"
+#include "tests/support/test_certificate.h"
 #include "tests/support_selftest/blocking_client.h"
 
 namespace tarnex::testing {
 namespace {
 
 using selftest::Client;
+using selftest::ClientTlsContext;
+using selftest::kNoCloseNotify;
 using selftest::Socket;
 using std::chrono::milliseconds;
 using std::chrono::seconds;
@@ -32,6 +36,20 @@ std::string Pattern(std::size_t size) {
 
 milliseconds Since(Clock::time_point start) {
   return std::chrono::duration_cast<milliseconds>(Clock::now() - start);
+}
+
+// One certificate for every TLS test: making a key takes a while.
+FakeFtpServerOptions TlsOptions(bool implicit = false) {
+  static const TempDir dir;
+  static const TestCertificate certificate = MakeTestCertificate(dir.path());
+  FakeFtpServerOptions options;
+  options.tls_certificate = certificate.pem;
+  options.implicit_tls = implicit;
+  return options;
+}
+
+bool Contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
 }
 
 TEST(FakeFtpServer, RunsATranscriptToItsEnd) {
@@ -396,10 +414,13 @@ TEST(FakeFtpServer, DestructorReturnsWithinASecondWhileTheClientHangsOn) {
     const char* name;
     Session session;
     const char* transfer;  // the command that opens a data connection first, if any
+    FakeFtpServerOptions options{};
   };
   const Case cases[] = {
       {"waiting for a command", Session{Greeting("220 Ready\r\n"), Expect("USER joe")}, nullptr},
       {"waiting at a gate", Session{Greeting("220 Ready\r\n"), WaitFor(Gate())}, nullptr},
+      {"in a TLS handshake the client never makes", Session{Greeting("220 Ready\r\n")}, nullptr,
+       TlsOptions(true)},
       {"silent", Session{Greeting("220 Ready\r\n"), Silence()}, nullptr},
       {"holding a data connection",
        Session{Greeting("220 Ready\r\n"), Expect("PASV", "227 ({pasv})\r\n"),
@@ -411,9 +432,9 @@ TEST(FakeFtpServer, DestructorReturnsWithinASecondWhileTheClientHangsOn) {
        "RETR f"},
   };
   for (const auto& c : cases) {
-    auto server = std::make_unique<FakeFtpServer>(std::vector<Session>{c.session});
+    auto server = std::make_unique<FakeFtpServer>(std::vector<Session>{c.session}, c.options);
     Client client(server->Port());
-    client.ReadLine();
+    if (!c.options.implicit_tls) client.ReadLine();
     Socket data;
     if (c.transfer != nullptr) {
       data = client.OpenPassive();
@@ -453,6 +474,198 @@ TEST(FakeFtpServer, AGateNeverOpenedIsAMismatchAfterTheTimeOut) {
   EXPECT_EQ(client.ReadLine(), "") << "the session ends";
   EXPECT_FALSE(server.Wait(seconds(5)));
   EXPECT_EQ(server.Mismatches(), "session 1 step 2: the test's go was not opened within 200 ms");
+}
+
+TEST(FakeFtpServer, TakesTlsOnTheControlConnection) {
+  struct Case {
+    const char* name;
+    bool implicit;
+    Step closing;
+    int error;  // how the client sees the server's close
+  };
+  const Case cases[] = {
+      {"explicit, close_notify", false, Close(), 0},
+      {"explicit, cut", false, CloseWithoutCloseNotify(), kNoCloseNotify},
+      {"implicit, close_notify", true, Close(), 0},
+      {"implicit, cut", true, CloseWithoutCloseNotify(), kNoCloseNotify},
+  };
+  auto tls = ClientTlsContext();
+  for (const auto& c : cases) {
+    std::vector<Step> steps{Greeting("220 Ready\r\n")};
+    if (!c.implicit) steps.insert(steps.end(), {Expect("AUTH TLS", "234 Go\r\n"), StartTls()});
+    steps.insert(steps.end(), {Expect("USER joe", "331 Password required\r\n"),
+                               Expect("QUIT", "221 Bye\r\n"), c.closing});
+    FakeFtpServer server({Session(steps)}, TlsOptions(c.implicit));
+    Client client(server.Port());
+    if (c.implicit) client.StartTls(tls.get());
+    EXPECT_EQ(client.ReadLine(), "220 Ready\r\n") << c.name;
+    if (!c.implicit) {
+      EXPECT_EQ(client.Command("AUTH TLS"), "234 Go\r\n") << c.name;
+      client.StartTls(tls.get());
+    }
+    EXPECT_EQ(client.Command("USER joe"), "331 Password required\r\n") << c.name;
+    EXPECT_EQ(client.Command("QUIT"), "221 Bye\r\n") << c.name;
+    int error = 1;
+    EXPECT_EQ(client.control().ReceiveAll(&error), "") << c.name;
+    EXPECT_EQ(error, c.error) << c.name;
+    EXPECT_TRUE(server.Wait(seconds(5))) << c.name << "\n" << server.Transcript();
+    EXPECT_TRUE(Contains(server.Transcript(), "S1 TLS handshake: TLSv1.3, new session"))
+        << c.name << "\n"
+        << server.Transcript();
+  }
+}
+
+TEST(FakeFtpServer, RefusesBytesSentInTheClearBeforeTheHandshake) {
+  FakeFtpServer server({Session{Expect("AUTH TLS", "234 Go\r\n"), StartTls(), Expect("*")}},
+                       TlsOptions());
+  Client client(server.Port());
+  client.Send("AUTH TLS\r\nUSER joe");  // a command slipped in before TLS
+  EXPECT_EQ(client.ReadLine(), "234 Go\r\n");
+  EXPECT_FALSE(server.Wait(seconds(5)));
+  EXPECT_EQ(server.Mismatches(),
+            "session 1 step 2: 10 bytes came in the clear before the TLS handshake");
+}
+
+TEST(FakeFtpServer, EndsAProtectedDownloadAsScripted) {
+  const std::string payload = Pattern(300000);
+  struct Case {
+    const char* name;
+    bool passive;
+    DataAction action;
+    std::string expected;
+    int error;
+    const char* ending;  // in the transcript
+  };
+  const Case cases[] = {
+      {"close_notify", true, Data::Send(payload), payload, 0, "D0 closed with close_notify"},
+      {"close_notify, active", false, Data::Send(payload), payload, 0,
+       "D0 closed with close_notify"},
+      {"empty", true, Data::Close(), "", 0, "D0 closed with close_notify"},
+      {"without close_notify", true, Data::Send(payload).WithoutCloseNotify(), payload,
+       kNoCloseNotify, "D0 closed without close_notify"},
+      {"cut after 1000", true, Data::Send(payload).CutAfter(1000), payload.substr(0, 1000),
+       kNoCloseNotify, "D0 closed without close_notify"},
+      {"reset after 1000", true, Data::Send(payload).ResetAfter(1000), payload.substr(0, 1000),
+       ECONNRESET, "D0 reset"},
+      {"chunks in the background", true,
+       Data::Send(payload).Chunks(70000, milliseconds(5)).InBackground(), payload, 0,
+       "D0 closed with close_notify"},
+  };
+  auto tls = ClientTlsContext();
+  for (const auto& c : cases) {
+    FakeFtpServer server(
+        {Session{Expect("AUTH TLS", "234 Go\r\n"), StartTls(), Expect("PROT P", "200 ok\r\n"),
+                 ProtectData(),
+                 c.passive ? Expect("PASV", "227 ({pasv})\r\n") : Expect("PORT *", "200 ok\r\n"),
+                 Expect("RETR f", "150 Go\r\n", c.action), Reply("226 Done\r\n")}},
+        TlsOptions());
+    Client client(server.Port());
+    client.Command("AUTH TLS");
+    client.StartTls(tls.get());
+    EXPECT_EQ(client.Command("PROT P"), "200 ok\r\n") << c.name;
+    Socket listener, data;
+    if (c.passive) {
+      data = client.OpenPassive();
+    } else {
+      listener = Socket::Listen();
+      client.SendPort(listener);
+    }
+    EXPECT_EQ(client.Command("RETR f"), "150 Go\r\n") << c.name;
+    if (!c.passive) data = listener.Accept();
+    data.StartTls(tls.get(), client.control().Session().get());
+    int error = 1;
+    std::string received = data.ReceiveAll(&error);
+    EXPECT_EQ(error, c.error) << c.name;
+    EXPECT_TRUE(received == c.expected) << c.name << ": " << received.size() << " bytes";
+    EXPECT_EQ(client.ReadReply(), "226 Done\r\n") << c.name;
+    EXPECT_TRUE(server.Wait(seconds(5))) << c.name << "\n" << server.Transcript();
+    EXPECT_TRUE(Contains(server.Transcript(), c.ending)) << c.name << "\n" << server.Transcript();
+  }
+}
+
+TEST(FakeFtpServer, TakesAProtectedUploadEndedEitherWay) {
+  const std::string payload = Pattern(3 << 20);
+  struct Case {
+    const char* name;
+    bool close_notify;  // the client's
+    DataAction action;
+    const char* received;  // in the transcript
+    int error;             // how the client then sees the server's close
+  };
+  const Case cases[] = {
+      {"close_notify both ways", true, Data::Receive(), "the client sent close_notify", 0},
+      {"bare FINs", false, Data::Receive().WithoutCloseNotify(),
+       "the client closed without close_notify", kNoCloseNotify},
+  };
+  auto tls = ClientTlsContext();
+  for (const auto& c : cases) {
+    FakeFtpServer server(
+        {Session{Expect("PROT P", "200 ok\r\n"), ProtectData(), Expect("PASV", "227 ({pasv})\r\n"),
+                 Expect("STOR f", "150 Go\r\n", c.action), Reply("226 Done\r\n")}},
+        TlsOptions(true));
+    Client client(server.Port());
+    client.StartTls(tls.get());
+    client.Command("PROT P");
+    Socket data = client.OpenPassive();
+    EXPECT_EQ(client.Command("STOR f"), "150 Go\r\n") << c.name;
+    data.StartTls(tls.get(), client.control().Session().get());
+    data.SendAll(payload);
+    if (c.close_notify) data.CloseNotify();
+    ::shutdown(data.Get(), SHUT_WR);
+    int error = 1;
+    data.ReceiveAll(&error);  // till the server's end, so that no unread ticket resets it
+    EXPECT_EQ(error, c.error) << c.name;
+    EXPECT_EQ(client.ReadReply(), "226 Done\r\n") << c.name;
+    EXPECT_TRUE(server.Wait(seconds(10))) << c.name << "\n" << server.Transcript();
+    EXPECT_TRUE(server.ReceivedData(0) == payload)
+        << c.name << ": " << server.ReceivedData(0).size();
+    EXPECT_TRUE(Contains(server.Transcript(), c.received)) << c.name << "\n" << server.Transcript();
+  }
+}
+
+TEST(FakeFtpServer, ADataConnectionResumesTheControlSessionOrStartsItsOwn) {
+  struct Case {
+    const char* name;
+    int version;
+    uint64_t options;
+    bool resume;
+    std::string handshake;  // in the transcript
+  };
+  const Case cases[] = {
+      {"TLS 1.3 ticket", TLS1_3_VERSION, 0, true, "TLSv1.3, session resumed"},
+      {"TLS 1.3 new", TLS1_3_VERSION, 0, false, "TLSv1.3, new session"},
+      {"TLS 1.2 ticket", TLS1_2_VERSION, 0, true, "TLSv1.2, session resumed"},
+      {"TLS 1.2 session id", TLS1_2_VERSION, SSL_OP_NO_TICKET, true, "TLSv1.2, session resumed"},
+      {"TLS 1.2 new", TLS1_2_VERSION, 0, false, "TLSv1.2, new session"},
+  };
+  for (const auto& c : cases) {
+    auto tls = ClientTlsContext(c.version, c.options);
+    FakeFtpServer server(
+        {Session{Greeting("220 Ready\r\n"), ProtectData(), Expect("PASV", "227 ({pasv})\r\n"),
+                 Expect("LIST", "150 Go\r\n", Data::Send("a.txt\r\n")), Reply("226 Done\r\n")}},
+        TlsOptions(true));
+    Client client(server.Port());
+    client.StartTls(tls.get());
+    client.ReadLine();  // also takes in a TLS 1.3 server's tickets
+    Socket data = client.OpenPassive();
+    EXPECT_EQ(client.Command("LIST"), "150 Go\r\n") << c.name;
+    data.StartTls(tls.get(), c.resume ? client.control().Session().get() : nullptr);
+    EXPECT_EQ(data.Resumed(), c.resume) << c.name;
+    EXPECT_EQ(data.ReceiveAll(), "a.txt\r\n") << c.name;
+    EXPECT_EQ(client.ReadReply(), "226 Done\r\n") << c.name;
+    EXPECT_TRUE(server.Wait(seconds(5))) << c.name << "\n" << server.Transcript();
+    EXPECT_TRUE(Contains(server.Transcript(), "D0 TLS handshake: " + c.handshake))
+        << c.name << "\n"
+        << server.Transcript();
+  }
+}
+
+TEST(FakeFtpServer, RefusesATlsScriptWithoutACertificate) {
+  EXPECT_THROW(FakeFtpServer({Session{Expect("AUTH TLS", "234 Go\r\n"), StartTls()}}),
+               std::invalid_argument);
+  FakeFtpServerOptions implicit;
+  implicit.implicit_tls = true;
+  EXPECT_THROW(FakeFtpServer({Session{Close()}}, implicit), std::invalid_argument);
 }
 
 }  // namespace
