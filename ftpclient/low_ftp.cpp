@@ -114,6 +114,7 @@ void TLowFTP::AttachHandlers() {
   ftp.OnError = [this](TAsyncSock&, uint16_t code, const std::string& message) {
     if (OnLogging) OnLogging(*this, message + " " + std::to_string(code));
   };
+  ftp.OnNotice = [this](const std::string& line) { WriteLog(line); };
   ftp.OnFailure = [this](bool&, TCmdType) { DebugLog("Failure Event"); };
   ftp.OnUnSupportedFunction = [this](TCmdType) { DebugLog("UnSupportedFunction Event"); };
   ftp.OnInvalidHost = [this](TAsyncSock&, bool&) { DebugLog("InvalidHost Event"); };

@@ -139,6 +139,9 @@ class TProtoFTP : public TAsyncSock {
   TProtoNotifyEvent OnTransactionStart;
   TProtoNotifyEvent OnTransactionStop;
   TListItemEvent OnListItem;
+  // Something the user should know that is neither a failure nor a reply (a PASV address
+  // that was not used), for the execution log.
+  std::function<void(const std::string& line)> OnNotice;
   // The dialogue on the control connection, for a trace: every command as it is sent (PASS's
   // argument shown as "****") and every reply line as it is read, without line ends.
   std::function<void(bool sent, const std::string& line)> OnDialogue;
@@ -208,6 +211,12 @@ class TProtoFTP : public TAsyncSock {
   bool MoveTransfer(TransferKind kind, TCmdType type, const std::string& local_file,
                     const std::string& remote_file, TransferSpan span);
   bool OpenDataChannel(TCmdType type);
+  // A passive data connection to `port` of the host the control connection is connected to
+  // (never to a name looked up again, nor to an address a reply names).
+  void ConnectPassive(uint16_t port);
+  // Compares a PASV reply's address with the control connection's peer; a different one is
+  // noted once per login.
+  void NotePasvAddress(const std::string& reply);
   // Sends the transfer command; a download's reply may tell its size (`span`).
   bool SendTransferCommand(TransferKind kind, TCmdType type, const std::string& local_file,
                            const std::string& remote_file, TransferSpan& span);
@@ -228,7 +237,8 @@ class TProtoFTP : public TAsyncSock {
   void StartTlsOrClose();
   // After the login: "PBSZ 0" and "PROT P"; raises when the server refuses either.
   void ProtectDataConnections();
-  // The host a certificate must name: the one the control connection went to.
+  // The host a certificate must name, on the control connection and every data connection:
+  // the one the control connection went to.
   const std::string& ServerName() const { return Proxy.empty() ? Host : Proxy; }
   // After the login: FEAT, and UTF-8 names when asked for (or offered, with auto).
   void ChooseNameEncoding();
@@ -273,6 +283,7 @@ class TProtoFTP : public TAsyncSock {
   bool protect_data_ = false;
   bool epsv_refused_ = false;  // the server refused EPSV: PASV until the next login
   bool size_unknown_ = false;  // the server knows no SIZE: not asked again until the next login
+  bool pasv_address_noted_ = false;  // a PASV address not used was told of in this login
   std::unique_ptr<TFTPDirectoryList> directory_list_;
   bool list_in_progress_ = false;
   std::recursive_mutex transfer_lock_;

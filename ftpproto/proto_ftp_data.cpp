@@ -5,6 +5,7 @@
 #include "platform/errors.h"
 #include "platform/message_loop.h"
 #include "socket/reply_code.h"
+#include "socket/socket_address.h"
 #include "socket/socket_errors.h"
 #include "text/string_helpers.h"
 
@@ -31,9 +32,7 @@ bool TProtoFTP::OpenDataChannel(TCmdType type) {
     if (!epsv_refused_) {
       Transaction("EPSV", reply);
       if (ReplyCode < 500 || ReplyCode >= 600) {
-        data.Host = Host;  // the server's address is the control connection's
-        data.Port = ParseEpsvPort(reply);
-        data.Connect();
+        ConnectPassive(ParseEpsvPort(reply));
         return true;
       }
       epsv_refused_ = true;
@@ -41,9 +40,9 @@ bool TProtoFTP::OpenDataChannel(TCmdType type) {
     Transaction("PASV", reply);
     // Only 5xx fails; the port is then read from whatever the reply holds.
     if (ReplyCode >= 500) return !OfferFailure(type, reply);
-    data.Host = Host;  // the address in the reply is not used
-    data.Port = ParsePasvPort(reply);
-    data.Connect();
+    const uint16_t port = ParsePasvPort(reply);
+    NotePasvAddress(reply);
+    ConnectPassive(port);
     return true;
   }
   // The server is told the control connection's own address, so the listener waits there
@@ -69,6 +68,30 @@ std::optional<int64_t> TProtoFTP::SizeBeforeDownload(const std::string& remote_f
   // 500 and 502: no such command here. Any other refusal is about this file.
   if (ReplyCode == 500 || ReplyCode == 502) size_unknown_ = true;
   return ParseSizeReply(reply);
+}
+
+void TProtoFTP::ConnectPassive(uint16_t port) {
+  TAsyncSock& data = *data_connection_;
+  // Through a proxy too, and whatever a server behind NAT writes into its reply: the data
+  // goes to the one host this session talks to, with no second lookup of a name that might
+  // give another address.
+  data.ConnectAddress = PeerEnd();
+  data.Host = data.ConnectAddress ? net::AddressText(*data.ConnectAddress) : ServerName();
+  data.Port = port;
+  data.Connect();
+}
+
+void TProtoFTP::NotePasvAddress(const std::string& reply) {
+  const std::optional<net::Address> peer = PeerEnd();
+  const std::optional<std::string> named = ParsePasvAddress(reply);
+  const std::optional<net::Address> address =
+      named ? net::ParseNumericAddress(*named) : std::nullopt;
+  if (!peer || (address && net::SameHost(*address, *peer)) || pasv_address_noted_) return;
+  pasv_address_noted_ = true;
+  if (OnNotice) {
+    OnNotice("PASV address " + named.value_or("?") + " not used: data connections go to " +
+             net::AddressText(*peer) + ", the server's address");
+  }
 }
 
 bool TProtoFTP::SendTransferCommand(TransferKind kind, TCmdType type,

@@ -44,7 +44,7 @@ bool TProtoFTP::MoveMachineListing(const std::string& command) {
     data.Accept();
     data.UseAcceptedSocket();
   }
-  if (protect_data_) data.StartTls(*tls_, Host, true);
+  if (protect_data_) data.StartTls(*tls_, ServerName(), true);
   if (OnTransactionStart) OnTransactionStart(*this);
   if (!Canceled && !TimedOut) ReadListing();
   if (OnTransactionStop) OnTransactionStop(*this);

@@ -192,6 +192,7 @@ void TProtoFTP::Connect() {
   TransferType = tmAscii;
   epsv_refused_ = false;
   size_unknown_ = false;
+  pasv_address_noted_ = false;
   features_.clear();
   names_in_utf8_ = false;
   try {

@@ -230,7 +230,7 @@ bool TProtoFTP::MoveTransfer(TransferKind kind, TCmdType type, const std::string
   }
   // The data connection resumes the control connection's TLS session: some servers refuse
   // a data connection that does not.
-  if (protect_data_) data.StartTls(*tls_, Host, true);
+  if (protect_data_) data.StartTls(*tls_, ServerName(), true);
   if (OnTransactionStart) OnTransactionStart(*this);
   std::optional<platform::ReplacementFile> target;
   MoveData(kind, local_file, span, target);

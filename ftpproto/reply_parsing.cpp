@@ -12,6 +12,8 @@
 namespace tarnex {
 namespace {
 
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
 bool IsBlankOrLineEnd(char c) { return c == ' ' || c == '\r' || c == '\n'; }
 
 // The integer conversion of a PASV field: a signed decimal number, blanks around it allowed
@@ -144,6 +146,27 @@ uint16_t ParsePasvPort(std::string_view reply) {
   return static_cast<uint16_t>(high * 256 + low);
 }
 
+std::optional<std::string> ParsePasvAddress(std::string_view reply) {
+  std::string address;
+  for (int index = 1; index <= 4; ++index) {
+    std::string_view field = Field(reply, index);
+    if (field.empty() || Field(reply, 6).empty()) return std::nullopt;
+    if (index == 1) {
+      size_t start = field.size();
+      while (start > 0 && IsDigit(field[start - 1])) --start;
+      field.remove_prefix(start);
+    }
+    int value = -1;
+    auto [end, error] = std::from_chars(field.data(), field.data() + field.size(), value);
+    if (field.empty() || error != std::errc() || end != field.data() + field.size() || value > 255) {
+      return std::nullopt;
+    }
+    if (index > 1) address += '.';
+    address += std::to_string(value);
+  }
+  return address;
+}
+
 uint16_t ParseEpsvPort(std::string_view reply) {
   const size_t open = reply.find('(');
   const size_t close = reply.find(')', open == std::string_view::npos ? 0 : open);
@@ -168,8 +191,6 @@ std::string EprtArgument(std::string_view address_text, uint16_t port) {
 }
 
 namespace {
-
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; }
 

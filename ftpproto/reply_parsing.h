@@ -48,6 +48,12 @@ std::string CommandForTrace(std::string_view command);
 // a number raises the conversion error; a byte outside 0..255 raises too.
 uint16_t ParsePasvPort(std::string_view reply);
 
+// The address of a PASV reply as text ("192,168,1,5,19,137" gives "192.168.1.5"): the four
+// numbers before the port's two, the first of them after the last character that is no digit.
+// Nothing when they are not four numbers of 0..255. Only ever compared with the control
+// connection's peer: data connections go there, whatever the reply says.
+std::optional<std::string> ParsePasvAddress(std::string_view reply);
+
 // The data port of an EPSV reply: "229 Entering Extended Passive Mode (|||6446|)" gives 6446
 // (any delimiter character, the same four times). Raises the conversion error otherwise.
 uint16_t ParseEpsvPort(std::string_view reply);

@@ -55,6 +55,9 @@ class TAsyncSock {
   std::string Host;     // name or dotted address of the remote host
   int Port = 0;         // remote port for Connect; local port for Listen (0 = any)
   std::string Proxy;    // when set, Connect goes here instead of Host
+  // When set, Connect goes to this address (at Port) and looks nothing up: a data connection
+  // goes where its control connection went.
+  std::optional<net::Address> ConnectAddress;
   int ProxyPort = 0;    // ... and to this port
   int TimeOut = 0;      // ms for lookups, connects, line reads, buffer sends, captures; 0 = none
   int ReportLevel = 0;  // highest status level reported through OnStatus

@@ -23,8 +23,13 @@ bool IsValidPort(int port) {
 
 void TAsyncSock::ResolveHost() {
   ReportStatus(kLevelTrace, "Resolve Host");
-  const std::string name = Proxy.empty() ? Host : Proxy;
   candidates_.clear();
+  if (ConnectAddress) {
+    candidates_.push_back(*ConnectAddress);
+    remote_ = *ConnectAddress;
+    return;
+  }
+  const std::string name = Proxy.empty() ? Host : Proxy;
   if (auto address = net::ParseNumericAddress(name)) {
     // The wildcard address (0.0.0.0, ::) names no host.
     if (!net::IsAnyAddress(*address)) candidates_.push_back(*address);

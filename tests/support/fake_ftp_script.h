@@ -14,7 +14,8 @@
 // Reply texts are sent byte for byte (nothing adds CR LF). Placeholders in a reply open a
 // passive data endpoint on the server's loopback address (127.0.0.1, or ::1 for a server on
 // IPv6): "{pasv}" becomes h1,h2,h3,h4,p1,p2 (always 127,0,0,1 and the port), "{epsv}" becomes
-// |||port|, "{pasv_closed}" the numbers of a loopback port that refuses connections.
+// |||port|, "{pasv_port}" the port's two numbers alone (for a reply that names another
+// address), "{pasv_closed}" the numbers of a loopback port that refuses connections.
 // A received "PORT h1,h2,h3,h4,p1,p2" or "EPRT |f|address|port|" makes the server connect
 // there for the next data action (loopback addresses only).
 //

@@ -359,15 +359,17 @@ std::string SessionRunner::ExpandPlaceholders(std::string text) {
     return text;
   }
   const int family = FamilyOf(control_.Get());
-  for (const char* placeholder : {"{pasv}", "{epsv}"}) {
+  for (const std::string placeholder : {"{pasv}", "{epsv}", "{pasv_port}"}) {
     if (text.find(placeholder) == std::string::npos) continue;
     endpoint_ = DataEndpoint{};
     endpoint_.mode = DataEndpoint::Mode::kPassive;
     endpoint_.passive_listener = ListenLoopback(1, family);
     const uint16_t port = LocalPort(endpoint_.passive_listener.Get());
+    const std::string numbers = PortNumbers(port);
     ReplaceAll(text, placeholder,
-               placeholder == std::string("{pasv}") ? PortNumbers(port)
-                                                    : "|||" + std::to_string(port) + "|");
+               placeholder == "{pasv}"   ? numbers
+               : placeholder == "{epsv}" ? "|||" + std::to_string(port) + "|"
+                                         : numbers.substr(numbers.find(',', 8) + 1));
   }
   if (text.find("{pasv_closed}") != std::string::npos) {
     closed_ports_.push_back(BindClosedLoopbackPort(family));
