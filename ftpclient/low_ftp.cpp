@@ -178,18 +178,24 @@ void TLowFTP::CheckTimeout() {
 }
 
 int32_t TLowFTP::Connect(const std::string& user, const std::string& password) {
-  if (FPortNumber == 0) FPortNumber = FFtp->Tls == TlsMode::Implicit ? 990 : 21;
   TProtoFTP& ftp = *FFtp;
+  // A login on an open session starts a new one, with the new user and password and the
+  // passive and TLS settings of now: the old session is ended as Bye ends it, and the result is
+  // the new login's, never that of a session that merely went on.
+  if (ftp.Connected) Disconnect();
+  // Open without a port means the usual one of the login's TLS mode, at every login.
+  const int32_t port =
+      FPortNumber != 0 ? FPortNumber : FFtp->Tls == TlsMode::Implicit ? 990 : 21;
   ftp.Host = FHostName;
   if (FProxyHost.empty()) {
-    ftp.Port = FPortNumber;
+    ftp.Port = port;
     ftp.Proxy.clear();
     ftp.ProxyPort = 0;
   } else {
     // Through a proxy: connect to it at the given port; the server behind it is at 21.
     ftp.Port = 21;
     ftp.Proxy = FProxyHost;
-    ftp.ProxyPort = FPortNumber;
+    ftp.ProxyPort = port;
   }
   ftp.TimeOut = 0;
   ftp.UserID = user;

@@ -32,6 +32,7 @@ class TLowFTP {
   // Records the server and attaches the facade's handlers to the protocol component; sends
   // nothing; returns 100.
   int32_t SetServer(const std::string& host, const std::string& proxy, int32_t port);
+  // On an open session: QUIT first (logged as Disconnect logs it), then a new login.
   int32_t Connect(const std::string& user, const std::string& password);
   // Every line that arrived, each followed by CR LF, goes to `listing`, also when the listing
   // failed (a listing that ended uncleanly or whose closing reply is no 2xx is a failure).
