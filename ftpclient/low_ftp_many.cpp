@@ -84,6 +84,11 @@ void TLowFTP::ListInFolder(const std::string& folder) {
   std::exception_ptr failure;
   try {
     FFtp->ListDirectory();
+  } catch (const EAbortError&) {
+    // Given up on: the way back would wait again, past the time-out. The session is closed
+    // rather than left in a folder that later steps would take for the one they started in.
+    FFtp->CloseWithoutQuit();
+    throw;
   } catch (...) {
     failure = std::current_exception();
   }

@@ -44,6 +44,9 @@ class TProtoFTP : public TAsyncSock {
   std::string ReadReplyContinuation(const std::string& first_line);
   // Cancels the data connection only.
   void Abort() override;
+  // Closes the control connection without QUIT: the server is not answering, or the session
+  // is in a state that no later command may build on.
+  void CloseWithoutQuit();
 
   void RunCommand(const std::string& command);
   void ChangeDirectory(const std::string& dir);
@@ -184,8 +187,6 @@ class TProtoFTP : public TAsyncSock {
   bool OfferFailure(TCmdType type, const std::string& reply);
   // Settles the replies still owed, then drops whatever else is waiting (unsolicited text).
   void DiscardWaitingInput();
-  // Closes the control connection without QUIT (the server is not answering).
-  void CloseWithoutQuit();
   // Raises when the server closed the connection instead of replying.
   static void RequireReply(const std::string& reply);
 

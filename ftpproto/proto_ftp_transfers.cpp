@@ -103,12 +103,13 @@ int64_t TProtoFTP::DataBytesSent() const {
 
 void TProtoFTP::SendAbort() {
   // ABOR's reply and the transfer's closing reply, which the cancelled wait did not read, are
-  // read now, for as long as SettleTimeOut allows; a server that does not send them loses the
-  // connection rather than have them taken for the answers to later commands.
+  // owed from now on: the next command reads them first, for as long as SettleTimeOut allows,
+  // and a server that does not send them loses the connection rather than have them taken for
+  // the answers to later commands. Nothing waits for them here: the time-out has been used up
+  // by the wait that was cancelled.
   try {
     ReplyCode = 0;
     SendCommand("ABOR", /*settle_first=*/false);
-    SettleOwedReplies();
   } catch (...) {
     // The transfer's own failure is what the caller hears about.
     NoteSwallowed("ABOR");

@@ -30,6 +30,9 @@ using Steps = std::vector<testing::Step>;
 // machines are slow and shared, hence the margin.
 inline constexpr uint32_t kWaitTimeoutMs = 1000;
 inline constexpr int64_t kNoHangMs = kWaitTimeoutMs + 1000 + 1500;
+// No line waits longer than the time-out and the second in which the check comes, settling
+// included; the margin is for a slow machine and stays below a second wait of the time-out.
+inline constexpr int64_t kOneLineMs = kWaitTimeoutMs + 1000 + 800;
 
 inline Steps LoggedIn(Steps steps) {
   Steps all{testing::Greeting("220 Hi\r\n"), testing::Expect("USER joe", "331 Pass\r\n"),

@@ -24,47 +24,57 @@ namespace Data = testing::Data;
 
 struct LateReply {
   const char* name;
-  Steps steps;          // the session after the login
-  int32_t first;        // the result of the command that is given up on
+  bool transfer;        // the first command is a download (else NOOP)
+  Steps before_late;    // after the login, up to the moment the client has given up
+  Steps late;           // what the server sends then
   int32_t next;         // what the next command, DELE x, then returns
   std::string next_log; // and logs last
 };
 
 TEST_F(FacadeFaultTest, ALateReplyIsNeverTakenForTheNextCommandsAnswer) {
   const std::string stalled(3, 'd');
+  const Steps stalled_download{
+      Expect("PORT *", "200 ok\r\n"),
+      Expect("RETR a", "150 ok\r\n", Data::Send(stalled).ThenHold().InBackground()),
+      Expect("ABOR")};
   const LateReply cases[] = {
-      {"NOOP answered after the time-out",
-       {Expect("NOOP"), Pause(2500ms), Reply("200 late\r\n"), Expect("DELE x", "550 nope\r\n"),
-        Silence()},
-       999, 550, "550 nope"},
-      {"ABOR answered late, after the transfer's own closing reply",
-       {Expect("PORT *", "200 ok\r\n"),
-        Expect("RETR a", "150 ok\r\n", Data::Send(stalled).ThenHold().InBackground()),
-        Expect("ABOR"), Pause(600ms), Reply("426 Aborted\r\n"), testing::CloseData(),
-        Reply("226 ABOR ok\r\n"), Expect("DELE x", "550 nope\r\n"), Silence()},
-       999, 550, "550 nope"},
-      {"ABOR never answered: the connection is given up, not the next answer",
-       {Expect("PORT *", "200 ok\r\n"),
-        Expect("RETR a", "150 ok\r\n", Data::Send(stalled).ThenHold().InBackground()),
-        Expect("ABOR", "426 Aborted\r\n"), testing::CloseData(), Silence()},
-       999, 999, "Not Connected"},
+      {"NOOP answered after the time-out", false, {Expect("NOOP")}, {Reply("200 late\r\n")},
+       550, "550 nope"},
+      {"ABOR answered late, after the transfer's own closing reply", true, stalled_download,
+       {Reply("426 Aborted\r\n"), testing::CloseData(), Reply("226 ABOR ok\r\n")}, 550,
+       "550 nope"},
+      {"ABOR never answered: the connection is given up, not the next answer", true,
+       stalled_download, {Reply("426 Aborted\r\n"), testing::CloseData()}, 999,
+       "Connection closed: the server did not answer an earlier command"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     Fresh();
-    FakeFtpServer server({Session(LoggedIn(c.steps))}, {.io_timeout = 8s});
+    // The server speaks again only once the client has given up (the test opens `late`), and
+    // the test goes on once that is on its way (`sent`): no pause races the time-out.
+    testing::Gate late("late"), sent("sent");
+    Steps steps = c.before_late;
+    steps.push_back(testing::WaitFor(late));
+    steps.insert(steps.end(), c.late.begin(), c.late.end());
+    steps.push_back(testing::Open(sent));
+    if (c.next != 999) steps.push_back(Expect("DELE x", "550 nope\r\n"));
+    steps.push_back(Silence());
+    FakeFtpServer server({Session(LoggedIn(steps))}, {.io_timeout = 8s});
     Login(server);
-    const bool transfer = std::string(c.name).find("ABOR") != std::string::npos;
-    const int32_t first =
-        transfer ? ftp().Download("a", dir_ / "a") : ftp().DoCommand("NOOP");
-    EXPECT_EQ(first, c.first) << Joined(log_);
+    const Timed first =
+        Time([&] { return c.transfer ? ftp().Download("a", dir_ / "a") : ftp().DoCommand("NOOP"); });
+    EXPECT_EQ(first.result, 999) << Joined(log_);
+    EXPECT_LE(first.ms, kOneLineMs);
+    late.Open();
+    ASSERT_TRUE(sent.Wait(5s)) << server.Transcript();
     log_.clear();
-    const Timed t = Time([&] { return ftp().Delete("x"); });
-    EXPECT_EQ(t.result, c.next) << Joined(log_);
+    const Timed next = Time([&] { return ftp().Delete("x"); });
+    EXPECT_EQ(next.result, c.next) << Joined(log_);
     ASSERT_FALSE(log_.empty());
     EXPECT_EQ(log_.back(), c.next_log) << Joined(log_);
     EXPECT_FALSE(Contains(log_, "200 Delete success") || Contains(log_, "226 Delete success"));
-    EXPECT_LE(t.ms, kNoHangMs);
+    EXPECT_LE(next.ms, kOneLineMs);
+    EXPECT_EQ(server.Mismatches(), "") << server.Transcript();
   }
 }
 

@@ -139,6 +139,12 @@ DataAction Hold() {
   return Receive();
 }
 
+DataAction Stall() {
+  DataAction action;
+  action.ending = DataAction::Ending::kStallUntilClientCloses;
+  return action;
+}
+
 DataAction NeverConnect() {
   DataAction action;
   action.connects = false;

@@ -85,7 +85,7 @@ class Match {
 // before the FIN.
 class DataAction {
  public:
-  enum class Ending { kClose, kReset, kReceiveUntilClientCloses };
+  enum class Ending { kClose, kReset, kReceiveUntilClientCloses, kStallUntilClientCloses };
 
   // Sends the payload in pieces of `size` bytes with `pause` after each piece.
   DataAction Chunks(std::size_t size,
@@ -136,6 +136,9 @@ DataAction Close();
 DataAction Reset();
 // Connect, send nothing, keep the connection open until the client closes it.
 DataAction Hold();
+// Connect, then neither read nor send until the client closes: an upload to a server whose
+// disk hangs stalls once the buffers on the way are full.
+DataAction Stall();
 // Never make the data connection: no connect after PORT, no accept after PASV (the passive
 // listener stays open, so the client's connect succeeds and then nothing comes).
 DataAction NeverConnect();
