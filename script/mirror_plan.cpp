@@ -85,19 +85,6 @@ int64_t Truncated(int64_t seconds, TimePrecision precision) {
   return seconds >= 0 ? seconds / unit : -((-seconds + unit - 1) / unit);
 }
 
-const char* InTheWay(EntryKind kind) {
-  switch (kind) {
-    case EntryKind::Folder:
-      return "a folder is in the way";
-    case EntryKind::File:
-      return "a file is in the way";
-    case EntryKind::Link:
-      return "a link is in the way";
-    default:
-      return "something that is no file is in the way";
-  }
-}
-
 class Planner {
  public:
   Planner(const FolderTree& source, const FolderTree& destination, const MirrorRules& rules)
@@ -220,6 +207,19 @@ class Planner {
 };
 
 }  // namespace
+
+const char* InTheWay(EntryKind kind) {
+  switch (kind) {
+    case EntryKind::Folder:
+      return "a folder is in the way";
+    case EntryKind::File:
+      return "a file is in the way";
+    case EntryKind::Link:
+      return "a link is in the way";
+    default:
+      return "something that is no file is in the way";
+  }
+}
 
 MirrorArguments ParseMirrorArguments(std::string args) {
   MirrorArguments parsed;

@@ -38,6 +38,10 @@ std::string QuotedArgument(std::string_view argument);
 // "a/.b.txt.tarnex-part" for "a/b.txt" (a long name is cut at a character boundary).
 std::string UploadTemporaryName(std::string_view path);
 
+// What stands at the destination where a file is to go: "a link is in the way", "a folder is
+// in the way", "a file is in the way" or "something that is no file is in the way".
+const char* InTheWay(EntryKind kind);
+
 // One side of a mirror: the entries of every folder that was listed, and the folders that
 // were not, with the reason.
 struct FolderTree {

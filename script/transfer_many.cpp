@@ -61,6 +61,13 @@ DirectoryEntry FromLocal(const platform::LocalEntry& local) {
   return entry;
 }
 
+// What stands at a local path that is no regular file; nothing when the path is free or a file.
+std::optional<EntryKind> InTheWayAt(const std::string& path) {
+  const std::optional<platform::LocalEntry> there = platform::LocalEntryOf(path);
+  if (!there || there->kind == platform::LocalKind::File) return std::nullopt;
+  return FromLocal(*there).kind;
+}
+
 // "reports/*.csv" gives the folder "reports" and the pattern "*.csv".
 std::pair<std::string, std::string> SplitPattern(const std::string& pattern) {
   const size_t slash = pattern.rfind('/');
@@ -125,11 +132,19 @@ class ManyFiles {
     return SafeEntries(std::move(entries), folder);
   }
 
-  // Get: its line, the download, the remote time given to the local file.
+  // Get of a file a listing named: its line, the download held to the listed size, the
+  // remote time given to the local file. The local name is the server's, so it must not lead
+  // elsewhere: a link, folder or device in its place is refused here, and one that comes in
+  // the meantime by the download itself; what the link leads to stays untouched.
   void Download(const std::string& remote, const std::string& local,
-                std::optional<int64_t> modified) {
+                std::optional<int64_t> listed_size, std::optional<int64_t> modified) {
+    if (const std::optional<EntryKind> there = InTheWayAt(local)) {
+      Note(QuotedArgument(local) + ": " + InTheWay(*there));
+      return Failed();
+    }
     Log("Get " + QuotedArgument(remote) + " " + QuotedArgument(local));
-    const int32_t result = Ftp().Download(remote, local);
+    const int32_t result = Ftp().Download(
+        remote, local, DownloadOptions{.listed_size = listed_size, .name_from_server = true});
     if (result > 400) return Failed(result);
     ++tally.transferred;
     if (auto done = platform::LocalEntryOf(local)) tally.bytes += done->size;
@@ -431,7 +446,7 @@ class Mirror {
       ++run_.tally.transferred;
       run_.tally.bytes += step.source.size.value_or(0);
     } else if (source_remote_) {
-      run_.Download(from, to, step.source.modified);
+      run_.Download(from, to, step.source.size, step.source.modified);
     } else {
       run_.Upload(from, to, keeps_times_ ? step.source.modified : std::nullopt, true);
     }
@@ -535,7 +550,7 @@ int32_t TransferMatching(ScriptEngine& engine, const char* command, bool downloa
     if (run.Stopped()) break;
     const std::string source = JoinPath(folder, file.name);
     if (download) {
-      run.Download(source, file.name, std::nullopt);
+      run.Download(source, file.name, file.size, std::nullopt);
     } else {
       run.Upload(source, file.name, std::nullopt);
     }

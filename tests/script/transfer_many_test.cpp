@@ -11,6 +11,7 @@
 #include "ftpproto/remote_times.h"
 #include "platform/codepage.h"
 #include "script/engine.h"
+#include "script/mirror_plan.h"
 #include "tests/support/fake_ftp_server.h"
 #include "tests/support/fake_host.h"
 #include "tests/support/real_ftp_server.h"
@@ -249,6 +250,14 @@ std::vector<testing::Step> Join(std::initializer_list<std::vector<testing::Step>
   return all;
 }
 
+// A listing by MLSD ("MLSD" alone for the current folder).
+std::vector<testing::Step> Mlsd(const std::string& folder, const std::string& lines,
+                                const std::string& closing = "226 done\r\n") {
+  return {Expect("PORT *", "200 ok\r\n"),
+          Expect(folder.empty() ? "MLSD" : "MLSD " + folder, "150 ok\r\n", Data::Send(lines)),
+          Reply(closing)};
+}
+
 TEST_F(TransferManyTest, WithoutMlsdTheListingIsListInsideTheFolderAndMdtmGivesTimes) {
   const std::string listing =
       "total 3\r\n"
@@ -299,17 +308,12 @@ TEST_F(TransferManyTest, NamesThatCouldLeadOutOfTheFolderAreNeverUsed) {
       "type=file;size=1; /etc/passwd\r\n"
       "type=file;size=1; x\\y\r\n" +
       std::string("type=file;size=1; nul\0x\r\n", 25) + "type=file;size=2; ok.txt\r\n";
-  const auto mlsd = [&](const char* command) {
-    return std::vector<testing::Step>{Expect("PORT *", "200 ok\r\n"),
-                                      Expect(command, "150 ok\r\n", Data::Send(hostile)),
-                                      Reply("226 done\r\n")};
-  };
   FakeFtpServer server({testing::Session(LoggedIn(Join({
       {Expect("FEAT", "211-Features:\r\n MLST type*;size*;modify*;\r\n211 End\r\n")},
-      mlsd("MLSD"),
+      Mlsd("", hostile),
       Retrieve("ok.txt", "ok"),
       // No time in the listing: MDTM tells it.
-      mlsd("MLSD"),
+      Mlsd("", hostile),
       {Expect("MDTM ok.txt", "213 20200101000000\r\n")},
       Retrieve("ok.txt", "ok"),
   })))});
@@ -331,6 +335,133 @@ TEST_F(TransferManyTest, NamesThatCouldLeadOutOfTheFolderAreNeverUsed) {
                 {"out/ok.txt", "ok @" + std::to_string(MTime("out/ok.txt"))}}));
   EXPECT_EQ(Starting(log, "mirror: 1"),
             (Lines{"mirror: 1 transferred, 2 bytes, 0 up to date, 0 failed"}));
+}
+
+// What misbehaving servers do to mget and mirror: against scripted sessions of a server with
+// MLSD (or LIST), logged in, in binary mode.
+const char* const kFeatures = "211-Features:\r\n MLST type*;size*;modify*;unique*;\r\n211 End\r\n";
+
+std::vector<testing::Step> Binary(std::vector<testing::Step> steps,
+                                  const char* features = kFeatures) {
+  std::vector<testing::Step> all{Expect("TYPE I", "200 ok\r\n"), Expect("FEAT", features)};
+  all.insert(all.end(), steps.begin(), steps.end());
+  return LoggedIn(all);
+}
+
+// Matches `command` and, as it arrives, puts a link to `target` at `link`: a link that comes
+// between the listing and the download.
+testing::Match MakingALink(const std::string& command, fs::path link, fs::path target) {
+  return testing::Match::If(command + " (a link is made in its place)",
+                            [=](const std::string& received) {
+                              std::error_code ignored;
+                              if (received == command) fs::create_symlink(target, link, ignored);
+                              return received == command;
+                            });
+}
+
+class MisbehavingServerTest : public TransferManyTest {
+ protected:
+  // The log of the commands run logged in; `failed` counts those that failed.
+  Lines RunAgainst(const FakeFtpServer& server, const Lines& commands) {
+    Lines lines{"Open 127.0.0.1 NONE " + std::to_string(server.Port()), "Login joe se", "Binary"};
+    lines.insert(lines.end(), commands.begin(), commands.end());
+    lines.push_back("Bye");
+    const int before = engine_.FailedCommands();
+    Lines log = Run(lines);
+    failed = engine_.FailedCommands() - before;
+    return log;
+  }
+  static void ExpectPlayedThrough(FakeFtpServer& server) {
+    EXPECT_TRUE(server.Wait(5s)) << server.Transcript();
+    EXPECT_EQ(server.Mismatches(), "") << server.Transcript();
+  }
+
+  int failed = 0;
+};
+
+TEST_F(MisbehavingServerTest, EveryDownloadIsHeldToTheListedSize) {
+  const std::string listing =
+      "type=file;size=5;modify=20200101000000; a.txt\r\n"
+      "type=file;size=2;modify=20200101000000; ok.txt\r\n";
+  struct Case {
+    const char* name;
+    std::string command;
+    std::string folder;  // the local one
+    std::string sent;    // for a.txt, listed with 5 bytes
+    std::string failure;
+  } cases[] = {
+      {"mget, fewer bytes", "mget *", ".", "abc", "Download incomplete: 3 of 5 bytes received"},
+      {"mirror, more bytes", "mirror src out", "out", "abcdefgh",
+       "Download larger than announced: 8 bytes received, 5 expected"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    WriteFile(local_.path() / c.folder / "a.txt", "old", 1'000'000'000);
+    const std::string folder = c.command == "mget *" ? "" : "src";
+    // No SIZE is asked: the listing told the size.
+    FakeFtpServer server({testing::Session(Binary(Join({
+        Mlsd(folder, listing),
+        Retrieve(JoinPath(folder, "a.txt"), c.sent),
+        Retrieve(JoinPath(folder, "ok.txt"), "ok"),
+    })))});
+    const Lines log = RunAgainst(server, {c.command});
+    ExpectPlayedThrough(server);
+    EXPECT_TRUE(Has(log, c.failure)) << ::testing::PrintToString(log);
+    EXPECT_EQ(Starting(log, c.command.substr(0, c.command.find(' ')) + ": "),
+              (Lines{c.command.substr(0, c.command.find(' ')) +
+                     ": 1 transferred, 2 bytes, 0 up to date, 1 failed"}));
+    EXPECT_EQ(ReadFile(local_.path() / c.folder / "a.txt"), "old");
+    EXPECT_EQ(MTime(local_.path() / c.folder / "a.txt"), 1'000'000'000);
+    EXPECT_EQ(ReadFile(local_.path() / c.folder / "ok.txt"), "ok");
+    EXPECT_EQ(failed, 1);
+  }
+}
+
+TEST_F(MisbehavingServerTest, NamesFromTheServerNeverWriteThroughALink) {
+  testing::TempDir outside;
+  const fs::path precious = outside.path() / "precious.txt";
+  WriteFile(precious, "precious");
+  const std::string listing = "type=file;size=3;modify=20200101000000; a.txt\r\n";
+  // The data comes before the reply that announces it, so that the client's refusal never
+  // meets a data connection still being made.
+  const auto retrieve_making_link = [&](const std::string& remote, const fs::path& link) {
+    return std::vector<testing::Step>{
+        Expect("PORT *", "200 ok\r\n"), Expect(MakingALink("RETR " + remote, link, precious)),
+        testing::Transfer(Data::Send("new")), Reply("150 ok\r\n226 done\r\n")};
+  };
+  struct Case {
+    const char* name;
+    std::string command;
+    std::string link;  // below the local folder
+    bool link_first;   // else it comes while RETR is asked
+    std::vector<testing::Step> steps;
+    std::string refusal;
+  } cases[] = {
+      {"mget, a link there already", "mget *", "a.txt", true, Mlsd("", listing),
+       "mget: a.txt: a link is in the way"},
+      {"mget, a link that comes during the download", "mget *", "a.txt", false,
+       Join({Mlsd("", listing), retrieve_making_link("a.txt", local_.path() / "a.txt")}),
+       "a.txt: a link is in the way"},
+      {"mirror, a link there already", "mirror src out", "out/a.txt", true, Mlsd("src", listing),
+       "mirror: a.txt: a link is in the way"},
+      {"mirror, a link that comes during the download", "mirror src out", "out/a.txt", false,
+       Join({Mlsd("src", listing), retrieve_making_link("src/a.txt", local_.path() / "out/a.txt")}),
+       "out/a.txt: a link is in the way"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove(local_.path() / "a.txt");
+    fs::remove_all(local_.path() / "out");
+    fs::create_directory(local_.path() / "out");
+    if (c.link_first) fs::create_symlink(precious, local_.path() / c.link);
+    FakeFtpServer server({testing::Session(Binary(c.steps))});
+    const Lines log = RunAgainst(server, {c.command});
+    ExpectPlayedThrough(server);
+    EXPECT_TRUE(Has(log, c.refusal)) << ::testing::PrintToString(log);
+    EXPECT_TRUE(fs::is_symlink(local_.path() / c.link));
+    EXPECT_EQ(ReadFile(precious), "precious");
+    EXPECT_EQ(failed, 1);
+  }
 }
 
 }  // namespace
