@@ -18,6 +18,7 @@
 #include "platform/local_folder.h"
 #include "script/engine.h"
 #include "script/mirror_plan.h"
+#include "text/printable.h"
 #include "text/string_helpers.h"
 #include "text/wildcard.h"
 
@@ -27,14 +28,11 @@ namespace {
 // Deeper than this a mirror does not go: a server may present a folder inside itself.
 constexpr int kMaxDepth = 100;
 
-// A name for a log line: control characters, which a hostile server may put into a name,
-// show as "?".
-std::string Printable(std::string_view name) {
-  std::string shown(name);
-  for (char& c : shown) {
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
-  }
-  return shown;
+// A name or path as a log line shows it: quoted when it holds a blank, and its control
+// characters, which a hostile server may put into a name to steer a terminal, as "\x1b". What
+// goes to the server and to the disk is the name as it is.
+std::string Shown(std::string_view name) {
+  return QuotedArgument(EscapeControlCharacters(name));
 }
 
 DirectoryEntry FromLocal(const platform::LocalEntry& local) {
@@ -113,18 +111,18 @@ class ManyFiles {
     std::vector<std::string> not_understood;
     if (Ftp().ListEntries(folder, entries, not_understood) > 400) return std::nullopt;
     for (const std::string& line : not_understood)
-      Note("listing line not understood: " + Printable(line));
+      Note("listing line not understood: " + EscapeControlCharacters(line));
     return SafeEntries(std::move(entries), folder);
   }
 
   std::optional<std::vector<DirectoryEntry>> ListLocal(const std::string& folder) {
     std::optional<platform::LocalListing> listing = platform::ListLocalFolder(folder);
     if (!listing) {
-      Note("cannot read the local folder " + QuotedArgument(folder.empty() ? "." : folder));
+      Note("cannot read the local folder " + Shown(folder.empty() ? "." : folder));
       return std::nullopt;
     }
     for (const std::string& native : listing->unnamed) {
-      Note("skipped " + Printable(platform::Utf8ToCp932(native)) +
+      Note("skipped " + EscapeControlCharacters(platform::Utf8ToCp932(native)) +
            ": the name cannot be written in the script's encoding");
     }
     std::vector<DirectoryEntry> entries;
@@ -139,17 +137,17 @@ class ManyFiles {
   void Download(const std::string& remote, const std::string& local,
                 std::optional<int64_t> listed_size, std::optional<int64_t> modified) {
     if (const std::optional<EntryKind> there = InTheWayAt(local)) {
-      Note(QuotedArgument(local) + ": " + InTheWay(*there));
+      Note(Shown(local) + ": " + InTheWay(*there));
       return Failed();
     }
-    Log("Get " + QuotedArgument(remote) + " " + QuotedArgument(local));
+    Log("Get " + Shown(remote) + " " + Shown(local));
     const int32_t result = Ftp().Download(
         remote, local, DownloadOptions{.listed_size = listed_size, .name_from_server = true});
     if (result > 400) return Failed(result);
     ++tally.transferred;
     if (auto done = platform::LocalEntryOf(local)) tally.bytes += done->size;
     if (modified && !platform::SetModificationTime(local, *modified)) {
-      Note("cannot set the modification time of " + QuotedArgument(local));
+      Note("cannot set the modification time of " + Shown(local));
     }
   }
 
@@ -158,7 +156,7 @@ class ManyFiles {
   // target's name once complete: an upload cut short never leaves a partial file under it.
   void Upload(const std::string& local, const std::string& remote, std::optional<int64_t> modified,
               bool via_temporary = false) {
-    Log("Put " + QuotedArgument(local) + " " + QuotedArgument(remote));
+    Log("Put " + Shown(local) + " " + Shown(remote));
     const int64_t size = platform::LocalEntryOf(local).value_or(platform::LocalEntry{}).size;
     const std::string target = via_temporary ? UploadTemporaryName(remote) : remote;
     int32_t result = Ftp().Upload(local, target);
@@ -187,11 +185,12 @@ class ManyFiles {
   std::vector<DirectoryEntry> SafeEntries(std::vector<DirectoryEntry> entries,
                                           const std::string& folder) {
     std::vector<DirectoryEntry> safe;
+    const std::string shown_folder = Shown(folder.empty() ? "." : folder);
     for (DirectoryEntry& entry : entries) {
       if (entry.kind == EntryKind::FolderItself) continue;
       if (!IsSafeEntryName(entry.name)) {
-        Note("skipped the name " + QuotedArgument(Printable(entry.name)) + " in " +
-             QuotedArgument(folder.empty() ? "." : folder) + ": it could lead out of the folder");
+        Note("skipped the name " + Shown(entry.name) + " in " + shown_folder +
+             ": it could lead out of the folder");
         continue;
       }
       safe.push_back(std::move(entry));
@@ -219,12 +218,12 @@ std::vector<DirectoryEntry> MatchingFiles(ManyFiles& run, std::vector<DirectoryE
     if (entry.kind == EntryKind::File) {
       files.push_back(std::move(entry));
     } else if (entry.kind == EntryKind::Link) {
-      run.Note("skipped the link " + QuotedArgument(entry.name) + ": it leads to no file here");
+      run.Note("skipped the link " + Shown(entry.name) + ": it leads to no file here");
     }
   }
   std::sort(files.begin(), files.end(),
             [](const DirectoryEntry& a, const DirectoryEntry& b) { return a.name < b.name; });
-  if (files.empty()) run.Note("no file matches " + QuotedArgument(pattern));
+  if (files.empty()) run.Note("no file matches " + Shown(pattern));
   return files;
 }
 
@@ -428,11 +427,11 @@ class Mirror {
         DeleteFolder(DestinationPath(step.path));
         break;
       case StepKind::Blocked:
-        run_.Note(QuotedArgument(step.path) + ": " + step.reason);
+        run_.Note(Shown(step.path) + ": " + step.reason);
         run_.Failed();
         break;
       case StepKind::Skipped:
-        run_.Note("skipped " + QuotedArgument(step.path) + ": " + step.reason);
+        run_.Note("skipped " + Shown(step.path) + ": " + step.reason);
         break;
     }
   }
@@ -441,8 +440,8 @@ class Mirror {
     const std::string from = SourcePath(step.path);
     const std::string to = DestinationPath(step.path);
     if (a_.dry_run) {
-      run_.Log(std::string("(dry run) ") + (source_remote_ ? "Get " : "Put ") +
-               QuotedArgument(from) + " " + QuotedArgument(to));
+      run_.Log(std::string("(dry run) ") + (source_remote_ ? "Get " : "Put ") + Shown(from) + " " +
+               Shown(to));
       ++run_.tally.transferred;
       run_.tally.bytes += step.source.size.value_or(0);
     } else if (source_remote_) {
@@ -455,17 +454,17 @@ class Mirror {
   bool MakeFolder(const std::string& path) {
     const bool remote = !source_remote_;
     if (a_.dry_run) {
-      run_.Log(remote ? "(dry run) md " + QuotedArgument(path)
-                      : "(dry run) local folder create: " + QuotedArgument(path));
+      run_.Log(remote ? "(dry run) md " + Shown(path)
+                      : "(dry run) local folder create: " + Shown(path));
       return true;
     }
     if (remote) {
-      run_.Log("md " + QuotedArgument(path));
+      run_.Log("md " + Shown(path));
       return run_.Ftp().MakeDir(path) <= 400;
     }
     const bool made = platform::MakeLocalFolder(path);
     run_.Log(std::string(made ? "local folder create complete: " : "local folder create fail: ") +
-             QuotedArgument(path));
+             Shown(path));
     return made;
   }
 
@@ -473,12 +472,12 @@ class Mirror {
     const bool remote = !source_remote_;
     bool deleted = true;
     if (a_.dry_run) {
-      run_.Log(std::string(remote ? "(dry run) Del " : "(dry run) ldel ") + QuotedArgument(path));
+      run_.Log(std::string(remote ? "(dry run) Del " : "(dry run) ldel ") + Shown(path));
     } else if (remote) {
-      run_.Log("Del " + QuotedArgument(path));
+      run_.Log("Del " + Shown(path));
       deleted = run_.Ftp().Delete(path) <= 400;
     } else {
-      run_.Log("ldel " + QuotedArgument(path));
+      run_.Log("ldel " + Shown(path));
       deleted = platform::DeleteFile(path);
       run_.Log(deleted ? "local file delete complete." : "local file delete fail");
     }
@@ -493,7 +492,7 @@ class Mirror {
     bool deleted = false;
     run_.Ftp().TryDelete(DestinationPath(path), deleted);
     if (!deleted) return;
-    run_.Log("Del " + QuotedArgument(DestinationPath(path)) + " (a link, not followed)");
+    run_.Log("Del " + Shown(DestinationPath(path)) + " (a link, not followed)");
     ++run_.tally.deleted;
     gone_.insert(path);
   }
@@ -502,16 +501,16 @@ class Mirror {
     const bool remote = !source_remote_;
     bool deleted = true;
     if (a_.dry_run) {
-      run_.Log(remote ? "(dry run) rd " + QuotedArgument(path)
-                      : "(dry run) local folder delete: " + QuotedArgument(path));
+      run_.Log(remote ? "(dry run) rd " + Shown(path)
+                      : "(dry run) local folder delete: " + Shown(path));
     } else if (remote) {
-      run_.Log("rd " + QuotedArgument(path));
+      run_.Log("rd " + Shown(path));
       deleted = run_.Ftp().RemoveDir(path) <= 400;
     } else {
       deleted = platform::RemoveLocalFolder(path);
       run_.Log(
           std::string(deleted ? "local folder delete complete: " : "local folder delete fail: ") +
-          QuotedArgument(path));
+          Shown(path));
     }
     if (deleted) ++run_.tally.deleted;
     if (!deleted) run_.Failed();

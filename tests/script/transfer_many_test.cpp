@@ -323,7 +323,7 @@ TEST_F(TransferManyTest, NamesThatCouldLeadOutOfTheFolderAreNeverUsed) {
   EXPECT_EQ(server.Mismatches(), "") << server.Transcript();
   const Lines skipped = Starting(log, "mget: skipped");
   Lines expected;
-  for (const char* name : {"../evil", "a/b", "..", "/etc/passwd", "x\\y", "nul?x"}) {
+  for (const char* name : {"../evil", "a/b", "..", "/etc/passwd", "x\\y", "nul\\x00x"}) {
     expected.push_back(std::string("mget: skipped the name ") + name +
                        " in .: it could lead out of the folder");
   }
@@ -462,6 +462,32 @@ TEST_F(MisbehavingServerTest, NamesFromTheServerNeverWriteThroughALink) {
     EXPECT_EQ(ReadFile(precious), "precious");
     EXPECT_EQ(failed, 1);
   }
+}
+
+TEST_F(MisbehavingServerTest, ControlCharactersInNamesAreShownEscaped) {
+  // A name that would set a terminal's title and ring its bell, and one that is never used.
+  const std::string name = "a\x1b]0;owned\x07.txt";
+  const std::string shown = "a\\x1b]0;owned\\x07.txt";
+  const std::string listing =
+      "type=file;size=2;modify=20200101000000; " + name + "\r\ntype=file;size=1; x/\x1b\r\n";
+  fs::create_directories(local_.path() / "out" / name);  // a folder in the mirror's way
+  FakeFtpServer server({testing::Session(Binary(Join({
+      Mlsd("", listing),
+      Retrieve(name, "ok"),  // the name goes to the server as it is
+      Mlsd("src", listing),
+  })))});
+  const Lines log = RunAgainst(server, {"mget *", "mirror src out"});
+  ExpectPlayedThrough(server);
+  for (const std::string& line : Lines{
+           "Get " + shown + " " + shown,
+           "mget: skipped the name x/\\x1b in .: it could lead out of the folder",
+           "mirror: skipped the name x/\\x1b in src: it could lead out of the folder",
+           "mirror: " + shown + ": a folder is in the way",
+       }) {
+    EXPECT_TRUE(Has(log, line)) << line << "\n" << ::testing::PrintToString(log);
+  }
+  for (const std::string& line : log) EXPECT_EQ(line.find_first_of("\x1b\x07"), std::string::npos);
+  EXPECT_EQ(ReadFile(local_.path() / name), "ok");  // the local name is the name as it is
 }
 
 }  // namespace
