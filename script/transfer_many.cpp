@@ -278,6 +278,8 @@ class Mirror {
   bool ListSource(FolderTree& tree) {
     std::optional<std::vector<DirectoryEntry>> root = List(source_remote_, a_.source, "");
     if (!root) {
+      // A local folder that cannot be read has been named already.
+      if (source_remote_) run_.Note(Shown(a_.source) + ": could not be listed");
       run_.Failed();
       return false;
     }

@@ -125,5 +125,43 @@ TEST(RunGoesOn, EndToEndThroughTheRunner) {
   EXPECT_EQ(server.Mismatches(), "");
 }
 
+// A mirror whose source folder was listed only in part (the server closed the listing with
+// 426) deletes nothing in it, keeps what came, and the run ends with status 1.
+TEST(RunGoesOn, AMirrorOverACutListingFailsTheRunAndDeletesNothing) {
+  testing::TempDir dir;
+  std::filesystem::create_directories(dir / "out/sub");
+  WriteBytes(dir / "out/sub/mine.txt", "mine");
+  const auto mlsd = [](const std::string& folder, const std::string& lines,
+                       const std::string& closing) {
+    return Steps{Expect("PORT *", "200 ok\r\n"),
+                 Expect("MLSD " + folder, "150 ok\r\n", Data::Send(lines)), Reply(closing)};
+  };
+  Steps steps{Expect("TYPE I", "200 ok\r\n"),
+              Expect("FEAT", "211-Features:\r\n MLST type*;size*;modify*;\r\n211 End\r\n")};
+  for (const Steps& part :
+       {mlsd("src", "type=file;size=3;modify=20200101000000; new.txt\r\ntype=dir; sub\r\n",
+             "226 done\r\n"),
+        mlsd("src/sub", "type=file;size=1; a.txt\r\n",
+             "426 Connection closed; transfer aborted.\r\n"),
+        Steps{Expect("PORT *", "200 ok\r\n"),
+              Expect("RETR src/new.txt", "150 ok\r\n", Data::Send("new")), Reply("226 done\r\n"),
+              Expect("QUIT", "221 Bye\r\n"), Close()}}) {
+    steps.insert(steps.end(), part.begin(), part.end());
+  }
+  FakeFtpServer server({Session(LoggedIn(steps))});
+  WriteBytes(dir / "mirror.fcs", "Open 127.0.0.1 NONE " + std::to_string(server.Port()) +
+                                     "\r\nLogin joe secret\r\nPassive off\r\nBinary\r\n"
+                                     "mirror --delete src out\r\nBye\r\n");
+  const testing::ProcessOutcome o = testing::RunProcess(
+      dir.path().string(),
+      "env TARNEX_REGISTRY='" + (dir / "registry.db") + "' '" TARNEX_RUN "' mirror.fcs", 30);
+  EXPECT_EQ(o.status, 1) << o.out << o.err;
+  EXPECT_NE(o.out.find("\nmirror: sub: could not be listed\n"), std::string::npos) << o.out;
+  EXPECT_EQ(ReadBytes(dir / "out/sub/mine.txt"), "mine");
+  EXPECT_EQ(ReadBytes(dir / "out/new.txt"), "new");
+  EXPECT_TRUE(server.Wait(5s)) << server.Transcript();
+  EXPECT_EQ(server.Mismatches(), "");
+}
+
 }  // namespace
 }  // namespace tarnex::faults

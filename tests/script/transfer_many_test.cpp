@@ -250,6 +250,17 @@ std::vector<testing::Step> Join(std::initializer_list<std::vector<testing::Step>
   return all;
 }
 
+// A listing by LIST (a server without MLSD): inside the folder, and back.
+std::vector<testing::Step> ListIn(const std::string& folder, const std::string& lines,
+                                  const std::string& closing = "226 done\r\n") {
+  return {Expect("PWD", "257 \"/home\" is current\r\n"),
+          Expect("CWD " + folder, "250 ok\r\n"),
+          Expect("PORT *", "200 ok\r\n"),
+          Expect("LIST", "150 ok\r\n", Data::Send(lines)),
+          Reply(closing),
+          Expect("CWD /home", "250 ok\r\n")};
+}
+
 // A listing by MLSD ("MLSD" alone for the current folder).
 std::vector<testing::Step> Mlsd(const std::string& folder, const std::string& lines,
                                 const std::string& closing = "226 done\r\n") {
@@ -265,18 +276,10 @@ TEST_F(TransferManyTest, WithoutMlsdTheListingIsListInsideTheFolderAndMdtmGivesT
       "drwxr-xr-x   2 u g  4096 Jan  1  2021 sub\r\n"
       "lrwxrwxrwx   1 u g     7 Jan  1  2021 ln -> a b.txt\r\n"
       "lrwxrwxrwx   1 u g    16 Jan  1  2021 esc -> ../../etc/passwd\r\n";
-  auto list_in = [](const std::string& folder, const std::string& lines) {
-    return std::vector<testing::Step>{Expect("PWD", "257 \"/home\" is current\r\n"),
-                                      Expect("CWD " + folder, "250 ok\r\n"),
-                                      Expect("PORT *", "200 ok\r\n"),
-                                      Expect("LIST", "150 ok\r\n", Data::Send(lines)),
-                                      Reply("226 done\r\n"),
-                                      Expect("CWD /home", "250 ok\r\n")};
-  };
   FakeFtpServer server({testing::Session(LoggedIn(Join({
       {Expect("FEAT", "211-Features:\r\n MDTM\r\n SIZE\r\n211 End\r\n")},
-      list_in("src", listing),
-      list_in("src/sub", "-rw-r--r-- 1 u g 2 Jan 2 2021 c.txt\r\n"),
+      ListIn("src", listing),
+      ListIn("src/sub", "-rw-r--r-- 1 u g 2 Jan 2 2021 c.txt\r\n"),
       {Expect("MDTM src/a b.txt", "213 20200101000000\r\n"),
        Expect("MDTM src/sub/c.txt", "502 No MDTM here\r\n")},
       Retrieve("src/a b.txt", "abc"),
@@ -413,6 +416,47 @@ TEST_F(MisbehavingServerTest, EveryDownloadIsHeldToTheListedSize) {
     EXPECT_EQ(ReadFile(local_.path() / c.folder / "a.txt"), "old");
     EXPECT_EQ(MTime(local_.path() / c.folder / "a.txt"), 1'000'000'000);
     EXPECT_EQ(ReadFile(local_.path() / c.folder / "ok.txt"), "ok");
+    EXPECT_EQ(failed, 1);
+  }
+}
+
+TEST_F(MisbehavingServerTest, AFolderWhoseListingWasCutIsLeftAsItIs) {
+  const std::string partial = "type=file;size=1;modify=20200101000000; one.txt\r\n";
+  const std::string aborted = "426 Connection closed; transfer aborted.\r\n";
+  const std::string local_error = "451 Local error in processing.\r\n";
+  struct Case {
+    const char* name;
+    std::string command;
+    std::vector<testing::Step> steps;
+    std::string named;  // the line that names the folder
+    const char* features = kFeatures;
+    bool fetches_new = false;  // out/new.txt comes: what was listed in full is mirrored
+  } cases[] = {
+      {"the source root, by MLSD", "mirror --delete src out", Mlsd("src", partial, aborted),
+       "mirror: src: could not be listed"},
+      {"the source root, by LIST", "mirror --delete src out",
+       ListIn("src", "-rw-r--r-- 1 u g 1 Jan 1 2021 one.txt\r\n", local_error),
+       "mirror: src: could not be listed", "211-Features:\r\n SIZE\r\n211 End\r\n"},
+      {"a source folder; the file beside it comes", "mirror --delete src out",
+       Join({Mlsd("src", "type=file;size=3;modify=20200101000000; new.txt\r\ntype=dir; sub\r\n"),
+             Mlsd("src/sub", partial, local_error), Retrieve("src/new.txt", "new")}),
+       "mirror: sub: could not be listed", kFeatures, true},
+      {"a destination folder", "mirror -R --delete out pub",
+       Join({Mlsd("pub", "type=dir; sub\r\n"), Mlsd("pub/sub", partial, aborted)}),
+       "mirror: sub: its destination could not be listed"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove_all(local_.path() / "out");
+    WriteFile(local_.path() / "out/sub/keep.txt", "mine");
+    // Nothing that a DELE or RMD would delete on the server is in any script.
+    FakeFtpServer server({testing::Session(Binary(c.steps, c.features))});
+    const Lines log = RunAgainst(server, {c.command});
+    ExpectPlayedThrough(server);
+    EXPECT_TRUE(Has(log, c.named)) << ::testing::PrintToString(log);
+    EXPECT_EQ(ReadFile(local_.path() / "out/sub/keep.txt"), "mine");
+    EXPECT_FALSE(fs::exists(local_.path() / "out/sub/one.txt"));
+    EXPECT_EQ(ReadFile(local_.path() / "out/new.txt"), c.fetches_new ? "new" : "");
     EXPECT_EQ(failed, 1);
   }
 }
