@@ -1,8 +1,10 @@
 #include "script/mirror_plan.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstdio>
 #include <optional>
+#include <system_error>
 
 #include "text/sjis.h"
 #include "text/string_helpers.h"
@@ -102,6 +104,11 @@ class Planner {
         MirrorStep{kind, path, source ? *source : DirectoryEntry{}, std::move(reason)});
   }
 
+  // A folder that was not listed, and why: a failure, or left alone on purpose.
+  void AddLeftOut(const std::string& path, const FolderTree::LeftOut& left_out) {
+    Add(left_out.failure ? StepKind::Blocked : StepKind::Skipped, path, nullptr, left_out.reason);
+  }
+
   // The destination's entries of `folder`: nothing when it was not listed.
   const std::vector<DirectoryEntry>* DestinationListing(const std::string& folder) const {
     const auto listed = destination_.folders.find(folder);
@@ -155,14 +162,13 @@ class Planner {
   bool PrepareFolder(const std::string& path, const DirectoryEntry* there) {
     const auto left_out = source_.left_out.find(path);
     if (left_out != source_.left_out.end()) {
-      Add(left_out->second.failure ? StepKind::Blocked : StepKind::Skipped, path, nullptr,
-          left_out->second.reason);
+      AddLeftOut(path, left_out->second);
       return false;
     }
     if (there != nullptr && there->kind == EntryKind::Folder) {
       const auto unlisted = destination_.left_out.find(path);
       if (unlisted == destination_.left_out.end()) return true;
-      Add(StepKind::Blocked, path, nullptr, unlisted->second.reason);
+      AddLeftOut(path, unlisted->second);
       return false;
     }
     if (there != nullptr) {
@@ -186,9 +192,9 @@ class Planner {
     const std::vector<DirectoryEntry>* inside = DestinationListing(path);
     if (inside == nullptr) {
       const auto unlisted = destination_.left_out.find(path);
-      Add(StepKind::Blocked, path, nullptr,
-          unlisted != destination_.left_out.end() ? unlisted->second.reason
-                                                  : "not listed, so not deleted");
+      AddLeftOut(path, unlisted != destination_.left_out.end()
+                           ? unlisted->second
+                           : FolderTree::LeftOut{"not listed, so not deleted", true});
       return false;
     }
     Add(StepKind::ClearFolder, path);
@@ -205,6 +211,14 @@ class Planner {
   const MirrorRules& rules_;
   std::vector<MirrorStep> steps_;
 };
+
+// A count of folders: digits only, from 1 up to what an int holds.
+std::optional<int> FolderCount(std::string_view text) {
+  int count = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), count);
+  if (error != std::errc() || end != text.data() + text.size() || count < 1) return std::nullopt;
+  return count;
+}
 
 }  // namespace
 
@@ -236,8 +250,18 @@ MirrorArguments ParseMirrorArguments(std::string args) {
       parsed.delete_extra = true;
     } else if (options && word == "--dry-run") {
       parsed.dry_run = true;
+    } else if (options && word == "--max-folders") {
+      const std::string count = NextArgument(args);
+      const std::optional<int> max_folders = FolderCount(count);
+      if (!max_folders) {
+        parsed.error =
+            "mirror: --max-folders takes a whole number from 1 up, not " + QuotedArgument(count);
+        return parsed;
+      }
+      parsed.max_folders = *max_folders;
     } else if (options && word.size() > 1 && word.front() == '-') {
-      parsed.error = "mirror: unknown option " + word + " (give -R, --delete or --dry-run)";
+      parsed.error =
+          "mirror: unknown option " + word + " (give -R, --delete, --dry-run or --max-folders N)";
       return parsed;
     } else {
       options = false;

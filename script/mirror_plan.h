@@ -14,12 +14,18 @@
 
 namespace tarnex::script {
 
-// mirror [-R] [--delete] [--dry-run] SOURCE DESTINATION. Options come before the two paths
-// ("--" ends them); `error` is the line that explains a wrong use, empty when it is right.
+// How many folders a walk of one side lists at most, unless --max-folders says otherwise: a
+// server may present a tree without end.
+inline constexpr int kDefaultMaxFolders = 10000;
+
+// mirror [-R] [--delete] [--dry-run] [--max-folders N] SOURCE DESTINATION. Options come before
+// the two paths ("--" ends them); `error` is the line that explains a wrong use, empty when it
+// is right.
 struct MirrorArguments {
   bool reverse = false;  // -R: from the local SOURCE to the remote DESTINATION
   bool delete_extra = false;
   bool dry_run = false;
+  int max_folders = kDefaultMaxFolders;  // folders listed at most on either side
   std::string source;
   std::string destination;
   std::string error;
@@ -43,11 +49,11 @@ std::string UploadTemporaryName(std::string_view path);
 const char* InTheWay(EntryKind kind);
 
 // One side of a mirror: the entries of every folder that was listed, and the folders that
-// were not, with the reason.
+// were not, with the reason. Nothing inside a folder that was not listed is changed.
 struct FolderTree {
   struct LeftOut {
     std::string reason;
-    bool failure = true;  // it should have been listed and could not be
+    bool failure = true;  // it should have been listed and could not be; else left on purpose
   };
   std::map<std::string, std::vector<DirectoryEntry>> folders;
   std::map<std::string, LeftOut> left_out{};

@@ -3,6 +3,7 @@
 // time-out, the safe download); a last line sums the command up. A failing file does not
 // stop the command; the result flag is false when any file failed.
 #include <algorithm>
+#include <deque>
 #include <map>
 #include <optional>
 #include <set>
@@ -182,15 +183,23 @@ class ManyFiles {
   TransferTally tally;
 
  private:
+  // A name that could lead out of the folder is left out, and so is a name listed again: one
+  // path is one entry, and a walk never comes to the same folder twice through it.
   std::vector<DirectoryEntry> SafeEntries(std::vector<DirectoryEntry> entries,
                                           const std::string& folder) {
     std::vector<DirectoryEntry> safe;
+    std::set<std::string> names;
     const std::string shown_folder = Shown(folder.empty() ? "." : folder);
     for (DirectoryEntry& entry : entries) {
       if (entry.kind == EntryKind::FolderItself) continue;
       if (!IsSafeEntryName(entry.name)) {
         Note("skipped the name " + Shown(entry.name) + " in " + shown_folder +
              ": it could lead out of the folder");
+        continue;
+      }
+      if (!names.insert(entry.name).second) {
+        Note("skipped the name " + Shown(entry.name) + " in " + shown_folder +
+             ": the listing names it twice");
         continue;
       }
       safe.push_back(std::move(entry));
@@ -260,20 +269,6 @@ class Mirror {
     return remote ? run_.ListRemote(folder) : run_.ListLocal(folder);
   }
 
-  // Lists `folder` into `tree` unless it is there already; a listing that fails leaves the
-  // folder out with `failure` as the reason, and gives false.
-  bool ListInto(FolderTree& tree, bool remote, const std::string& root, const std::string& folder,
-                const char* failure) {
-    if (tree.folders.count(folder)) return true;
-    auto listed = List(remote, root, folder);
-    if (!listed) {
-      tree.left_out[folder] = {failure, true};
-      return false;
-    }
-    tree.folders[folder] = std::move(*listed);
-    return true;
-  }
-
   // Every folder of the source, from the root down. False when the root cannot be listed.
   bool ListSource(FolderTree& tree) {
     std::optional<std::vector<DirectoryEntry>> root = List(source_remote_, a_.source, "");
@@ -283,31 +278,8 @@ class Mirror {
       run_.Failed();
       return false;
     }
-    // The "unique" facts of a folder's ancestors: a folder met again inside itself (a link
-    // the server shows as a folder) is not followed round.
-    std::vector<std::pair<std::string, std::vector<std::string>>> pending{{"", {}}};
     tree.folders[""] = std::move(*root);
-    while (!pending.empty() && !run_.Stopped()) {
-      auto [folder, ancestors] = std::move(pending.back());
-      pending.pop_back();
-      if (!ListInto(tree, source_remote_, a_.source, folder, "could not be listed")) continue;
-      const int depth =
-          folder.empty() ? 0 : static_cast<int>(std::count(folder.begin(), folder.end(), '/')) + 1;
-      for (const DirectoryEntry& entry : tree.folders[folder]) {
-        if (entry.kind != EntryKind::Folder) continue;
-        const std::string path = JoinPath(folder, entry.name);
-        if (depth + 1 >= kMaxDepth) {
-          tree.left_out[path] = {"deeper than " + std::to_string(kMaxDepth) + " folders", true};
-        } else if (!entry.unique.empty() &&
-                   std::find(ancestors.begin(), ancestors.end(), entry.unique) != ancestors.end()) {
-          tree.left_out[path] = {"the same folder as one that holds it", false};
-        } else {
-          std::vector<std::string> chain = ancestors;
-          if (!entry.unique.empty()) chain.push_back(entry.unique);
-          pending.emplace_back(path, std::move(chain));
-        }
-      }
-    }
+    ListBelowRoot(tree, source_remote_, a_.source, "could not be listed", nullptr);
     return true;
   }
 
@@ -327,24 +299,84 @@ class Mirror {
       root.emplace();
     }
     tree.folders[""] = std::move(*root);
-    std::vector<std::string> pending{""};
+    ListBelowRoot(tree, remote, a_.destination, "its destination could not be listed", &source);
+    return true;
+  }
+
+  // Lists the folders below the root of `tree` (listed already), level by level: every one
+  // for the source, those the plan looks into for the destination (`source` given). A folder
+  // not listed goes to left_out with the reason, so that nothing inside it is changed: one
+  // whose listing failed or ended uncleanly (`unreadable`), one too deep, one met before, and
+  // all that remain when --max-folders folders have been listed, which fails the mirror.
+  void ListBelowRoot(FolderTree& tree, bool remote, const std::string& root, const char* unreadable,
+                     const FolderTree* source) {
+    std::deque<std::string> pending;
+    std::set<std::string> entered{""};
+    std::map<std::string, std::string> uniques;  // a folder's "unique" fact: where it was met
+    int listed = 1;
+    FindSubfolders(tree, "", source, uniques, pending);
     while (!pending.empty() && !run_.Stopped()) {
-      const std::string folder = std::move(pending.back());
-      pending.pop_back();
-      if (!ListInto(tree, remote, a_.destination, folder, "its destination could not be listed")) {
+      if (listed >= a_.max_folders) return StopWalk(tree, root, pending);
+      const std::string folder = std::move(pending.front());
+      pending.pop_front();
+      // Names lead nowhere else and are listed once, so a path is one folder; whatever a
+      // server says, no path is listed twice.
+      if (!entered.insert(folder).second) continue;
+      ++listed;
+      std::optional<std::vector<DirectoryEntry>> entries = List(remote, root, folder);
+      if (!entries) {
+        tree.left_out[folder] = {unreadable, true};
         continue;
       }
-      for (const DirectoryEntry& entry : tree.folders[folder]) {
-        if (entry.kind != EntryKind::Folder) continue;
-        const std::string path = JoinPath(folder, entry.name);
-        const bool needed = source.folders.count(path) != 0 ||
-                            (a_.delete_extra && source.left_out.count(path) == 0);
-        if (needed && std::count(path.begin(), path.end(), '/') + 1 < kMaxDepth) {
-          pending.push_back(path);
+      tree.folders[folder] = std::move(*entries);
+      FindSubfolders(tree, folder, source, uniques, pending);
+    }
+  }
+
+  // The folders of a listed folder that are to be listed go to `pending`; those that are not
+  // go to left_out: too deep, or the folder of another name met before (the server's "unique"
+  // fact, as for a link it shows as a folder), which is not followed round or twice.
+  void FindSubfolders(FolderTree& tree, const std::string& folder, const FolderTree* source,
+                      std::map<std::string, std::string>& uniques,
+                      std::deque<std::string>& pending) {
+    for (const DirectoryEntry& entry : tree.folders[folder]) {
+      if (entry.kind != EntryKind::Folder) continue;
+      const std::string path = JoinPath(folder, entry.name);
+      if (source != nullptr && !NeededAtDestination(*source, path)) continue;
+      if (std::count(path.begin(), path.end(), '/') + 1 >= kMaxDepth) {
+        tree.left_out[path] = {"deeper than " + std::to_string(kMaxDepth) + " folders", true};
+        continue;
+      }
+      if (!entry.unique.empty()) {
+        const auto [first, added] = uniques.emplace(entry.unique, path);
+        if (!added) {
+          tree.left_out[path] = {IsInside({first->second}, path, false)
+                                     ? "the same folder as one that holds it"
+                                     : "the same folder as " + Shown(first->second),
+                                 false};
+          continue;
         }
       }
+      pending.push_back(path);
     }
-    return true;
+  }
+
+  // A destination folder the plan looks into: one the source has, or with --delete one it
+  // lacks (a source folder left out leaves its counterpart alone).
+  bool NeededAtDestination(const FolderTree& source, const std::string& path) const {
+    return source.folders.count(path) != 0 || (a_.delete_extra && source.left_out.count(path) == 0);
+  }
+
+  // --max-folders ends a walk: the folders found and not listed stay unread, and the mirror
+  // fails.
+  void StopWalk(FolderTree& tree, const std::string& root,
+                const std::deque<std::string>& unlisted) {
+    run_.Note(Shown(root) + ": the walk stopped at " + std::to_string(a_.max_folders) +
+              " folders (--max-folders); nothing in the folders not listed is changed");
+    run_.Failed();
+    for (const std::string& path : unlisted) {
+      tree.left_out.try_emplace(path, FolderTree::LeftOut{"not listed (--max-folders)", false});
+    }
   }
 
   // Where the remote listing gave times to the minute or day only (LIST), or no size, MDTM

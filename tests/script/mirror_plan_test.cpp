@@ -35,15 +35,24 @@ DirectoryEntry L(std::string name, std::string target) {
 TEST(ParseMirrorArguments, OptionsBeforeTwoPaths) {
   struct Case {
     std::string args;
-    std::string seen;  // "R D N source|destination" or the error
+    std::string seen;  // "R D N max-folders source|destination" or the error
   } cases[] = {
-      {"src dst", "- - - src|dst"},
-      {"-R --delete --dry-run a b", "R D N a|b"},
-      {"--dry-run \"my folder\" \"/pub/my site\" extra", "- - N my folder|/pub/my site"},
-      {"-- -R b", "- - - -R|b"},
-      {"a -R", "- - - a|-R"},  // options end with the first path
-      {"-x a b", "mirror: unknown option -x (give -R, --delete or --dry-run)"},
-      {"-r a b", "mirror: unknown option -r (give -R, --delete or --dry-run)"},
+      {"src dst", "- - - 10000 src|dst"},
+      {"-R --delete --dry-run a b", "R D N 10000 a|b"},
+      {"--dry-run \"my folder\" \"/pub/my site\" extra", "- - N 10000 my folder|/pub/my site"},
+      {"-- -R b", "- - - 10000 -R|b"},
+      {"a -R", "- - - 10000 a|-R"},  // options end with the first path
+      {"--max-folders 5 --delete a b", "- D - 5 a|b"},
+      {"--max-folders 1 a b", "- - - 1 a|b"},
+      {"--max-folders 0 a b", "mirror: --max-folders takes a whole number from 1 up, not 0"},
+      {"--max-folders -3 a b", "mirror: --max-folders takes a whole number from 1 up, not -3"},
+      {"--max-folders +3 a b", "mirror: --max-folders takes a whole number from 1 up, not +3"},
+      {"--max-folders 5x a b", "mirror: --max-folders takes a whole number from 1 up, not 5x"},
+      {"--max-folders 99999999999 a b",
+       "mirror: --max-folders takes a whole number from 1 up, not 99999999999"},
+      {"--max-folders", "mirror: --max-folders takes a whole number from 1 up, not \"\""},
+      {"-x a b", "mirror: unknown option -x (give -R, --delete, --dry-run or --max-folders N)"},
+      {"-r a b", "mirror: unknown option -r (give -R, --delete, --dry-run or --max-folders N)"},
       {"only", "mirror: give a source and a destination folder"},
       {"", "mirror: give a source and a destination folder"},
   };
@@ -52,7 +61,8 @@ TEST(ParseMirrorArguments, OptionsBeforeTwoPaths) {
     const std::string seen =
         !a.error.empty() ? a.error
                          : std::string(a.reverse ? "R " : "- ") + (a.delete_extra ? "D " : "- ") +
-                               (a.dry_run ? "N " : "- ") + a.source + "|" + a.destination;
+                               (a.dry_run ? "N " : "- ") + std::to_string(a.max_folders) + " " +
+                               a.source + "|" + a.destination;
     EXPECT_EQ(seen, c.seen) << c.args;
   }
 }
@@ -113,6 +123,8 @@ TEST(PlanMirror, MakesTransfersAndDeletesFolderByFolder) {
   FolderTree unlisted_dir;
   unlisted_dir.folders[""] = {D("s")};
   unlisted_dir.left_out["s"] = {"could not be listed", true};
+  FolderTree unlisted_on_purpose = unlisted_dir;
+  unlisted_on_purpose.left_out["s"] = {"not listed (--max-folders)", false};
   struct Case {
     const char* name;
     FolderTree source, destination;
@@ -162,6 +174,11 @@ TEST(PlanMirror, MakesTransfersAndDeletesFolderByFolder) {
        unlisted_dir,
        true,
        "blocked s; "},
+      {"nor one left unlisted on purpose, which is no failure",
+       {.folders = {{"", {}}}},
+       unlisted_on_purpose,
+       true,
+       "skip s; "},
       {"links and others of the source are skipped",
        {.folders = {{"", {L("l", "/x"), DirectoryEntry{.name = "dev", .kind = EntryKind::Other}}}}},
        {.folders = {{"", {}}}},

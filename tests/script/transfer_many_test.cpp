@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <set>
 
 #include "ftpproto/remote_times.h"
 #include "platform/codepage.h"
@@ -505,6 +506,75 @@ TEST_F(MisbehavingServerTest, NamesFromTheServerNeverWriteThroughALink) {
     EXPECT_TRUE(fs::is_symlink(local_.path() / c.link));
     EXPECT_EQ(ReadFile(precious), "precious");
     EXPECT_EQ(failed, 1);
+  }
+}
+
+TEST_F(MisbehavingServerTest, WalksAreBoundedAndEnterNoFolderTwice) {
+  // A tree without end: every folder holds two more.
+  std::vector<testing::Step> endless;
+  for (int listing = 0; listing < 5; ++listing) {
+    endless.push_back(Expect("PORT *", "200 ok\r\n"));
+    endless.push_back(Expect("MLSD *", "150 ok\r\n", Data::Send("type=dir; a\r\ntype=dir; b\r\n")));
+    endless.push_back(Reply("226 done\r\n"));
+  }
+  struct Case {
+    const char* name;
+    std::string command;
+    std::vector<testing::Step> steps;
+    std::string kept;  // a local file below a folder that was not listed
+    Lines notes;       // the mirror's lines before its summary
+    int failed;
+  } cases[] = {
+      {"a tree without end",
+       "mirror --delete --max-folders 5 src out",
+       endless,
+       "out/b/a/keep.txt",
+       {"mirror: src: the walk stopped at 5 folders (--max-folders); nothing in the folders not "
+        "listed is changed",
+        "mirror: skipped a/a/a: not listed (--max-folders)",
+        "mirror: skipped a/a/b: not listed (--max-folders)",
+        "mirror: skipped a/b/a: not listed (--max-folders)",
+        "mirror: skipped a/b/b: not listed (--max-folders)",
+        "mirror: skipped b/a: not listed (--max-folders)",
+        "mirror: skipped b/b: not listed (--max-folders)"},
+       1},
+      {"a name listed twice and folders met before",
+       "mirror --delete src out",
+       Join({Mlsd("src",
+                  "type=dir;unique=1; d\r\ntype=dir;unique=1; d\r\n"
+                  "type=dir;unique=1; alias\r\ntype=dir;unique=2; e\r\n"),
+             Mlsd("src/d",
+                  "type=dir;unique=1; self\r\ntype=file;size=1;modify=20200101000000; f\r\n"),
+             Mlsd("src/e", "type=dir;unique=1; back\r\n"), Retrieve("src/d/f", "f")}),
+       "out/alias/keep.txt",
+       {"mirror: skipped the name d in src: the listing names it twice",
+        "mirror: skipped alias: the same folder as d",
+        "mirror: skipped d/self: the same folder as one that holds it",
+        "mirror: skipped e/back: the same folder as d"},
+       0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove_all(local_.path() / "out");
+    WriteFile(local_.path() / c.kept, "mine");
+    FakeFtpServer server({testing::Session(Binary(c.steps))});
+    const Lines log = RunAgainst(server, {c.command});
+    ExpectPlayedThrough(server);
+    Lines notes;
+    for (const std::string& line : log) {
+      if (line.starts_with("mirror: ")) notes.push_back(line);
+    }
+    ASSERT_FALSE(notes.empty()) << ::testing::PrintToString(log);
+    notes.pop_back();  // the summary
+    EXPECT_EQ(notes, c.notes) << ::testing::PrintToString(log);
+    std::set<std::string> listed;  // no folder twice
+    for (const std::string& command : server.Commands()) {
+      if (command.starts_with("MLSD")) {
+        EXPECT_TRUE(listed.insert(command).second) << command;
+      }
+    }
+    EXPECT_EQ(ReadFile(local_.path() / c.kept), "mine");
+    EXPECT_EQ(failed, c.failed);
   }
 }
 
