@@ -44,6 +44,20 @@ bool IsInvalidReply(std::exception_ptr error) {
   }
 }
 
+// A server's refusal, whose line begins with its reply code. No other failure has a code,
+// however its text begins (a file named "226 x" is no reply).
+bool IsRefusal(std::exception_ptr error) {
+  try {
+    std::rethrow_exception(error);
+  } catch (const EInvalidReply&) {
+    return false;
+  } catch (const FTPException&) {
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
 }  // namespace
 
 TLowFTP::TLowFTP()
@@ -157,8 +171,9 @@ void TLowFTP::DebugLog(const std::string& text) {
 
 int32_t TLowFTP::FailureResult(std::exception_ptr error) {
   const int32_t code = WriteLog(TrimmedMessage(error));
-  // A line that is no reply is a failure whatever digits it begins with.
-  return IsInvalidReply(error) ? 999 : code;
+  // A line that is no reply, or no line from the server at all, is a failure whatever digits
+  // it begins with.
+  return IsRefusal(error) ? code : 999;
 }
 
 template <typename Call>

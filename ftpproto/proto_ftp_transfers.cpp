@@ -172,6 +172,13 @@ void TProtoFTP::TransferFrame(TransferKind kind, TCmdType type, const std::strin
     local = std::move(*name);
     span.local_name = platform::TargetName::FromServer;
   }
+  // Refused before anything is asked of the server (the file itself refuses it again, should
+  // a link come in the meantime).
+  if (kind == TransferKind::Download && span.local_name == platform::TargetName::FromServer) {
+    if (const std::optional<std::string> in_the_way = platform::InTheWayOfServerName(local)) {
+      throw EFileError(local + ": " + *in_the_way);
+    }
+  }
   std::unique_lock lock(transfer_lock_, std::defer_lock);
   if (kind != TransferKind::Append) lock.lock();  // an append does not take the lock
   const bool receives = kind == TransferKind::List || kind == TransferKind::Download;

@@ -65,24 +65,29 @@ int OpenSibling(const std::string& target, std::string& temp_path) {
   return -1;
 }
 
-// What stands where a name from a server is to be written, when that is not a regular file.
-const char* InTheWay(mode_t mode) {
-  if (S_ISLNK(mode)) return "a link is in the way";
-  if (S_ISDIR(mode)) return "a folder is in the way";
+}  // namespace
+
+std::optional<std::string> InTheWayOfServerName(std::string_view cp932_name) {
+  const std::string path = NativePath(cp932_name);
+  struct stat info {};
+  if (path.empty() || ::lstat(path.c_str(), &info) != 0 || S_ISREG(info.st_mode)) {
+    return std::nullopt;
+  }
+  if (S_ISLNK(info.st_mode)) return "a link is in the way";
+  if (S_ISDIR(info.st_mode)) return "a folder is in the way";
   return "something that is no file is in the way";
 }
-
-}  // namespace
 
 ReplacementFile ReplacementFile::Create(std::string_view cp932_name, TargetName chosen) {
   const std::string path = NativePath(cp932_name);
   const std::string name(cp932_name);
   if (path.empty()) throw EFileError(FileCreateErrorText(name));
-  struct stat info {};
-  if (chosen == TargetName::FromServer && ::lstat(path.c_str(), &info) == 0 &&
-      !S_ISREG(info.st_mode)) {
-    throw EFileError(name + ": " + InTheWay(info.st_mode));
+  if (chosen == TargetName::FromServer) {
+    if (const std::optional<std::string> in_the_way = InTheWayOfServerName(cp932_name)) {
+      throw EFileError(name + ": " + *in_the_way);
+    }
   }
+  struct stat info {};
   const bool exists = ::stat(path.c_str(), &info) == 0;
   if (exists && !S_ISREG(info.st_mode)) {
     // A device or a FIFO is written in place; a folder fails here as it always did.

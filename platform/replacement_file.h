@@ -8,6 +8,7 @@
 
 #include <sys/types.h>
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -20,6 +21,11 @@ namespace tarnex::platform {
 // so a link, a device, a FIFO or a folder in its place refuses the download, and the file
 // outside stays untouched.
 enum class TargetName { ChosenByUser, FromServer };
+
+// What stands where a name from a server is to be written, when that is no regular file: "a
+// link is in the way", "a folder is in the way" or "something that is no file is in the way".
+// Nothing when the name is free or a regular file.
+std::optional<std::string> InTheWayOfServerName(std::string_view cp932_name);
 
 class ReplacementFile {
  public:

@@ -17,6 +17,7 @@
 #include "platform/file_times.h"
 #include "platform/files.h"
 #include "platform/local_folder.h"
+#include "platform/replacement_file.h"
 #include "script/engine.h"
 #include "script/mirror_plan.h"
 #include "text/printable.h"
@@ -58,13 +59,6 @@ DirectoryEntry FromLocal(const platform::LocalEntry& local) {
   entry.precision = TimePrecision::Second;
   entry.link_target = local.link_target;
   return entry;
-}
-
-// What stands at a local path that is no regular file; nothing when the path is free or a file.
-std::optional<EntryKind> InTheWayAt(const std::string& path) {
-  const std::optional<platform::LocalEntry> there = platform::LocalEntryOf(path);
-  if (!there || there->kind == platform::LocalKind::File) return std::nullopt;
-  return FromLocal(*there).kind;
 }
 
 // "reports/*.csv" gives the folder "reports" and the pattern "*.csv".
@@ -137,8 +131,8 @@ class ManyFiles {
   // the meantime by the download itself; what the link leads to stays untouched.
   void Download(const std::string& remote, const std::string& local,
                 std::optional<int64_t> listed_size, std::optional<int64_t> modified) {
-    if (const std::optional<EntryKind> there = InTheWayAt(local)) {
-      Note(Shown(local) + ": " + InTheWay(*there));
+    if (const std::optional<std::string> in_the_way = platform::InTheWayOfServerName(local)) {
+      Note(Shown(local) + ": " + *in_the_way);
       return Failed();
     }
     Log("Get " + Shown(remote) + " " + Shown(local));

@@ -92,9 +92,18 @@ TEST_F(FacadeFaultTest, ADownloadWithoutALocalNameStaysInTheLocalFolder) {
     EXPECT_EQ(ftp().Download(remote, ""), 999);
     EXPECT_EQ(log_, (Lines{std::string("No local file name in \"") + remote + "\""}));
   }
+  // The server's name never writes through a link there, and a name that begins like a reply
+  // is no reply: the refusal is a failure.
+  testing::TempDir outside;
+  WriteBytes(outside / "kept", "the user's file");
+  std::filesystem::create_symlink(outside / "kept", dir_ / "226 x");
+  log_.clear();
+  EXPECT_EQ(ftp().Download("dir/226 x", ""), 999);
+  EXPECT_EQ(log_, (Lines{"226 x: a link is in the way"}));
   std::filesystem::current_path(before);
   EXPECT_EQ(ReadBytes(dir_ / "name"), "payload");
-  EXPECT_EQ(FolderEntries(), 1u);
+  EXPECT_EQ(ReadBytes(outside / "kept"), "the user's file");
+  EXPECT_EQ(FolderEntries(), 2u);
   // Nothing of the refused downloads reached the server.
   EXPECT_EQ(server.Commands().size(), 4u) << server.Transcript();
 }
