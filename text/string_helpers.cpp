@@ -168,17 +168,23 @@ int32_t StrToIntSafe(std::string_view s) {
   return static_cast<int32_t>(value);
 }
 
-std::string NextArgument(std::string& rest) {
-  std::string copy = rest;
-  std::string word = NextToken(copy, " ");
-  if (!word.empty() && word.front() == '"') {
-    // Only spaces precede the opening quote: drop them with it and read up to the next quote.
-    copy = rest;
-    copy.erase(0, BytePos("\"", copy));
-    word = NextToken(copy, "\"");
+std::string_view NextArgumentIn(std::string_view& rest) {
+  std::string_view after_word = rest;
+  const std::string_view word = NextTokenIn(after_word, " ");
+  if (word.empty() || word.front() != '"') {
+    rest = after_word;
+    return word;
   }
-  rest = std::move(copy);
-  return word;
+  // Only spaces precede the opening quote: drop them with it and read up to the next quote.
+  rest.remove_prefix(BytePos("\"", rest));
+  return NextTokenIn(rest, "\"");
+}
+
+std::string NextArgument(std::string& rest) {
+  std::string_view left = rest;
+  std::string argument(NextArgumentIn(left));
+  rest.erase(0, rest.size() - left.size());
+  return argument;
 }
 
 bool SameText(std::string_view a, std::string_view b) {

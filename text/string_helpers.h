@@ -54,6 +54,9 @@ int32_t StrToIntSafe(std::string_view s);
 // Takes the next argument off the argument text `rest`: a word ended by a space, or the text
 // between double quotes when the word begins with one (no closing quote: to the end of the line).
 std::string NextArgument(std::string& rest);
+// NextArgument on a view: `rest` moves past the argument, which is a view into it (for a
+// quoted one, what lies between the quotes).
+std::string_view NextArgumentIn(std::string_view& rest);
 
 // The file-name part of a path: what follows its last "/" or "\" (a "\" that is the second
 // byte of a double-byte character does not count).
