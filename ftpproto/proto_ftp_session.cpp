@@ -53,7 +53,8 @@ std::string TProtoFTP::ToWire(const std::string& command) const {
     return command;
   }
   if (auto utf8 = platform::TryCp932ToUtf8(command)) return *utf8;
-  throw Exception("Not sent, the name cannot be written as UTF-8: " + command);
+  // The message reaches the log: a PASS shows as the trace shows it, without its password.
+  throw Exception("Not sent, the name cannot be written as UTF-8: " + CommandForTrace(command));
 }
 
 std::string TProtoFTP::FromWire(std::string line) const {

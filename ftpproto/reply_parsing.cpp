@@ -127,8 +127,17 @@ std::optional<int64_t> ParseSizeReply(std::string_view reply) {
 }
 
 std::string CommandForTrace(std::string_view command) {
-  const bool pass = command.size() > 5 && SameText(command.substr(0, 5), "PASS ");
-  return pass ? "PASS ****" : std::string(command);
+  // A server may take the command word after leading blanks and up to a blank or a tab, so
+  // " PASS x" and "pass<TAB>x" carry a password as much as "PASS x" does.
+  constexpr std::string_view kBlanks = " \t";
+  const size_t word = command.find_first_not_of(kBlanks);
+  if (word == std::string_view::npos) return std::string(command);
+  const size_t end = command.find_first_of(kBlanks, word);
+  if (end == std::string_view::npos || end + 1 == command.size() ||
+      !SameText(command.substr(word, end - word), "PASS")) {
+    return std::string(command);
+  }
+  return std::string(command.substr(0, end + 1)) + "****";
 }
 
 bool IsReplyContinuation(std::string_view line) {

@@ -40,7 +40,8 @@ bool HasFeature(const std::vector<std::string>& features, std::string_view name)
 // The size a SIZE reply gives ("213 1234"); nothing for any other reply.
 std::optional<int64_t> ParseSizeReply(std::string_view reply);
 
-// A command as a trace may show it: the argument of PASS (any case) becomes "****".
+// A command as a trace or a message may show it: everything after PASS (any case, after any
+// leading blanks or tabs, followed by a blank or a tab) becomes "****"; the rest stays as sent.
 std::string CommandForTrace(std::string_view command);
 
 // The data port of a PASV reply: the fifth comma-separated field is the high byte, the sixth

@@ -207,6 +207,9 @@ TEST_F(CurrentServersTest, ANameThatCannotBeUtf8FailsItsCommandOnly) {
   ftp_.Connect();
   EXPECT_EQ(Raised([&] { ftp_.ChangeDirectory("\x81"); }),
             "Not sent, the name cannot be written as UTF-8: CWD \x81");
+  // The message goes to the log: a password in it never does.
+  EXPECT_EQ(Raised([&] { ftp_.RunCommand("PASS s3cret\x81"); }),
+            "Not sent, the name cannot be written as UTF-8: PASS ****");
   ftp_.RunCommand("NOOP");  // the session goes on
   Finish(server);
 }

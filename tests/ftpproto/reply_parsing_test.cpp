@@ -21,6 +21,26 @@ TEST(IsReplyContinuation, BlankStartOrDashInFourthPlace) {
   for (const auto& c : cases) EXPECT_EQ(IsReplyContinuation(c.line), c.continues) << c.line;
 }
 
+TEST(CommandForTrace, EverythingAfterAPassWordIsMasked) {
+  struct Case {
+    const char* command;
+    const char* shown;
+  } cases[] = {
+      {"PASS s3cret", "PASS ****"},
+      {"pass two words", "pass ****"},
+      {" PASS s3cret", " PASS ****"},
+      {"pass\ts3cret", "pass\t****"},
+      {"\t PaSs  s3cret", "\t PaSs ****"},
+      {"PASS", "PASS"},
+      {"PASS ", "PASS "},
+      {"PASSWORD x", "PASSWORD x"},
+      {"USER joe", "USER joe"},
+      {"SITE PASS x", "SITE PASS x"},
+      {"", ""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(CommandForTrace(c.command), c.shown) << c.command;
+}
+
 TEST(ValidReplyCode, ThreeDigitsFrom100To599AndThenABlankADashOrTheEnd) {
   struct Case {
     const char* line;
