@@ -74,11 +74,10 @@ void ScriptEngine::RunScript(int32_t& index) {
 }
 
 void ScriptEngine::ExecuteLineAt(int32_t& index) {
-  std::string line =
-      ExpandVariables((*FRunLines)[index], [this](const std::string& name) {
-        return variables_.Read(name);
-      });
-  AddLog(MaskSecrets(line));
+  const std::string& written = (*FRunLines)[index];
+  const auto read = [this](const std::string& name) { return variables_.Read(name); };
+  std::string line = ExpandVariables(written, read);
+  AddLog(LoggedLine(written, read));
   ExecuteLine(index, std::move(line));
 }
 

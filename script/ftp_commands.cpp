@@ -40,8 +40,9 @@ std::optional<int32_t> ScriptEngine::RunFtpCommand(Command command, std::string&
       return DoOpen(FHost, FProxy, FPort);
     }
     case Command::Login:
-      FUser = NextToken(args, " ");
-      FPassword = NextToken(args, " ");
+      // Quoted like every other argument: a password may hold blanks ("pa ss").
+      FUser = NextArgument(args);
+      FPassword = NextArgument(args);
       return FTP.Connect(FUser, FPassword);
     case Command::Get: {
       std::string remote = NextArgument(args);

@@ -9,6 +9,7 @@
 #include "platform/codepage.h"
 #include "platform/errors.h"
 #include "script/engine.h"
+#include "script/log_mask.h"
 #include "script/variables.h"
 #include "text/string_helpers.h"
 #include "ui/script_words.h"
@@ -26,6 +27,8 @@ std::string WithoutLineEnd(std::string line) {
 std::vector<DebugState::Variable> StoredVariables(
     const std::shared_ptr<platform::RegistryStore>& store, std::vector<std::string>& names) {
   std::vector<DebugState::Variable> shown;
+  // The store's names are CP932 whatever the run's encoding: the secret rule reads them so.
+  const platform::ScopedTextEncoding stored_encoding(platform::TextEncoding::Cp932);
   platform::Registry registry(store);
   if (!registry.OpenKey(script::kVariablesKey, false)) return shown;
   names = registry.ValueNames();
@@ -34,7 +37,7 @@ std::vector<DebugState::Variable> StoredVariables(
     try {
       const std::string value = registry.ReadString(name);
       variable.value =
-          IsSecretName(name) ? std::string(kMaskedValue) : platform::Cp932ToUtf8(value);
+          script::IsSecretName(name) ? std::string(kMaskedValue) : platform::Cp932ToUtf8(value);
     } catch (const ERegistryException& error) {
       variable.value = platform::Cp932ToUtf8(error.Message());
     }

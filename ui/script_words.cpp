@@ -1,7 +1,6 @@
 #include "ui/script_words.h"
 
 #include <algorithm>
-#include <cctype>
 #include <optional>
 
 #include "script/command_table.h"
@@ -53,13 +52,6 @@ std::vector<std::string> VariableNames(const std::vector<std::string>& lines,
     if (const std::optional<std::string> written = SetName(expanded)) AddOnce(names, *written);
   }
   return names;
-}
-
-bool IsSecretName(std::string_view name) {
-  std::string lower(name);
-  std::transform(lower.begin(), lower.end(), lower.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return lower.find("pass") != std::string::npos;
 }
 
 }  // namespace tarnex::ui

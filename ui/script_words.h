@@ -28,7 +28,4 @@ WordKind ClassifyWord(std::string_view word);
 std::vector<std::string> VariableNames(const std::vector<std::string>& lines,
                                        const std::function<std::string(const std::string&)>& read);
 
-// A value kept from sight: its variable's name holds "pass" in any case.
-bool IsSecretName(std::string_view name);
-
 }  // namespace tarnex::ui

@@ -2,6 +2,7 @@
 // result flag and the status panels.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <fstream>
 
@@ -151,6 +152,36 @@ TEST_F(FtpCommandsTest, ConnectEventsDriveThePanels) {
   EXPECT_TRUE(engine_.FConnected);
   EXPECT_EQ(engine_.FHost, "127.0.0.1");
   EXPECT_EQ(engine_.FPassword, "se");  // a word ends at the blank
+}
+
+TEST_F(FtpCommandsTest, LoginTakesQuotedArgumentsAndMasksThePasswordWhole) {
+  struct Case {
+    const char* line;
+    const char* user;      // as the server receives them
+    const char* password;
+    const char* logged;
+  } cases[] = {
+      {"Login joe \"pa ss\"", "joe", "pa ss", "Login joe ****"},
+      {"Login joe pa\"ss", "joe", "pa\"ss", "Login joe ****"},  // no quote at its start
+      {"Login \"my user\" \"x y\" extra", "my user", "x y", "Login \"my user\" **** extra"},
+  };
+  std::vector<Session> sessions;
+  for (const auto& c : cases) {
+    sessions.push_back(Session{Greeting("220 Hi\r\n"),
+                               Expect("USER " + std::string(c.user), "331 Pass\r\n"),
+                               Expect("PASS " + std::string(c.password), "230 In\r\n"),
+                               Expect("QUIT", "221 Bye\r\n"), Close()});
+  }
+  FakeFtpServer server(sessions);
+  Lines script{OpenLine(server)};
+  for (const auto& c : cases) script.insert(script.end(), {c.line, "Bye"});
+  const Lines body = Run(script);
+  for (const auto& c : cases) {
+    EXPECT_NE(std::find(body.begin(), body.end(), c.logged), body.end()) << c.line;
+    for (const auto& line : body) EXPECT_EQ(line.find(c.password), std::string::npos) << line;
+  }
+  EXPECT_TRUE(server.Wait(5s)) << server.Transcript();
+  EXPECT_EQ(server.Mismatches(), "");
 }
 
 TEST_F(FtpCommandsTest, DirWritesTheListingToTheLogAndTheFile) {
