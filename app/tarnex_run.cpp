@@ -26,6 +26,7 @@
 #include "script/engine.h"
 #include "settings/live_settings.h"
 #include "settings/options_store.h"
+#include "text/printable.h"
 
 namespace {
 
@@ -128,10 +129,12 @@ void AttachProblemReports(script::ScriptEngine& engine, app::ConsoleHost& host, 
   };
 }
 
-// The dialogue with the server on standard error, converted as the log is.
+// The dialogue with the server on standard error, converted as the log is; a control
+// character in a reply (an ESC that would recolour the terminal) shows as "\x1b".
 void AttachTrace(script::ScriptEngine& engine, app::ConsoleHost& host) {
   engine.FTP.Protocol().OnDialogue = [&host](bool sent, const std::string& line) {
-    host.PrintMessage((sent ? "> " : "< ") + platform::CurrentTextToUtf8(line));
+    host.PrintMessage((sent ? "> " : "< ") +
+                      platform::CurrentTextToUtf8(EscapeControlCharacters(line)));
   };
 }
 

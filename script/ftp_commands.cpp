@@ -1,12 +1,15 @@
 // The FTP group of commands: each takes its words or arguments, calls one operation of the
 // FTP client and turns its result into the result flag (above 400 is a failure).
 #include <optional>
+#include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "ftpclient/low_ftp.h"
 #include "platform/files.h"
 #include "script/engine.h"
+#include "text/printable.h"
 #include "text/string_helpers.h"
 #include "text/texts.h"
 
@@ -21,6 +24,15 @@ std::string TrimControl(std::string_view s) {
   while (!s.empty() && is_trimmed(s.front())) s.remove_prefix(1);
   while (!s.empty() && is_trimmed(s.back())) s.remove_suffix(1);
   return std::string(s);
+}
+
+// Listing lines as the log shows them: a control character from the server (an ESC that
+// would recolour a terminal, a BEL) as "\x1b".
+std::vector<std::string> ShownLines(const std::vector<std::string>& lines) {
+  std::vector<std::string> shown;
+  shown.reserve(lines.size());
+  for (const std::string& line : lines) shown.push_back(EscapeControlCharacters(line));
+  return shown;
 }
 
 }  // namespace
@@ -135,7 +147,8 @@ void ScriptEngine::DoDir(std::string args) {
     lines.emplace_back(NextTokenIn(rest, "\r\n"));
   }
   listing = std::string();  // its copy is in `lines`
-  AddLogLines(lines);
+  AddLogLines(ShownLines(lines));
+  // The file keeps the server's bytes: it is data, not something shown.
   if (!FListFile.empty()) platform::WriteLines(FListFile, lines);
 }
 

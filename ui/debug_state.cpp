@@ -11,6 +11,7 @@
 #include "script/engine.h"
 #include "script/log_mask.h"
 #include "script/variables.h"
+#include "text/printable.h"
 #include "text/string_helpers.h"
 #include "ui/script_words.h"
 
@@ -89,7 +90,9 @@ DebugState CollectDebugState(script::ScriptEngine& engine, const std::vector<std
   const platform::ScopedTextEncoding run_encoding(encoding);  // the engine's strings
   state.command_ok = engine.FCommandOk;
   state.reply_code = engine.FTP.Protocol().ReplyCode;
-  state.reply_line = platform::CurrentTextToUtf8(WithoutLineEnd(engine.FTP.Protocol().LastReply));
+  // The server's own text: a control character in it shows as "\x1b".
+  state.reply_line = platform::CurrentTextToUtf8(
+      EscapeControlCharacters(WithoutLineEnd(engine.FTP.Protocol().LastReply)));
   state.connected = engine.FConnected;
   state.host = platform::CurrentTextToUtf8(engine.FHost);
   std::error_code error;

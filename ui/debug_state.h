@@ -26,7 +26,7 @@ struct DebugState {
   std::vector<Variable> variables;
   bool command_ok = false;
   int reply_code = 0;
-  std::string reply_line;  // without its line end
+  std::string reply_line;  // without its line end, its control characters escaped
   bool connected = false;
   std::string host;
   std::string local_folder;

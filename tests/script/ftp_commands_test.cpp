@@ -200,6 +200,11 @@ TEST_F(FtpCommandsTest, DirWritesTheListingToTheLogAndTheFile) {
        {Expect("CWD sub", "250 ok\r\n"), Expect("PORT *", "200 ok\r\n"),
         Expect("LIST", "150 ok\r\n", Data::Send("x\r\n")), Reply("226 done\r\n")},
        {"250 ChangeDir success", "150 List success", "x", ""}, " spaced.txt", "x\r\n\r\n"},
+      // A control character from the server is shown escaped; the file keeps its bytes.
+      {"Dir >ctl.txt",
+       {Expect("PORT *", "200 ok\r\n"),
+        Expect("LIST", "150 ok\r\n", Data::Send("a\x1b[2Jb\x07\r\n")), Reply("226 done\r\n")},
+       {"150 List success", "a\\x1b[2Jb\\x07", ""}, "ctl.txt", "a\x1b[2Jb\x07\r\n\r\n"},
       {"Dir >empty.txt",
        {Expect("PORT *", "200 ok\r\n"), Expect("LIST", "550 No files\r\n")},
        {"550 No files"}, "empty.txt", ""},
