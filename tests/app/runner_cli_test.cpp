@@ -190,4 +190,43 @@ TEST_F(RunnerCliTest, TraceShowsTheDialogueButNeverThePassword) {
   EXPECT_FALSE(Has(o.out, "> USER"));  // standard output stays the log
 }
 
+TEST_F(RunnerCliTest, NoFormOfASecretReachesTheLogTheTraceOrTheDebugLines) {
+  using namespace tarnex::testing;
+  FakeFtpServer server({Session{
+      Greeting("220 Hi\r\n"), Expect("USER joe", "331 Pass\r\n"),
+      Expect("PASS s3cret one", "230 In\r\n"),                   // quoted, without its quotes
+      Expect("PASS s3cret-set", "230 Again\r\n"),                 // from a secret variable
+      Expect(" PASS s3cret-blank", "503 Already in\r\n"),         // the leading blank kept
+      Expect("pass\ts3cret-tab", "230 Again\r\n"),
+      Expect("PASS s3cret-run", "230 Again\r\n"),                 // from --set
+      Expect("QUIT", "221 Bye\r\n"), Close()}});
+  Write("s.fcs",
+        "Open 127.0.0.1 NONE " + std::to_string(server.Port()) +
+            "\r\n"
+            "Login joe \"s3cret one\"\r\n"
+            "set ftppass=s3cret-set\r\n"
+            "FTP PASS %ftppass%\r\n"
+            "if NonError FTP  PASS s3cret-blank\r\n"
+            "if Error FTP pass\ts3cret-tab\r\n"
+            "FTP PASS %password%\r\n"
+            "Rem %password% and %ftppass%\r\n"
+            "FTP PASS s3cret-wire\x81\r\n"  // no UTF-8 form: never sent
+            "Bye\r\n");
+  const Outcome o = Run("--trace --debug --encoding cp932 --remote-encoding utf-8 "
+                        "--set password=s3cret-run s.fcs");
+  EXPECT_EQ(o.status, 1) << o.out << o.err;  // the 503 and the name that could not be sent
+  EXPECT_TRUE(server.Wait(std::chrono::seconds(5))) << server.Transcript();
+  EXPECT_EQ(server.Mismatches(), "");
+  EXPECT_FALSE(Has(o.out + o.err, "s3cret")) << o.out << o.err;
+  for (const char* line :
+       {"\nLogin joe ****\n", "\nset ftppass=****\n", "\nFTP PASS ****\n",
+        "\nif NonError FTP  PASS ****\n", "\nif Error FTP pass\t****\n", "\nRem **** and ****\n",
+        "\nNot sent, the name cannot be written as UTF-8: PASS ****\n", "\nD*"}) {
+    EXPECT_TRUE(Has(o.out, line)) << line << "\n" << o.out;
+  }
+  EXPECT_TRUE(Has(o.err, "\n> PASS ****\n<")) << o.err;
+  EXPECT_TRUE(Has(o.err, "\n>  PASS ****\n<")) << o.err;
+  EXPECT_TRUE(Has(o.err, "\n> pass\\x09****\n<")) << o.err;
+}
+
 }  // namespace
