@@ -49,19 +49,24 @@ int OpenDirect(const std::string& path) {
 }
 
 // A fresh hidden sibling of `target`, created with the mode a new file gets (0666 less the
-// umask); -1 when none can be made.
-int OpenSibling(const std::string& target, std::string& temp_path) {
+// umask) and registered for removal by an ending signal (`slot`); -1 when none can be made.
+int OpenSibling(const std::string& target, std::string& temp_path, int& slot) {
   const size_t slash = target.rfind('/');
   const std::string folder = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
   std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
   if (base.size() > kMaxBaseBytes) base.resize(kMaxBaseBytes);
   for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
     temp_path = folder + "." + base + ".tarnex-" + RandomSuffix();
+    // Registered before it exists: a signal between the two would otherwise leave it behind.
+    slot = RegisterTempFile(temp_path);
     int fd = ::open(temp_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd >= 0) return fd;
-    if (errno != EEXIST && errno != EINTR) break;
+    const int error = errno;
+    UnregisterTempFile(slot);
+    if (error != EEXIST && error != EINTR) break;
   }
   temp_path.clear();
+  slot = -1;
   return -1;
 }
 
@@ -97,11 +102,12 @@ ReplacementFile ReplacementFile::Create(std::string_view cp932_name, TargetName 
   }
   const std::string target = exists ? ResolvedTarget(path) : path;
   std::string temp;
-  int fd = OpenSibling(target, temp);
+  int slot = -1;
+  int fd = OpenSibling(target, temp, slot);
   if (fd < 0) throw EFileError(FileCreateErrorText(name));
   // The new file takes the old one's permission bits; failing that it keeps a new file's.
   if (exists) (void)::fchmod(fd, info.st_mode & 07777);
-  return ReplacementFile(File(fd, name), target, temp, RegisterTempFile(temp));
+  return ReplacementFile(File(fd, name), target, temp, slot);
 }
 
 ReplacementFile ReplacementFile::CreateContinuing(std::string_view cp932_name, int64_t offset,
