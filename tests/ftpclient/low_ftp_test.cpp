@@ -235,7 +235,8 @@ TEST_F(FacadeTest, ADownloadThatKeepsDeliveringIsNeverAbandoned) {
                                          Data::Send(std::string(10, 'x')).Chunks(1, 300ms)),
                                   Reply("226 done\r\n"), Silence()})});
   Login(server);
-  ftp_.SetWaitTimeout(1000);
+  // Ten times the gap between blocks, so that only a fault, not a slow machine, abandons it.
+  ftp_.SetWaitTimeout(3000);
   EXPECT_EQ(ftp_.Download("slow", dir_ / "slow"), 150);  // ~3 s, a block every 0.3 s
   EXPECT_EQ(log_.back(), "[retrieved 10]");
 }

@@ -6,7 +6,9 @@
 #include <sys/resource.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
+#include <mutex>
 #include <thread>
 
 #include "platform/clock.h"
@@ -218,25 +220,52 @@ TEST(Connect, AConnectionThatDoesNotComeTimesOutOrIsCanceled) {
   }
 }
 
-// Resolves every name to 127.0.0.1, slowly.
-net::LookupResult SlowLoopback(const std::string&) {
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  return net::LookupResult{0, {*net::ParseNumericAddress("127.0.0.1")}};
-}
+// Resolves every name to 127.0.0.1, but only once the test lets it (or after 5 s): the lookup
+// is still running whenever the test needs it to be, however slow the machine.
+class HeldLookups {
+ public:
+  net::Resolver Resolver() {
+    return [state = state_](const std::string&) {
+      std::unique_lock lock(state->mutex);
+      state->released.wait_for(lock, std::chrono::seconds(5), [&] { return state->open; });
+      ++state->finished;
+      return net::LookupResult{0, {*net::ParseNumericAddress("127.0.0.1")}};
+    };
+  }
+  void Release() {
+    std::lock_guard lock(state_->mutex);
+    state_->open = true;
+    state_->released.notify_all();
+  }
+  int Finished() const {
+    std::lock_guard lock(state_->mutex);
+    return state_->finished;
+  }
+
+ private:
+  struct State {
+    mutable std::mutex mutex;
+    std::condition_variable released;
+    bool open = false;
+    int finished = 0;
+  };
+  std::shared_ptr<State> state_ = std::make_shared<State>();
+};
 
 TEST(Connect, ALookupThatTakesTooLongIsAbandoned) {
+  HeldLookups lookups;
   {
     TAsyncSock sock;
-    sock.Resolver = SlowLoopback;
+    sock.Resolver = lookups.Resolver();
     sock.Host = "slow.example";
     sock.TimeOut = 50;
     int64_t start = platform::MonotonicMs();
     EXPECT_EQ(SockErrorOf([&] { sock.Connect(); }), "Host Lookup Timed Out");
-    EXPECT_LT(platform::MonotonicMs() - start, 290);  // the wait ends at once, not with the lookup
+    EXPECT_LT(platform::MonotonicMs() - start, 4000);  // the wait ends at once, not with the lookup
   }
   {
     TAsyncSock sock;
-    sock.Resolver = SlowLoopback;
+    sock.Resolver = lookups.Resolver();
     sock.Host = "slow.example";
     platform::TimerId cancel =
         platform::MessageLoop::Current().StartTimer(20, [&] { sock.Cancel(); });
@@ -246,13 +275,16 @@ TEST(Connect, ALookupThatTakesTooLongIsAbandoned) {
   {
     // Destroyed with its lookup still running: the late result must find nothing to touch.
     auto sock = std::make_unique<TAsyncSock>();
-    sock->Resolver = SlowLoopback;
+    sock->Resolver = lookups.Resolver();
     sock->Host = "slow.example";
     sock->TimeOut = 30;
     EXPECT_THROW(sock->Connect(), ESockError);
     sock.reset();
   }
-  Pump(700);  // the abandoned lookups finish meanwhile
+  EXPECT_EQ(lookups.Finished(), 0);
+  lookups.Release();  // the abandoned lookups finish now, with nobody left to hear of them
+  EXPECT_TRUE(PumpUntil([&] { return lookups.Finished() == 3; }, 5000));
+  Pump(20);
 }
 
 TEST(Connect, ALookupThatFailsIsNotPassedOnAsItself) {
