@@ -199,8 +199,7 @@ int32_t TLowFTP::Connect(const std::string& user, const std::string& password) {
   // the new login's, never that of a session that merely went on.
   if (ftp.Connected) Disconnect();
   // Open without a port means the usual one of the login's TLS mode, at every login.
-  const int32_t port =
-      FPortNumber != 0 ? FPortNumber : FFtp->Tls == TlsMode::Implicit ? 990 : 21;
+  const int32_t port = FPortNumber != 0 ? FPortNumber : FFtp->Tls == TlsMode::Implicit ? 990 : 21;
   ftp.Host = FHostName;
   if (FProxyHost.empty()) {
     ftp.Port = port;

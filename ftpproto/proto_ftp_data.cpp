@@ -94,8 +94,7 @@ void TProtoFTP::NotePasvAddress(const std::string& reply) {
   }
 }
 
-bool TProtoFTP::SendTransferCommand(TransferKind kind, TCmdType type,
-                                    const std::string& local_file,
+bool TProtoFTP::SendTransferCommand(TransferKind kind, TCmdType type, const std::string& local_file,
                                     const std::string& remote_file, TransferSpan& span) {
   std::string reply;
   if (span.offset > 0 && kind == TransferKind::Download) {
@@ -141,8 +140,7 @@ bool TProtoFTP::SendTransferCommand(TransferKind kind, TCmdType type,
   return true;
 }
 
-void TProtoFTP::MoveData(TransferKind kind, const std::string& local_file,
-                         const TransferSpan& span,
+void TProtoFTP::MoveData(TransferKind kind, const std::string& local_file, const TransferSpan& span,
                          std::optional<platform::ReplacementFile>& target) {
   const int64_t offset = span.offset;
   TAsyncSock& data = *data_connection_;
@@ -189,8 +187,8 @@ void TProtoFTP::CheckComplete(const TransferSpan& span) const {
                     std::to_string(expected) + " bytes received");
   }
   if (have > expected) {
-    throw Exception("Download larger than announced: " + std::to_string(have) + " bytes received, " +
-                    std::to_string(expected) + " expected");
+    throw Exception("Download larger than announced: " + std::to_string(have) +
+                    " bytes received, " + std::to_string(expected) + " expected");
   }
 }
 

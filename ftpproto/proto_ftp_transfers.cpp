@@ -53,9 +53,10 @@ TProtoFTP::ResumeOutcome TProtoFTP::ResumeDownloadFile(const std::string& remote
   // A name the server chose is not followed through a link, not even to read its size.
   const std::optional<platform::LocalEntry> there = platform::LocalEntryOf(local);
   const bool regular = there && there->kind == platform::LocalKind::File;
-  const int64_t have = chosen == platform::TargetName::FromServer
-                           ? (regular ? there->size : 0)
-                           : (platform::FileExists(local) ? platform::File::OpenRead(local).Size() : 0);
+  const int64_t have =
+      chosen == platform::TargetName::FromServer
+          ? (regular ? there->size : 0)
+          : (platform::FileExists(local) ? platform::File::OpenRead(local).Size() : 0);
   if (have <= 0) {
     // Nothing (or nothing yet) to go on from.
     DownloadOptions whole = options;

@@ -12,7 +12,9 @@
 namespace tarnex {
 namespace {
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsDigit(char c) {
+  return c >= '0' && c <= '9';
+}
 
 bool IsBlankOrLineEnd(char c) { return c == ' ' || c == '\r' || c == '\n'; }
 
@@ -167,7 +169,8 @@ std::optional<std::string> ParsePasvAddress(std::string_view reply) {
     }
     int value = -1;
     auto [end, error] = std::from_chars(field.data(), field.data() + field.size(), value);
-    if (field.empty() || error != std::errc() || end != field.data() + field.size() || value > 255) {
+    if (field.empty() || error != std::errc() || end != field.data() + field.size() ||
+        value > 255) {
       return std::nullopt;
     }
     if (index > 1) address += '.';
@@ -201,7 +204,9 @@ std::string EprtArgument(std::string_view address_text, uint16_t port) {
 
 namespace {
 
-char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; }
+char Upper(char c) {
+  return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c;
+}
 
 // Whether `text` starts with `word` (upper case), compared without case.
 bool StartsWithWord(std::string_view text, std::string_view word) {
@@ -226,7 +231,8 @@ std::optional<int64_t> ExactCount(std::string_view reply) {
   if (rest.empty() || rest.back() != ')') return std::nullopt;
   rest.remove_suffix(1);
   for (std::string_view unit : {std::string_view("BYTES"), std::string_view("BYTE")}) {
-    if (rest.size() <= unit.size() || !StartsWithWord(rest.substr(rest.size() - unit.size()), unit)) {
+    if (rest.size() <= unit.size() ||
+        !StartsWithWord(rest.substr(rest.size() - unit.size()), unit)) {
       continue;
     }
     std::string_view number = rest.substr(0, rest.size() - unit.size());
@@ -264,7 +270,8 @@ std::optional<int64_t> EstimatedCount(std::string_view reply) {
     for (const auto& [unit, factor] : kUnits) {
       if (!StartsWithWord(reply.substr(at), unit)) continue;
       const size_t after = at + unit.size();
-      if (after < reply.size() && std::string_view(" ).,\r\n").find(reply[after]) == std::string_view::npos) {
+      if (after < reply.size() &&
+          std::string_view(" ).,\r\n").find(reply[after]) == std::string_view::npos) {
         break;
       }
       const double bytes = value * factor;

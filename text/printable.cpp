@@ -5,7 +5,9 @@
 namespace tarnex {
 namespace {
 
-bool IsC0OrDelete(unsigned char c) { return c < 0x20 || c == 0x7F; }
+bool IsC0OrDelete(unsigned char c) {
+  return c < 0x20 || c == 0x7F;
+}
 
 void AppendEscaped(std::string& out, unsigned char c) {
   static constexpr char kHex[] = "0123456789abcdef";

@@ -46,32 +46,30 @@ struct Route {
 
 TEST_F(FacadeFaultTest, PassiveDataGoesToTheControlConnectionsPeer) {
   const Steps epsv_refused{Expect("EPSV", "500 EPSV not understood\r\n")};
-  auto concat = [](Steps a, const Steps& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-  };
   const Route routes[] = {
-      {"EPSV through a proxy", true,
-       concat(Retrieve("229 Entering Extended Passive Mode ({epsv})\r\n", "one"),
+      {"EPSV through a proxy",
+       true,
+       Concat(Retrieve("229 Entering Extended Passive Mode ({epsv})\r\n", "one"),
               Retrieve("229 Entering Extended Passive Mode ({epsv})\r\n", "two")),
        {}},
-      {"PASV through a proxy", true,
-       concat(epsv_refused, concat(Retrieve("227 Entering Passive Mode ({pasv})\r\n", "one"),
+      {"PASV through a proxy",
+       true,
+       Concat(epsv_refused, Concat(Retrieve("227 Entering Passive Mode ({pasv})\r\n", "one"),
                                    Retrieve("227 Entering Passive Mode ({pasv})\r\n", "two"))),
        {}},
-      {"PASV naming a third host, noted once", false,
-       concat(epsv_refused,
-              concat(Retrieve("227 Entering Passive Mode (10,0,0,1,{pasv_port})\r\n", "one"),
+      {"PASV naming a third host, noted once",
+       false,
+       Concat(epsv_refused,
+              Concat(Retrieve("227 Entering Passive Mode (10,0,0,1,{pasv_port})\r\n", "one"),
                      Retrieve("227 Entering Passive Mode (10,0,0,1,{pasv_port})\r\n", "two"))),
        {kNote}},
   };
   for (const Route& route : routes) {
     SCOPED_TRACE(route.name);
     Fresh();
-    FakeFtpServer server(
-        {Session(route.proxy ? ProxyLogin(concat(route.transfers, {Silence()}))
-                             : LoggedIn(concat(route.transfers, {Silence()})))},
-        {.io_timeout = 5s});
+    FakeFtpServer server({Session(route.proxy ? ProxyLogin(Concat(route.transfers, {Silence()}))
+                                              : LoggedIn(Concat(route.transfers, {Silence()})))},
+                         {.io_timeout = 5s});
     ftp().SetServer(route.proxy ? kBehindProxy : "127.0.0.1", route.proxy ? "127.0.0.1" : "",
                     server.Port());
     ftp().SetPassive(true);
@@ -101,10 +99,7 @@ TEST_F(FacadeFaultTest, AProtectedDataConnectionNamesTheHostTheControlConnection
                Reply("226 Done\r\n"), Silence()}},
       {.io_timeout = 5s, .tls_certificate = certificate.pem});
   // The certificate names 127.0.0.1, the proxy this session talks to, and not the host behind it.
-  ftp().SetServer(kBehindProxy, "127.0.0.1", server.Port());
-  ftp().SetPassive(true);
-  ftp().SetTlsMode(TlsMode::Explicit);
-  ftp().SetTlsTrust(certificate.pem.string(), "");
+  AimProtected(kBehindProxy, "127.0.0.1", server, certificate.pem.string());
   ASSERT_EQ(ftp().Connect("joe", "secret"), 230) << Joined(log_);
   EXPECT_EQ(ftp().Download("a.txt", dir_ / "a.txt"), 150) << Joined(log_);
   EXPECT_EQ(ReadBytes(dir_ / "a.txt"), "secret data");

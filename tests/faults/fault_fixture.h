@@ -34,6 +34,11 @@ inline constexpr int64_t kNoHangMs = kWaitTimeoutMs + 1000 + 1500;
 // included; the margin is for a slow machine and stays below a second wait of the time-out.
 inline constexpr int64_t kOneLineMs = kWaitTimeoutMs + 1000 + 800;
 
+inline Steps Concat(Steps a, const Steps& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
 inline Steps LoggedIn(Steps steps) {
   Steps all{testing::Greeting("220 Hi\r\n"), testing::Expect("USER joe", "331 Pass\r\n"),
             testing::Expect("PASS secret", "230 Logged in\r\n")};
@@ -77,6 +82,14 @@ class FacadeFaultTest : public ::testing::Test {
   void Aim(const testing::FakeFtpServer& server, bool passive = false) {
     ftp().SetServer("127.0.0.1", "", server.Port());
     ftp().Protocol().Passive = passive;
+  }
+  // Explicit TLS in passive mode, the server's certificate trusted through its own file.
+  void AimProtected(const std::string& host, const std::string& proxy,
+                    const testing::FakeFtpServer& server, const std::string& certificate_pem) {
+    ftp().SetServer(host, proxy, server.Port());
+    ftp().SetPassive(true);
+    ftp().SetTlsMode(TlsMode::Explicit);
+    ftp().SetTlsTrust(certificate_pem, "");
   }
   int32_t Login(const testing::FakeFtpServer& server, bool passive = false) {
     Aim(server, passive);

@@ -22,35 +22,41 @@ using testing::Silence;
 
 struct Relogin {
   const char* name;
-  TlsMode tls;          // set between the two logins
-  Steps second;         // the second connection
-  int32_t result;       // of the second Login
-  std::string last;     // its last log line
+  TlsMode tls;       // set between the two logins
+  Steps second;      // the second connection
+  int32_t result;    // of the second Login
+  std::string last;  // its last log line
 };
 
 TEST_F(FacadeFaultTest, ASecondLoginEndsTheSessionAndReportsTheNewLogin) {
   const testing::TestCertificate certificate = testing::MakeTestCertificate(dir_.path());
   const Relogin cases[] = {
-      {"another user", TlsMode::Off,
+      {"another user",
+       TlsMode::Off,
        {Greeting("220 Hi\r\n"), Expect("USER bob", "331 Pass\r\n"),
         Expect("PASS other", "230 Logged in\r\n"), Silence()},
-       230, "230 Connect success"},
-      {"a wrong password", TlsMode::Off,
+       230,
+       "230 Connect success"},
+      {"a wrong password",
+       TlsMode::Off,
        {Greeting("220 Hi\r\n"), Expect("USER bob", "331 Pass\r\n"),
         Expect("PASS other", "530 Login incorrect.\r\n"), Expect("QUIT", "221 Bye\r\n"), Close()},
-       530, "530 Login incorrect."},
-      {"TLS asked for after a login in clear", TlsMode::Explicit,
+       530,
+       "530 Login incorrect."},
+      {"TLS asked for after a login in clear",
+       TlsMode::Explicit,
        {Greeting("220 Hi\r\n"), Expect("AUTH TLS", "234 Go ahead\r\n"), testing::StartTls(),
         Expect("USER bob", "331 Pass\r\n"), Expect("PASS other", "230 Logged in\r\n"),
         Expect("PBSZ 0", "200 ok\r\n"), Expect("PROT P", "200 ok\r\n"), Silence()},
-       230, "230 Connect success"},
+       230,
+       "230 Connect success"},
   };
   for (const Relogin& c : cases) {
     SCOPED_TRACE(c.name);
     Fresh();
-    FakeFtpServer server({Session(LoggedIn({Expect("QUIT", "221 Goodbye\r\n"), Close()})),
-                          Session(c.second)},
-                         {.io_timeout = 5s, .tls_certificate = certificate.pem});
+    FakeFtpServer server(
+        {Session(LoggedIn({Expect("QUIT", "221 Goodbye\r\n"), Close()})), Session(c.second)},
+        {.io_timeout = 5s, .tls_certificate = certificate.pem});
     Login(server);
     ftp().SetTlsMode(c.tls);
     ftp().SetTlsTrust(certificate.pem.string(), "");

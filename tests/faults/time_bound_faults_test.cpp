@@ -34,32 +34,36 @@ TEST_F(FacadeFaultTest, EveryLineEndsWithinTheTimeOutAndASecond) {
     return ftp.Download("a", folder + "/a");
   };
   const SilentLine lines[] = {
-      {"no data connection after RETR, ABOR unanswered", false,
+      {"no data connection after RETR, ABOR unanswered",
+       false,
        {Expect("PORT *", "200 ok\r\n"), Expect("RETR a", "150 ok\r\n", Data::NeverConnect()),
         Silence()},
        download},
-      {"a passive data connection that never speaks, ABOR unanswered", true,
+      {"a passive data connection that never speaks, ABOR unanswered",
+       true,
        {Expect("EPSV", "229 ok ({epsv})\r\n"), Expect("RETR a", "150 ok\r\n", Data::NeverConnect()),
         Silence()},
        download},
-      {"data that stops coming, ABOR unanswered", false,
+      {"data that stops coming, ABOR unanswered",
+       false,
        {Expect("PORT *", "200 ok\r\n"),
         Expect("RETR a", "150 ok\r\n", Data::Send("abc").ThenHold().InBackground()), Silence()},
        download},
       {"PORT never answered", false, {Expect("PORT *"), Silence()}, download},
-      {"an upload the server stops taking", false,
+      {"an upload the server stops taking",
+       false,
        {Expect("PORT *", "200 ok\r\n"),
         Expect("STOR big.bin", "150 ok\r\n", Data::Stall().InBackground()), Silence()},
        [](TLowFTP& ftp, const std::string& folder) {
          return ftp.Upload(folder + "/big.bin", "big.bin");
        }},
-      {"a listing inside a folder that stops, ABOR unanswered", false,
+      {"a listing inside a folder that stops, ABOR unanswered",
+       false,
        {Expect("FEAT", "211-Features:\r\n SIZE\r\n211 End\r\n"),
         Expect("PWD", "257 \"/\" is the current directory\r\n"), Expect("CWD sub", "250 ok\r\n"),
         Expect("PORT *", "200 ok\r\n"),
-        Expect("LIST", "150 ok\r\n", Data::Send("-rw-r--r-- 1 u g 1 Jan 1 2000 a\r\n")
-                                         .ThenHold()
-                                         .InBackground()),
+        Expect("LIST", "150 ok\r\n",
+               Data::Send("-rw-r--r-- 1 u g 1 Jan 1 2000 a\r\n").ThenHold().InBackground()),
         Silence()},
        [](TLowFTP& ftp, const std::string&) {
          std::vector<DirectoryEntry> entries;

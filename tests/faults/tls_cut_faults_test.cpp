@@ -23,10 +23,14 @@ const std::string kFile(100'000, 'f');
 const std::string kCut = "12001:Connection cut short: it ended without the TLS close_notify";
 
 Steps ProtectedLogin(Steps steps) {
-  Steps all{testing::Greeting("220 Hi\r\n"), Expect("AUTH TLS", "234 Go ahead\r\n"),
-            testing::StartTls(),           Expect("USER joe", "331 Pass\r\n"),
-            Expect("PASS secret", "230 Logged in\r\n"), Expect("PBSZ 0", "200 ok\r\n"),
-            Expect("PROT P", "200 ok\r\n"), testing::ProtectData()};
+  Steps all{testing::Greeting("220 Hi\r\n"),
+            Expect("AUTH TLS", "234 Go ahead\r\n"),
+            testing::StartTls(),
+            Expect("USER joe", "331 Pass\r\n"),
+            Expect("PASS secret", "230 Logged in\r\n"),
+            Expect("PBSZ 0", "200 ok\r\n"),
+            Expect("PROT P", "200 ok\r\n"),
+            testing::ProtectData()};
   all.insert(all.end(), steps.begin(), steps.end());
   return all;
 }
@@ -39,27 +43,27 @@ struct Cut {
 
 TEST_F(FacadeFaultTest, ADownloadCutWithoutCloseNotifyFailsAndKeepsTheOldFile) {
   const testing::TestCertificate certificate = testing::MakeTestCertificate(dir_.path());
-  const std::string retr_40 = "150 Opening BINARY mode data connection for a.bin (100000 bytes)\r\n";
+  const std::string announced =
+      "150 Opening BINARY mode data connection for a.bin (100000 bytes)\r\n";
   const Steps epsv{Expect("EPSV", "229 Entering Extended Passive Mode ({epsv})\r\n")};
-  auto with = [](Steps a, const Steps& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-  };
   const Cut cuts[] = {
       {"binary, SIZE known, cut at 40 %, the server says 226", true,
-       with({Expect("SIZE a.bin", "213 100000\r\n")},
-            with(epsv, {Expect("RETR a.bin", "150 Opening\r\n", Data::Send(kFile).CutAfter(40'000)),
-                        Reply("226 Transfer complete\r\n")}))},
+       Concat({Expect("SIZE a.bin", "213 100000\r\n")},
+              Concat(epsv,
+                     {Expect("RETR a.bin", "150 Opening\r\n", Data::Send(kFile).CutAfter(40'000)),
+                      Reply("226 Transfer complete\r\n")}))},
       {"binary, no SIZE, cut at 40 %", true,
-       with({Expect("SIZE a.bin", "502 Not implemented\r\n")},
-            with(epsv, {Expect("RETR a.bin", "150 Opening\r\n", Data::Send(kFile).CutAfter(40'000)),
-                        Reply("226 Transfer complete\r\n")}))},
+       Concat({Expect("SIZE a.bin", "502 Not implemented\r\n")},
+              Concat(epsv,
+                     {Expect("RETR a.bin", "150 Opening\r\n", Data::Send(kFile).CutAfter(40'000)),
+                      Reply("226 Transfer complete\r\n")}))},
       {"ASCII, cut at 40 %: no size to hold it to, only TLS can tell", false,
-       with(epsv, {Expect("RETR a.bin", retr_40, Data::Send(kFile).CutAfter(40'000)),
-                   Reply("226 Transfer complete\r\n")})},
+       Concat(epsv, {Expect("RETR a.bin", announced, Data::Send(kFile).CutAfter(40'000)),
+                     Reply("226 Transfer complete\r\n")})},
       {"ASCII, every byte there but no close_notify", false,
-       with(epsv, {Expect("RETR a.bin", "150 Opening\r\n", Data::Send(kFile).WithoutCloseNotify()),
-                   Reply("226 Transfer complete\r\n")})},
+       Concat(epsv,
+              {Expect("RETR a.bin", "150 Opening\r\n", Data::Send(kFile).WithoutCloseNotify()),
+               Reply("226 Transfer complete\r\n")})},
   };
   for (const Cut& cut : cuts) {
     SCOPED_TRACE(cut.name);
@@ -67,12 +71,9 @@ TEST_F(FacadeFaultTest, ADownloadCutWithoutCloseNotifyFailsAndKeepsTheOldFile) {
     const std::string target = dir_ / "a.bin";
     WriteBytes(target, "the user's own copy");
     Steps steps = ProtectedLogin(cut.binary ? Steps{Expect("TYPE I", "200 ok\r\n")} : Steps{});
-    steps = with(steps, with(cut.steps, {Silence()}));
+    steps = Concat(steps, Concat(cut.steps, {Silence()}));
     FakeFtpServer server({Session(steps)}, {.io_timeout = 5s, .tls_certificate = certificate.pem});
-    ftp().SetServer("127.0.0.1", "", server.Port());
-    ftp().SetPassive(true);
-    ftp().SetTlsMode(TlsMode::Explicit);
-    ftp().SetTlsTrust(certificate.pem.string(), "");
+    AimProtected("127.0.0.1", "", server, certificate.pem.string());
     ASSERT_EQ(ftp().Connect("joe", "secret"), 230) << Joined(log_);
     if (cut.binary) ASSERT_EQ(ftp().ModeImage(), 200);
     log_.clear();
@@ -87,8 +88,9 @@ TEST_F(FacadeFaultTest, ADownloadCutWithoutCloseNotifyFailsAndKeepsTheOldFile) {
 
 TEST_F(FacadeFaultTest, AListingOrAReplyCutWithoutCloseNotifyFails) {
   const testing::TestCertificate certificate = testing::MakeTestCertificate(dir_.path());
-  const std::string listing = "-rw-r--r-- 1 u g 5 Jan 1 2000 a.txt\r\n"
-                              "-rw-r--r-- 1 u g 5 Jan 1 2000 b.txt\r\n";
+  const std::string listing =
+      "-rw-r--r-- 1 u g 5 Jan 1 2000 a.txt\r\n"
+      "-rw-r--r-- 1 u g 5 Jan 1 2000 b.txt\r\n";
   FakeFtpServer server(
       {Session(ProtectedLogin({Expect("EPSV", "229 Entering Extended Passive Mode ({epsv})\r\n"),
                                Expect("LIST", "150 Here it comes\r\n",
@@ -96,10 +98,7 @@ TEST_F(FacadeFaultTest, AListingOrAReplyCutWithoutCloseNotifyFails) {
                                Reply("226 Done\r\n"), Expect("NOOP", "200 ok\r\n"),
                                testing::CloseWithoutCloseNotify()}))},
       {.io_timeout = 5s, .tls_certificate = certificate.pem});
-  ftp().SetServer("127.0.0.1", "", server.Port());
-  ftp().SetPassive(true);
-  ftp().SetTlsMode(TlsMode::Explicit);
-  ftp().SetTlsTrust(certificate.pem.string(), "");
+  AimProtected("127.0.0.1", "", server, certificate.pem.string());
   ASSERT_EQ(ftp().Connect("joe", "secret"), 230) << Joined(log_);
   log_.clear();
   std::string listed;

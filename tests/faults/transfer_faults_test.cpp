@@ -32,11 +32,6 @@ Steps Channel(bool passive) {
                   : Expect("PORT *", "200 PORT ok\r\n")};
 }
 
-Steps Concat(Steps a, const Steps& b) {
-  a.insert(a.end(), b.begin(), b.end());
-  return a;
-}
-
 // `expected` is one line, or two that may each be right, split by "|": a fault whose timing
 // decides which of two honest reports comes first.
 bool IsOneOf(const std::string& line, const std::string& expected) {

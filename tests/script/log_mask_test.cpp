@@ -26,7 +26,10 @@ TEST(IsSecretName, PassInAnyCaseAsCharacters) {
       {TextEncoding::Cp932, "p_ass", false},
       {TextEncoding::Cp932, "", false},
       // 0x83 0x70 is one katakana: its second byte is no "p".
-      {TextEncoding::Cp932, "\x83\x70" "ass", false},
+      {TextEncoding::Cp932,
+       "\x83\x70"
+       "ass",
+       false},
       {TextEncoding::Utf8, "mot_de_PASSE", true},
   };
   for (const Case& c : cases) {

@@ -80,7 +80,8 @@ TEST(TlsTransport, EveryRecordThatHasArrivedIsHandedOverAndTheEndComesAfterIt) {
         sock.ReadLn();
         ADD_FAILURE() << "the cut was taken for an end";
       } catch (const ESockError& error) {
-        EXPECT_EQ(error.Message(), "12001:Connection cut short: it ended without the TLS close_notify");
+        EXPECT_EQ(error.Message(),
+                  "12001:Connection cut short: it ended without the TLS close_notify");
       }
     } else {
       EXPECT_EQ(sock.ReadLn(), "");

@@ -43,8 +43,7 @@ void DataJob::Run() {
     if (open && action_.ending == DataAction::Ending::kStallUntilClientCloses) {
       // Nothing is read: the client's bytes pile up until its sends stall. Its close (a reset,
       // with unread bytes here, or an orderly end) is seen without reading.
-      const Ready ready =
-          WaitFor(connection.Get(), POLLRDHUP, Clock::now() + io_timeout_, stop_);
+      const Ready ready = WaitFor(connection.Get(), POLLRDHUP, Clock::now() + io_timeout_, stop_);
       Note(ready == Ready::kYes ? "stalled until the client closed"
                                 : "stalled, and the client never closed");
     }

@@ -23,7 +23,10 @@ TEST(EscapeControlCharacters, ShowsEveryControlByteAndKeepsTheRest) {
       {TextEncoding::Cp932, "\x95\x5c\x83\x7e", "\x95\x5c\x83\x7e"},
       // In CP932 0xC2 is a half-width katakana and 0x9B a lead byte: nothing to escape.
       {TextEncoding::Cp932, "\xc2\x9b\x40", "\xc2\x9b\x40"},
-      {TextEncoding::Utf8, "csi\xc2\x9b" "31m", "csi\\xc2\\x9b31m"},
+      {TextEncoding::Utf8,
+       "csi\xc2\x9b"
+       "31m",
+       "csi\\xc2\\x9b31m"},
       {TextEncoding::Utf8, "\xc2\xa0nbsp \xe6\x97\xa5", "\xc2\xa0nbsp \xe6\x97\xa5"},
       {TextEncoding::Utf8, "cut\xc2", "cut\xc2"},
   };
