@@ -37,8 +37,9 @@ TEST_F(FacadeFaultTest, FaultsDuringTheLogin) {
        "Connection closed by server"},
       {"drop inside a greeting of several lines", {Greeting("220-Hello\r\n more"), Close()}, 999,
        "Connection closed by server"},
+      // The reset may come before the client has seen its connect complete.
       {"reset during the greeting", {Greeting("220-Hello\r\n"), testing::Reset()}, 999,
-       "10054:Connection reset by peer"},
+       "10054:Connection reset by peer|Connection Failed"},
       {"drop after USER", {Greeting("220 Hi\r\n"), Expect("USER joe"), Close()}, 999,
        "Connection closed by server"},
       {"silent server", {Silence()}, 999, "Socket readln aborted", kWaitTimeoutMs},
@@ -66,7 +67,7 @@ TEST_F(FacadeFaultTest, FaultsDuringTheLogin) {
     const Timed t = Time([&] { return ftp().Connect("joe", "secret"); });
     EXPECT_EQ(t.result, fault.result) << Joined(log_);
     ASSERT_FALSE(log_.empty());
-    EXPECT_EQ(log_.back(), fault.last) << Joined(log_);
+    EXPECT_TRUE(IsOneOf(log_.back(), fault.last)) << Joined(log_);
     EXPECT_GE(t.ms, fault.min_ms);
     EXPECT_LE(t.ms, kNoHangMs);
     // Whatever happened, the facade is not connected now and says so at once.

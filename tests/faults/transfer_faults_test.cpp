@@ -32,14 +32,6 @@ Steps Channel(bool passive) {
                   : Expect("PORT *", "200 PORT ok\r\n")};
 }
 
-// `expected` is one line, or two that may each be right, split by "|": a fault whose timing
-// decides which of two honest reports comes first.
-bool IsOneOf(const std::string& line, const std::string& expected) {
-  const size_t bar = expected.find('|');
-  if (bar == std::string::npos) return line == expected;
-  return line == expected.substr(0, bar) || line == expected.substr(bar + 1);
-}
-
 struct DownloadFault {
   const char* name;
   Steps steps;        // after the data channel: RETR and what follows

@@ -191,6 +191,7 @@ TEST_F(FtpCommandsTest, DirWritesTheListingToTheLogAndTheFile) {
     Lines log;
     std::string file;     // the list file's name
     std::string content;  // its bytes
+    bool ok = true;       // the result flag after it
   } cases[] = {
       {"Dir >list.txt",
        {Expect("PORT *", "200 ok\r\n"), Expect("LIST", "150 ok\r\n", Data::Send("a\r\n\r\nb\r\n")),
@@ -207,7 +208,13 @@ TEST_F(FtpCommandsTest, DirWritesTheListingToTheLogAndTheFile) {
        {"150 List success", "a\\x1b[2Jb\\x07", ""}, "ctl.txt", "a\x1b[2Jb\x07\r\n\r\n"},
       {"Dir >empty.txt",
        {Expect("PORT *", "200 ok\r\n"), Expect("LIST", "550 No files\r\n")},
-       {"550 No files"}, "empty.txt", ""},
+       {"550 No files"}, "empty.txt", "", false},
+      // A listing the server calls incomplete fails; what came is still shown and kept.
+      {"Dir >cut.txt",
+       {Expect("PORT *", "200 ok\r\n"), Expect("LIST", "150 ok\r\n", Data::Send("a\r\nb\r\n")),
+        Reply("426 Connection closed; transfer aborted.\r\n")},
+       {"426 Connection closed; transfer aborted.", "a", "b", ""}, "cut.txt", "a\r\nb\r\n\r\n",
+       false},
       {"Dir", {Expect("PORT *", "200 ok\r\n"), Expect("LIST", "150 ok\r\n", Data::Close()),
                Reply("226 done\r\n")},
        {"150 List success"}, "", ""},
@@ -223,6 +230,7 @@ TEST_F(FtpCommandsTest, DirWritesTheListingToTheLogAndTheFile) {
     std::filesystem::current_path(before);
     Lines log(body.begin() + 4, body.end());  // after Open, Login and the Dir line itself
     EXPECT_EQ(log, c.log) << c.line;
+    EXPECT_EQ(engine_.FCommandOk, c.ok) << c.line;
     if (!c.file.empty()) {
       EXPECT_EQ(FileBytes(c.file), c.content) << c.line;
     }
