@@ -50,6 +50,7 @@ TEST_F(FacadeFaultTest, ALateReplyIsNeverTakenForTheNextCommandsAnswer) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     Fresh();
+    ftp().SetWaitTimeout(kLineTimeoutMs);
     // The server speaks again only once the client has given up (the test opens `late`), and
     // the test goes on once that is on its way (`sent`): no pause races the time-out.
     testing::Gate late("late"), sent("sent");
@@ -59,7 +60,7 @@ TEST_F(FacadeFaultTest, ALateReplyIsNeverTakenForTheNextCommandsAnswer) {
     steps.push_back(testing::Open(sent));
     if (c.next != 999) steps.push_back(Expect("DELE x", "550 nope\r\n"));
     steps.push_back(Silence());
-    FakeFtpServer server({Session(LoggedIn(steps))}, {.io_timeout = 8s});
+    FakeFtpServer server({Session(LoggedIn(steps))}, {.io_timeout = 15s});
     Login(server);
     const Timed first =
         Time([&] { return c.transfer ? ftp().Download("a", dir_ / "a") : ftp().DoCommand("NOOP"); });
