@@ -31,6 +31,7 @@ enum LongOnly : int {
   kTls,
   kTlsCa,
   kTlsFingerprint,
+  kStepDelay,
 };
 
 constexpr char kShortOptions[] = ":hV";  // ':' first: a missing value is told apart
@@ -54,6 +55,7 @@ constexpr option kLongOptions[] = {
     {"tls", required_argument, nullptr, kTls},
     {"tls-ca", required_argument, nullptr, kTlsCa},
     {"tls-fingerprint", required_argument, nullptr, kTlsFingerprint},
+    {"step-delay", required_argument, nullptr, kStepDelay},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, 'V'},
     {nullptr, 0, nullptr, 0},
@@ -66,13 +68,14 @@ std::string OptionName(int value) {
   return std::string("-") + static_cast<char>(value);
 }
 
-std::optional<int> TimeoutFromText(std::string_view text) {
-  int seconds = 0;
+// Decimal digits alone, from `min` to `max`.
+std::optional<int> NumberFromText(std::string_view text, int min, int max) {
+  int number = 0;
   const char* end = text.data() + text.size();
-  const auto [stop, error] = std::from_chars(text.data(), end, seconds);
+  const auto [stop, error] = std::from_chars(text.data(), end, number);
   if (text.empty() || error != std::errc() || stop != end) return std::nullopt;
-  if (seconds < kMinRunTimeout || seconds > kMaxRunTimeout) return std::nullopt;
-  return seconds;
+  if (number < min || number > max) return std::nullopt;
+  return number;
 }
 
 std::optional<ScriptEncodingChoice> EncodingFromText(std::string_view text) {
@@ -101,10 +104,17 @@ std::string TakeOption(int value, const std::string& arg, RunnerOptions& o) {
       return {};
     }
     case kTimeout:
-      o.timeout = TimeoutFromText(arg);
+      o.timeout = NumberFromText(arg, kMinRunTimeout, kMaxRunTimeout);
       if (o.timeout) return {};
       return "--timeout needs whole seconds from " + std::to_string(kMinRunTimeout) + " to " +
              std::to_string(kMaxRunTimeout) + ", not '" + arg + "'";
+    case kStepDelay:
+      if (auto milliseconds = NumberFromText(arg, 0, kMaxStepDelay)) {
+        o.step_delay = *milliseconds;
+        return {};
+      }
+      return "--step-delay needs milliseconds from 0 to " + std::to_string(kMaxStepDelay) +
+             ", not '" + arg + "'";
     case kDebug:
       o.debug = true;
       return {};
@@ -242,6 +252,8 @@ const char* UsageText() {
          "  --set NAME=VALUE         script variable for this run only (read before a stored\n"
          "                           one of the same name; never stored); may be repeated\n"
          "  --timeout SECONDS        FTP time-out for this run (1 to 86399)\n"
+         "  --step-delay MS          pause after each script line, 0 to 10000 ms (default 0;\n"
+         "                           the stored StepDelay is the desktop program's)\n"
          "  --debug                  the FTP client's debug trace lines in the log\n"
          "  --trace                  the FTP dialogue on standard error (PASS shown as ****)\n"
          "  --encoding auto|cp932|utf-8\n"

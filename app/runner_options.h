@@ -17,6 +17,8 @@ enum class ExitStatusRule { Any, Last };
 // The time-out a run may be given on the command line, in seconds (a day less one second).
 inline constexpr int kMinRunTimeout = 1;
 inline constexpr int kMaxRunTimeout = 86'399;
+// The pause after each script line a run may be given, in milliseconds.
+inline constexpr int kMaxStepDelay = 10'000;
 
 struct RunVariable {
   std::string name;  // UTF-8, as given
@@ -28,6 +30,7 @@ struct RunnerOptions {
   std::string registry;
   std::vector<RunVariable> variables;
   std::optional<int> timeout;  // seconds
+  int step_delay = 0;          // milliseconds; the stored StepDelay is the desktop program's
   bool debug = false;
   bool trace = false;
   bool strict = false;

@@ -20,8 +20,9 @@ struct OptionInfo {
   settings::SpinRange range{0, 0, 0};
 };
 
-// In the order the options dialog stores them, the connection settings after them.
-constexpr std::array<OptionInfo, 15> kOptions{{
+// In the order the options dialog stores them, the connection settings and the step delay
+// after them.
+constexpr std::array<OptionInfo, 16> kOptions{{
     {"Runmode", Kind::Flag},
     {"Logsave", Kind::Text},
     {"ch_Logsave", Kind::Flag},
@@ -37,6 +38,7 @@ constexpr std::array<OptionInfo, 15> kOptions{{
     {settings::kTlsModeName, Kind::Tls},
     {settings::kTlsCaFileName, Kind::Path},
     {settings::kTlsFingerprintName, Kind::Fingerprint},
+    {settings::kStepDelayName, Kind::Integer, settings::kStepDelayRange},
 }};
 
 bool IsConnectionOption(std::string_view name) {
@@ -130,6 +132,7 @@ std::string ValueText(std::string_view name, const settings::LiveSettings& s) {
   if (name == settings::kTlsModeName) return std::string(settings::TlsModeText(s.connection.tls_mode));
   if (name == settings::kTlsCaFileName) return s.connection.tls_ca_file;
   if (name == settings::kTlsFingerprintName) return s.connection.tls_fingerprint;
+  if (name == settings::kStepDelayName) return std::to_string(s.StepDelay);
   return std::string(settings::RemoteEncodingText(s.connection.remote_encoding));
 }
 

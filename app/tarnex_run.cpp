@@ -103,6 +103,8 @@ bool SetRunVariables(script::ScriptEngine& engine, const RunnerOptions& options,
 // The command-line flags over the stored settings, for this run only.
 void ApplyRunFlags(const RunnerOptions& options, settings::LiveSettings& settings) {
   if (options.timeout) settings.Ed_timeout = *options.timeout;
+  // No pause between lines unless asked for: a batch job has nobody to watch it.
+  settings.StepDelay = options.step_delay;
   if (options.debug) settings.cb_debugmode = true;
   if (options.passive) settings.connection.Passive = *options.passive;
   if (options.remote_encoding) settings.connection.remote_encoding = *options.remote_encoding;

@@ -62,7 +62,8 @@ void ScriptEngine::RunScript(int32_t& index) {
       ExecuteLineAt(index);
       host_.AfterLine(ran);
       ++index;
-      ProcessWait(500);
+      // The pause between lines (StepDelay); with none, messages are still handled once.
+      ProcessWait(settings_.StepDelay);
       if (!FRunning) break;
     }
   } else if (index >= 0 && index <= line_count - 1 && host_.BeforeLine(index)) {

@@ -43,6 +43,7 @@ struct LiveSettings {
   int sp_Wsec = 0;             // the pause after upload blocks, seconds
   int Ed_timeout = 10;         // FTP inactivity time-out, seconds
   ConnectionSettings connection;
+  int StepDelay = 500;  // the pause after each line of a whole run, milliseconds
 };
 
 }  // namespace tarnex::settings

@@ -104,6 +104,7 @@ void Load(LiveSettings& settings, const std::shared_ptr<platform::RegistryStore>
   settings.sp_Wsize = kWaitSizeRange.Clamp(ReadIntegerOr(registry, "WaitSize", 0));
   settings.sp_Wsec = kWaitSecRange.Clamp(ReadIntegerOr(registry, "WaitSec", 0));
   settings.Ed_timeout = kTimeoutRange.Clamp(ReadIntegerOr(registry, "Timeout", 10));
+  settings.StepDelay = kStepDelayRange.Clamp(ReadIntegerOr(registry, kStepDelayName, 500));
   registry.CloseKey();
   LoadConnection(settings.connection, store);
 }

@@ -31,6 +31,7 @@ struct SpinRange {
 inline constexpr SpinRange kWaitSizeRange{4, 4096, 4};  // sp_Wsize
 inline constexpr SpinRange kWaitSecRange{0, 60, 1};     // sp_Wsec
 inline constexpr SpinRange kTimeoutRange{5, 200, 1};    // Ed_timeout
+inline constexpr SpinRange kStepDelayRange{0, 10000, 1};  // StepDelay, milliseconds
 
 // Log saving switched on with an empty file name gets "Tarnex.log".
 void FillDefaultLogName(LiveSettings& settings);
@@ -41,6 +42,9 @@ inline constexpr std::string_view kRemoteEncodingName = "RemoteEncoding";
 inline constexpr std::string_view kTlsModeName = "TlsMode";
 inline constexpr std::string_view kTlsCaFileName = "TlsCaFile";
 inline constexpr std::string_view kTlsFingerprintName = "TlsFingerprint";
+// The pause after each line of a whole run. No dialog shows it, so Store leaves it alone:
+// only the runner's --set-option writes it.
+inline constexpr std::string_view kStepDelayName = "StepDelay";
 
 // Reads every option into `settings`, in the stored order; an absent value gives its default.
 // A key that cannot be opened counts as holding nothing. A value of the wrong type stops the

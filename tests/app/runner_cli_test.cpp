@@ -93,6 +93,21 @@ TEST_F(RunnerCliTest, ExitStatusLastIsTheResultFlagAtTheEnd) {
   }
 }
 
+TEST_F(RunnerCliTest, TheRunnerPausesBetweenLinesOnlyWhenAskedTo) {
+  ASSERT_EQ(Run("--set-option StepDelay=10000").status, 0);  // the desktop program's pause
+  EXPECT_TRUE(Has(Run("--list-settings").out, "\nStepDelay=10000\n"));
+  Write("p.fcs", "Rem a\r\nRem b\r\nRem c\r\n");
+  const auto timed = [this](const std::string& args) {
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(Run(args).status, 0);
+    return std::chrono::steady_clock::now() - start;
+  };
+  // The stored pause would take 30 s; the runner makes none unless asked to.
+  EXPECT_LT(timed("p.fcs"), std::chrono::seconds(15));
+  // Asked for, it comes after every line: three at least 400 ms each.
+  EXPECT_GE(timed("--step-delay 400 p.fcs"), std::chrono::milliseconds(1200));
+}
+
 TEST_F(RunnerCliTest, AUtf8ScriptRunsAsUtf8) {
   Write("café €.txt", "x");
   Write("u.fcs", "set v=表\r\nldel \"café €.txt\"\r\nRem %v% %w% ü\r\nDir >リスト_é.txt\r\n");

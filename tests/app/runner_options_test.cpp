@@ -41,7 +41,10 @@ TEST(ParseCommandLine, AcceptsEveryFormOfEveryOption) {
        [](const RunnerOptions& o) {
          EXPECT_EQ(o.timeout, 86399);
          EXPECT_EQ(o.registry, "r.db");
+         EXPECT_EQ(o.step_delay, 0);  // no pause unless asked for
        }},
+      {"--step-delay=10000 s", [](const RunnerOptions& o) { EXPECT_EQ(o.step_delay, 10000); }},
+      {"--step-delay 0 s", [](const RunnerOptions& o) { EXPECT_EQ(o.step_delay, 0); }},
       {"--set a=1 --set=b=x=y -- --odd.fcs",
        [](const RunnerOptions& o) {
          EXPECT_EQ(o.variables, (std::vector<RunVariable>{{"a", "1"}, {"b", "x=y"}}));
@@ -92,6 +95,9 @@ TEST(ParseCommandLine, RefusesWhatIsWrongWithAClearMessage) {
       {"--timeout 0 a", "--timeout needs whole seconds from 1 to 86399, not '0'"},
       {"--timeout 86400 a", "--timeout needs whole seconds from 1 to 86399, not '86400'"},
       {"--timeout 1s a", "--timeout needs whole seconds from 1 to 86399, not '1s'"},
+      {"--step-delay 10001 a", "--step-delay needs milliseconds from 0 to 10000, not '10001'"},
+      {"--step-delay -1 a", "--step-delay needs milliseconds from 0 to 10000, not '-1'"},
+      {"--step-delay 0.5 a", "--step-delay needs milliseconds from 0 to 10000, not '0.5'"},
       {"--encoding latin1 a", "--encoding takes auto, cp932 or utf-8, not 'latin1'"},
       {"--exit-status all a", "--exit-status takes any or last, not 'all'"},
       {"--remote-encoding sjis a", "--remote-encoding takes cp932, utf-8 or auto, not 'sjis'"},
@@ -114,6 +120,9 @@ TEST(ParseOptionAssignment, TakesStoredNamesAndTheDialogsRanges) {
       {"Waitsize=3", std::nullopt},
       {"Timeout=5", OptionAssignment{"Timeout", 5}},
       {"Timeout=ten", std::nullopt},
+      {"stepdelay=0", OptionAssignment{"StepDelay", 0}},
+      {"StepDelay=10000", OptionAssignment{"StepDelay", 10000}},
+      {"StepDelay=10001", std::nullopt},
       {"Logsave=ログ.log", OptionAssignment{"Logsave", std::string("\x83\x8D\x83\x4F.log")}},
       {"Logsave=café.log", std::nullopt},  // the store keeps CP932, which has no é
       {"RemoteEncoding=utf-8", OptionAssignment{"RemoteEncoding", RemoteEncoding::Utf8}},

@@ -8,6 +8,7 @@
 
 #include "platform/codepage.h"
 #include "platform/errors.h"
+#include "platform/message_loop.h"
 #include "platform/registry.h"
 #include "tests/support/fake_host.h"
 #include "tests/support/temp_dir.h"
@@ -90,6 +91,34 @@ TEST_F(EngineTest, EveryLineIsLoggedAndFollowedByTheHalfSecondPause) {
   EXPECT_EQ(body, (std::vector<std::string>{"Rem a", "", "   ", "unknown word", ":label",
                                             "\topen x"}));
   EXPECT_EQ(engine_.waits, std::vector<int>(6, 500));
+}
+
+TEST_F(EngineTest, ThePauseAfterEachLineIsTheStepDelaySetting) {
+  for (const int step_delay : {500, 0, 10000}) {
+    settings_.StepDelay = step_delay;
+    engine_.waits.clear();
+    RunBody({"Rem a", "Rem b"});
+    EXPECT_EQ(engine_.waits, std::vector<int>(2, step_delay));
+  }
+  engine_.waits.clear();
+  engine_.Step({"Rem a"}, 0);
+  EXPECT_TRUE(engine_.waits.empty());  // a step never pauses
+}
+
+TEST_F(EngineTest, WithoutAPauseARequestToStopIsStillSeenAfterTheLine) {
+  // The window's close box posts its request while a line runs; the real wait handles it.
+  struct StoppingHost : testing::FakeHost {
+    void AfterLine(int32_t) override {
+      platform::MessageLoop::Current().Post([this] { *running = false; });
+    }
+    bool* running = nullptr;
+  } host;
+  settings::LiveSettings settings;
+  settings.StepDelay = 0;
+  ScriptEngine engine(host, settings, store_);
+  host.running = &engine.FRunning;
+  engine.Run({"Rem a", "Rem never"});
+  EXPECT_EQ(host.log.size(), 3u);  // the start line, "Rem a", the end line
 }
 
 TEST_F(EngineTest, CommandWordsAreRecognisedWithoutCaseAndExactly) {

@@ -36,7 +36,7 @@ class OptionsStoreTest : public ::testing::Test {
 
 TEST_F(OptionsStoreTest, AbsentValuesGiveTheDefaults) {
   // Values left from an earlier load are replaced.
-  LiveSettings settings{true, "x.log", true, true, true, true, true, 64, 30, 100, {}};
+  LiveSettings settings{true, "x.log", true, true, true, true, true, 64, 30, 100, {}, 0};
   Load(settings, store_);
   EXPECT_FALSE(settings.ch_runmode);
   EXPECT_EQ(settings.Ed_logsave, "");
@@ -48,6 +48,7 @@ TEST_F(OptionsStoreTest, AbsentValuesGiveTheDefaults) {
   EXPECT_EQ(settings.sp_Wsize, 4);
   EXPECT_EQ(settings.sp_Wsec, 0);
   EXPECT_EQ(settings.Ed_timeout, 10);
+  EXPECT_EQ(settings.StepDelay, 500);  // the pause the desktop program always made
   platform::Registry registry(store_);
   EXPECT_TRUE(registry.OpenKey("SOFTWARE\\Tarnex\\Options", false));  // created by the load
 }
@@ -68,6 +69,9 @@ TEST_F(OptionsStoreTest, NumbersAreBroughtIntoTheirRanges) {
       {"Waitsize", 0, &LiveSettings::sp_Wsize, 4},
       {"WAITSIZE", 9000, &LiveSettings::sp_Wsize, 4096},
       {"WaitSize", 64, &LiveSettings::sp_Wsize, 64},
+      {"StepDelay", 20000, &LiveSettings::StepDelay, 10000},
+      {"stepdelay", -1, &LiveSettings::StepDelay, 0},
+      {"StepDelay", 0, &LiveSettings::StepDelay, 0},
   };
   for (const Case& c : cases) {
     PutInteger(c.name, c.stored);
@@ -163,6 +167,8 @@ TEST_F(OptionsStoreTest, StoreWritesEveryValueWithItsType) {
   EXPECT_EQ(registry.ReadInteger("WaitSec"), 3);
   EXPECT_EQ(registry.ReadInteger("Timeout"), 500);  // stored as typed
   EXPECT_THROW(registry.ReadString("Runmode"), ERegistryException);
+  // No dialog shows the step delay: its Ok leaves the stored one alone.
+  EXPECT_FALSE(registry.ValueExists(kStepDelayName));
 
   LiveSettings loaded = Loaded();
   EXPECT_EQ(loaded.Ed_timeout, 200);  // brought into range when loaded
