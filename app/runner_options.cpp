@@ -278,7 +278,8 @@ const char* UsageText() {
          "  -h, --help               this text\n"
          "  -V, --version            the program's version\n"
          "Exit status: 0 all commands succeeded, 1 a command failed, 2 the script could not be\n"
-         "run to its end (unreadable script, unexpected error, --strict, bad command line).\n";
+         "run to its end (unreadable script, unexpected error, --strict, bad command line);\n"
+         "a script line 'exit N' ends the run with status N.\n";
 }
 
 }  // namespace tarnex::app

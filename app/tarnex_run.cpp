@@ -2,7 +2,7 @@
 //   tarnex-run [OPTION]... SCRIPT           (tarnex-run --help lists the options)
 // Exit status: 0 every command that reports a result succeeded, 1 at least one failed,
 // 2 an error escaped a command, the script could not be read, --strict found a slip, or the
-// command line was wrong.
+// command line was wrong; an `exit N` line of the script gives N.
 #include <unistd.h>
 
 #include <cstdio>
@@ -247,6 +247,7 @@ int RunScriptCommand(const RunnerOptions& options) {
     }
   }
   if (escaped || strict_stop) return kNotRun;
+  if (const std::optional<int> asked = engine.ExitStatus()) return *asked;  // an exit line
   if (options.exit_status == app::ExitStatusRule::Last) {
     return engine.FCommandOk ? kSucceeded : kFailed;
   }

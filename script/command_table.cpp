@@ -20,6 +20,7 @@ constexpr std::array kTable = {
     Entry{"pause", Command::Pause, CommandGroup::Local},
     Entry{"goto", Command::Goto, CommandGroup::Local},
     Entry{"stop", Command::Stop, CommandGroup::Local},
+    Entry{"exit", Command::Exit, CommandGroup::Local},
     Entry{"set", Command::Set, CommandGroup::Local},
     Entry{"lcd", Command::Lcd, CommandGroup::Local},
     Entry{"ldel", Command::Ldel, CommandGroup::Local},

@@ -13,6 +13,7 @@ enum class Command {
   Pause,
   Goto,
   Stop,
+  Exit,
   Set,
   Lcd,
   Ldel,

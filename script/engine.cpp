@@ -42,6 +42,7 @@ void ScriptEngine::RunScript(int32_t& index) {
   host_.ProcessMessages();
   FTP.SetWaitTimeout(static_cast<uint32_t>(std::clamp<int64_t>(settings_.Ed_timeout, 0, 4'000'000) * 1000));
   BeginRunState();
+  exit_status_.reset();
   // The lock and the status panel come back however the run ends, an escaping error included.
   ScopeExit restore([&] {
     EndRunState();

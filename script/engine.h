@@ -73,6 +73,10 @@ class ScriptEngine {
 
   // Commands that reported failure through the result flag since the engine was made.
   int FailedCommands() const { return failed_commands_; }
+  // The status an `exit` line of the last run or step asked for (0 to 255; kBadExitStatus
+  // for one that gave no such number); nothing when no `exit` line ran.
+  static constexpr int kBadExitStatus = 2;
+  std::optional<int> ExitStatus() const { return exit_status_; }
 
   // Called with the problem, the 0-based index of the line and the word in question; returning
   // true ends the run there as stop does.
@@ -116,6 +120,8 @@ class ScriptEngine {
   static std::string RateText(int64_t bytes, int32_t milliseconds);
   void DoIf(int32_t& index, std::string args);
   void DoPause(const std::string& args);
+  // exit [N]: ends the run as stop does, with the status N, or without it the result flag's.
+  void DoExit(int32_t& index, std::string args);
   void DoWaitTimer(const std::string& args);
   void DoLcd(std::string args);
   void DoLdel(std::string args);
@@ -124,6 +130,7 @@ class ScriptEngine {
   const settings::LiveSettings& settings_;
   Variables variables_;
   int failed_commands_ = 0;
+  std::optional<int> exit_status_;
 };
 
 }  // namespace tarnex::script

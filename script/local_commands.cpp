@@ -1,5 +1,7 @@
-// The commands that do not talk to the server: if, pause, goto, stop, set, lcd, ldel and
-// WaitTimer.
+// The commands that do not talk to the server: if, pause, goto, stop, exit, set, lcd, ldel
+// and WaitTimer.
+#include <charconv>
+
 #include "platform/files.h"
 #include "script/engine.h"
 #include "text/datetime_text.h"
@@ -27,6 +29,9 @@ void ScriptEngine::DoLocalCommand(int32_t& index, Command command, std::string a
     case Command::Stop:
       index = EndMarker();
       break;
+    case Command::Exit:
+      DoExit(index, std::move(args));
+      break;
     case Command::Set:
       variables_.Write(NextToken(args, " "));
       break;
@@ -51,6 +56,27 @@ void ScriptEngine::DoIf(int32_t& index, std::string args) {
   // Any other condition word runs the command unconditionally. The line was expanded and
   // logged once already; the rest is executed as it stands.
   ExecuteLine(index, std::move(args));
+}
+
+void ScriptEngine::DoExit(int32_t& index, std::string args) {
+  const std::string word = NextToken(args, " ");
+  if (word.empty()) {
+    exit_status_ = FCommandOk ? 0 : 1;
+  } else {
+    // Decimal digits alone: "-1", "+3" or "0x10" would be read differently by different
+    // readers, so none of them is taken.
+    int status = -1;
+    const char* end = word.data() + word.size();
+    const auto [stop, error] = std::from_chars(word.data(), end, status);
+    const bool digits_only = word.find_first_not_of("0123456789") == std::string::npos;
+    if (digits_only && error == std::errc() && stop == end && status <= 255) {
+      exit_status_ = status;
+    } else {
+      AddLog("exit: give a status from 0 to 255, not '" + word + "'");
+      exit_status_ = kBadExitStatus;
+    }
+  }
+  index = EndMarker();
 }
 
 void ScriptEngine::DoPause(const std::string& args) {

@@ -93,6 +93,30 @@ TEST_F(RunnerCliTest, ExitStatusLastIsTheResultFlagAtTheEnd) {
   }
 }
 
+TEST_F(RunnerCliTest, AnExitLineGivesTheExitStatus) {
+  const struct {
+    const char* script;
+    const char* flags;
+    int status;
+  } cases[] = {
+      {"exit 3\r\nRem never\r\n", "", 3},
+      {"ldel missing.txt\r\nexit 0\r\n", "", 0},  // the script decides, not the failure
+      {"ldel missing.txt\r\nexit 0\r\n", "--exit-status last", 0},
+      {"lcd .\r\nexit\r\n", "", 0},
+      {"lcd .\r\nldel missing.txt\r\nexit\r\n", "", 1},
+      {"exit 256\r\n", "", 2},
+      {"Gett x\r\nexit 0\r\n", "--strict", 2},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.script) + c.flags);
+    Write("s.fcs", c.script);
+    const Outcome o = Run(std::string(c.flags) + " s.fcs");
+    EXPECT_EQ(o.status, c.status) << o.out << o.err;
+    EXPECT_FALSE(Has(o.out, "Rem never"));
+    EXPECT_TRUE(Has(o.out, ">> end   ")) << o.out;
+  }
+}
+
 TEST_F(RunnerCliTest, TheRunnerPausesBetweenLinesOnlyWhenAskedTo) {
   ASSERT_EQ(Run("--set-option StepDelay=10000").status, 0);  // the desktop program's pause
   EXPECT_TRUE(Has(Run("--list-settings").out, "\nStepDelay=10000\n"));

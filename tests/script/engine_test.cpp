@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <optional>
 
 #include "platform/codepage.h"
 #include "platform/errors.h"
@@ -119,6 +120,43 @@ TEST_F(EngineTest, WithoutAPauseARequestToStopIsStillSeenAfterTheLine) {
   host.running = &engine.FRunning;
   engine.Run({"Rem a", "Rem never"});
   EXPECT_EQ(host.log.size(), 3u);  // the start line, "Rem a", the end line
+}
+
+TEST_F(EngineTest, ExitEndsTheRunWithTheStatusItGivesOrTheResultFlags) {
+  struct Case {
+    std::vector<std::string> lines;
+    std::optional<int> status;
+    std::vector<std::string> body;
+  } cases[] = {
+      {{"Rem no exit"}, std::nullopt, {"Rem no exit"}},
+      {{"exit 7", "Rem never"}, 7, {"exit 7"}},
+      {{"EXIT 0"}, 0, {"EXIT 0"}},
+      {{"exit 255 and words after it"}, 255, {"exit 255 and words after it"}},
+      {{"lcd .", "exit"}, 0, {"lcd .", "local Cd complete", "exit"}},
+      {{"ldel /no/such/file", "exit", "Rem never"},
+       1,
+       {"ldel /no/such/file", "local file delete fail", "exit"}},
+      {{"ldel /no/such/file", "if Error exit 3", "Rem never"},
+       3,
+       {"ldel /no/such/file", "local file delete fail", "if Error exit 3"}},
+      {{"set code=4", "exit %code%"}, 4, {"set code=4", "exit 4"}},
+      // What is no status from 0 to 255 ends the run as a script that cannot run to its end.
+      {{"exit 256", "Rem never"}, 2, {"exit 256", "exit: give a status from 0 to 255, not '256'"}},
+      {{"exit -1"}, 2, {"exit -1", "exit: give a status from 0 to 255, not '-1'"}},
+      {{"exit +1"}, 2, {"exit +1", "exit: give a status from 0 to 255, not '+1'"}},
+      {{"exit one"}, 2, {"exit one", "exit: give a status from 0 to 255, not 'one'"}},
+      {{"exit 99999999999"},
+       2,
+       {"exit 99999999999", "exit: give a status from 0 to 255, not '99999999999'"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.lines.back());
+    EXPECT_EQ(RunBody(c.lines), c.body);
+    EXPECT_EQ(engine_.ExitStatus(), c.status);
+  }
+  // A step on an exit line leaves the caret at the end, as on stop.
+  EXPECT_EQ(engine_.Step({"exit 5", "Rem 1"}, 0), ScriptEngine::kEndMarker + 1);
+  EXPECT_EQ(engine_.ExitStatus(), 5);
 }
 
 TEST_F(EngineTest, CommandWordsAreRecognisedWithoutCaseAndExactly) {
