@@ -350,6 +350,8 @@ int32_t TLowFTP::Disconnect() {
   return ReplyCode();
 }
 
+bool TLowFTP::Connected() const { return FFtp->Connected; }
+
 int32_t TLowFTP::Delete(const std::string& file) {
   return Supervised("Delete Send  " + file, "Delete End  ", [&] { FFtp->DeleteFile(file); });
 }

@@ -49,6 +49,8 @@ class TLowFTP {
   int32_t ResumeDownload(const std::string& remote_file, const std::string& local_file);
   int32_t ResumeUpload(const std::string& local_file, const std::string& remote_file);
   int32_t Disconnect();
+  // Whether a control connection is open: after a login, until Bye or the server closes it.
+  bool Connected() const;
   int32_t Delete(const std::string& file);
   int32_t ChangeDir(const std::string& path);
   int32_t RemoveDir(const std::string& directory);

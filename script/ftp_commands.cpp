@@ -38,6 +38,12 @@ std::vector<std::string> ShownLines(const std::vector<std::string>& lines) {
 }  // namespace
 
 void ScriptEngine::DoFtpCommand(Command command, std::string args) {
+  if (command == Command::Bye && !FTP.Connected()) {
+    // Nothing to end (a clean-up Bye after a failed Open or Login): the result flag keeps
+    // telling how the commands before it went, for `if Error` and the exit status alike.
+    FTP.Disconnect();
+    return;
+  }
   FCommandOk = true;
   std::optional<int32_t> result = RunFtpCommand(command, args);
   if (result && *result > 400) SetCommandResult(false);

@@ -84,6 +84,9 @@ TEST_F(RunnerCliTest, ExitStatusLastIsTheResultFlagAtTheEnd) {
       {"ldel missing.txt\r\nlcd .\r\n", 1, 0},
       {"lcd .\r\nldel missing.txt\r\nRem the flag stays\r\n", 1, 1},
       {"Rem nothing reports\r\n", 0, 1},  // the flag is false until a command succeeds
+      // A Bye with no connection (the clean-up after a failed Login) tells nothing.
+      {"lcd .\r\nldel missing.txt\r\nBye\r\n", 1, 1},
+      {"lcd .\r\nBye\r\n", 0, 0},
   };
   for (const auto& c : cases) {
     Write("s.fcs", c.script);

@@ -154,6 +154,40 @@ TEST_F(FtpCommandsTest, ConnectEventsDriveThePanels) {
   EXPECT_EQ(engine_.FPassword, "se");  // a word ends at the blank
 }
 
+TEST_F(FtpCommandsTest, AByeWithoutAConnectionLeavesTheResultFlagAsItWas) {
+  struct Case {
+    const char* name;
+    std::vector<testing::Step> steps;
+    Lines lines;  // after the Open line
+    bool flag;
+  } cases[] = {
+      {"the clean-up after a refused login",
+       {Greeting("220 Hi\r\n"), Expect("USER joe", "331 Pass\r\n"),
+        Expect("PASS se", "530 Login incorrect\r\n"), Expect("QUIT", "221 Bye\r\n"), Close()},
+       {"Login joe se", "if Error goto failed", "Rem never", ":failed", "Bye"},
+       false},
+      {"no login at all after a success", {}, {"lcd .", "Bye"}, true},
+      {"an open session ends as always",
+       LoggedIn({Expect("SITE X", "500 Unknown\r\n"), Expect("QUIT", "221 Bye\r\n"), Close()}),
+       {"Login joe se", "FTP SITE X", "Bye"},
+       true},
+  };
+  for (auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<Session> sessions;
+    if (!c.steps.empty()) sessions.emplace_back(std::move(c.steps));
+    FakeFtpServer server(std::move(sessions));
+    Lines lines{OpenLine(server)};
+    lines.insert(lines.end(), c.lines.begin(), c.lines.end());
+    const Lines body = Run(lines);
+    if (!c.lines.empty() && c.lines[0].starts_with("Login")) {
+      EXPECT_TRUE(server.Wait(5s)) << server.Transcript();
+    }
+    EXPECT_EQ(server.Mismatches(), "") << server.Transcript();
+    EXPECT_EQ(engine_.FCommandOk, c.flag) << ::testing::PrintToString(body);
+  }
+}
+
 TEST_F(FtpCommandsTest, LoginTakesQuotedArgumentsAndMasksThePasswordWhole) {
   struct Case {
     const char* line;
