@@ -166,11 +166,15 @@ class ManyFiles {
     if (modified) Ftp().SetModificationTime(remote, *modified);  // a refusal is logged only
   }
 
+  // The command fails although no file did: a pattern that matched nothing, as a shell's
+  // glob or another client's mget fails then, so that a job notices an empty delivery.
+  void FailAsAWhole() { failed_as_a_whole_ = true; }
+
   // The summary line; the command's result.
   int32_t Finish(bool dry_run = false) {
     if (Stopped()) Note("stopped");
     Log(SummaryLine(command_, tally, dry_run, platform::MonotonicMs() - started_ms_));
-    if (tally.failed == 0 && !Stopped()) return 200;
+    if (tally.failed == 0 && !failed_as_a_whole_ && !Stopped()) return 200;
     return failure_code_ > 400 ? failure_code_ : 999;
   }
 
@@ -205,6 +209,7 @@ class ManyFiles {
   std::string command_;
   int64_t started_ms_;
   int32_t failure_code_ = 0;
+  bool failed_as_a_whole_ = false;
 };
 
 // The regular files of one listed folder whose names match `pattern`, by name; links are
@@ -226,7 +231,10 @@ std::vector<DirectoryEntry> MatchingFiles(ManyFiles& run, std::vector<DirectoryE
   }
   std::sort(files.begin(), files.end(),
             [](const DirectoryEntry& a, const DirectoryEntry& b) { return a.name < b.name; });
-  if (files.empty()) run.Note("no file matches " + Shown(pattern));
+  if (files.empty()) {
+    run.Note("no file matches " + Shown(pattern));
+    run.FailAsAWhole();
+  }
   return files;
 }
 
