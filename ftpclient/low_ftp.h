@@ -66,8 +66,13 @@ class TLowFTP {
   // current one when `folder` is empty, else a path from it): by MLSD when the server's FEAT
   // offers it, else by LIST in the UNIX long format (after a CWD into the folder and back).
   // Listing lines that neither form explains go to `not_understood`.
+  // ListScope::WithHidden lists by "LIST -a" where there is no MLSD (which names hidden
+  // entries anyway). "." and ".." are then the folder itself and its parent. A "LIST -a" that
+  // names nothing at all, where LIST alone names something, is the answer of a server that
+  // took "-a" for a name: it fails with a line that says so, and nothing is taken from it.
   int32_t ListEntries(const std::string& folder, std::vector<DirectoryEntry>& entries,
-                      std::vector<std::string>& not_understood);
+                      std::vector<std::string>& not_understood,
+                      ListScope scope = ListScope::Visible);
   // MDTM and SIZE of a remote file; `value` stays empty when the server does not say. Only a
   // failure is logged: these are steps of a larger command.
   int32_t ModificationTime(const std::string& file, std::optional<int64_t>& value);
@@ -143,7 +148,10 @@ class TLowFTP {
   int32_t SupervisedStep(const std::string& before, const std::string& after,
                          const std::function<void()>& call);
   // LIST of `folder`: CWD there, LIST, CWD back to where the session was.
-  void ListInFolder(const std::string& folder);
+  void ListInFolder(const std::string& folder, ListScope scope);
+  // After a "LIST -a" of `folder` that named nothing: `result` when LIST alone names nothing
+  // either, else the failure of a listing that cannot be trusted.
+  int32_t CheckEmptyHiddenListing(const std::string& folder, int32_t result);
   void QuitWithin();
   int32_t ReplyCode() const;
 

@@ -25,6 +25,11 @@ bool IsTotalLine(const std::string& line) {
   return line.starts_with("total ");
 }
 
+// "." and ".." of a "LIST -a": the listed folder and its parent, no entries of it.
+bool IsFolderOrParentName(const DirectoryEntry& entry) {
+  return entry.kind == EntryKind::Folder && (entry.name == "." || entry.name == "..");
+}
+
 }  // namespace
 
 int32_t TLowFTP::SupervisedStep(const std::string& before, const std::string& after,
@@ -45,7 +50,7 @@ int32_t TLowFTP::SupervisedStep(const std::string& before, const std::string& af
 }
 
 int32_t TLowFTP::ListEntries(const std::string& folder, std::vector<DirectoryEntry>& entries,
-                             std::vector<std::string>& not_understood) {
+                             std::vector<std::string>& not_understood, ListScope scope) {
   std::vector<std::string> lines;
   bool machine = false;
   bool listed = false;
@@ -56,34 +61,50 @@ int32_t TLowFTP::ListEntries(const std::string& folder, std::vector<DirectoryEnt
     if (machine) {
       FFtp->MachineListDirectory(folder);
     } else if (folder.empty()) {
-      FFtp->ListDirectory();
+      FFtp->ListDirectory(scope);
     } else {
-      ListInFolder(folder);
+      ListInFolder(folder, scope);
     }
     listed = true;
   });
   if (!listed) return result;
+  const bool hidden_asked = !machine && scope == ListScope::WithHidden;
   const int64_t now = UtcNow();
   for (const std::string& line : lines) {
     std::optional<DirectoryEntry> entry =
         machine ? ParseMlsdLine(line) : ParseUnixListLine(line, now);
     if (entry) {
+      if (hidden_asked && IsFolderOrParentName(*entry)) entry->kind = EntryKind::FolderItself;
       entries.push_back(std::move(*entry));
     } else if (!line.empty() && !IsTotalLine(line)) {
       not_understood.push_back(line);
     }
   }
+  if (hidden_asked && entries.empty()) return CheckEmptyHiddenListing(folder, result);
   return result;
 }
 
-void TLowFTP::ListInFolder(const std::string& folder) {
+int32_t TLowFTP::CheckEmptyHiddenListing(const std::string& folder, int32_t result) {
+  // A server that lists hidden entries when asked names at least "." and ".." as a rule; one
+  // that took "-a" for a name lists nothing. An empty folder is told apart by LIST alone.
+  std::vector<DirectoryEntry> visible;
+  std::vector<std::string> not_understood;
+  const int32_t plain = ListEntries(folder, visible, not_understood, ListScope::Visible);
+  if (plain > 400) return plain;
+  if (visible.empty()) return result;
+  return WriteLog("LIST -a named nothing in " + (folder.empty() ? std::string(".") : folder) +
+                  " where LIST names entries: the server does not take -a, so that listing is "
+                  "not used");
+}
+
+void TLowFTP::ListInFolder(const std::string& folder, ListScope scope) {
   // LIST takes no path safely (servers read options and patterns into it), so the listing is
   // made inside the folder, and the session goes back to where it was.
   const std::string home = FFtp->CurrentDirectory();
   FFtp->EnterDirectory(folder);
   std::exception_ptr failure;
   try {
-    FFtp->ListDirectory();
+    FFtp->ListDirectory(scope);
   } catch (const EAbortError&) {
     // Given up on: the way back would wait again, past the time-out. The session is closed
     // rather than left in a folder that later steps would take for the one they started in.

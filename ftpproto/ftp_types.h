@@ -36,6 +36,11 @@ enum class RemoteEncoding { Cp932, Utf8, Auto };
 // FTPS: none, "AUTH TLS" after the greeting, or TLS from the first byte (port 990).
 enum class TlsMode { Off, Explicit, Implicit };
 
+// What a LIST names: what the server shows by default, or with "LIST -a" the entries whose
+// names begin with "." too (many servers leave them out unless asked; some take "-a" for a
+// name instead, so it is never sent unless asked for).
+enum class ListScope { Visible, WithHidden };
+
 // How a proxy or firewall is told the real host.
 enum class TFirewallType { FTUser = 0, FtOpen = 1, FtSite = 2 };
 

@@ -56,7 +56,8 @@ class TProtoFTP : public TAsyncSock {
   void RenameFile(const std::string& old_name, const std::string& new_name);
   void SetTransferType(int mode);
 
-  void ListDirectory();
+  // LIST of the current folder ("LIST -a" for ListScope::WithHidden).
+  void ListDirectory(ListScope scope = ListScope::Visible);
   void UploadFile(const std::string& local_file, const std::string& remote_file);
   // In binary mode the download is held to the size the server gives before RETR (SIZE, else
   // the exact count of RETR's reply) or the listing gave: fewer or more bytes fail it.

@@ -124,7 +124,7 @@ bool TProtoFTP::SendTransferCommand(TransferKind kind, TCmdType type, const std:
   std::string command;
   std::string status;
   if (kind == TransferKind::List) {
-    command = status = "LIST";
+    command = status = remote_file.empty() ? "LIST" : "LIST " + remote_file;
   } else {
     // Without a remote name the file keeps its local name; the status names the full path.
     const char* verb = kind == TransferKind::Append ? "APPE " : "STOR ";

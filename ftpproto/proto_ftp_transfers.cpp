@@ -20,7 +20,10 @@ TCmdType TypeOf(bool list, bool append) {
 
 }  // namespace
 
-void TProtoFTP::ListDirectory() { RunTransfer(TransferKind::List, "", "", TransferSpan{}); }
+void TProtoFTP::ListDirectory(ListScope scope) {
+  // A listing's "remote file" is what follows LIST.
+  RunTransfer(TransferKind::List, "", scope == ListScope::WithHidden ? "-a" : "", TransferSpan{});
+}
 
 void TProtoFTP::UploadFile(const std::string& local_file, const std::string& remote_file) {
   RunTransfer(TransferKind::Upload, local_file, remote_file, TransferSpan{});

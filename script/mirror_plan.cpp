@@ -250,6 +250,8 @@ MirrorArguments ParseMirrorArguments(std::string args) {
       parsed.delete_extra = true;
     } else if (options && word == "--dry-run") {
       parsed.dry_run = true;
+    } else if (options && word == "--all") {
+      parsed.all = true;
     } else if (options && word == "--max-folders") {
       const std::string count = NextArgument(args);
       const std::optional<int> max_folders = FolderCount(count);
@@ -261,7 +263,8 @@ MirrorArguments ParseMirrorArguments(std::string args) {
       parsed.max_folders = *max_folders;
     } else if (options && word.size() > 1 && word.front() == '-') {
       parsed.error =
-          "mirror: unknown option " + word + " (give -R, --delete, --dry-run or --max-folders N)";
+          "mirror: unknown option " + word +
+          " (give -R, --delete, --dry-run, --all or --max-folders N)";
       return parsed;
     } else {
       options = false;

@@ -18,13 +18,14 @@ namespace tarnex::script {
 // server may present a tree without end.
 inline constexpr int kDefaultMaxFolders = 10000;
 
-// mirror [-R] [--delete] [--dry-run] [--max-folders N] SOURCE DESTINATION. Options come before
-// the two paths ("--" ends them); `error` is the line that explains a wrong use, empty when it
-// is right.
+// mirror [-R] [--delete] [--dry-run] [--all] [--max-folders N] SOURCE DESTINATION. Options
+// come before the two paths ("--" ends them); `error` is the line that explains a wrong use,
+// empty when it is right.
 struct MirrorArguments {
   bool reverse = false;  // -R: from the local SOURCE to the remote DESTINATION
   bool delete_extra = false;
   bool dry_run = false;
+  bool all = false;  // --all: remote hidden entries too, by "LIST -a" where there is no MLSD
   int max_folders = kDefaultMaxFolders;  // folders listed at most on either side
   std::string source;
   std::string destination;

@@ -85,8 +85,11 @@ bool IsDeletion(StepKind kind) {
 // What one command of many files shares: the log, the tally, the listings of either side.
 class ManyFiles {
  public:
-  ManyFiles(ScriptEngine& engine, std::string command)
-      : engine_(engine), command_(std::move(command)), started_ms_(platform::MonotonicMs()) {}
+  ManyFiles(ScriptEngine& engine, std::string command, ListScope scope = ListScope::Visible)
+      : engine_(engine),
+        command_(std::move(command)),
+        scope_(scope),
+        started_ms_(platform::MonotonicMs()) {}
 
   TLowFTP& Ftp() { return engine_.FTP; }
   void Log(const std::string& line) { engine_.AddLog(line); }
@@ -104,7 +107,7 @@ class ManyFiles {
   std::optional<std::vector<DirectoryEntry>> ListRemote(const std::string& folder) {
     std::vector<DirectoryEntry> entries;
     std::vector<std::string> not_understood;
-    if (Ftp().ListEntries(folder, entries, not_understood) > 400) return std::nullopt;
+    if (Ftp().ListEntries(folder, entries, not_understood, scope_) > 400) return std::nullopt;
     for (const std::string& line : not_understood)
       Note("listing line not understood: " + EscapeControlCharacters(line));
     return SafeEntries(std::move(entries), folder);
@@ -207,22 +210,23 @@ class ManyFiles {
 
   ScriptEngine& engine_;
   std::string command_;
+  ListScope scope_;  // of every remote listing
   int64_t started_ms_;
   int32_t failure_code_ = 0;
   bool failed_as_a_whole_ = false;
 };
 
-// The regular files of one listed folder whose names match `pattern`, by name; links are
-// followed within the folder only, and a matching link that leads to no file there is
-// logged.
+// The regular files of one listed folder whose names match `pattern` (hidden ones by any
+// pattern with `hidden_too`), by name; links are followed within the folder only, and a
+// matching link that leads to no file there is logged.
 std::vector<DirectoryEntry> MatchingFiles(ManyFiles& run, std::vector<DirectoryEntry> entries,
-                                          const std::string& pattern) {
+                                          const std::string& pattern, bool hidden_too) {
   FolderTree tree;
   tree.folders[""] = std::move(entries);
   FollowLinks(tree);
   std::vector<DirectoryEntry> files;
   for (DirectoryEntry& entry : tree.folders[""]) {
-    if (!MatchesWildcard(pattern, entry.name)) continue;
+    if (!MatchesWildcard(pattern, entry.name, hidden_too)) continue;
     if (entry.kind == EntryKind::File) {
       files.push_back(std::move(entry));
     } else if (entry.kind == EntryKind::Link) {
@@ -564,12 +568,30 @@ class Mirror {
 
 namespace {
 
+// mget [--all] PATTERN: "--all" (mget only) lists the remote folder with its hidden files
+// where that takes asking, and lets the pattern match them; "--" ends the options.
+struct PatternArguments {
+  bool all = false;
+  std::string pattern;
+};
+
+PatternArguments ParsePatternArguments(bool download, std::string args) {
+  PatternArguments parsed;
+  std::string word = NextArgument(args);
+  if (download && word == "--all") {
+    parsed.all = true;
+    word = NextArgument(args);
+  }
+  parsed.pattern = word == "--" ? NextArgument(args) : word;
+  return parsed;
+}
+
 // mget and mput: every matching file of one folder, a Get or Put each. Files land in, or go
 // to, the current folder of the other side.
 int32_t TransferMatching(ScriptEngine& engine, const char* command, bool download,
                          std::string args) {
-  ManyFiles run(engine, command);
-  const std::string pattern = NextArgument(args);
+  const auto [all, pattern] = ParsePatternArguments(download, std::move(args));
+  ManyFiles run(engine, command, all ? ListScope::WithHidden : ListScope::Visible);
   if (pattern.empty()) {
     run.Note("give a pattern of file names, such as *.csv");
     return 999;
@@ -581,7 +603,7 @@ int32_t TransferMatching(ScriptEngine& engine, const char* command, bool downloa
     run.Failed();
     return run.Finish();
   }
-  for (const DirectoryEntry& file : MatchingFiles(run, std::move(*entries), names)) {
+  for (const DirectoryEntry& file : MatchingFiles(run, std::move(*entries), names, all)) {
     if (run.Stopped()) break;
     const std::string source = JoinPath(folder, file.name);
     if (download) {
@@ -609,7 +631,7 @@ int32_t ScriptEngine::DoMirror(std::string args) {
     AddLog(arguments.error);
     return 999;
   }
-  ManyFiles run(*this, "mirror");
+  ManyFiles run(*this, "mirror", arguments.all ? ListScope::WithHidden : ListScope::Visible);
   Mirror(run, arguments).Run();
   return run.Finish(arguments.dry_run);
 }

@@ -65,8 +65,9 @@ std::optional<SetMatch> MatchSet(std::string_view pattern, size_t open, uint32_t
 
 }  // namespace
 
-bool MatchesWildcard(std::string_view pattern, std::string_view name) {
-  if (!name.empty() && name.front() == '.' && (pattern.empty() || pattern.front() != '.')) {
+bool MatchesWildcard(std::string_view pattern, std::string_view name, bool hidden_too) {
+  if (!hidden_too && !name.empty() && name.front() == '.' &&
+      (pattern.empty() || pattern.front() != '.')) {
     return false;
   }
   size_t p = 0;

@@ -11,7 +11,7 @@ namespace tarnex {
 
 // True when `pattern` matches the whole of `name`. A name that begins with "." is matched
 // only by a pattern that begins with "." too, as a shell does, so that "*" leaves hidden
-// files alone.
-bool MatchesWildcard(std::string_view pattern, std::string_view name);
+// files alone; with `hidden_too` ("mget --all") any pattern may match it.
+bool MatchesWildcard(std::string_view pattern, std::string_view name, bool hidden_too = false);
 
 }  // namespace tarnex

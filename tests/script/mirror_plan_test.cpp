@@ -39,6 +39,7 @@ TEST(ParseMirrorArguments, OptionsBeforeTwoPaths) {
   } cases[] = {
       {"src dst", "- - - 10000 src|dst"},
       {"-R --delete --dry-run a b", "R D N 10000 a|b"},
+      {"--all --delete a b", "- D - A 10000 a|b"},
       {"--dry-run \"my folder\" \"/pub/my site\" extra", "- - N 10000 my folder|/pub/my site"},
       {"-- -R b", "- - - 10000 -R|b"},
       {"a -R", "- - - 10000 a|-R"},  // options end with the first path
@@ -51,8 +52,8 @@ TEST(ParseMirrorArguments, OptionsBeforeTwoPaths) {
       {"--max-folders 99999999999 a b",
        "mirror: --max-folders takes a whole number from 1 up, not 99999999999"},
       {"--max-folders", "mirror: --max-folders takes a whole number from 1 up, not \"\""},
-      {"-x a b", "mirror: unknown option -x (give -R, --delete, --dry-run or --max-folders N)"},
-      {"-r a b", "mirror: unknown option -r (give -R, --delete, --dry-run or --max-folders N)"},
+      {"-x a b", "mirror: unknown option -x (give -R, --delete, --dry-run, --all or --max-folders N)"},
+      {"-r a b", "mirror: unknown option -r (give -R, --delete, --dry-run, --all or --max-folders N)"},
       {"only", "mirror: give a source and a destination folder"},
       {"", "mirror: give a source and a destination folder"},
   };
@@ -61,7 +62,8 @@ TEST(ParseMirrorArguments, OptionsBeforeTwoPaths) {
     const std::string seen =
         !a.error.empty() ? a.error
                          : std::string(a.reverse ? "R " : "- ") + (a.delete_extra ? "D " : "- ") +
-                               (a.dry_run ? "N " : "- ") + std::to_string(a.max_folders) + " " +
+                               (a.dry_run ? "N " : "- ") + (a.all ? "A " : "") +
+                               std::to_string(a.max_folders) + " " +
                                a.source + "|" + a.destination;
     EXPECT_EQ(seen, c.seen) << c.args;
   }

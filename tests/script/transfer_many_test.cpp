@@ -252,13 +252,15 @@ std::vector<testing::Step> Join(std::initializer_list<std::vector<testing::Step>
   return all;
 }
 
-// A listing by LIST (a server without MLSD): inside the folder, and back.
+// A listing by LIST (a server without MLSD): inside the folder, and back. `list` is the
+// command ("LIST -a" for hidden files too).
 std::vector<testing::Step> ListIn(const std::string& folder, const std::string& lines,
-                                  const std::string& closing = "226 done\r\n") {
+                                  const std::string& closing = "226 done\r\n",
+                                  const std::string& list = "LIST") {
   return {Expect("PWD", "257 \"/home\" is current\r\n"),
           Expect("CWD " + folder, "250 ok\r\n"),
           Expect("PORT *", "200 ok\r\n"),
-          Expect("LIST", "150 ok\r\n", Data::Send(lines)),
+          Expect(list, "150 ok\r\n", Data::Send(lines)),
           Reply(closing),
           Expect("CWD /home", "250 ok\r\n")};
 }
@@ -603,6 +605,113 @@ TEST_F(MisbehavingServerTest, ControlCharactersInNamesAreShownEscaped) {
   }
   for (const std::string& line : log) EXPECT_EQ(line.find_first_of("\x1b\x07"), std::string::npos);
   EXPECT_EQ(ReadFile(local_.path() / name), "ok");  // the local name is the name as it is
+}
+
+// A server without MLSD that shows hidden files only to "LIST -a" (and "." and ".." then).
+const char* const kNoMlsd = "211-Features:\r\n SIZE\r\n211 End\r\n";
+const std::string kVisible = "-rw-r--r-- 1 u g 2 Jan 1 2021 a.txt\r\n";
+const std::string kWithHidden =
+    "drwxr-xr-x 2 u g 4096 Jan 1 2021 .\r\n"
+    "drwxr-xr-x 3 u g 4096 Jan 1 2021 ..\r\n"
+    "-rw-r--r-- 1 u g 4 Jan 1 2021 .htaccess\r\n" + kVisible;
+
+// A listing of the current folder by `list`.
+std::vector<testing::Step> ListHere(const std::string& list, testing::DataAction data) {
+  return {Expect("PORT *", "200 ok\r\n"), Expect(list, "150 ok\r\n", std::move(data)),
+          Reply("226 done\r\n")};
+}
+
+TEST_F(MisbehavingServerTest, AllAsksAServerThatHidesThemForHiddenFiles) {
+  WriteFile(local_.path() / "out/.old", "x");
+  WriteFile(local_.path() / "site/.htaccess", "deny", UtcSeconds(2020, 1, 1, 0, 0, 0));
+  const std::string on_the_server =
+      "drwxr-xr-x 2 u g 4096 Jan 1 2021 .\r\n"
+      "-rw-r--r-- 1 u g 4 Jan 1 2021 .htaccess\r\n"
+      "-rw-r--r-- 1 u g 1 Jan 1 2021 .stale\r\n";
+  FakeFtpServer server({testing::Session(Binary(Join({
+      ListHere("LIST", Data::Send(kVisible)),  // without --all nothing changes
+      Retrieve("a.txt", "ok"),
+      ListHere("LIST -a", Data::Send(kWithHidden)),
+      Retrieve(".htaccess", "deny"),
+      Retrieve("a.txt", "ok"),
+      ListIn("src", kWithHidden, "226 done\r\n", "LIST -a"),
+      {Expect("MDTM src/.htaccess", "502 No MDTM\r\n")},
+      Retrieve("src/.htaccess", "deny"),
+      Retrieve("src/a.txt", "ok"),
+      // Uploading: the server's copy is seen, up to date, and its extra goes.
+      ListIn("pub", on_the_server, "226 done\r\n", "LIST -a"),
+      {Expect("MDTM pub/.htaccess", "213 20210101000000\r\n"),
+       Expect("DELE pub/.stale", "250 deleted\r\n")},
+  }), kNoMlsd))});
+  const Lines log = RunAgainst(server, {"mget *", "mget --all *", "mirror --all --delete src out",
+                                        "mirror -R --all --delete site pub"});
+  ExpectPlayedThrough(server);
+  Lines summaries = Starting(log, "mget: ");
+  for (const std::string& line : Starting(log, "mirror: ")) summaries.push_back(line);
+  EXPECT_EQ(summaries, (Lines{"mget: 1 transferred, 2 bytes, 0 up to date, 0 failed",
+                              "mget: 2 transferred, 6 bytes, 0 up to date, 0 failed",
+                              "mirror: 2 transferred, 6 bytes, 0 up to date, 1 deleted, 0 failed",
+                              "mirror: 0 transferred, 0 bytes, 1 up to date, 1 deleted, 0 failed"}))
+      << ::testing::PrintToString(log);
+  EXPECT_EQ(ReadFile(local_.path() / ".htaccess"), "deny");
+  EXPECT_EQ(ReadFile(local_.path() / "out/.htaccess"), "deny");
+  EXPECT_FALSE(fs::exists(local_.path() / "out/.old"));
+  EXPECT_EQ(failed, 0);
+}
+
+TEST_F(MisbehavingServerTest, AListAllThatNamesNothingOrIsRefusedIsNeverTrusted) {
+  const std::string distrusted =
+      "LIST -a named nothing in src where LIST names entries: the server does not take -a, so "
+      "that listing is not used";
+  const std::string refused = "550 -a: No such file or directory";
+  // LIST -a of src names nothing, and LIST alone tells whether the folder is empty.
+  const auto empty_then = [](const std::string& folder, const std::string& plain) {
+    return Join({ListIn(folder, "", "226 done\r\n", "LIST -a"), ListIn(folder, plain)});
+  };
+  struct Case {
+    const char* name;
+    std::string command;
+    std::vector<testing::Step> steps;
+    std::string named;  // a line of the log
+    bool kept;          // out/sub/keep.txt is still there
+    int failed;
+    const char* features = kNoMlsd;
+  } cases[] = {
+      {"the source root names nothing", "mirror --all --delete src out", empty_then("src", kVisible),
+       distrusted, true, 1},
+      {"the source root is refused", "mirror --all --delete src out",
+       {Expect("PWD", "257 \"/home\"\r\n"), Expect("CWD src", "250 ok\r\n"),
+        Expect("PORT *", "200 ok\r\n"), Expect("LIST -a", refused + "\r\n"),
+        Expect("CWD /home", "250 ok\r\n")},
+       refused, true, 1},
+      {"a folder below names nothing", "mirror --all --delete src out",
+       Join({ListIn("src", "drwxr-xr-x 2 u g 4096 Jan 1 2021 sub\r\n", "226 done\r\n",
+                    "LIST -a"),
+             empty_then("src/sub", kVisible)}),
+       "mirror: sub: could not be listed", true, 1},
+      {"mget names nothing", "mget --all *",
+       Join({ListHere("LIST -a", Data::Close()), ListHere("LIST", Data::Send(kVisible))}),
+       "mget: 0 transferred, 0 bytes, 0 up to date, 1 failed", true, 1},
+      // An empty folder, as LIST alone confirms: its listing is trusted.
+      {"the source root is empty", "mirror --all --delete src out", empty_then("src", ""),
+       "mirror: 0 transferred, 0 bytes, 0 up to date, 2 deleted, 0 failed", false, 0},
+      // MLSD names hidden files anyway: --all changes nothing, and an empty MLSD is trusted.
+      {"MLSD", "mirror --all --delete src out", Mlsd("src", ""),
+       "mirror: 0 transferred, 0 bytes, 0 up to date, 2 deleted, 0 failed", false, 0, kFeatures},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove_all(local_.path() / "out");
+    WriteFile(local_.path() / "out/sub/keep.txt", "mine");
+    FakeFtpServer server({testing::Session(Binary(c.steps, c.features))});
+    const Lines log = RunAgainst(server, {c.command});
+    ExpectPlayedThrough(server);
+    std::vector<std::string> shown;  // without the time at the end
+    for (const std::string& line : log) shown.push_back(line.substr(0, line.rfind(" (")));
+    EXPECT_TRUE(Has(shown, c.named)) << ::testing::PrintToString(log);
+    EXPECT_EQ(fs::exists(local_.path() / "out/sub/keep.txt"), c.kept);
+    EXPECT_EQ(failed, c.failed);
+  }
 }
 
 }  // namespace

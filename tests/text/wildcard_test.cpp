@@ -62,6 +62,21 @@ TEST(MatchesWildcard, MatchesWholeNamesCharacterByCharacter) {
   }
 }
 
+TEST(MatchesWildcard, HiddenNamesTooMatchAnyPatternThatFitsThem) {
+  const std::vector<Case> cases = {
+      {"*", ".htaccess", true},
+      {"*.csv", ".hidden.csv", true},
+      {"?profile", ".profile", true},
+      {"[.]*", ".x", true},
+      {"*.csv", ".hidden.txt", false},  // the rest of the pattern still counts
+      {"*", "a.txt", true},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(MatchesWildcard(c.pattern, c.name, /*hidden_too=*/true), c.matches)
+        << c.pattern << " / " << c.name;
+  }
+}
+
 TEST(MatchesWildcard, UnderUtf8ACharacterIsOneSequence) {
   platform::ScopedTextEncoding utf8(platform::TextEncoding::Utf8);
   const std::vector<Case> cases = {
