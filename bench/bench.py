@@ -57,6 +57,10 @@ def parse_arguments():
     parser.add_argument("--mirror-kib", type=int, default=4, help="size of each mirrored file")
     parser.add_argument("--mirror-only", action="store_true",
                         help="only the mirror row on pyftpdlib (a minute instead of ten)")
+    parser.add_argument("--job-kib", type=int, default=4,
+                        help="size of each file the 12-line job uploads and downloads")
+    parser.add_argument("--job-only", action="store_true",
+                        help="only the rows of the 12-line job on vsftpd (seconds)")
     parser.add_argument("--markdown", help="also write the tables to this file")
     arguments = parser.parse_args()
     arguments.servers = [name.strip() for name in arguments.servers.split(",") if name.strip()]
@@ -66,6 +70,10 @@ def parse_arguments():
                                                      ",".join(unknown)))
     if arguments.mirror_only and "pyftpdlib" not in arguments.servers:
         parser.error("--mirror-only measures on pyftpdlib")
+    if arguments.job_only:
+        if arguments.mirror_only or "vsftpd" not in arguments.servers:
+            parser.error("--job-only measures on vsftpd alone")
+        arguments.servers = ["vsftpd"]
     return arguments
 
 
@@ -404,10 +412,10 @@ class Bench:
         need = 64 * MIB
         if pyftpdlib:
             need += 3 * arguments.mirror_files * arguments.mirror_kib * 1024
-        if not arguments.mirror_only:
+        if not arguments.mirror_only and not arguments.job_only:
             need += 3 * arguments.size_mib * MIB
             need += 3 * arguments.small_mib * MIB if pyftpdlib else 0
-        if vsftpd:
+        if vsftpd and not arguments.job_only:
             need += 100 * arguments.huge_entries  # one listing of the huge folder at a time
         self.work = scratch_folder(arguments.work, need)
         self.root = os.path.join(self.work, "root")
@@ -426,6 +434,9 @@ class Bench:
             self.prepare_mirror()
         if self.a.mirror_only:
             return
+        self.prepare_job()
+        if self.a.job_only:
+            return
         make_file(os.path.join(self.root, "big.bin"), self.a.size_mib * MIB)
         if "pyftpdlib" in self.a.servers:
             make_file(os.path.join(self.root, "small.bin"), self.a.small_mib * MIB)
@@ -435,6 +446,16 @@ class Bench:
         for index in range(self.a.entries):
             open(os.path.join(many, "file-%05d.txt" % index), "w").close()
         open(os.path.join(self.root, "empty.txt"), "w").close()
+
+    def prepare_job(self):
+        """The job's five local files to upload and the server's file to download."""
+        size = self.a.job_kib * 1024
+        os.makedirs(self.local_path("job"))
+        for index in range(1, 6):
+            with open(self.local_path("job/job-%d.bin" % index), "wb") as stream:
+                stream.write(os.urandom(size))
+        with open(os.path.join(self.root, "job-get.bin"), "wb") as stream:
+            stream.write(os.urandom(size))
 
     def prepare_mirror(self):
         """The tree that is mirrored: --mirror-files files of random bytes, 100 per folder."""
@@ -457,8 +478,11 @@ class Bench:
                      os.path.join(root, "incoming")):
             os.mkdir(path)
             os.chmod(path, 0o755)
-        for name in ["big.bin", "empty.txt"] + ["many/file-%05d.txt" % index
-                                                for index in range(self.a.entries)]:
+        names = ["job-get.bin"]
+        if not self.a.job_only:
+            names += ["big.bin", "empty.txt"] + ["many/file-%05d.txt" % index
+                                                 for index in range(self.a.entries)]
+        for name in names:
             os.chmod(os.path.join(self.root, name), 0o644)
             os.link(os.path.join(self.root, name), os.path.join(root, name))
         if os.geteuid() == 0:
@@ -467,6 +491,8 @@ class Bench:
             except KeyError:
                 raise Unavailable("its user \"ftp\" is missing (the vsftpd package makes it)")
             os.chown(os.path.join(root, "incoming"), ftp.pw_uid, ftp.pw_gid)
+        if self.a.job_only:
+            return folder, root
         huge = os.path.join(root, "huge")
         os.mkdir(huge)
         os.chmod(huge, 0o755)
@@ -686,6 +712,54 @@ class Bench:
         table.row("`Dir >file` of {:,} entries (PORT), s".format(entries), seconds,
                   medians["curl"]["elapsed"], None, "lower", 1.2, "%.2f")
 
+    # -- a batch job of a few small files ---------------------------------------------------
+    def small_job(self, server, client, passive):
+        """The 12-line job: Open, Login, Binary, Cd incoming, five Puts, Dir, Get, Bye, as a
+        tarnex-run script (no pause between lines, the runner's default) and as the same lftp
+        commands, each timed as a whole process. Before each run the server's copies and the
+        download go; after it every file must be there with its size."""
+        size = self.a.job_kib * 1024
+        sources = [self.local_path("job/job-%d.bin" % index) for index in range(1, 6)]
+        uploaded = [os.path.join(server.upload_folder(), os.path.basename(path))
+                    for path in sources]
+        target = self.local_path("job-got-%s.bin" % client)
+        if client == "lftp":
+            command = lftp(server, passive, "; ".join(
+                ["cd %s" % server.upload_dir] + ["put %s" % path for path in sources] +
+                ["ls", "get ../job-get.bin -o %s" % target, "bye"]))
+        else:
+            lines = ["Binary", "Cd %s" % server.upload_dir] + \
+                    ["Put %s" % path for path in sources] + \
+                    ["Dir", "Get ../job-get.bin %s" % target]
+            script = runner_script(os.path.join(self.work, "job.fcs"), server, lines)
+            command = [self.runner] + (["--passive"] if passive else ["--active"]) + [script]
+
+        def check(result):
+            for path in uploaded + [target]:
+                actual = os.path.getsize(path) if os.path.exists(path) else -1
+                if actual != size:
+                    sys.exit("bench: the %s job left %s with %d bytes, expected %d\n%s"
+                             % (client, path, actual, size, result["stdout"][-2000:]))
+
+        return Job(command, before=self.fresh(*uploaded, target), check=check,
+                   env=self.runner_env if client == "tarnex" else None)
+
+    def small_job_rows(self, table, server):
+        # A job takes some 50 ms: more rounds than the long rows, for a steady median.
+        for passive in (False, True):
+            mode = "PASV" if passive else "PORT"
+            print("bench: %s: 12-line job, %s" % (server.name, mode), flush=True)
+            medians = interleaved({client: self.small_job(server, client, passive)
+                                   for client in ("tarnex", "lftp")},
+                                  self.work, max(self.a.repeat, 15))
+            tarnex_value = medians["tarnex"]["elapsed"]
+            lftp_value = medians["lftp"]["elapsed"]
+            ratio = tarnex_value / lftp_value if lftp_value else float("inf")
+            table.rows.append(("12-line job: 5 Puts, Dir, Get of %d KiB (%s), s"
+                               % (self.a.job_kib, mode), fmt(tarnex_value, "%.3f"), "–",
+                               fmt(lftp_value, "%.3f"), "%.2f (÷ lftp)" % ratio,
+                               "≤ 1.0 × lftp", "yes" if ratio <= 1.0 else "NO"))
+
     # -- mirror -----------------------------------------------------------------------------
     def mirror_job(self, server, client, seconds):
         """A fresh mirror of the tree into an empty local folder. Tarnex is tarnex-run with a
@@ -812,13 +886,18 @@ class Bench:
         if not os.access(VSFTPD, os.X_OK):
             sys.exit("bench: %s is missing (bench/run.sh installs it)" % VSFTPD)
         version = package_version("vsftpd")
-        table = Table(self.intro(
-            "vsftpd %s on 127.0.0.1, anonymous; FTPS: explicit TLS, a self-signed RSA 2048 "
-            "certificate, TLS session reuse required on data connections" % version))
+        tls = "" if self.a.job_only else (
+            "; FTPS: explicit TLS, a self-signed RSA 2048 certificate, TLS session reuse "
+            "required on data connections")
+        table = Table(self.intro("vsftpd %s on 127.0.0.1, anonymous%s" % (version, tls)))
         folder, root = self.prepare_vsftpd()
         servers = []
         try:
             servers.append(Vsftpd("vsftpd", folder, root))
+            if self.a.job_only:
+                self.check_serves(servers[0].endpoint)
+                self.small_job_rows(table, servers[0].endpoint)
+                return table
             servers.append(Vsftpd("vsftpd-tls", folder, root, make_certificate(folder)))
             plain, tls = (server.endpoint for server in servers)
             for endpoint in (plain, tls):
@@ -828,6 +907,7 @@ class Bench:
                     self.transfer_rows(table, plain, direction, passive, 1.25, 0.6)
             self.listing_row(table, plain, 1.0)
             self.noop_row(table, plain)
+            self.small_job_rows(table, plain)
             self.dir_row(table, plain)
             for direction in ("download", "upload"):
                 for passive in (False, True):
