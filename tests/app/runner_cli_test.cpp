@@ -105,8 +105,7 @@ TEST_F(RunnerCliTest, AnExitLineGivesTheExitStatus) {
       {"exit 3\r\nRem never\r\n", "", 3},
       {"ldel missing.txt\r\nexit 0\r\n", "", 0},  // the script decides, not the failure
       {"ldel missing.txt\r\nexit 0\r\n", "--exit-status last", 0},
-      {"lcd .\r\nexit\r\n", "", 0},
-      {"lcd .\r\nldel missing.txt\r\nexit\r\n", "", 1},
+      {"lcd .\r\nldel missing.txt\r\nexit\r\n", "", 1},  // the flag's status
       {"exit 256\r\n", "", 2},
       {"Gett x\r\nexit 0\r\n", "--strict", 2},
   };
