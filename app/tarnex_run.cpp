@@ -249,7 +249,7 @@ int RunScriptCommand(const RunnerOptions& options) {
   if (escaped || strict_stop) return kNotRun;
   if (const std::optional<int> asked = engine.ExitStatus()) return *asked;  // an exit line
   if (options.exit_status == app::ExitStatusRule::Last) {
-    return engine.FCommandOk ? kSucceeded : kFailed;
+    return engine.LastResultOk() ? kSucceeded : kFailed;
   }
   return engine.FailedCommands() > 0 ? kFailed : kSucceeded;
 }

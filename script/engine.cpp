@@ -173,6 +173,7 @@ void ScriptEngine::ProcessWait(int milliseconds) {
 
 void ScriptEngine::SetCommandResult(bool ok) {
   FCommandOk = ok;
+  last_result_ok_ = ok;
   if (!ok) ++failed_commands_;
 }
 

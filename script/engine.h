@@ -77,6 +77,9 @@ class ScriptEngine {
   // for one that gave no such number); nothing when no `exit` line ran.
   static constexpr int kBadExitStatus = 2;
   std::optional<int> ExitStatus() const { return exit_status_; }
+  // The result flag as the last command that reported one left it, a Bye with no connection
+  // to end aside: what `exit` without a status and `tarnex-run --exit-status last` report.
+  bool LastResultOk() const { return last_result_ok_; }
 
   // Called with the problem, the 0-based index of the line and the word in question; returning
   // true ends the run there as stop does.
@@ -131,6 +134,7 @@ class ScriptEngine {
   Variables variables_;
   int failed_commands_ = 0;
   std::optional<int> exit_status_;
+  bool last_result_ok_ = false;
 };
 
 }  // namespace tarnex::script

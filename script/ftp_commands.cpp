@@ -38,15 +38,15 @@ std::vector<std::string> ShownLines(const std::vector<std::string>& lines) {
 }  // namespace
 
 void ScriptEngine::DoFtpCommand(Command command, std::string args) {
-  if (command == Command::Bye && !FTP.Connected()) {
-    // Nothing to end (a clean-up Bye after a failed Open or Login): the result flag keeps
-    // telling how the commands before it went, for `if Error` and the exit status alike.
-    FTP.Disconnect();
-    return;
-  }
+  // A Bye with nothing to end (the clean-up after a failed Open or Login) sets the result flag
+  // as it always did, for `if Error`; but it tells nothing of how the run went, so what an
+  // exit status is made of stays as the commands before it left it.
+  const bool idle_bye = command == Command::Bye && !FTP.Connected();
+  const bool run_went_well = last_result_ok_;
   FCommandOk = true;
   std::optional<int32_t> result = RunFtpCommand(command, args);
   if (result && *result > 400) SetCommandResult(false);
+  last_result_ok_ = idle_bye ? run_went_well : FCommandOk;
 }
 
 std::optional<int32_t> ScriptEngine::RunFtpCommand(Command command, std::string& args) {

@@ -61,7 +61,7 @@ void ScriptEngine::DoIf(int32_t& index, std::string args) {
 void ScriptEngine::DoExit(int32_t& index, std::string args) {
   const std::string word = NextToken(args, " ");
   if (word.empty()) {
-    exit_status_ = FCommandOk ? 0 : 1;
+    exit_status_ = LastResultOk() ? 0 : 1;
   } else {
     // Decimal digits alone: "-1", "+3" or "0x10" would be read differently by different
     // readers, so none of them is taken.
