@@ -90,7 +90,7 @@ INSTANTIATE_TEST_SUITE_P(Fuzz, Replay, ::testing::ValuesIn(TargetNames()),
 
 TEST(Replay, EveryTargetIsReplayed) {
   EXPECT_EQ(TargetNames(), (std::vector<std::string>{"datetime", "decipher", "expand_variables",
-                                             "pasv_bytecount", "readln", "reply_code",
+                                             "netrc", "pasv_bytecount", "readln", "reply_code",
                                              "reply_stream", "tokenizer", "unix_list"}));
 }
 
