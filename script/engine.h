@@ -13,6 +13,7 @@
 #include "ftpclient/low_ftp.h"
 #include "script/command_table.h"
 #include "script/engine_host.h"
+#include "script/login_credentials.h"
 #include "script/variables.h"
 #include "settings/live_settings.h"
 
@@ -85,6 +86,9 @@ class ScriptEngine {
   // true ends the run there as stop does.
   std::function<bool(ScriptProblem problem, int32_t line, const std::string& word)> OnScriptProblem;
 
+  // Asked by a Login whose line gives no password (see login_credentials.h).
+  CredentialsLookup OnLoginCredentials;
+
  protected:
   EngineHost& host() { return host_; }
 
@@ -103,6 +107,8 @@ class ScriptEngine {
   // The client operation's result, or nothing for a command that reports no result itself.
   std::optional<int32_t> RunFtpCommand(Command command, std::string& args);
   int32_t DoOpen(const std::string& host, const std::string& proxy, const std::string& port_text);
+  // Login USER PASSWORD; a line without a password asks OnLoginCredentials.
+  int32_t DoLogin(std::string args);
   void DoDir(std::string args);
   void DoNotImplemented();
   // Passive on|off: the data connection mode from the next transfer on.

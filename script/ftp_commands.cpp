@@ -58,10 +58,7 @@ std::optional<int32_t> ScriptEngine::RunFtpCommand(Command command, std::string&
       return DoOpen(FHost, FProxy, FPort);
     }
     case Command::Login:
-      // Quoted like every other argument: a password may hold blanks ("pa ss").
-      FUser = NextArgument(args);
-      FPassword = NextArgument(args);
-      return FTP.Connect(FUser, FPassword);
+      return DoLogin(std::move(args));
     case Command::Get: {
       std::string remote = NextArgument(args);
       return FTP.Download(remote, NextArgument(args));
@@ -129,6 +126,32 @@ int32_t ScriptEngine::DoOpen(const std::string& host, const std::string& proxy,
   // "NONE" holds the proxy's place when a port follows; a bad port gives 0, that is 21.
   std::string real_proxy = SameText(proxy, "NONE") ? std::string() : proxy;
   return FTP.SetServer(host, real_proxy, StrToIntSafe(port_text));
+}
+
+int32_t ScriptEngine::DoLogin(std::string args) {
+  // Quoted like every other argument: a password may hold blanks ("pa ss"); `""` is an empty
+  // password given on purpose.
+  FUser = NextArgument(args);
+  const bool password_given = args.find_first_not_of(' ') != std::string::npos;
+  FPassword = NextArgument(args);
+  if (!password_given && OnLoginCredentials) {
+    const CredentialsAnswer answer = OnLoginCredentials(FHost, FUser);
+    switch (answer.outcome) {
+      case CredentialsAnswer::Outcome::None:
+        break;
+      case CredentialsAnswer::Outcome::Found:
+        FUser = answer.user;
+        FPassword = answer.password;
+        AddLog("Login: " + FUser + " and the password from " + answer.source);
+        break;
+      case CredentialsAnswer::Outcome::Refused:
+        // Nothing is sent: a login with a password left out would fail anyway, or worse,
+        // succeed as somebody else.
+        AddLog("Login: no password: " + answer.problem);
+        return 999;
+    }
+  }
+  return FTP.Connect(FUser, FPassword);
 }
 
 void ScriptEngine::DoDir(std::string args) {

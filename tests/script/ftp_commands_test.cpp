@@ -221,6 +221,60 @@ TEST_F(FtpCommandsTest, LoginTakesQuotedArgumentsAndMasksThePasswordWhole) {
   EXPECT_EQ(server.Mismatches(), "");
 }
 
+CredentialsAnswer Answer(CredentialsAnswer::Outcome outcome, std::string user = "",
+                         std::string password = "", std::string problem = "") {
+  return {outcome, std::move(user), std::move(password), "/n/.netrc", std::move(problem)};
+}
+
+TEST_F(FtpCommandsTest, ALoginWithoutAPasswordAsksTheCredentialsLookup) {
+  using Outcome = CredentialsAnswer::Outcome;
+  struct Case {
+    const char* line;
+    CredentialsAnswer answer;
+    const char* asked_user;  // nullptr: the lookup is not asked
+    const char* user;        // as the server receives it; nullptr: nothing is sent
+    const char* password;
+    const char* logged;      // the line after the script line
+  } cases[] = {
+      {"Login joe", Answer(Outcome::Found, "joe", "net pw"), "joe", "joe", "net pw",
+       "Login: joe and the password from /n/.netrc"},
+      {"Login", Answer(Outcome::Found, "ann", "pw2"), "", "ann", "pw2",
+       "Login: ann and the password from /n/.netrc"},
+      {"Login joe", Answer(Outcome::None), "joe", "joe", "", "230 Connect success"},
+      {"Login joe \"\"", Answer(Outcome::Found, "x", "y"), nullptr, "joe", "",
+       "230 Connect success"},
+      {"Login joe se", Answer(Outcome::Found, "x", "y"), nullptr, "joe", "se",
+       "230 Connect success"},
+      {"Login joe", Answer(Outcome::Refused, "", "", "/n/.netrc is open to all"), "joe", nullptr,
+       nullptr, "Login: no password: /n/.netrc is open to all"},
+  };
+  std::vector<Session> sessions;
+  for (const auto& c : cases) {
+    if (c.user == nullptr) continue;
+    const std::string pass = *c.password ? "PASS " + std::string(c.password) : "PASS*";
+    sessions.push_back(Session{Greeting("220 Hi\r\n"),
+                               Expect("USER " + std::string(c.user), "331 Pass\r\n"),
+                               Expect(pass, "230 In\r\n"), Expect("QUIT", "221 Bye\r\n"),
+                               Close()});
+  }
+  FakeFtpServer server(sessions);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.line);
+    std::vector<std::string> asked;
+    engine_.OnLoginCredentials = [&](const std::string& host, const std::string& user) {
+      asked.push_back(host + " " + user);
+      return c.answer;
+    };
+    const Lines body = Run({OpenLine(server), c.line, "Bye"});
+    ASSERT_GE(body.size(), 3u);
+    EXPECT_EQ(body[2], c.logged);
+    EXPECT_EQ(asked, c.asked_user ? Lines{"127.0.0.1 " + std::string(c.asked_user)} : Lines{});
+    EXPECT_EQ(engine_.FailedCommands() > 0, c.user == nullptr);  // only the refusal fails
+  }
+  EXPECT_TRUE(server.Wait(5s)) << server.Transcript();
+  EXPECT_EQ(server.Mismatches(), "");
+}
+
 TEST_F(FtpCommandsTest, DirWritesTheListingToTheLogAndTheFile) {
   struct Case {
     std::string line;
