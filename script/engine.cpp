@@ -79,7 +79,7 @@ void ScriptEngine::ExecuteLineAt(int32_t& index) {
   const std::string& written = (*FRunLines)[index];
   const auto read = [this](const std::string& name) { return variables_.Read(name); };
   std::string line = ExpandVariables(written, read);
-  AddLog(LoggedLine(written, read));
+  host_.AppendScriptLine(index, LoggedLine(written, read));
   ExecuteLine(index, std::move(line));
 }
 
@@ -174,7 +174,9 @@ void ScriptEngine::ProcessWait(int milliseconds) {
 void ScriptEngine::SetCommandResult(bool ok) {
   FCommandOk = ok;
   last_result_ok_ = ok;
-  if (!ok) ++failed_commands_;
+  if (ok) return;
+  ++failed_commands_;
+  host_.CommandFailed();
 }
 
 }  // namespace tarnex::script

@@ -22,6 +22,14 @@ class EngineHost {
     for (const auto& line : lines) AppendLog(line);
   }
 
+  // The script line about to run, as the log shows it (references replaced, secrets masked);
+  // `index` is its place in the run snapshot. A host that tells it apart from the lines the
+  // command logs overrides this.
+  virtual void AppendScriptLine(int32_t /*index*/, const std::string& line) { AppendLog(line); }
+  // The command that just ran set the result flag to failure. The line logged last after its
+  // script line, if it logged any, is the one that says why.
+  virtual void CommandFailed() {}
+
   // The four status panels: 0 run state or modified mark, 1 connection, 2 host, 3 progress.
   virtual std::string StatusText(int panel) const = 0;
   virtual void SetStatusText(int panel, const std::string& text) = 0;
