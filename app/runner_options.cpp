@@ -5,6 +5,7 @@
 #include <charconv>
 #include <string_view>
 
+#include "app/translation.h"
 #include "socket/tls.h"
 #include "text/string_helpers.h"
 
@@ -32,6 +33,12 @@ enum LongOnly : int {
   kTlsCa,
   kTlsFingerprint,
   kStepDelay,
+  kNetrcFile,
+  kSetFromFile,
+  kSetFromEnv,
+  kTimestamps,
+  kQuiet,
+  kSummaryJson,
 };
 
 constexpr char kShortOptions[] = ":hV";  // ':' first: a missing value is told apart
@@ -56,6 +63,12 @@ constexpr option kLongOptions[] = {
     {"tls-ca", required_argument, nullptr, kTlsCa},
     {"tls-fingerprint", required_argument, nullptr, kTlsFingerprint},
     {"step-delay", required_argument, nullptr, kStepDelay},
+    {"netrc-file", required_argument, nullptr, kNetrcFile},
+    {"set-from-file", required_argument, nullptr, kSetFromFile},
+    {"set-from-env", required_argument, nullptr, kSetFromEnv},
+    {"timestamps", no_argument, nullptr, kTimestamps},
+    {"quiet", no_argument, nullptr, kQuiet},
+    {"summary-json", required_argument, nullptr, kSummaryJson},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, 'V'},
     {nullptr, 0, nullptr, 0},
@@ -85,6 +98,28 @@ std::optional<ScriptEncodingChoice> EncodingFromText(std::string_view text) {
   return std::nullopt;
 }
 
+std::string NeedsFileName(int option) {
+  return Format(Tr("%s needs a file name"), OptionName(option).c_str());
+}
+
+// --set NAME=VALUE, --set-from-file NAME=FILE, --set-from-env NAME=VARIABLE.
+std::string TakeVariable(const std::string& arg, VariableSource source, RunnerOptions& o) {
+  const size_t equals = arg.find('=');
+  if (equals != std::string::npos) {
+    o.variables.push_back({arg.substr(0, equals), arg.substr(equals + 1), source});
+    return {};
+  }
+  switch (source) {
+    case VariableSource::Value:
+      return Tr("--set needs NAME=VALUE");
+    case VariableSource::File:
+      return Tr("--set-from-file needs NAME=FILE");
+    case VariableSource::Environment:
+      break;
+  }
+  return Tr("--set-from-env needs NAME=VARIABLE");
+}
+
 // Takes one option's value into `o`; the usage error when the value is wrong.
 std::string TakeOption(int value, const std::string& arg, RunnerOptions& o) {
   switch (value) {
@@ -97,24 +132,24 @@ std::string TakeOption(int value, const std::string& arg, RunnerOptions& o) {
     case kRegistry:
       o.registry = arg;
       return {};
-    case kSet: {
-      const size_t equals = arg.find('=');
-      if (equals == std::string::npos) return "--set needs NAME=VALUE";
-      o.variables.push_back({arg.substr(0, equals), arg.substr(equals + 1)});
-      return {};
-    }
+    case kSet:
+      return TakeVariable(arg, VariableSource::Value, o);
+    case kSetFromFile:
+      return TakeVariable(arg, VariableSource::File, o);
+    case kSetFromEnv:
+      return TakeVariable(arg, VariableSource::Environment, o);
     case kTimeout:
       o.timeout = NumberFromText(arg, kMinRunTimeout, kMaxRunTimeout);
       if (o.timeout) return {};
-      return "--timeout needs whole seconds from " + std::to_string(kMinRunTimeout) + " to " +
-             std::to_string(kMaxRunTimeout) + ", not '" + arg + "'";
+      return Format(Tr("--timeout needs whole seconds from %d to %d, not '%s'"), kMinRunTimeout,
+                    kMaxRunTimeout, arg.c_str());
     case kStepDelay:
       if (auto milliseconds = NumberFromText(arg, 0, kMaxStepDelay)) {
         o.step_delay = *milliseconds;
         return {};
       }
-      return "--step-delay needs milliseconds from 0 to " + std::to_string(kMaxStepDelay) +
-             ", not '" + arg + "'";
+      return Format(Tr("--step-delay needs milliseconds from 0 to %d, not '%s'"), kMaxStepDelay,
+                    arg.c_str());
     case kDebug:
       o.debug = true;
       return {};
@@ -126,7 +161,7 @@ std::string TakeOption(int value, const std::string& arg, RunnerOptions& o) {
         o.encoding = *encoding;
         return {};
       }
-      return "--encoding takes auto, cp932 or utf-8, not '" + arg + "'";
+      return Format(Tr("--encoding takes auto, cp932 or utf-8, not '%s'"), arg.c_str());
     case kStrict:
       o.strict = true;
       return {};
@@ -135,9 +170,9 @@ std::string TakeOption(int value, const std::string& arg, RunnerOptions& o) {
         o.exit_status = SameText(arg, "any") ? ExitStatusRule::Any : ExitStatusRule::Last;
         return {};
       }
-      return "--exit-status takes any or last, not '" + arg + "'";
+      return Format(Tr("--exit-status takes any or last, not '%s'"), arg.c_str());
     case kLog:
-      if (arg.empty()) return "--log needs a file name";
+      if (arg.empty()) return NeedsFileName(value);
       o.log_file = arg;
       return {};
     case kNoProgress:
@@ -161,26 +196,41 @@ std::string TakeOption(int value, const std::string& arg, RunnerOptions& o) {
         o.remote_encoding = *encoding;
         return {};
       }
-      return "--remote-encoding takes cp932, utf-8 or auto, not '" + arg + "'";
+      return Format(Tr("--remote-encoding takes cp932, utf-8 or auto, not '%s'"), arg.c_str());
     case kTls:
       if (auto mode = settings::TlsModeFromText(arg)) {
         o.tls = *mode;
         return {};
       }
-      return "--tls takes off, explicit or implicit, not '" + arg + "'";
+      return Format(Tr("--tls takes off, explicit or implicit, not '%s'"), arg.c_str());
     case kTlsCa:
-      if (arg.empty()) return "--tls-ca needs a file name";
+      if (arg.empty()) return NeedsFileName(value);
       o.tls_ca_file = arg;
       return {};
     case kTlsFingerprint:
       if (net::NormalizeFingerprint(arg).empty()) {
-        return "--tls-fingerprint takes a SHA-256 fingerprint (64 hex digits, colons allowed), "
-               "not '" + arg + "'";
+        return Format(Tr("--tls-fingerprint takes a SHA-256 fingerprint (64 hex digits, colons "
+                         "allowed), not '%s'"),
+                      arg.c_str());
       }
       o.tls_fingerprint = arg;
       return {};
+    case kNetrcFile:
+      if (arg.empty()) return NeedsFileName(value);
+      o.netrc_file = arg;
+      return {};
+    case kTimestamps:
+      o.timestamps = true;
+      return {};
+    case kQuiet:
+      o.quiet = true;
+      return {};
+    case kSummaryJson:
+      if (arg.empty()) return NeedsFileName(value);
+      o.summary_json = arg;
+      return {};
     default:
-      return "unknown option " + OptionName(value);
+      return Format(Tr("unknown option %s"), OptionName(value).c_str());
   }
 }
 
@@ -189,12 +239,13 @@ std::string GetoptError(int result, const std::vector<char*>& argv) {
   const std::string word = optind > 0 && optind <= static_cast<int>(argv.size()) - 1
                                ? std::string(argv[optind - 1])
                                : std::string();
-  if (result == ':') return "option " + OptionName(optopt) + " needs a value";
+  if (result == ':') return Format(Tr("option %s needs a value"), OptionName(optopt).c_str());
   if (optopt >= kRegistry || optopt == 'h' || optopt == 'V') {
-    return "option " + OptionName(optopt) + " takes no value";
+    return Format(Tr("option %s takes no value"), OptionName(optopt).c_str());
   }
-  if (optopt != 0) return std::string("unknown option -") + static_cast<char>(optopt);
-  return "unknown option " + word;
+  const std::string option =
+      optopt != 0 ? std::string("-") + static_cast<char>(optopt) : word;
+  return Format(Tr("unknown option %s"), option.c_str());
 }
 
 // What the options say about the script, once they are all read.
@@ -202,10 +253,10 @@ std::string CheckScript(const RunnerOptions& o, const std::vector<std::string>& 
   if (o.help || o.version) return {};
   const bool settings_only = o.list_settings || !o.set_options.empty();
   if (settings_only) {
-    return operands.empty() ? "" : "--list-settings and --set-option run no script";
+    return operands.empty() ? "" : Tr("--list-settings and --set-option run no script");
   }
-  if (operands.empty()) return "no script given";
-  if (operands.size() > 1) return "only one script can be run";
+  if (operands.empty()) return Tr("no script given");
+  if (operands.size() > 1) return Tr("only one script can be run");
   return {};
 }
 
@@ -242,44 +293,81 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
   return parsed;
 }
 
-const char* UsageText() {
-  return "usage: tarnex-run [OPTION]... SCRIPT\n"
-         "       tarnex-run [--registry FILE] --list-settings | --set-option NAME=VALUE\n"
-         "Runs an FTP command script (.fcs plain, .fcx enciphered) and writes its execution log\n"
-         "to standard output (UTF-8).\n"
-         "  --registry FILE          settings store to use (default: $TARNEX_REGISTRY, else\n"
-         "                           $XDG_CONFIG_HOME/tarnex/registry.db)\n"
-         "  --set NAME=VALUE         script variable for this run only (read before a stored\n"
-         "                           one of the same name; never stored); may be repeated\n"
-         "  --timeout SECONDS        FTP time-out for this run (1 to 86399)\n"
-         "  --step-delay MS          pause after each script line, 0 to 10000 ms (default 0;\n"
-         "                           the stored StepDelay is the desktop program's)\n"
-         "  --debug                  the FTP client's debug trace lines in the log\n"
-         "  --trace                  the FTP dialogue on standard error (PASS shown as ****)\n"
-         "  --encoding auto|cp932|utf-8\n"
-         "                           the script file's encoding (auto: UTF-8 when the file has\n"
-         "                           a UTF-8 byte order mark or is valid UTF-8 with non-ASCII\n"
-         "                           characters, else CP932)\n"
-         "  --strict                 end with status 2 at an unknown command or missing label\n"
-         "  --exit-status any|last   any: 1 when any command failed; last: the result flag at\n"
-         "                           the end of the run\n"
-         "  --log FILE               also append the log to FILE (UTF-8)\n"
-         "  --no-progress            no progress line on a terminal during transfers\n"
-         "  --passive, --active      this run's data connections: passive or active\n"
-         "  --remote-encoding cp932|utf-8|auto\n"
-         "                           how file names reach the server in this run\n"
-         "  --tls off|explicit|implicit\n"
-         "                           FTPS for this run (implicit: port 990 unless Open says)\n"
-         "  --tls-ca FILE            also trust the authorities in FILE (PEM)\n"
-         "  --tls-fingerprint HEX    accept exactly the certificate with this SHA-256\n"
-         "  --list-settings          print the stored options and variable names, then exit\n"
-         "  --set-option NAME=VALUE  store one option (as --list-settings names it), then exit;\n"
-         "                           may be repeated\n"
-         "  -h, --help               this text\n"
-         "  -V, --version            the program's version\n"
-         "Exit status: 0 all commands succeeded, 1 a command failed, 2 the script could not be\n"
-         "run to its end (unreadable script, unexpected error, --strict, bad command line);\n"
-         "a script line 'exit N' ends the run with status N.\n";
+namespace {
+
+// One option of the usage text, and what it does: lines joined by "\n", which the text
+// indents under the first.
+struct UsageEntry {
+  const char* option;
+  const char* text;
+};
+
+constexpr UsageEntry kUsageEntries[] = {
+    {"--registry FILE", N_("settings store to use (default: $TARNEX_REGISTRY, else\n"
+                           "$XDG_CONFIG_HOME/tarnex/registry.db)")},
+    {"--set NAME=VALUE", N_("script variable for this run only (read before a stored\n"
+                            "one of the same name; never stored); may be repeated")},
+    {"--set-from-file NAME=FILE", N_("the same, from the first line of FILE")},
+    {"--set-from-env NAME=VARIABLE", N_("the same, from an environment variable")},
+    {"--netrc-file FILE", N_("user names and passwords for Login without a password\n"
+                             "(default: ~/.netrc)")},
+    {"--timeout SECONDS", N_("FTP time-out for this run (1 to 86399)")},
+    {"--step-delay MS", N_("pause after each script line, 0 to 10000 ms (default 0;\n"
+                           "the stored StepDelay is the desktop program's)")},
+    {"--debug", N_("the FTP client's debug trace lines in the log")},
+    {"--trace", N_("the FTP dialogue on standard error (PASS shown as ****)")},
+    {"--encoding auto|cp932|utf-8", N_("the script file's encoding (auto: UTF-8 when the file has\n"
+                                       "a UTF-8 byte order mark or is valid UTF-8 with non-ASCII\n"
+                                       "characters, else CP932)")},
+    {"--strict", N_("end with status 2 at an unknown command or missing label")},
+    {"--exit-status any|last", N_("any: 1 when any command failed; last: the result flag at\n"
+                                  "the end of the run")},
+    {"--log FILE", N_("also append the log to FILE (UTF-8)")},
+    {"--no-progress", N_("no progress line on a terminal during transfers")},
+    {"--timestamps", N_("the local time (ISO 8601) before each line")},
+    {"--quiet", N_("only failed commands, warnings and the end line")},
+    {"--summary-json FILE", N_("write a summary of the run to FILE (JSON)")},
+    {"--passive, --active", N_("this run's data connections: passive or active")},
+    {"--remote-encoding cp932|utf-8|auto", N_("how file names reach the server in this run")},
+    {"--tls off|explicit|implicit", N_("FTPS for this run (implicit: port 990 unless Open says)")},
+    {"--tls-ca FILE", N_("also trust the authorities in FILE (PEM)")},
+    {"--tls-fingerprint HEX", N_("accept exactly the certificate with this SHA-256")},
+    {"--list-settings", N_("print the stored options and variable names, then exit")},
+    {"--set-option NAME=VALUE", N_("store one option (as --list-settings names it), then exit;\n"
+                                   "may be repeated")},
+    {"-h, --help", N_("this text")},
+    {"-V, --version", N_("the program's version")},
+};
+
+constexpr size_t kUsageTextColumn = 27;
+
+// "  OPTION" and the text from the text column on (on a line of its own after a long option),
+// each further line of the text indented to the column.
+std::string UsageLines(const UsageEntry& entry) {
+  std::string lines = std::string("  ") + entry.option;
+  if (lines.size() + 2 > kUsageTextColumn) lines += "\n";
+  lines.resize(lines.size() < kUsageTextColumn ? kUsageTextColumn
+                                               : lines.size() + kUsageTextColumn,
+               ' ');
+  for (const char* c = Tr(entry.text); *c != '\0'; ++c) {
+    lines += *c;
+    if (*c == '\n') lines.append(kUsageTextColumn, ' ');
+  }
+  return lines + "\n";
+}
+
+}  // namespace
+
+std::string UsageText() {
+  std::string text = "usage: tarnex-run [OPTION]... SCRIPT\n"
+                     "       tarnex-run [--registry FILE] --list-settings | --set-option NAME=VALUE\n";
+  text += Tr("Runs an FTP command script (.fcs plain, .fcx enciphered) and writes its execution log\n"
+             "to standard output (UTF-8).\n");
+  for (const UsageEntry& entry : kUsageEntries) text += UsageLines(entry);
+  text += Tr("Exit status: 0 all commands succeeded, 1 a command failed, 2 the script could not be\n"
+             "run to its end (unreadable script, unexpected error, --strict, bad command line);\n"
+             "a script line 'exit N' ends the run with status N.\n");
+  return text;
 }
 
 }  // namespace tarnex::app

@@ -20,9 +20,14 @@ inline constexpr int kMaxRunTimeout = 86'399;
 // The pause after each script line a run may be given, in milliseconds.
 inline constexpr int kMaxStepDelay = 10'000;
 
+// Where a run's variable takes its value from: the command line itself (--set), the first
+// line of a file (--set-from-file) or an environment variable (--set-from-env).
+enum class VariableSource { Value, File, Environment };
+
 struct RunVariable {
-  std::string name;  // UTF-8, as given
-  std::string value;
+  std::string name;   // UTF-8, as given
+  std::string value;  // the value, the file's name or the environment variable's name
+  VariableSource source = VariableSource::Value;
   bool operator==(const RunVariable&) const = default;
 };
 
@@ -38,6 +43,10 @@ struct RunnerOptions {
   ScriptEncodingChoice encoding = ScriptEncodingChoice::Auto;
   ExitStatusRule exit_status = ExitStatusRule::Any;
   std::string log_file;  // empty: none
+  std::optional<std::string> netrc_file;  // else ~/.netrc, if there is one
+  bool timestamps = false;
+  bool quiet = false;
+  std::string summary_json;  // empty: none
   std::optional<bool> passive;
   std::optional<RemoteEncoding> remote_encoding;
   std::optional<TlsMode> tls;
@@ -60,7 +69,7 @@ struct ParsedCommandLine {
 // checked here, so that a run never starts with a wrong one.
 ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args);
 
-// The usage text of --help.
-const char* UsageText();
+// The usage text of --help, in the user's language.
+std::string UsageText();
 
 }  // namespace tarnex::app

@@ -1,6 +1,7 @@
 // Reads a script file into its lines for the headless runner.
 #pragma once
 
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -16,11 +17,17 @@ struct ScriptLines {
   platform::TextEncoding encoding = platform::TextEncoding::Cp932;
 };
 
+// A script that cannot be run: the runner's own message (UTF-8, in the user's language).
+class ScriptFileError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
 // The lines of the script at `utf8_path` (CR, LF and CR LF each end a line), deciphered when
 // the file name's extension is ".fcx" in any case, and the encoding they are in. A UTF-8 text
-// loses its byte order mark. Raises the file error naming the script when it cannot be read
-// or is not a regular file (a folder, a device), the cipher's conversion error for an
-// unreadable record, and the too-large error for a script beyond what the editor holds.
+// loses its byte order mark. Raises ScriptFileError naming the script when it cannot be read,
+// is not a regular file (a folder, a device), has a record that cannot be deciphered or is
+// beyond what the editor holds.
 ScriptLines LoadScriptLines(const std::string& utf8_path, ScriptEncodingChoice choice);
 
 }  // namespace tarnex::app

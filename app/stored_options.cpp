@@ -4,6 +4,7 @@
 #include <array>
 #include <charconv>
 
+#include "app/translation.h"
 #include "platform/codepage.h"
 #include "settings/options_store.h"
 #include "socket/tls.h"
@@ -76,39 +77,42 @@ ParsedAssignment ParseValue(const OptionInfo& option, std::string_view text) {
   switch (option.kind) {
     case Kind::Flag:
       if (auto flag = FlagFromText(text)) return {OptionAssignment{option.name, *flag}, {}};
-      return Refused(option.name, "the value must be 0 or 1 (or off/on)");
+      return Refused(option.name, Tr("the value must be 0 or 1 (or off/on)"));
     case Kind::Integer: {
-      const std::string range =
-          "from " + std::to_string(option.range.min) + " to " + std::to_string(option.range.max);
       const std::optional<int> number = IntegerFromText(text);
-      if (!number) return Refused(option.name, "the value must be a whole number " + range);
+      if (!number) {
+        return Refused(option.name, Format(Tr("the value must be a whole number from %d to %d"),
+                                           option.range.min, option.range.max));
+      }
       if (*number != option.range.Clamp(*number)) {
-        return Refused(option.name, std::string(text) + " is out of range (" + range + ")");
+        return Refused(option.name,
+                       Format(Tr("%s is out of range (from %d to %d)"), std::string(text).c_str(),
+                              option.range.min, option.range.max));
       }
       return {OptionAssignment{option.name, *number}, {}};
     }
     case Kind::Text: {
       std::optional<std::string> cp932 = platform::TryUtf8ToCp932(text);
-      if (!cp932) return Refused(option.name, "the name has a character CP932 cannot hold");
+      if (!cp932) return Refused(option.name, Tr("the name has a character CP932 cannot hold"));
       return {OptionAssignment{option.name, std::move(*cp932)}, {}};
     }
     case Kind::Encoding:
       if (auto encoding = settings::RemoteEncodingFromText(text)) {
         return {OptionAssignment{option.name, *encoding}, {}};
       }
-      return Refused(option.name, "the value must be cp932, utf-8 or auto");
+      return Refused(option.name, Tr("the value must be cp932, utf-8 or auto"));
     case Kind::Tls:
       if (auto mode = settings::TlsModeFromText(text)) {
         return {OptionAssignment{option.name, *mode}, {}};
       }
-      return Refused(option.name, "the value must be off, explicit or implicit");
+      return Refused(option.name, Tr("the value must be off, explicit or implicit"));
     case Kind::Path:
       return {OptionAssignment{option.name, std::string(text)}, {}};
     case Kind::Fingerprint:
       if (text.empty() || !net::NormalizeFingerprint(text).empty()) {
         return {OptionAssignment{option.name, std::string(text)}, {}};
       }
-      return Refused(option.name, "the value must be a SHA-256 fingerprint (64 hex digits)");
+      return Refused(option.name, Tr("the value must be a SHA-256 fingerprint (64 hex digits)"));
   }
   return Refused(option.name, "unknown kind");
 }
@@ -140,7 +144,7 @@ std::string ValueText(std::string_view name, const settings::LiveSettings& s) {
 
 ParsedAssignment ParseOptionAssignment(std::string_view text) {
   const size_t equals = text.find('=');
-  if (equals == std::string_view::npos) return {std::nullopt, "NAME=VALUE expected"};
+  if (equals == std::string_view::npos) return {std::nullopt, Tr("NAME=VALUE expected")};
   const std::string_view name = text.substr(0, equals);
   for (const OptionInfo& option : kOptions) {
     if (SameText(name, option.name)) return ParseValue(option, text.substr(equals + 1));
@@ -150,7 +154,8 @@ ParsedAssignment ParseOptionAssignment(std::string_view text) {
     if (!names.empty()) names += ", ";
     names += option.name;
   }
-  return {std::nullopt, "unknown option '" + std::string(name) + "' (one of " + names + ")"};
+  return {std::nullopt, Format(Tr("unknown option '%s' (one of %s)"), std::string(name).c_str(),
+                               names.c_str())};
 }
 
 void StoreOption(const OptionAssignment& assignment,

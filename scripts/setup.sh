@@ -4,6 +4,8 @@ set -euo pipefail
 
 packages=(cmake ninja-build g++ pkg-config libsqlite3-dev libgtest-dev libgmock-dev
           qt6-base-dev libssl-dev openssl python3-pyftpdlib python3-openssl vsftpd curl
+          nlohmann-json3-dev  # the runner's --summary-json
+          gettext  # msgfmt compiles the runner's message catalogues (po/)
           dpkg-dev file groff-base  # the Debian packages (dpkg-shlibdeps) and their manual pages
           clang libclang-rt-14-dev)  # the fuzz targets: clang with libFuzzer and the sanitizers
 
