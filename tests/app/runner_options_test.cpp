@@ -1,13 +1,22 @@
-// The runner's pure parts: its command line, the stored options it sets, the progress text.
+// The runner's pure parts: its command line, the stored options it sets, the progress text,
+// the journal's stream name, the local time, first lines of files and the summary.
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
+#include "app/journal_stream.h"
+#include "app/line_prefix.h"
 #include "app/progress_line.h"
+#include "app/run_summary.h"
+#include "app/run_variables.h"
 #include "app/runner_options.h"
 #include "app/stored_options.h"
+#include "tests/support/temp_dir.h"
 
 namespace tarnex::app {
 namespace {
@@ -70,6 +79,19 @@ TEST(ParseCommandLine, AcceptsEveryFormOfEveryOption) {
                    (std::vector<OptionAssignment>{{"Timeout", 60}, {"Passive", true}}));
          EXPECT_EQ(o.script, "");
        }},
+      {"--set-from-file p=/run/cred/pw --set-from-env=q=FTP_PW --set r=1 --netrc-file n s",
+       [](const RunnerOptions& o) {
+         EXPECT_EQ(o.variables, (std::vector<RunVariable>{
+                                    {"p", "/run/cred/pw", VariableSource::File},
+                                    {"q", "FTP_PW", VariableSource::Environment},
+                                    {"r", "1", VariableSource::Value}}));
+         EXPECT_EQ(o.netrc_file, "n");
+       }},
+      {"--timestamps --quiet --summary-json=run.json s",
+       [](const RunnerOptions& o) {
+         EXPECT_TRUE(o.timestamps && o.quiet);
+         EXPECT_EQ(o.summary_json, "run.json");
+       }},
       {"-h", [](const RunnerOptions& o) { EXPECT_TRUE(o.help); }},
       {"-V x y", [](const RunnerOptions& o) { EXPECT_TRUE(o.version); }},
   };
@@ -102,6 +124,11 @@ TEST(ParseCommandLine, RefusesWhatIsWrongWithAClearMessage) {
       {"--exit-status all a", "--exit-status takes any or last, not 'all'"},
       {"--remote-encoding sjis a", "--remote-encoding takes cp932, utf-8 or auto, not 'sjis'"},
       {"--set novalue a", "--set needs NAME=VALUE"},
+      {"--set-from-file pw a", "--set-from-file needs NAME=FILE"},
+      {"--set-from-env pw a", "--set-from-env needs NAME=VARIABLE"},
+      {"--netrc-file= a", "--netrc-file needs a file name"},
+      {"--summary-json= a", "--summary-json needs a file name"},
+      {"--quiet=yes a", "option --quiet takes no value"},
       {"--list-settings a.fcs", "--list-settings and --set-option run no script"},
       {"--set-option Timeout=4", "--set-option Timeout: 4 is out of range (from 5 to 200)"},
   };
@@ -169,6 +196,97 @@ TEST(ProgressLine, IsDrawnInPlaceAndTakenAwayWhole) {
   written.resize(std::fread(written.data(), 1, written.size(), out));
   std::fclose(out);
   EXPECT_EQ(written, "\rsending 1 bytes\r" + std::string(15, ' ') + "\r");
+}
+
+TEST(ParseJournalStream, TakesDeviceAndInodeInDecimal) {
+  const struct {
+    const char* text;
+    std::optional<StreamId> id;
+  } cases[] = {
+      {"8:123456", StreamId{8, 123456}},
+      {"0:0", StreamId{0, 0}},
+      {"8:", std::nullopt},
+      {":5", std::nullopt},
+      {"8;5", std::nullopt},
+      {"8:5x", std::nullopt},
+      {"-1:5", std::nullopt},
+      {"", std::nullopt},
+  };
+  for (const auto& c : cases) EXPECT_EQ(ParseJournalStream(c.text), c.id) << c.text;
+}
+
+TEST(IsoLocalTime, GivesTheOffsetWithAColon) {
+  const char* saved = std::getenv("TZ");
+  const std::string before = saved ? saved : "";
+  const struct {
+    const char* zone;  // POSIX zones: no time zone files needed
+    const char* text;
+  } cases[] = {
+      {"UTC0", "2026-12-08T17:36:01+00:00"},
+      {"JST-9", "2026-12-09T02:36:01+09:00"},
+      {"NST3:30", "2026-12-08T14:06:01-03:30"},
+  };
+  for (const auto& c : cases) {
+    ::setenv("TZ", c.zone, 1);
+    ::tzset();
+    EXPECT_EQ(IsoLocalTime(1796751361), c.text) << c.zone;
+  }
+  if (saved) {
+    ::setenv("TZ", before.c_str(), 1);
+  } else {
+    ::unsetenv("TZ");
+  }
+  ::tzset();
+}
+
+TEST(ReadFirstLine, TakesTheLineWithoutItsEnd) {
+  testing::TempDir dir;
+  const struct {
+    std::string bytes;
+    std::string text;
+    const char* error;  // part of it
+  } cases[] = {
+      {"pw\nnext\n", "pw", ""},
+      {"pw\r\n", "pw", ""},
+      {"p w\t", "p w\t", ""},
+      {"", "", ""},
+      {"\n", "", ""},
+      {std::string("a\0b\n", 4), "", "holds a NUL byte"},
+      {std::string(kMaxFirstLineBytes, 'x') + "\n", std::string(kMaxFirstLineBytes, 'x'), ""},
+      {std::string(kMaxFirstLineBytes + 1, 'x'), "", "is longer than 65536 bytes"},
+  };
+  for (const auto& c : cases) {
+    std::ofstream(dir / "f", std::ios::binary | std::ios::trunc) << c.bytes;
+    const FirstLine line = ReadFirstLine(dir / "f");
+    EXPECT_EQ(line.text, c.text) << c.bytes.size();
+    EXPECT_NE(line.error.find(c.error), std::string::npos) << line.error;
+    EXPECT_EQ(line.error.empty(), *c.error == '\0') << line.error;
+  }
+  EXPECT_NE(ReadFirstLine(dir / "none").error.find("no such file"), std::string::npos);
+}
+
+TEST(SummaryJson, HoldsEveryFieldAndSurvivesBytesThatAreNoUtf8) {
+  RunSummary summary;
+  summary.script = "jobs/nightly.fcs";
+  summary.exit_status = 1;
+  summary.lines_run = 9;
+  summary.commands_run = 7;
+  summary.failures = {{4, "Get \xff.txt", "550 \xff.txt: No such file"}};
+  summary.downloaded = {2, 1048576};
+  summary.uploaded = {1, 12};
+  summary.warnings = {"line 3: unknown command 'Gett'"};
+  const auto json = nlohmann::json::parse(SummaryJson(summary));
+  EXPECT_EQ(json["script"], "jobs/nightly.fcs");
+  EXPECT_EQ(json["exit_status"], 1);
+  EXPECT_EQ(json["lines_run"], 9);
+  EXPECT_EQ(json["commands"], nlohmann::json({{"run", 7}, {"failed", 1}}));
+  EXPECT_EQ(json["failures"][0]["line"], 4);
+  EXPECT_EQ(json["failures"][0]["command"], "Get \xEF\xBF\xBD.txt");  // U+FFFD
+  EXPECT_EQ(json["downloaded"], nlohmann::json({{"files", 2}, {"bytes", 1048576}}));
+  EXPECT_EQ(json["uploaded"], nlohmann::json({{"files", 1}, {"bytes", 12}}));
+  EXPECT_EQ(json["warnings"], nlohmann::json({"line 3: unknown command 'Gett'"}));
+  EXPECT_TRUE(json["error"].is_null());
+  EXPECT_EQ(json.size(), 11u);
 }
 
 }  // namespace
