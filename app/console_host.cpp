@@ -56,7 +56,9 @@ void ConsoleHost::Record(const std::vector<std::string>& lines, std::time_t now)
   for (const auto& line : lines) copy.Add(prefix, line);
 }
 
-void ConsoleHost::AppendLog(const std::string& line) { AppendLogLines({line}); }
+void ConsoleHost::AppendLog(const std::string& line) {
+  AppendLogLines({line});
+}
 
 void ConsoleHost::AppendLogLines(const std::vector<std::string>& lines) {
   if (lines.empty()) return;

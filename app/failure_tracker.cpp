@@ -29,6 +29,8 @@ void FailureTracker::Logged(const std::string& line) {
   last_logged_ = platform::CurrentTextToUtf8(line);
 }
 
-void FailureTracker::CommandFailed() { failures_.push_back({index_ + 1, command_, last_logged_}); }
+void FailureTracker::CommandFailed() {
+  failures_.push_back({index_ + 1, command_, last_logged_});
+}
 
 }  // namespace tarnex::app

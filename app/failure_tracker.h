@@ -10,9 +10,9 @@
 namespace tarnex::app {
 
 struct CommandFailure {
-  int line = 0;          // from 1, in the script file
-  std::string command;   // the script line as logged (UTF-8)
-  std::string reply;     // the line that says why (UTF-8); empty when the command logged none
+  int line = 0;         // from 1, in the script file
+  std::string command;  // the script line as logged (UTF-8)
+  std::string reply;    // the line that says why (UTF-8); empty when the command logged none
   bool operator==(const CommandFailure&) const = default;
 };
 

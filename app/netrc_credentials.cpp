@@ -71,8 +71,8 @@ script::CredentialsAnswer NetrcCredentials::Lookup(const std::string& host,
     answer.problem = ForLog(problem->for_log);
     return answer;
   }
-  const auto login = settings::FindNetrcLogin(
-      file_->entries, platform::CurrentTextToUtf8(host), platform::CurrentTextToUtf8(user));
+  const auto login = settings::FindNetrcLogin(file_->entries, platform::CurrentTextToUtf8(host),
+                                              platform::CurrentTextToUtf8(user));
   if (!login) return answer;
   std::optional<std::string> found_user = InRunEncoding(login->user);
   std::optional<std::string> found_password = InRunEncoding(login->password);

@@ -13,7 +13,8 @@ namespace tarnex::app {
 
 FirstLine ReadFirstLine(const std::string& path) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
-  if (fd < 0) return {{}, Format(Tr("cannot read %s: %s"), path.c_str(), SystemErrorText(errno).c_str())};
+  if (fd < 0)
+    return {{}, Format(Tr("cannot read %s: %s"), path.c_str(), SystemErrorText(errno).c_str())};
   ScopeExit close_file([fd] { ::close(fd); });
   std::string text;
   char buffer[4096];
@@ -27,8 +28,9 @@ FirstLine ReadFirstLine(const std::string& path) {
     const size_t end = text.find('\n');
     if (end != std::string::npos) text.resize(end);
     if (text.size() > kMaxFirstLineBytes) {
-      return {{}, Format(Tr("the first line of %s is longer than %zu bytes"), path.c_str(),
-                         kMaxFirstLineBytes)};
+      return {{},
+              Format(Tr("the first line of %s is longer than %zu bytes"), path.c_str(),
+                     kMaxFirstLineBytes)};
     }
     if (n == 0 || end != std::string::npos) break;
   }

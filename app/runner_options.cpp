@@ -243,8 +243,7 @@ std::string GetoptError(int result, const std::vector<char*>& argv) {
   if (optopt >= kRegistry || optopt == 'h' || optopt == 'V') {
     return Format(Tr("option %s takes no value"), OptionName(optopt).c_str());
   }
-  const std::string option =
-      optopt != 0 ? std::string("-") + static_cast<char>(optopt) : word;
+  const std::string option = optopt != 0 ? std::string("-") + static_cast<char>(optopt) : word;
   return Format(Tr("unknown option %s"), option.c_str());
 }
 
@@ -346,8 +345,7 @@ constexpr size_t kUsageTextColumn = 27;
 std::string UsageLines(const UsageEntry& entry) {
   std::string lines = std::string("  ") + entry.option;
   if (lines.size() + 2 > kUsageTextColumn) lines += "\n";
-  lines.resize(lines.size() < kUsageTextColumn ? kUsageTextColumn
-                                               : lines.size() + kUsageTextColumn,
+  lines.resize(lines.size() < kUsageTextColumn ? kUsageTextColumn : lines.size() + kUsageTextColumn,
                ' ');
   for (const char* c = Tr(entry.text); *c != '\0'; ++c) {
     lines += *c;
@@ -359,14 +357,17 @@ std::string UsageLines(const UsageEntry& entry) {
 }  // namespace
 
 std::string UsageText() {
-  std::string text = "usage: tarnex-run [OPTION]... SCRIPT\n"
-                     "       tarnex-run [--registry FILE] --list-settings | --set-option NAME=VALUE\n";
-  text += Tr("Runs an FTP command script (.fcs plain, .fcx enciphered) and writes its execution log\n"
-             "to standard output (UTF-8).\n");
+  std::string text =
+      "usage: tarnex-run [OPTION]... SCRIPT\n"
+      "       tarnex-run [--registry FILE] --list-settings | --set-option NAME=VALUE\n";
+  text +=
+      Tr("Runs an FTP command script (.fcs plain, .fcx enciphered) and writes its execution log\n"
+         "to standard output (UTF-8).\n");
   for (const UsageEntry& entry : kUsageEntries) text += UsageLines(entry);
-  text += Tr("Exit status: 0 all commands succeeded, 1 a command failed, 2 the script could not be\n"
-             "run to its end (unreadable script, unexpected error, --strict, bad command line);\n"
-             "a script line 'exit N' ends the run with status N.\n");
+  text +=
+      Tr("Exit status: 0 all commands succeeded, 1 a command failed, 2 the script could not be\n"
+         "run to its end (unreadable script, unexpected error, --strict, bad command line);\n"
+         "a script line 'exit N' ends the run with status N.\n");
   return text;
 }
 

@@ -42,7 +42,7 @@ struct RunnerOptions {
   bool progress = true;
   ScriptEncodingChoice encoding = ScriptEncodingChoice::Auto;
   ExitStatusRule exit_status = ExitStatusRule::Any;
-  std::string log_file;  // empty: none
+  std::string log_file;                   // empty: none
   std::optional<std::string> netrc_file;  // else ~/.netrc, if there is one
   bool timestamps = false;
   bool quiet = false;

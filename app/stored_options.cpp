@@ -154,8 +154,8 @@ ParsedAssignment ParseOptionAssignment(std::string_view text) {
     if (!names.empty()) names += ", ";
     names += option.name;
   }
-  return {std::nullopt, Format(Tr("unknown option '%s' (one of %s)"), std::string(name).c_str(),
-                               names.c_str())};
+  return {std::nullopt,
+          Format(Tr("unknown option '%s' (one of %s)"), std::string(name).c_str(), names.c_str())};
 }
 
 void StoreOption(const OptionAssignment& assignment,

@@ -63,10 +63,10 @@ int SettingsCommand(const RunnerOptions& options, app::MessageOutput& errors) {
     try {
       app::StoreOption(assignment, store);
     } catch (const std::exception&) {
-      errors.Print(LineKind::Failure,
-                   "tarnex-run: " + app::Format(app::Tr("cannot store %s in the settings store %s"),
-                                                std::string(assignment.name).c_str(),
-                                                store_path.c_str()));
+      errors.Print(
+          LineKind::Failure,
+          "tarnex-run: " + app::Format(app::Tr("cannot store %s in the settings store %s"),
+                                       std::string(assignment.name).c_str(), store_path.c_str()));
       return kNotRun;
     }
   }
@@ -199,8 +199,8 @@ int ScriptRun::Run() {
   if (!options_.log_file.empty()) {
     log_copy.reset(std::fopen(options_.log_file.c_str(), "ae"));
     if (!log_copy) {
-      return Stop(app::Format(app::Tr("cannot open the log file %s: %s"),
-                              options_.log_file.c_str(), app::SystemErrorText(errno).c_str()));
+      return Stop(app::Format(app::Tr("cannot open the log file %s: %s"), options_.log_file.c_str(),
+                              app::SystemErrorText(errno).c_str()));
     }
     host_.CopyLogTo(log_copy.get());
   }
@@ -233,8 +233,8 @@ int ScriptRun::Run() {
 int ScriptRun::Execute(script::ScriptEngine& engine, const app::ScriptLines& script) {
   // The stored log file is written at the end, as the desktop program writes it when it
   // closes; --log takes its place.
-  const bool save_log = options_.log_file.empty() && settings_.ch_logsave &&
-                        !settings_.Ed_logsave.empty();
+  const bool save_log =
+      options_.log_file.empty() && settings_.ch_logsave && !settings_.Ed_logsave.empty();
   if (save_log) host_.KeepLines();
   bool strict_stop = false;
   app::AttachProblemReports(engine, host_, options_.strict, strict_stop);

@@ -52,7 +52,9 @@ void InitTranslations() {
   ::bind_textdomain_codeset(kTextDomain, "UTF-8");
 }
 
-const char* Tr(const char* msgid) { return ::dgettext(kTextDomain, msgid); }
+const char* Tr(const char* msgid) {
+  return ::dgettext(kTextDomain, msgid);
+}
 
 std::string SystemErrorText(int error_number) {
   switch (error_number) {

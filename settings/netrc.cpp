@@ -6,7 +6,9 @@
 namespace tarnex::settings {
 namespace {
 
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\f' || c == '\v'; }
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\f' || c == '\v';
+}
 
 std::string Lowered(std::string_view text) {
   std::string lowered(text);
@@ -161,8 +163,9 @@ NetrcParse ParseNetrc(std::string_view text) {
       return Failed(where + "'" + keyword + "' comes before any machine or default");
     } else {
       NetrcEntry& entry = parse.entries.back();
-      (keyword == "login" ? entry.login : keyword == "password" ? entry.password : entry.account) =
-          std::move(*value);
+      (keyword == "login"      ? entry.login
+       : keyword == "password" ? entry.password
+                               : entry.account) = std::move(*value);
     }
   }
   if (!words.Error().empty()) return Failed(words.Error());

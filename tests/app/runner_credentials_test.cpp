@@ -33,9 +33,9 @@ class RunnerCredentialsTest : public ::testing::Test {
   }
   // `env` goes before the program: "HOME=... NAME=value".
   ProcessOutcome Run(const std::string& env, const std::string& args) {
-    return RunProcess(dir_.path().string(), "env HOME='" + home_ + "' " + env + " '" TARNEX_RUN
-                                                "' --registry '" + (dir_ / "registry.db") +
-                                                "' " + args);
+    return RunProcess(dir_.path().string(), "env HOME='" + home_ + "' " + env +
+                                                " '" TARNEX_RUN "' --registry '" +
+                                                (dir_ / "registry.db") + "' " + args);
   }
   std::string OpenLine(const FakeFtpServer& server) {
     return "Open 127.0.0.1 NONE " + std::to_string(server.Port()) + "\r\n";
@@ -66,8 +66,10 @@ TEST_F(RunnerCredentialsTest, LoginTakesTheNetrcEntryOfTheHostUnlessOthersCanRea
       {"Login joe", 0600, "--netrc-file=other.netrc", true, 0,
        "\nLogin: joe and the password from other.netrc\n", ""},
       {"Login joe", 0644, "", false, 1,
-       "\nLogin: no password: " + home_netrc + " is not used: other users may read or change "
-       "it (mode 0644; chmod 600 " + home_netrc + " makes it private)\n",
+       "\nLogin: no password: " + home_netrc +
+           " is not used: other users may read or change "
+           "it (mode 0644; chmod 600 " +
+           home_netrc + " makes it private)\n",
        "tarnex-run: " + home_netrc + " is not used: other users may read or change it"},
       {"Login joe", 0640, "--netrc-file other.netrc", false, 2, "",
        "tarnex-run: other.netrc is not used: other users may read or change it (mode 0640"},
@@ -150,8 +152,7 @@ TEST_F(RunnerCredentialsTest, TheSystemdExampleRunsWithItsCredential) {
       Greeting("220 Hi\r\n"), Expect("USER night", "331 Pass\r\n"),
       Expect("PASS n1ght-pw", "230 In\r\n"), Expect("TYPE I", "200 I\r\n"),
       Expect("PORT *", "200 ok\r\n"), Expect("STOR report.csv", "150 go\r\n", Data::Receive()),
-      Reply("226 done\r\n"), Expect("SIZE orders.csv", "213 6\r\n"),
-      Expect("PORT *", "200 ok\r\n"),
+      Reply("226 done\r\n"), Expect("SIZE orders.csv", "213 6\r\n"), Expect("PORT *", "200 ok\r\n"),
       Expect("RETR orders.csv", "150 go (6 bytes)\r\n", Data::Send("order\n")),
       Reply("226 done\r\n"), Expect("QUIT", "221 Bye\r\n"), Close()}});
   const std::string work = home_ + "/ftp";  // WorkingDirectory=%h/ftp

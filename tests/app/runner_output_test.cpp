@@ -65,11 +65,15 @@ TEST_F(RunnerOutputTest, TheJournalQuietAndTimestampsShowWhatTheEngineReports) {
     std::string out;
   } cases[] = {
       {"", false,
-       start + "\nRem first\nldel missing.txt\nlocal file delete fail\nlcd \\.\n"
-               "local Cd complete\nGett x\n" + end + "\n"},
+       start +
+           "\nRem first\nldel missing.txt\nlocal file delete fail\nlcd \\.\n"
+           "local Cd complete\nGett x\n" +
+           end + "\n"},
       {"", true,
-       "<6>" + start + "\n<6>Rem first\n<6>ldel missing.txt\n<3>local file delete fail\n"
-               "<6>lcd \\.\n<6>local Cd complete\n<6>Gett x\n<6>" + end + "\n"},
+       "<6>" + start +
+           "\n<6>Rem first\n<6>ldel missing.txt\n<3>local file delete fail\n"
+           "<6>lcd \\.\n<6>local Cd complete\n<6>Gett x\n<6>" +
+           end + "\n"},
       {"--quiet", false, "ldel missing.txt\nlocal file delete fail\n" + end + "\n"},
       {"--quiet", true, "<3>ldel missing.txt\n<3>local file delete fail\n<6>" + end + "\n"},
   };
@@ -103,8 +107,8 @@ TEST_F(RunnerOutputTest, TheSummaryCountsWhatMovedAndWhatFailed) {
       Expect("SIZE down.txt", "213 5\r\n"), Expect("PORT *", "200 ok\r\n"),
       Expect("RETR down.txt", "150 go\r\n", Data::Send("12345")), Reply("226 done\r\n"),
       Expect("SIZE gone.txt", "550 gone.txt: No such file\r\n"), Expect("PORT *", "200 ok\r\n"),
-      Expect("RETR gone.txt", "550 gone.txt: No such file\r\n"),
-      Expect("QUIT", "221 Bye\r\n"), Close()}});
+      Expect("RETR gone.txt", "550 gone.txt: No such file\r\n"), Expect("QUIT", "221 Bye\r\n"),
+      Close()}});
   Write("up.txt", "uploaded\n");
   Write("s.fcs", "Open 127.0.0.1 NONE " + std::to_string(server.Port()) +
                      "\r\nLogin joe pw\r\nBinary\r\nRem moving\r\nPut up.txt\r\nGet down.txt\r\n"
@@ -117,9 +121,10 @@ TEST_F(RunnerOutputTest, TheSummaryCountsWhatMovedAndWhatFailed) {
   EXPECT_EQ(json["exit_status"], 1);
   EXPECT_EQ(json["lines_run"], 9);
   EXPECT_EQ(json["commands"], nlohmann::json({{"run", 7}, {"failed", 1}}));
-  EXPECT_EQ(json["failures"],
-            nlohmann::json::parse(
-                R"([{"line": 7, "command": "Get gone.txt", "reply": "550 gone.txt: No such file"}])"));
+  EXPECT_EQ(
+      json["failures"],
+      nlohmann::json::parse(
+          R"([{"line": 7, "command": "Get gone.txt", "reply": "550 gone.txt: No such file"}])"));
   EXPECT_EQ(json["downloaded"], nlohmann::json({{"files", 1}, {"bytes", 5}}));
   EXPECT_EQ(json["uploaded"], nlohmann::json({{"files", 1}, {"bytes", 9}}));
   EXPECT_EQ(json["warnings"], nlohmann::json({"line 8: unknown command 'Gett'"}));
@@ -157,7 +162,7 @@ TEST_F(RunnerOutputTest, TheRunnersOwnMessagesSpeakTheUsersLanguageAndTheLogDoes
       {"LANGUAGE=ja LC_ALL=C.UTF-8", japanese},
       {"LANGUAGE=ja:en LANG=C.UTF-8 LC_MESSAGES= LC_ALL=", japanese},
       {"LANGUAGE=fr LC_ALL=C.UTF-8", english},  // no catalogue of that language
-      {"LANGUAGE=ja LC_ALL=C", english},         // gettext ignores LANGUAGE under "C" itself
+      {"LANGUAGE=ja LC_ALL=C", english},        // gettext ignores LANGUAGE under "C" itself
   };
   // Japanese by the locale alone only where that locale is installed.
   if (locale_t ja = ::newlocale(LC_MESSAGES_MASK, "ja_JP.UTF-8", nullptr)) {

@@ -24,21 +24,21 @@ TEST(ParseNetrc, ReadsTheFormatOthersWrite) {
     const char* text;
     std::vector<NetrcEntry> entries;
   } cases[] = {
-      {"machine a.example login joe password s3cret\n",
-       {Machine("a.example", "joe", "s3cret")}},
+      {"machine a.example login joe password s3cret\n", {Machine("a.example", "joe", "s3cret")}},
       {"machine a\n\tlogin joe\r\n\tpassword pw\r\n\taccount acc\r\nmachine b login ann",
        {Machine("a", "joe", "pw", "acc"), Machine("b", "ann", std::nullopt)}},
       {"MACHINE a Login joe PASSWORD pw", {Machine("a", "joe", "pw")}},  // keywords in any case
       {"machine a login joe password \"pa ss \\\"q\\\" \\\\ \\t\"\n",
        {Machine("a", "joe", "pa ss \"q\" \\ \t")}},
-      {"machine a password back\\slash#not-a-comment", {Machine("a", std::nullopt,
-                                                                "back\\slash#not-a-comment")}},
+      {"machine a password back\\slash#not-a-comment",
+       {Machine("a", std::nullopt, "back\\slash#not-a-comment")}},
       {"# a comment: machine x login y\n  # another\nmachine a login joe",
        {Machine("a", "joe", std::nullopt)}},
       {"machine a login joe\nmacdef init\ncd /pub\nmachine evil login x\n\nmachine b login ann",
        {Machine("a", "joe", std::nullopt), Machine("b", "ann", std::nullopt)}},
       {"macdef only\nbody without an end", {}},
-      {"default login anonymous password me@example", {{"", true, "anonymous", "me@example", std::nullopt}}},
+      {"default login anonymous password me@example",
+       {{"", true, "anonymous", "me@example", std::nullopt}}},
       {"", {}},
       {"password \"\"", {}},  // an error below; nothing is kept
   };
@@ -63,7 +63,8 @@ TEST(ParseNetrc, RefusesWhatItCannotReadWithoutQuotingTheFile) {
        "value with blanks needs double quotes)"},
       {"login joe", "line 1: 'login' comes before any machine or default"},
       {"machine a\npassword", "line 2: 'password' needs a value"},
-      {"machine a\n\n  password \"open secret\nlogin x", "line 3: a quoted word has no closing quote"},
+      {"machine a\n\n  password \"open secret\nlogin x",
+       "line 3: a quoted word has no closing quote"},
       {"machine", "line 1: 'machine' needs a value"},
   };
   for (const auto& c : cases) {
@@ -110,8 +111,8 @@ TEST(LoadNetrcFile, UsesOnlyAPrivateRegularFile) {
     mode_t mode;
     NetrcFile::Status status;
   } cases[] = {
-      {0600, NetrcFile::Status::Loaded},   {0400, NetrcFile::Status::Loaded},
-      {0640, NetrcFile::Status::TooOpen},  {0604, NetrcFile::Status::TooOpen},
+      {0600, NetrcFile::Status::Loaded},  {0400, NetrcFile::Status::Loaded},
+      {0640, NetrcFile::Status::TooOpen}, {0604, NetrcFile::Status::TooOpen},
       {0620, NetrcFile::Status::TooOpen},
   };
   for (const auto& c : cases) {
