@@ -26,7 +26,6 @@
 #include "app/stored_options.h"
 #include "app/translation.h"
 #include "platform/codepage.h"
-#include "platform/errors.h"
 #include "platform/files.h"
 #include "platform/registry.h"
 #include "platform/temp_file_registry.h"
