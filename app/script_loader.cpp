@@ -8,6 +8,7 @@
 
 #include "app/translation.h"
 #include "documents/script_file.h"
+#include "platform/codepage.h"
 #include "platform/errors.h"
 #include "platform/scope_guard.h"
 #include "text/lines.h"
@@ -64,8 +65,10 @@ ScriptLines LoadScriptLines(const std::string& utf8_path, ScriptEncodingChoice c
     // No limit inside: the size is checked here, with the runner's own message.
     text = documents::ScriptTextFromFile(bytes, documents::IsEncipheredName(utf8_path),
                                          std::string::npos);
-  } catch (const EConvertError&) {
-    Refuse(N_("the script %s cannot be deciphered: it is no enciphered script (.fcx)"), utf8_path);
+  } catch (const EConvertError& e) {
+    // The cipher's own text says which record is unreadable.
+    throw ScriptFileError(Format(Tr("the script %s cannot be deciphered: %s"), utf8_path.c_str(),
+                                 platform::Cp932ToUtf8(e.Message()).c_str()));
   }
   CheckTextSize(text.size(), utf8_path);
   ScriptLines script;
