@@ -43,10 +43,15 @@ void ConsoleHost::SetLogOutput(const LinePrefix& prefix, bool quiet) {
   quiet_ = quiet;
 }
 
-void ConsoleHost::Record(const std::vector<std::string>& lines, std::time_t now) {
+void ConsoleHost::Record(const std::vector<std::string>& lines, std::time_t now,
+                         LoggedLineKind kind) {
   if (keep_lines_) lines_.insert(lines_.end(), lines.begin(), lines.end());
   // Standard output and standard error may be the same terminal.
   progress_.Clear();
+  if (record_ != nullptr) {
+    for (const auto& line : lines) RecordLogLine(record_, kind, platform::CurrentTextToUtf8(line));
+    std::fflush(record_);
+  }
   if (log_copy_ == nullptr) return;
   // The copy is the whole log: no priorities, nothing left out.
   LinePrefix copy_prefix;
@@ -57,13 +62,17 @@ void ConsoleHost::Record(const std::vector<std::string>& lines, std::time_t now)
 }
 
 void ConsoleHost::AppendLog(const std::string& line) {
-  AppendLogLines({line});
+  Log({line}, LoggedLineKind::Other);
 }
 
 void ConsoleHost::AppendLogLines(const std::vector<std::string>& lines) {
+  Log(lines, LoggedLineKind::Listing);
+}
+
+void ConsoleHost::Log(const std::vector<std::string>& lines, LoggedLineKind kind) {
   if (lines.empty()) return;
   const std::time_t now = std::time(nullptr);
-  Record(lines, now);
+  Record(lines, now, kind);
   failures_.Logged(lines.back());
   Batch out(log_out_);
   const bool hold = quiet_ || out_prefix_.journal;
@@ -80,7 +89,7 @@ void ConsoleHost::AppendLogLines(const std::vector<std::string>& lines) {
 
 void ConsoleHost::AppendScriptLine(int32_t index, const std::string& line) {
   const std::time_t now = std::time(nullptr);
-  Record({line}, now);
+  Record({line}, now, LoggedLineKind::Script);
   failures_.ScriptLine(index, line);
   Batch out(log_out_);
   Release(out);

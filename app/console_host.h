@@ -17,6 +17,7 @@
 
 #include "app/failure_tracker.h"
 #include "app/line_prefix.h"
+#include "app/log_line_record.h"
 #include "app/message_output.h"
 #include "app/progress_line.h"
 #include "script/engine_host.h"
@@ -34,6 +35,8 @@ class ConsoleHost : public script::EngineHost {
   // at the end.
   void KeepLines() { keep_lines_ = true; }
   const std::vector<std::string>& Lines() const { return lines_; }
+  // Tests only: every log line also to `record`, with its kind (app/log_line_record.h).
+  void RecordLinesTo(std::FILE* record) { record_ = record; }
 
   // How the log's lines on standard output begin; with `quiet`, only the lines of failed
   // commands (their script line and the line that says why) and what ShowHeldLine shows.
@@ -69,7 +72,8 @@ class ConsoleHost : public script::EngineHost {
  private:
   class Batch;
   // Copies and keeps the lines, as every line is copied and kept.
-  void Record(const std::vector<std::string>& lines, std::time_t now);
+  void Record(const std::vector<std::string>& lines, std::time_t now, LoggedLineKind kind);
+  void Log(const std::vector<std::string>& lines, LoggedLineKind kind);
   // The held line goes out as an ordinary line (or nowhere, under --quiet).
   void Release(Batch& out);
 
@@ -77,6 +81,7 @@ class ConsoleHost : public script::EngineHost {
   MessageOutput messages_;
   bool can_ask_;  // standard input is a terminal: a pause waits for Enter
   std::FILE* log_copy_ = nullptr;
+  std::FILE* record_ = nullptr;
   bool keep_lines_ = false;
   std::vector<std::string> lines_;
   ProgressLine progress_;

@@ -204,6 +204,9 @@ int ScriptRun::Run() {
     host_.CopyLogTo(log_copy.get());
   }
 
+  // Set by the test suite only (app/log_line_record.h).
+  const std::unique_ptr<std::FILE, FileCloser> line_record(app::OpenLogLineRecord());
+  if (line_record) host_.RecordLinesTo(line_record.get());
   script::ScriptEngine engine(host_, settings_, platform::RegistryStore::Default());
   // The stored options first, as the desktop program loads them before any script; a store
   // that cannot be read stops here with its error in the log.

@@ -115,5 +115,20 @@ TEST(ConsoleHost, ACommandThatLogsNothingFailsWithItsScriptLine) {
   EXPECT_EQ(host.Failures().CommandsRun(), 1);  // Rem is no command
 }
 
+// The record the test suite holds against docs/log-lines.md tells script lines and listings
+// from the lines the documentation must describe.
+TEST(ConsoleHost, RecordsEachLineWithItsKind) {
+  TempFile out(std::tmpfile()), messages(std::tmpfile()), record(std::tmpfile());
+  ConsoleHost host(out.get(), messages.get(), false);
+  host.RecordLinesTo(record.get());
+  host.AppendScriptLine(0, "Dir");
+  host.AppendLog("150 List success");
+  host.AppendLogLines({"-rw-r--r-- 1 ftp ftp 3 \x82\xA0", ""});
+  EXPECT_EQ(Contents(record.get()),
+            "script\tDir\nlog\t150 List success\nlisting\t-rw-r--r-- 1 ftp ftp 3 \xE3\x81\x82\n"
+            "listing\t\n");
+  EXPECT_EQ(Contents(out.get()), "Dir\n150 List success\n-rw-r--r-- 1 ftp ftp 3 \xE3\x81\x82\n\n");
+}
+
 }  // namespace
 }  // namespace tarnex::app

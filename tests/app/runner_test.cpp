@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <vector>
 
 #include "tests/support/process_run.h"
 #include "tests/support/temp_dir.h"
@@ -109,6 +111,28 @@ TEST_F(RunnerTest, SetValuesAreForTheRunOnlyAndPasswordsNeverShow) {
   // Nothing reached the settings store: the next run knows neither value.
   Write("after.fcs", "Rem [%who%][%password%]\r\n");
   EXPECT_EQ(Body(Run("after.fcs").out), "Rem [][]\n");
+}
+
+// Only the test suite sets TARNEX_LOG_LINE_RECORD: each run then adds its log to a file of its
+// own in that folder, every line with its kind.
+TEST_F(RunnerTest, RecordsItsLogWhereTheTestSuiteAsks) {
+  Write("r.fcs", "Rem x\r\nldel missing.txt\r\n");
+  const std::filesystem::path record = dir_.path() / "record";
+  std::filesystem::create_directory(record);
+  const Outcome o = tarnex::testing::RunProcess(dir_.path().string(),
+                                                "env TARNEX_REGISTRY='" + (dir_ / "registry.db") +
+                                                    "' TARNEX_LOG_LINE_RECORD='" + record.string() +
+                                                    "' '" TARNEX_RUN "' r.fcs");
+  ASSERT_EQ(o.status, 1) << o.err;
+  const std::string start = o.out.substr(0, o.out.find('\n') + 1);
+  const std::string end = o.out.substr(o.out.rfind('\n', o.out.size() - 2) + 1);
+  std::vector<std::filesystem::path> files;
+  for (const auto& entry : std::filesystem::directory_iterator(record)) files.push_back(entry);
+  ASSERT_EQ(files.size(), 1u);
+  std::ifstream in(files[0]);
+  const std::string recorded{std::istreambuf_iterator<char>(in), {}};
+  EXPECT_EQ(recorded, "log\t" + start + "script\tRem x\nscript\tldel missing.txt\n" +
+                          "log\tlocal file delete fail\nlog\t" + end);
 }
 
 TEST_F(RunnerTest, PauseWritesToStandardErrorWithoutWaitingWhenNotATerminal) {
