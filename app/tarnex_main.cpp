@@ -38,7 +38,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (early.kind == Kind::Version) {
-    std::puts("tarnex 2.51b");
+    std::puts("tarnex " TARNEX_VERSION);
     return 0;
   }
   ui::TarnexApplication app(argc, argv);

@@ -326,7 +326,7 @@ int main(int argc, char** argv) {
     return kSucceeded;
   }
   if (options.version) {
-    std::puts("tarnex-run 2.51b");
+    std::puts("tarnex-run " TARNEX_VERSION);
     return kSucceeded;
   }
   if (!options.registry.empty()) platform::RegistryStore::SetDefaultPath(options.registry);
