@@ -7,6 +7,7 @@ packages=(cmake ninja-build g++ pkg-config libsqlite3-dev libgtest-dev libgmock-
           nlohmann-json3-dev  # the runner's --summary-json
           gettext  # msgfmt compiles the runner's message catalogues (po/)
           dpkg-dev file groff-base  # the Debian packages (dpkg-shlibdeps) and their manual pages
+          lintian shared-mime-info zsh  # checks of the packages, the scripts' file types, completions
           clang libclang-rt-14-dev)  # the fuzz targets: clang with libFuzzer and the sanitizers
 
 missing=()

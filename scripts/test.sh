@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Sets up the machine, builds, and runs every test:
 #   1. the normal build and every test program;
-#   2. the Debian packages from that build (cpack), listed; the runner's must need no Qt;
+#   2. the Debian packages from that build (cpack), listed; the runner's must need no Qt; both
+#      must pass lintian without an error or a warning;
 #   3. a second build with the address and undefined-behaviour sanitizers (build-asan/), which
 #      runs the core's tests again: any leak, overflow or undefined behaviour fails them;
 #   4. a short run of every fuzz target (clang, libFuzzer) from its seed corpus.
@@ -51,6 +52,34 @@ for page in "$root"/packaging/man/*.1; do
   warnings=$(groff -ww -man -Tutf8 -z "$page" 2>&1)
   [[ -z $warnings ]] || package_fault "$page: $warnings"
 done
+# Both programs' --version and both changelogs name the packages' version.
+version=$(dpkg-deb -f "$runner" Version)
+dpkg-deb -x "$desktop" "$debs/desktop-root"
+for program in runner-root/usr/bin/tarnex-run desktop-root/usr/bin/tarnex; do
+  said=$(env -u DISPLAY -u WAYLAND_DISPLAY "$debs/$program" --version)
+  [[ $said == "${program##*/} ${version%-*}" ]] ||
+    package_fault "$program --version says '$said', the package is $version"
+done
+for doc in runner-root/usr/share/doc/tarnex-run desktop-root/usr/share/doc/tarnex; do
+  latest=$(zcat "$debs/$doc/changelog.Debian.gz" | head -n 1)
+  [[ $latest == "tarnex ($version) "* ]] ||
+    package_fault "$doc: the changelog's latest entry is '$latest', the package is $version" \
+      "(add an entry to packaging/changelog)"
+done
+# The scripts' file types: valid for shared-mime-info, and those the menu entry opens.
+mime_xml=$debs/desktop-root/usr/share/mime/packages/tarnex.xml
+mkdir -p "$debs/mime/packages" && cp "$mime_xml" "$debs/mime/packages/"
+update-mime-database "$debs/mime" || package_fault "$mime_xml is no valid shared-mime-info"
+for glob in '*.fcs' '*.fcx'; do
+  grep -qF ":$glob" "$debs/mime/globs2" || package_fault "$mime_xml has no type for $glob"
+done
+types=$(grep -o '<mime-type type="[^"]*"' "$mime_xml" | cut -d'"' -f2 | sort)
+opened=$(sed -n 's/^MimeType=//p' "$debs/desktop-root/usr/share/applications/tarnex.desktop" |
+  tr ';' '\n' | sed '/^$/d' | sort)
+[[ $types == "$opened" ]] || package_fault "tarnex.desktop opens [$opened], the types are [$types]"
+# lintian: no error and no warning (every override is in packaging/lintian/, with its reason).
+lintian --fail-on error,warning --tag-display-limit 0 "$runner" "$desktop" ||
+  package_fault "lintian found errors or warnings in the packages"
 stage "Debian packages" $((SECONDS - t))
 
 if [[ ${TARNEX_SKIP_SANITIZE:-0} != 1 ]]; then
