@@ -69,7 +69,7 @@ done
 # The scripts' file types: valid for shared-mime-info, and those the menu entry opens.
 mime_xml=$debs/desktop-root/usr/share/mime/packages/tarnex.xml
 mkdir -p "$debs/mime/packages" && cp "$mime_xml" "$debs/mime/packages/"
-update-mime-database "$debs/mime" || package_fault "$mime_xml is no valid shared-mime-info"
+XDG_DATA_DIRS=$debs update-mime-database "$debs/mime" || package_fault "$mime_xml is no valid shared-mime-info"
 for glob in '*.fcs' '*.fcx'; do
   grep -qF ":$glob" "$debs/mime/globs2" || package_fault "$mime_xml has no type for $glob"
 done
