@@ -382,6 +382,17 @@ class MisbehavingServerTest : public TransferManyTest {
     EXPECT_TRUE(server.Wait(5s)) << server.Transcript();
     EXPECT_EQ(server.Mismatches(), "") << server.Transcript();
   }
+  // `command` against a server that plays `steps` through, over a local out/ that holds only
+  // out/sub/keep.txt ("mine").
+  Lines MirrorOverKeptFile(const std::vector<testing::Step>& steps, const char* features,
+                           const std::string& command) {
+    fs::remove_all(local_.path() / "out");
+    WriteFile(local_.path() / "out/sub/keep.txt", "mine");
+    FakeFtpServer server({testing::Session(Binary(steps, features))});
+    Lines log = RunAgainst(server, {command});
+    ExpectPlayedThrough(server);
+    return log;
+  }
 
   int failed = 0;
 };
@@ -451,12 +462,8 @@ TEST_F(MisbehavingServerTest, AFolderWhoseListingWasCutIsLeftAsItIs) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    fs::remove_all(local_.path() / "out");
-    WriteFile(local_.path() / "out/sub/keep.txt", "mine");
     // Nothing that a DELE or RMD would delete on the server is in any script.
-    FakeFtpServer server({testing::Session(Binary(c.steps, c.features))});
-    const Lines log = RunAgainst(server, {c.command});
-    ExpectPlayedThrough(server);
+    const Lines log = MirrorOverKeptFile(c.steps, c.features, c.command);
     EXPECT_TRUE(Has(log, c.named)) << ::testing::PrintToString(log);
     EXPECT_EQ(ReadFile(local_.path() / "out/sub/keep.txt"), "mine");
     EXPECT_FALSE(fs::exists(local_.path() / "out/sub/one.txt"));
@@ -701,11 +708,7 @@ TEST_F(MisbehavingServerTest, AListAllThatNamesNothingOrIsRefusedIsNeverTrusted)
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    fs::remove_all(local_.path() / "out");
-    WriteFile(local_.path() / "out/sub/keep.txt", "mine");
-    FakeFtpServer server({testing::Session(Binary(c.steps, c.features))});
-    const Lines log = RunAgainst(server, {c.command});
-    ExpectPlayedThrough(server);
+    const Lines log = MirrorOverKeptFile(c.steps, c.features, c.command);
     std::vector<std::string> shown;  // without the time at the end
     for (const std::string& line : log) shown.push_back(line.substr(0, line.rfind(" (")));
     EXPECT_TRUE(Has(shown, c.named)) << ::testing::PrintToString(log);
