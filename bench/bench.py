@@ -15,6 +15,7 @@ import platform
 import pwd
 import re
 import resource
+import select
 import shutil
 import signal
 import socket
@@ -61,6 +62,11 @@ def parse_arguments():
                         help="size of each file the 12-line job uploads and downloads")
     parser.add_argument("--job-only", action="store_true",
                         help="only the rows of the 12-line job on vsftpd (seconds)")
+    parser.add_argument("--rtt-ms", type=int, default=0,
+                        help="also a table on pyftpdlib behind the latency proxy with this round "
+                             "trip (half of it each way; 0: no such table)")
+    parser.add_argument("--rtt-only", action="store_true",
+                        help="only the table behind the latency proxy (with --rtt-ms)")
     parser.add_argument("--markdown", help="also write the tables to this file")
     arguments = parser.parse_args()
     arguments.servers = [name.strip() for name in arguments.servers.split(",") if name.strip()]
@@ -70,6 +76,13 @@ def parse_arguments():
                                                      ",".join(unknown)))
     if arguments.mirror_only and "pyftpdlib" not in arguments.servers:
         parser.error("--mirror-only measures on pyftpdlib")
+    if arguments.rtt_only and (arguments.rtt_ms <= 0 or arguments.mirror_only or
+                               arguments.job_only):
+        parser.error("--rtt-only needs --rtt-ms N, without --mirror-only and --job-only")
+    if arguments.rtt_ms < 0 or arguments.rtt_ms > 20000 or arguments.rtt_ms % 2:
+        parser.error("--rtt-ms takes an even number of milliseconds up to 20000")
+    if arguments.rtt_only:
+        arguments.servers = ["pyftpdlib"]
     if arguments.job_only:
         if arguments.mirror_only or "vsftpd" not in arguments.servers:
             parser.error("--job-only measures on vsftpd alone")
@@ -192,6 +205,29 @@ class Server:
         self.process.send_signal(signal.SIGTERM)
         try:
             self.process.wait(10)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+
+
+class LatencyProxy:
+    """bench/latency: a loopback proxy in front of `server_port` that delays every byte by
+    `one_way_ms` each way, data connections included (it readdresses PASV/EPSV/PORT/EPRT)."""
+
+    def __init__(self, build, server_port, one_way_ms):
+        program = os.path.join(build, "bench", "tarnex-latency-proxy")
+        self.process = subprocess.Popen([program, str(server_port), str(one_way_ms)],
+                                        stdout=subprocess.PIPE, text=True)
+        ready, _, _ = select.select([self.process.stdout], [], [], 20)
+        line = self.process.stdout.readline() if ready else ""
+        if not line.strip().isdigit():
+            self.stop()
+            sys.exit("bench: the latency proxy did not start")
+        self.port = int(line)
+
+    def stop(self):
+        self.process.send_signal(signal.SIGTERM)
+        try:
+            self.process.wait(30)
         except subprocess.TimeoutExpired:
             self.process.kill()
 
@@ -821,8 +857,10 @@ class Bench:
     def run(self):
         self.prepare()
         tables = []
-        if "pyftpdlib" in self.a.servers:
+        if "pyftpdlib" in self.a.servers and not self.a.rtt_only:
             tables.append(self.pyftpdlib_table())
+        if self.a.rtt_ms:
+            tables.append(self.delayed_table())
         if "vsftpd" in self.a.servers and not self.a.mirror_only:
             try:
                 tables.append(self.vsftpd_table())
@@ -880,6 +918,25 @@ class Bench:
         curl_share, _ = self.silent_share("curl")
         table.absolute_row("silent server: CPU while waiting %.1f s for the time-out, %% of a core"
                            % waited, share, "%.2f", "< 1 %", share < 1.0, curl_value=curl_share)
+        return table
+
+    def delayed_table(self):
+        """pyftpdlib behind the latency proxy: what the round trips of a network cost. The
+        big download in passive mode (curl's and lftp's too) and the mirror of the tree."""
+        one_way = self.a.rtt_ms // 2
+        table = Table(self.intro("pyftpdlib %s on 127.0.0.1 behind the latency proxy, %d ms "
+                                 "each way (%d ms round trip)"
+                                 % (pyftpdlib_version(), one_way, self.a.rtt_ms)))
+        server = Server(self.a.source, self.root, self.work)
+        proxy = LatencyProxy(self.a.build, server.port, one_way)
+        endpoint = dataclasses.replace(server.endpoint, name="pyftpdlib+%dms" % self.a.rtt_ms,
+                                       port=proxy.port)
+        try:
+            self.transfer_rows(table, endpoint, "download", True, 1.0, 1.2)
+            self.mirror_row(table, endpoint)
+        finally:
+            proxy.stop()
+            server.stop()
         return table
 
     def vsftpd_table(self):

@@ -31,5 +31,5 @@ fi
 # The project's default build type (optimised, with debug information for the profiler).
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARNEX_BUILD_GUI=OFF \
   >/dev/null
-cmake --build "$build" -j 2 --target tarnex-bench tarnex-run
+cmake --build "$build" -j 2 --target tarnex-bench tarnex-run tarnex-latency-proxy
 exec /usr/bin/python3 "$root/bench/bench.py" --build "$build" --source "$root" "$@"
