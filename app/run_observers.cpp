@@ -12,9 +12,12 @@ void AttachProblemReports(script::ScriptEngine& engine, ConsoleHost& host, bool 
   using Problem = script::ScriptEngine::ScriptProblem;
   engine.OnScriptProblem = [&host, strict, &stopped](Problem problem, int32_t line,
                                                      const std::string& word) {
-    const char* pattern = problem == Problem::UnknownCommand
-                              ? N_("line %d: unknown command '%s'")
-                              : N_("line %d: goto to a missing label '%s'");
+    const char* pattern = N_("line %d: unknown command '%s'");
+    if (problem == Problem::MissingLabel) pattern = N_("line %d: goto to a missing label '%s'");
+    if (problem == Problem::BadCondition) {
+      pattern =
+          N_("line %d: the condition '%s' is neither Error nor NonError, so the command runs");
+    }
     std::string text = Format(Tr(pattern), line + 1, platform::CurrentTextToUtf8(word).c_str());
     if (strict) text += Tr(" (--strict: the run ends here)");
     host.Warn(text);

@@ -11,7 +11,8 @@
 
 namespace tarnex::app {
 
-// Unknown command words and missing labels: a warning each; with `strict` the first ends the
+// Unknown command words, missing labels and conditions that are neither Error nor NonError:
+// a warning each; with `strict` the first ends the
 // run, and `stopped` tells afterwards.
 void AttachProblemReports(script::ScriptEngine& engine, ConsoleHost& host, bool strict,
                           bool& stopped);

@@ -318,7 +318,7 @@ constexpr UsageEntry kUsageEntries[] = {
     {"--encoding auto|cp932|utf-8", N_("the script file's encoding (auto: UTF-8 when the file has\n"
                                        "a UTF-8 byte order mark or is valid UTF-8 with non-ASCII\n"
                                        "characters, else CP932)")},
-    {"--strict", N_("end with status 2 at an unknown command or missing label")},
+    {"--strict", N_("end with status 2 at an unknown command, missing label or bad condition")},
     {"--exit-status any|last", N_("any: 1 when any command failed; last: the result flag at\n"
                                   "the end of the run")},
     {"--log FILE", N_("also append the log to FILE (UTF-8)")},

@@ -40,9 +40,12 @@ void ScriptEngine::RunScript(int32_t& index) {
   std::string saved_panel = host_.StatusText(0);
   host_.SetStatusText(0, texts::Running());
   host_.ProcessMessages();
-  FTP.SetWaitTimeout(static_cast<uint32_t>(std::clamp<int64_t>(settings_.Ed_timeout, 0, 4'000'000) * 1000));
+  FTP.SetWaitTimeout(
+      static_cast<uint32_t>(std::clamp<int64_t>(settings_.Ed_timeout, 0, 4'000'000) * 1000));
   BeginRunState();
   exit_status_.reset();
+  stop_request_.reset();
+  current_line_ = -1;
   // The lock and the status panel come back however the run ends, an escaping error included.
   ScopeExit restore([&] {
     EndRunState();
@@ -53,10 +56,15 @@ void ScriptEngine::RunScript(int32_t& index) {
   const auto line_count = static_cast<int32_t>(FRunLines ? FRunLines->size() : 0);
   if (index == kWholeRun) {
     AddLog("<<" + FScriptName + ">> start " + platform::FormatDateTime(platform::Now()));
-    ScopeExit end_line(
-        [&] { AddLog("<<" + FScriptName + ">> end   " + platform::FormatDateTime(platform::Now())); });
+    ScopeExit end_line([&] {
+      const std::string stopped =
+          stop_request_ ? texts::StoppedAtLine(stop_request_->line + 1) : "";
+      AddLog("<<" + FScriptName + ">> end   " + platform::FormatDateTime(platform::Now()) +
+             stopped);
+    });
     index = 0;
     while (index < line_count) {
+      current_line_ = index;
       // A host may hold the run before a line (a breakpoint) and end it there.
       if (!host_.BeforeLine(index)) break;
       const int32_t ran = index;
@@ -67,12 +75,28 @@ void ScriptEngine::RunScript(int32_t& index) {
       ProcessWait(settings_.StepDelay);
       if (!FRunning) break;
     }
+    EndSessionIfAsked();
   } else if (index >= 0 && index <= line_count - 1 && host_.BeforeLine(index)) {
     const int32_t ran = index;
+    current_line_ = index;
     ExecuteLineAt(index);
     host_.AfterLine(ran);
     ++index;
+    EndSessionIfAsked();
   }
+}
+
+void ScriptEngine::RequestStop(bool quit_session) {
+  if (!FRunning) return;
+  stop_request_ = StopRequest{std::max(current_line_, 0), quit_session};
+  FRunning = false;
+  FTP.Abort();  // a transfer in progress ends now, as a failure
+}
+
+void ScriptEngine::EndSessionIfAsked() {
+  if (!stop_request_ || !stop_request_->quit_session || !FTP.Connected()) return;
+  // As a Bye line would: QUIT, its log lines, the result flag.
+  DoFtpCommand(Command::Bye, {});
 }
 
 void ScriptEngine::ExecuteLineAt(int32_t& index) {
@@ -135,7 +159,9 @@ void ScriptEngine::EndRunState() {
   FRunning = false;
 }
 
-void ScriptEngine::AddLog(const std::string& line) { host_.AppendLog(line); }
+void ScriptEngine::AddLog(const std::string& line) {
+  host_.AppendLog(line);
+}
 
 void ScriptEngine::AddLogLines(const std::vector<std::string>& lines) {
   host_.AppendLogLines(lines);

@@ -30,6 +30,7 @@ class ScriptEngine {
   enum class ScriptProblem {
     UnknownCommand,  // a first word that is no command, label or blank
     MissingLabel,    // goto to a label that no line has
+    BadCondition,    // if with a condition that is neither Error nor NonError (always true)
   };
 
   ScriptEngine(EngineHost& host, const settings::LiveSettings& settings,
@@ -55,6 +56,12 @@ class ScriptEngine {
   // Logs an error that escaped a command: "999 予期せぬエラー：" and its message.
   void LogUnexpectedError(const std::exception& error);
   void LogUnexpectedError(std::exception_ptr error);
+
+  // Asks the run or step in progress to end (the desktop's Stop), from a handler that runs
+  // inside one of its waits: the transfer in progress is aborted and no further line runs.
+  // With `quit_session` an open session is closed (QUIT) before the end line. The end line of
+  // a whole run then names the line the run was at. Nothing when no run is in progress.
+  void RequestStop(bool quit_session);
 
   // Waits `milliseconds` while messages keep flowing.
   virtual void ProcessWait(int milliseconds);
@@ -101,6 +108,8 @@ class ScriptEngine {
   // Hands a problem of the line at `index` to OnScriptProblem; moves `index` to the end
   // marker when the handler ends the run.
   void ReportProblem(ScriptProblem problem, int32_t& index, const std::string& word);
+  // After a stop that asked for it: QUIT for a session still open.
+  void EndSessionIfAsked();
 
   void DoLocalCommand(int32_t& index, Command command, std::string args);
   void DoFtpCommand(Command command, std::string args);
@@ -141,6 +150,12 @@ class ScriptEngine {
   int failed_commands_ = 0;
   std::optional<int> exit_status_;
   bool last_result_ok_ = false;
+  int32_t current_line_ = -1;  // the line a run is at (held before, or running)
+  struct StopRequest {
+    int32_t line;
+    bool quit_session;
+  };
+  std::optional<StopRequest> stop_request_;
 };
 
 }  // namespace tarnex::script

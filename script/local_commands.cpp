@@ -55,6 +55,11 @@ void ScriptEngine::DoIf(int32_t& index, std::string args) {
   if (SameText(condition, "Error") && FCommandOk) return;
   // Any other condition word runs the command unconditionally. The line was expanded and
   // logged once already; the rest is executed as it stands.
+  if (!SameText(condition, "NonError") && !SameText(condition, "Error")) {
+    const int32_t line = index;
+    ReportProblem(ScriptProblem::BadCondition, index, condition);
+    if (index != line) return;  // the handler ended the run here
+  }
   ExecuteLine(index, std::move(args));
 }
 

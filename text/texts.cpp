@@ -22,6 +22,42 @@ class Text {
 
 }  // namespace
 
+namespace {
+
+std::string LineWarning(int line, const Text& before, std::string_view word, const Text& after) {
+  return std::to_string(line) + before.Get() + "'" + std::string(word) + "'" + after.Get();
+}
+
+}  // namespace
+
+std::string UnknownCommandWarning(int line, std::string_view word) {
+  static const Text before(" 行目: 不明なコマンド ");
+  static const Text after("");
+  return LineWarning(line, before, word, after);
+}
+
+std::string MissingLabelWarning(int line, std::string_view word) {
+  static const Text before(" 行目: goto の飛び先のラベル ");
+  static const Text after(" がありません");
+  return LineWarning(line, before, word, after);
+}
+
+std::string BadConditionWarning(int line, std::string_view word) {
+  static const Text before(" 行目: 条件 ");
+  static const Text after(" は Error でも NonError でもないため、コマンドは常に実行されます");
+  return LineWarning(line, before, word, after);
+}
+
+const std::string& ConfirmQuitOnStop() {
+  static const Text text("実行を中止します。FTPセッションを切断（QUIT）しますか");
+  return text.Get();
+}
+
+std::string StoppedAtLine(int line) {
+  static const Text text("行目で中止");
+  return " (" + std::to_string(line) + " " + text.Get() + ")";
+}
+
 const std::string& Running() {
   static const Text text("実行中");
   return text.Get();

@@ -59,6 +59,10 @@ TEST_F(RunnerCliTest, SlipsAreWarnedAboutAndStrictEndsTheRunThere) {
       {"goto nowhere\r\nRem b\r\n", "", 0, "goto nowhere\n",
        "tarnex-run: line 1: goto to a missing label 'nowhere'"},
       {"goto nowhere\r\n", "--strict", 2, "goto nowhere\n", "line 1: goto to a missing label"},
+      {"if Eror Rem x\r\nRem b\r\n", "", 0, "if Eror Rem x\nRem b\n",
+       "tarnex-run: line 1: the condition 'Eror' is neither Error nor NonError, so the command "
+       "runs"},
+      {"if Eror Rem x\r\nRem b\r\n", "--strict", 2, "if Eror Rem x\n", "line 1: the condition"},
       {"\xEF\xBB\xBFRem a\r\n:label\r\n\r\n", "--strict", 0, "Rem a\n:label\n\n", ""},
   };
   for (const auto& c : cases) {
@@ -233,14 +237,14 @@ TEST_F(RunnerCliTest, TraceShowsTheDialogueButNeverThePassword) {
 
 TEST_F(RunnerCliTest, NoFormOfASecretReachesTheLogTheTraceOrTheDebugLines) {
   using namespace tarnex::testing;
-  FakeFtpServer server({Session{
-      Greeting("220 Hi\r\n"), Expect("USER joe", "331 Pass\r\n"),
-      Expect("PASS s3cret one", "230 In\r\n"),                   // quoted, without its quotes
-      Expect("PASS s3cret-set", "230 Again\r\n"),                 // from a secret variable
-      Expect(" PASS s3cret-blank", "503 Already in\r\n"),         // the leading blank kept
-      Expect("pass\ts3cret-tab", "230 Again\r\n"),
-      Expect("PASS s3cret-run", "230 Again\r\n"),                 // from --set
-      Expect("QUIT", "221 Bye\r\n"), Close()}});
+  FakeFtpServer server(
+      {Session{Greeting("220 Hi\r\n"), Expect("USER joe", "331 Pass\r\n"),
+               Expect("PASS s3cret one", "230 In\r\n"),             // quoted, without its quotes
+               Expect("PASS s3cret-set", "230 Again\r\n"),          // from a secret variable
+               Expect(" PASS s3cret-blank", "503 Already in\r\n"),  // the leading blank kept
+               Expect("pass\ts3cret-tab", "230 Again\r\n"),
+               Expect("PASS s3cret-run", "230 Again\r\n"),  // from --set
+               Expect("QUIT", "221 Bye\r\n"), Close()}});
   Write("s.fcs",
         "Open 127.0.0.1 NONE " + std::to_string(server.Port()) +
             "\r\n"
@@ -253,8 +257,9 @@ TEST_F(RunnerCliTest, NoFormOfASecretReachesTheLogTheTraceOrTheDebugLines) {
             "Rem %password% and %ftppass%\r\n"
             "FTP PASS s3cret-wire\x81\r\n"  // no UTF-8 form: never sent
             "Bye\r\n");
-  const Outcome o = Run("--trace --debug --encoding cp932 --remote-encoding utf-8 "
-                        "--set password=s3cret-run s.fcs");
+  const Outcome o =
+      Run("--trace --debug --encoding cp932 --remote-encoding utf-8 "
+          "--set password=s3cret-run s.fcs");
   EXPECT_EQ(o.status, 1) << o.out << o.err;  // the 503 and the name that could not be sent
   EXPECT_TRUE(server.Wait(std::chrono::seconds(5))) << server.Transcript();
   EXPECT_EQ(server.Mismatches(), "");

@@ -89,8 +89,8 @@ TEST_F(EngineTest, StartAndEndLinesCarryTheDateAndTime) {
 
 TEST_F(EngineTest, EveryLineIsLoggedAndFollowedByTheHalfSecondPause) {
   auto body = RunBody({"Rem a", "", "   ", "unknown word", ":label", "\topen x"});
-  EXPECT_EQ(body, (std::vector<std::string>{"Rem a", "", "   ", "unknown word", ":label",
-                                            "\topen x"}));
+  EXPECT_EQ(body,
+            (std::vector<std::string>{"Rem a", "", "   ", "unknown word", ":label", "\topen x"}));
   EXPECT_EQ(engine_.waits, std::vector<int>(6, 500));
 }
 
@@ -164,9 +164,9 @@ TEST_F(EngineTest, CommandWordsAreRecognisedWithoutCaseAndExactly) {
     const char* line;
     bool recognised;  // an FTP word sets the result flag
   } cases[] = {
-      {"OPEN host", true},       {"open host", true},     {"Open", true},
-      {"  open  host", true},    {"Opens host", false},   {"\topen host", false},
-      {"open\thost", false},     {"Rem open", false},     {"Dialup", true},
+      {"OPEN host", true},      {"open host", true},   {"Open", true},
+      {"  open  host", true},   {"Opens host", false}, {"\topen host", false},
+      {"open\thost", false},    {"Rem open", false},   {"Dialup", true},
       {"\x81\x40open x", true},  // a full-width blank around the word is trimmed
       {"open\x81\x40 x", true},
   };
@@ -198,7 +198,7 @@ TEST_F(EngineTest, GotoStopAndMissingLabels) {
   for (const auto& c : cases) EXPECT_EQ(RunBody(c.lines), c.body) << c.lines[0];
 }
 
-TEST_F(EngineTest, UnknownWordsAndMissingLabelsAreReportedAndMayEndTheRun) {
+TEST_F(EngineTest, UnknownWordsMissingLabelsAndBadConditionsAreReportedAndMayEndTheRun) {
   using Problem = ScriptEngine::ScriptProblem;
   struct Seen {
     Problem problem;
@@ -212,21 +212,44 @@ TEST_F(EngineTest, UnknownWordsAndMissingLabelsAreReportedAndMayEndTheRun) {
     seen.push_back({problem, line, word});
     return stop;
   };
-  const std::vector<std::string> script = {
-      "Rem fine", "", "   ", ":label", "if Error Gett x", "Opens host", "\topen x",
-      "goto nowhere", "Rem after"};
+  const std::vector<std::string> script = {"Rem fine",
+                                           "",
+                                           "   ",
+                                           ":label",
+                                           "if Error Gett x",
+                                           "Opens host",
+                                           "\topen x",
+                                           "if eRRor Rem fine",
+                                           "if Eror Rem runs",
+                                           "goto nowhere",
+                                           "Rem after"};
   // Only reported: the lines do what they always did, and the log is the same.
   EXPECT_EQ(RunBody(script), (std::vector<std::string>{script.begin(), script.end() - 1}));
   EXPECT_EQ(seen, (std::vector<Seen>{{Problem::UnknownCommand, 4, "Gett"},
                                      {Problem::UnknownCommand, 5, "Opens"},
                                      {Problem::UnknownCommand, 6, "\topen"},
-                                     {Problem::MissingLabel, 7, "nowhere"}}));
+                                     {Problem::BadCondition, 8, "Eror"},
+                                     {Problem::MissingLabel, 9, "nowhere"}}));
   // A handler that answers true ends the run there, with its end line.
   seen.clear();
   stop = true;
   EXPECT_EQ(RunBody({"Rem a", "Gett x", "Rem never"}),
             (std::vector<std::string>{"Rem a", "Gett x"}));
-  EXPECT_EQ(seen.size(), 1u);
+  EXPECT_EQ(RunBody({"if Eror stop", "Rem never"}), std::vector<std::string>{"if Eror stop"});
+  EXPECT_EQ(seen.size(), 2u);
+}
+
+TEST_F(EngineTest, AStopRequestEndsTheRunAfterItsLineAndTheEndLineNamesIt) {
+  engine_.on_wait = [&] {
+    if (engine_.waits.size() == 2) engine_.RequestStop(true);  // no session: nothing to QUIT
+  };
+  EXPECT_EQ(RunBody({"Rem a", "Rem b", "Rem never"}), (std::vector<std::string>{"Rem a", "Rem b"}));
+  EXPECT_TRUE(host_.log.back().ends_with(Utf8ToCp932(" (2 行目で中止)"))) << host_.log.back();
+  engine_.on_wait = nullptr;
+  RunBody({"Rem a"});  // the next run ends as always
+  EXPECT_EQ(host_.log.back().size(), std::string("<<test.fcs>> end   2026/12/07 10:11:12").size());
+  engine_.RequestStop(true);  // no run: nothing happens
+  EXPECT_FALSE(engine_.FRunning);
 }
 
 TEST_F(EngineTest, GotoTakesTheSubstitutedNameButSearchesLabelsAsWritten) {
@@ -267,9 +290,8 @@ TEST_F(EngineTest, IfTestsTheResultFlagWhichSurvivesRuns) {
   EXPECT_EQ(RunBody({"if NONERROR stop", "Rem a"}).size(), 1u);
   EXPECT_EQ(RunBody({"if Error stop", "Rem a"}).size(), 2u);
   // Nested conditions and a command that reports.
-  EXPECT_EQ(RunBody({"if NonError if NonError ldel /no/such/file", "if Error stop", "Rem a"})
-                .size(),
-            3u);
+  EXPECT_EQ(
+      RunBody({"if NonError if NonError ldel /no/such/file", "if Error stop", "Rem a"}).size(), 3u);
   EXPECT_FALSE(engine_.FCommandOk);
 }
 
@@ -384,7 +406,7 @@ TEST_F(EngineTest, WaitTimerWaitsWholeSecondStepsAndStopsWithTheRun) {
     const char* line;
     size_t seconds;
   } cases[] = {
-      {"WaitTimer 00:00:01", 1}, {"WaitTimer 00:00:03", 3},   {"WaitTimer 00:01:07", 67},
+      {"WaitTimer 00:00:01", 1},  {"WaitTimer 00:00:03", 3}, {"WaitTimer 00:01:07", 67},
       {"WaitTimer 0:00:02.5", 3}, {"WaitTimer 00:00:00", 0},
   };
   for (const auto& c : cases) {
@@ -431,9 +453,8 @@ TEST_F(EngineTest, LcdAndLdelReportThroughTheLogAndTheFlag) {
   EXPECT_EQ(body, (std::vector<std::string>{
                       "lcd \"" + sjis_dir + "\"", "local Cd complete",
                       "ldel " + Utf8ToCp932("表.txt"), "local file delete complete.",
-                      "ldel " + Utf8ToCp932("表.txt"), "local file delete fail",
-                      "ldel *.tmp", "local file delete fail",
-                      "lcd /no/such/dir", "local Cd fail"}));
+                      "ldel " + Utf8ToCp932("表.txt"), "local file delete fail", "ldel *.tmp",
+                      "local file delete fail", "lcd /no/such/dir", "local Cd fail"}));
   EXPECT_FALSE(engine_.FCommandOk);
   EXPECT_EQ(engine_.FailedCommands(), 3);
 }
