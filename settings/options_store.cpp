@@ -62,7 +62,9 @@ std::optional<TlsMode> TlsModeFromText(std::string_view text) {
   return ValueNamed(kTlsModeNames, text);
 }
 
-std::string_view TlsModeText(TlsMode mode) { return NameOf(kTlsModeNames, mode); }
+std::string_view TlsModeText(TlsMode mode) {
+  return NameOf(kTlsModeNames, mode);
+}
 
 std::optional<RemoteEncoding> RemoteEncodingFromText(std::string_view text) {
   return ValueNamed(kEncodingNames, text);
@@ -119,7 +121,8 @@ void LoadConnection(ConnectionSettings& connection,
           ? RemoteEncodingFromText(registry.ReadString(kRemoteEncodingName))
                 .value_or(RemoteEncoding::Cp932)
           : RemoteEncoding::Cp932;
-  connection.tls_mode = TlsModeFromText(ReadStringOr(registry, kTlsModeName)).value_or(TlsMode::Off);
+  connection.tls_mode =
+      TlsModeFromText(ReadStringOr(registry, kTlsModeName)).value_or(TlsMode::Off);
   connection.tls_ca_file = ReadStringOr(registry, kTlsCaFileName);
   connection.tls_fingerprint = ReadStringOr(registry, kTlsFingerprintName);
   registry.CloseKey();
@@ -151,6 +154,7 @@ void Store(const LiveSettings& settings, const std::shared_ptr<platform::Registr
   registry.WriteInteger("Waitsize", settings.sp_Wsize);
   registry.WriteInteger("WaitSec", settings.sp_Wsec);
   registry.WriteInteger("Timeout", settings.Ed_timeout);
+  registry.WriteInteger(kStepDelayName, settings.StepDelay);
   registry.CloseKey();
 }
 

@@ -28,9 +28,9 @@ struct SpinRange {
   int ValueFromText(std::string_view text) const;
 };
 
-inline constexpr SpinRange kWaitSizeRange{4, 4096, 4};  // sp_Wsize
-inline constexpr SpinRange kWaitSecRange{0, 60, 1};     // sp_Wsec
-inline constexpr SpinRange kTimeoutRange{5, 200, 1};    // Ed_timeout
+inline constexpr SpinRange kWaitSizeRange{4, 4096, 4};    // sp_Wsize
+inline constexpr SpinRange kWaitSecRange{0, 60, 1};       // sp_Wsec
+inline constexpr SpinRange kTimeoutRange{5, 200, 1};      // Ed_timeout
 inline constexpr SpinRange kStepDelayRange{0, 10000, 1};  // StepDelay, milliseconds
 
 // Log saving switched on with an empty file name gets "Tarnex.log".
@@ -42,8 +42,8 @@ inline constexpr std::string_view kRemoteEncodingName = "RemoteEncoding";
 inline constexpr std::string_view kTlsModeName = "TlsMode";
 inline constexpr std::string_view kTlsCaFileName = "TlsCaFile";
 inline constexpr std::string_view kTlsFingerprintName = "TlsFingerprint";
-// The pause after each line of a whole run. No dialog shows it, so Store leaves it alone:
-// only the runner's --set-option writes it.
+// The pause after each line of a whole run of the desktop program, in its options dialog (and
+// the runner's --set-option); Store writes it after the others.
 inline constexpr std::string_view kStepDelayName = "StepDelay";
 
 // Reads every option into `settings`, in the stored order; an absent value gives its default.
@@ -51,8 +51,9 @@ inline constexpr std::string_view kStepDelayName = "StepDelay";
 // load there with the store's type error, the later settings left as they were.
 void Load(LiveSettings& settings, const std::shared_ptr<platform::RegistryStore>& store);
 
-// Writes every option of the options dialog in the stored order. Raises the store's write error
-// naming the first value that cannot be written ("Runmode" when the key cannot be opened).
+// Writes every option of the options dialog in the stored order, the step delay last. Raises the
+// store's write error naming the first value that cannot be written ("Runmode" when the key cannot
+// be opened).
 void Store(const LiveSettings& settings, const std::shared_ptr<platform::RegistryStore>& store);
 
 // The connection settings alone: Load reads them after the others; an unknown encoding text

@@ -121,6 +121,17 @@ void TTarnexOption::BuildControls() {
   Ed_timeout->SetValue(10);
   SpreadTimeoutLabel();
   ch_runmode = MakeCheckBox(this, "ch_runmode", "実行時に隠す", 16, 29);
+  // Beside the hide box, where the designed dialog has room: "行間 [500] ms".
+  LabelStepDelay = new QLabel(QStringLiteral("行間"), this);
+  LabelStepDelay->setObjectName(QStringLiteral("LabelStepDelay"));
+  LabelStepDelay->move(144, 29);
+  sp_StepDelay = MakeSpin(this, "sp_StepDelay", settings::kStepDelayRange, QRect(170, 25, 60, 21));
+  sp_StepDelay->SetValue(500);
+  auto* unit = new QLabel(QStringLiteral("ms"), this);
+  unit->move(234, 29);
+  for (QWidget* part : std::initializer_list<QWidget*>{LabelStepDelay, sp_StepDelay, unit}) {
+    part->setToolTip(QStringLiteral("実行（F9）で各行の後に待つ時間（ミリ秒）"));
+  }
   ch_logsave = MakeCheckBox(this, "ch_logsave", "Logファイルの保存", 16, 45);
   cb_debugmode = MakeCheckBox(this, "cb_debugmode", "DebugMode", 144, 45);
   Ed_logsave = new QLineEdit(this);
@@ -190,6 +201,7 @@ void TTarnexOption::ConnectControls() {
     sp_WsizeChange(*sp_Wsec);
   };
   Ed_timeout->OnChange = [this] { settings_.Ed_timeout = Ed_timeout->Value(); };
+  sp_StepDelay->OnChange = [this] { settings_.StepDelay = sp_StepDelay->Value(); };
   connect(btn_Brows, &QToolButton::clicked, this, Guarded([this] { btn_BrowsClick(); }));
   connect(btn_Ok, &QToolButton::clicked, this, Guarded([this] { btn_OkClick(); }));
   connect(btn_Ng, &QToolButton::clicked, this, Guarded([this] { btn_NgClick(); }));
@@ -228,6 +240,7 @@ void TTarnexOption::ShowSettings() {
   sp_Wsize->SetValue(loaded.sp_Wsize);
   sp_Wsec->SetValue(loaded.sp_Wsec);
   Ed_timeout->SetValue(loaded.Ed_timeout);
+  sp_StepDelay->SetValue(loaded.StepDelay);
 }
 
 void TTarnexOption::btn_OkClick() {

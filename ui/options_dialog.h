@@ -59,6 +59,9 @@ class TTarnexOption : public QDialog {
   SpinField* sp_Wsize;
   SpinField* sp_Wsec;
   SpinField* Ed_timeout;
+  // The pause after each line of a whole run, in milliseconds (stored as StepDelay).
+  SpinField* sp_StepDelay;
+  QLabel* LabelStepDelay;
   QLabel* Label1;
   QLabel* Label2;
   QLabel* Label3;

@@ -95,7 +95,9 @@ TEST_F(OptionsDialogTest, LoadClampsStoredNumbersAndSwitchesTheirDependants) {
   const Case cases[] = {{"Timeout", 300, &TTarnexOption::Ed_timeout, 200},
                         {"Timeout", 1, &TTarnexOption::Ed_timeout, 5},
                         {"WaitSec", 99, &TTarnexOption::sp_Wsec, 60},
-                        {"WaitSize", 5000, &TTarnexOption::sp_Wsize, 4096}};
+                        {"WaitSize", 5000, &TTarnexOption::sp_Wsize, 4096},
+                        {"StepDelay", 20000, &TTarnexOption::sp_StepDelay, 10000},
+                        {"StepDelay", 0, &TTarnexOption::sp_StepDelay, 0}};
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.name) + "=" + std::to_string(c.stored));
     StoreRaw(c.name, c.stored);
@@ -104,6 +106,7 @@ TEST_F(OptionsDialogTest, LoadClampsStoredNumbersAndSwitchesTheirDependants) {
   }
   EXPECT_EQ(Live().Ed_timeout, 5);
   EXPECT_EQ(Live().sp_Wsec, 60);
+  EXPECT_EQ(Live().StepDelay, 0);
   // A stored pause after uploads (written "Sendwait", read "SendWait") enables the wait fields;
   // a stored debug mode switches the client's trace on at once.
   StoreRaw("SendWait", 1);
@@ -122,6 +125,8 @@ TEST_F(OptionsDialogTest, OkStoresAndCancelKeepsTheChangesInForceWithoutStoring)
   Options().cb_progress->setChecked(true);
   Options().Ed_timeout->Editor()->setText(QStringLiteral("300"));  // typed, focus kept
   EXPECT_EQ(Live().Ed_timeout, 300);
+  Options().sp_StepDelay->Editor()->setText(QStringLiteral("20"));
+  EXPECT_EQ(Live().StepDelay, 20);  // the next run's pause
   Options().btn_Ok->click();
   settings::LiveSettings stored;
   {
@@ -129,6 +134,7 @@ TEST_F(OptionsDialogTest, OkStoresAndCancelKeepsTheChangesInForceWithoutStoring)
     registry.OpenKey("\\SOFTWARE\\Tarnex\\Options", true);
     EXPECT_EQ(registry.ReadInteger("Timeout"), 300);  // stored as typed
     EXPECT_EQ(registry.ReadInteger("Runmode"), 1);
+    EXPECT_EQ(registry.ReadInteger("StepDelay"), 20);
   }
   EXPECT_EQ(Stored().Ed_timeout, 200);  // into range at the next load
 
