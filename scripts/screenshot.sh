@@ -3,7 +3,8 @@
 # local FTP server, in a virtual X display with a Japanese font. Installs what it needs.
 #   ./scripts/screenshot.sh [OUT.png]
 #   ./scripts/screenshot.sh --debugger [OUT.png]   docs/debugger.png: the run held at a
-#                                                   breakpoint, the variables panel open
+#                                                   breakpoint, the variables panel open, the
+#                                                   debug tool bar above the panes
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$root/build}

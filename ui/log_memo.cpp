@@ -1,5 +1,6 @@
 #include "ui/log_memo.h"
 
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QScrollBar>
 #include <QTextBlock>
@@ -19,6 +20,10 @@ class OriginData : public QTextBlockUserData {
  private:
   LogOrigin origin_;
 };
+
+const QColor kWarningColour(0xb0, 0x50, 0x00);
+const QColor kFailureColour(0xc0, 0x00, 0x00);
+constexpr int kColourProperty = QTextFormat::UserProperty + 1;
 
 }  // namespace
 
@@ -50,7 +55,8 @@ void TLogMemo::AppendLines(const std::vector<std::string>& cp932_lines, const QS
   // One text with a line break between the lines gives the blocks that one append per line
   // would.
   appendPlainText(shown.join(QChar('\n')));
-  if (origin.line >= 0) {
+  last_line_blocks_ = static_cast<int>(shown.back().count(QChar('\n'))) + 1;
+  if (origin.line_id > 0) {
     // A line with a line break of its own shows as several blocks; each leads to the origin.
     for (QTextBlock block = document()->findBlockByNumber(first_new); block.isValid();
          block = block.next()) {
@@ -62,7 +68,26 @@ void TLogMemo::AppendLines(const std::vector<std::string>& cp932_lines, const QS
 
 void TLogMemo::ClearLines() {
   lines_.clear();
+  last_line_blocks_ = 0;
   clear();
+}
+
+void TLogMemo::ColourLastLine(LogColour colour) {
+  if (last_line_blocks_ <= 0 || colour == LogColour::Plain) return;
+  QTextCursor cursor(document()->findBlockByNumber(document()->blockCount() - last_line_blocks_));
+  cursor.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
+  QTextCharFormat format;
+  format.setForeground(colour == LogColour::Warning ? kWarningColour : kFailureColour);
+  format.setProperty(kColourProperty, static_cast<int>(colour));
+  cursor.mergeCharFormat(format);
+}
+
+LogColour TLogMemo::ColourAt(int block) const {
+  const QTextBlock found = document()->findBlockByNumber(block);
+  if (!found.isValid()) return LogColour::Plain;
+  QTextCursor cursor(found);
+  cursor.movePosition(QTextCursor::NextCharacter);
+  return static_cast<LogColour>(cursor.charFormat().intProperty(kColourProperty));
 }
 
 LogOrigin TLogMemo::OriginAt(int block) const {
@@ -73,8 +98,20 @@ LogOrigin TLogMemo::OriginAt(int block) const {
 
 void TLogMemo::mouseDoubleClickEvent(QMouseEvent* event) {
   QPlainTextEdit::mouseDoubleClickEvent(event);
-  const LogOrigin origin = OriginAt(cursorForPosition(event->position().toPoint()).blockNumber());
-  if (origin.line >= 0 && OnOriginActivated) Guard([&] { OnOriginActivated(origin); });
+  Activate(cursorForPosition(event->position().toPoint()).blockNumber());
+}
+
+void TLogMemo::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+    Activate(textCursor().blockNumber());
+    return;
+  }
+  QPlainTextEdit::keyPressEvent(event);
+}
+
+void TLogMemo::Activate(int block) {
+  const LogOrigin origin = OriginAt(block);
+  if (origin.line_id > 0 && OnOriginActivated) Guard([&] { OnOriginActivated(origin); });
 }
 
 }  // namespace tarnex::ui

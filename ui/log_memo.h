@@ -10,12 +10,14 @@
 
 namespace tarnex::ui {
 
-// Where a log line came from: the 0-based script line that was running, and which script text
-// (the window counts the texts it loads) that line belonged to. -1: no line.
+// Where a log line came from: the identity of the script line that was running (see
+// TScriptEditor::TieRunLines), which leads to that line wherever edits have moved it. 0: none.
 struct LogOrigin {
-  int line = -1;
-  int source = 0;
+  int line_id = 0;
 };
+
+// How a log line is coloured: as it is, a warning about the script, a failure.
+enum class LogColour { Plain, Warning, Failure };
 
 class TLogMemo : public QPlainTextEdit {
  public:
@@ -29,18 +31,26 @@ class TLogMemo : public QPlainTextEdit {
   void AppendLines(const std::vector<std::string>& cp932_lines, const QStringList& shown,
                    LogOrigin origin);
   void ClearLines();
+  // Colours the last line written (each display line of it).
+  void ColourLastLine(LogColour colour);
+  // The colour the display line `block` was given.
+  LogColour ColourAt(int block) const;
   const std::vector<std::string>& Lines() const { return lines_; }
 
-  // The origin of the line shown at display line `block`; line -1 when it has none.
+  // The origin of the line shown at display line `block`; line_id 0 when it has none.
   LogOrigin OriginAt(int block) const;
-  // A double click on a line that has an origin.
+  // A double click, or Enter, on a line that has an origin.
   std::function<void(const LogOrigin&)> OnOriginActivated;
 
  protected:
   void mouseDoubleClickEvent(QMouseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
 
  private:
+  void Activate(int block);
+
   std::vector<std::string> lines_;
+  int last_line_blocks_ = 0;  // display lines of the line written last
 };
 
 }  // namespace tarnex::ui

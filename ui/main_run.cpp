@@ -5,6 +5,7 @@
 
 #include "platform/errors.h"
 #include "platform/files.h"
+#include "platform/scope_guard.h"
 #include "text/texts.h"
 #include "ui/log_memo.h"
 #include "ui/main_window.h"
@@ -60,6 +61,7 @@ void TTarnexfm::WMAutoRun() {
   Batmemo->setEnabled(false);
   if (settings_.cb_progress && progress_ != nullptr) progress_->show();
   // What escapes the run is logged before the window closes, so the log file has it too.
+  Batmemo->TieRunLines();
   InScriptEncoding([this] { engine_->Run(editor_->Lines()); });
   if (settings_.cb_progress && progress_ != nullptr) progress_->CloseForm();
   setEnabled(true);
@@ -81,6 +83,8 @@ void TTarnexfm::Step1Click() {
   }
   int32_t next = -1;
   bool stepped = false;
+  Batmemo->TieRunLines();
+  ScopeExit finished([this] { RunFinished(); });
   InScriptEncoding([&] {
     next = engine_->Step(editor_->Lines(), GetCaretLine(*Batmemo));
     stepped = true;
@@ -136,6 +140,7 @@ void TTarnexfm::closeEvent(QCloseEvent* event) {
     return;
   }
   event->accept();
+  Guard([this] { SaveWindowState(); });
   Guard([this] { FormClose(); });
   if (OnClosed) Guard(OnClosed);
 }

@@ -4,6 +4,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QPlainTextEdit>
+#include <QTreeWidget>
 #include <QVBoxLayout>
 
 #include "documents/document_texts.h"
@@ -39,6 +40,7 @@ TTarnexfm::TTarnexfm(std::shared_ptr<platform::RegistryStore> store, UserDialogs
   resize(550, 319);
   BuildPanes();
   BuildMenus();
+  BuildKeyboard();
   engine_host_ = std::make_unique<WindowEngineHost>(*this, *Logmemo, *Stbar, dialogs_,
                                                     [this] { return MenuItems(); });
   engine_ = std::make_unique<script::ScriptEngine>(*engine_host_, settings_, store_);
@@ -118,10 +120,20 @@ void TTarnexfm::BuildPanes() {
   Batmemo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   Batmemo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   highlighter_ = new ScriptHighlighter(Batmemo->document());
+  RunNotice = new QLabel(QStringLiteral("実行中のスクリプトは開始した時の内容で動いています。ここで"
+                                        "の編集は次の実行から使われます。"),
+                         panes_->Panel1());
+  RunNotice->setObjectName(QStringLiteral("RunNotice"));
+  RunNotice->setWordWrap(true);
+  RunNotice->setMargin(3);
+  RunNotice->setStyleSheet(
+      QStringLiteral("QLabel { background: #fff4c2; color: #5a4500; border: 1px solid #e0c060; }"));
+  RunNotice->hide();
   auto* left = new QVBoxLayout(panes_->Panel1());
   left->setContentsMargins(2, 2, 2, 2);
   left->setSpacing(0);
   left->addWidget(Panel4);
+  left->addWidget(RunNotice);
   left->addWidget(Batmemo);
 
   Panel5 = MakeCaptionPanel(panes_->Panel3(), "Panel5", " 実行ログ");
@@ -143,8 +155,10 @@ void TTarnexfm::BuildPanes() {
 
 bool TTarnexfm::ClaimsShortcut(const QKeyEvent& key) const {
   const QKeySequence pressed(key.keyCombination());
-  for (QAction* item : menu_items_) {
-    if (!item->shortcut().isEmpty() && item->shortcut() == pressed) return true;
+  for (const auto* items : {&menu_items_, &keyboard_items_}) {
+    for (QAction* item : *items) {
+      if (item->shortcuts().contains(pressed)) return true;
+    }
   }
   return false;
 }
@@ -168,7 +182,7 @@ void TTarnexfm::EnableDocumentMenus() {
   for (QAction* item : {Save1, SaveAs1, Run1, Step1, Edit1->menuAction()}) item->setEnabled(true);
   // The debug menu goes with Run and Step.
   Debug1->menuAction()->setEnabled(true);
-  for (QAction* item : Debug1->actions()) item->setEnabled(true);
+  UpdateDebugItems();
 }
 
 std::vector<QAction*> TTarnexfm::MenuItems() const {

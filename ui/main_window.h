@@ -9,6 +9,7 @@
 #include <exception>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,8 @@ class QAction;
 class QMenu;
 class QPlainTextEdit;
 class QLabel;
+class QTimer;
+class QToolBar;
 
 namespace tarnex::ui {
 
@@ -95,9 +98,17 @@ class TTarnexfm : public QMainWindow {
   void BreakToggle1Click();
   void BreakClear1Click();
   void RunToCaret1Click();
+  // Pause holds a going run before its next line; Stop ends a going or held run, asking first
+  // whether to close an open FTP session (QUIT).
+  void Pause1Click();
   void StopRun1Click();
   void Variables1Click(bool checked);
   void Panel2MouseMove(Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers, int x);
+
+  // The window as the user left it (geometry, bars, the editor's width), or on a first start
+  // most of the screen with the panes in proportion; and kept for the next start.
+  void RestoreWindowState();
+  void SaveWindowState();
 
   // Enables Save, Save as, Run, Step and the edit menu.
   void EnableDocumentMenus();
@@ -151,8 +162,12 @@ class TTarnexfm : public QMainWindow {
   QAction* StepNext1 = nullptr;
   QAction* RunToCaret1 = nullptr;
   QAction* StopRun1 = nullptr;
+  QAction* Pause1 = nullptr;
   QAction* Variables1 = nullptr;
   TVariablesPanel* VariablesPanel = nullptr;
+  QToolBar* DebugBar = nullptr;
+  // Above the editor while a run is held, or goes on after the text was edited.
+  QLabel* RunNotice = nullptr;
   documents::FileDialog SaveDialog2;
 
  protected:
@@ -170,6 +185,10 @@ class TTarnexfm : public QMainWindow {
   void BuildOtherMenus();
   void BuildDebugMenu();
   void BuildDebugger();
+  void BuildKeyboard();
+  void OpenMenu(QMenu* menu);
+  // Ctrl+Tab: the editor, the log and the variables panel in turn.
+  void FocusNextPane(bool forward);
   // Runs the whole script; with `run_to` 0 or more it pauses before that line.
   void RunWhole(int32_t run_to);
   // Runs `run` (a run or step of the engine) in the script's encoding, with the document's name
@@ -179,6 +198,12 @@ class TTarnexfm : public QMainWindow {
   void ShowPaused(bool paused);
   std::vector<QAction*> PausedRunItems() const;
   void RefreshVariables();
+  // The debug menu and tool bar as the run state allows: no run, a run going, a run held.
+  void UpdateDebugItems();
+  void UpdateRunNotice();
+  // A run or step ended: the modified mark that came meanwhile shows now.
+  void RunFinished();
+  void ReplyLine(const std::string& line);
   // The document's text was replaced, or the document named: its breakpoints follow.
   void TextReplaced();
   void DocumentNamed();
@@ -199,6 +224,7 @@ class TTarnexfm : public QMainWindow {
   Tprogfm* progress_ = nullptr;
   THelpWindow* help_ = nullptr;
   std::vector<QAction*> menu_items_;
+  std::vector<QAction*> keyboard_items_;  // keys of the window that are no menu item
   std::unique_ptr<WindowEngineHost> engine_host_;
   std::unique_ptr<script::ScriptEngine> engine_;
   std::unique_ptr<MemoEditor> editor_;
@@ -208,10 +234,15 @@ class TTarnexfm : public QMainWindow {
   std::unique_ptr<RecallMenuBinding> recall_binding_;
   std::unique_ptr<BreakpointStore> breakpoints_;
   std::unique_ptr<RunDebugger> debugger_;
-  ScriptHighlighter* highlighter_ = nullptr;  // owned by the editor's document
-  TConnectionDialog* connection_ = nullptr;   // owned by the window, made when first asked for
-  int text_generation_ = 0;                   // counts the texts the editor was given
-  bool restore_breakpoints_ = false;          // the next naming follows a text replaced
+  ScriptHighlighter* highlighter_ = nullptr;    // owned by the editor's document
+  TConnectionDialog* connection_ = nullptr;     // owned by the window, made when first asked for
+  bool restore_breakpoints_ = false;            // the next naming follows a text replaced
+  std::string breakpoint_key_;                  // the document's absolute, canonical path
+  std::optional<std::string> mark_during_run_;  // the modified mark that came during a run
+  bool edited_during_run_ = false;
+  QTimer* refresh_timer_ = nullptr;  // the variables panel after an event, once for many
+  int reply_code_ = 0;               // the last reply the server sent, as the panel shows it
+  std::string reply_line_;
   std::string status_before_pause_;
   bool pause_cursor_ = false;
   // Last: the first to go, so that no wait of the engine's teardown gives Qt a turn.

@@ -42,7 +42,8 @@ void TPaneArea::resizeEvent(QResizeEvent* event) {
 
 void TPaneArea::LayoutPanes() {
   const int h = height();
-  const int left = std::clamp(panel1_width_, 0, std::max(width() - kSplitterWidth, 0));
+  const int left =
+      std::clamp(panel1_width_, 0, std::max(width() - kSplitterWidth - kMinLogWidth, 0));
   panel1_->setGeometry(0, 0, left, h);
   panel2_->setGeometry(left, 0, kSplitterWidth, h);
   const int rest = left + kSplitterWidth;

@@ -24,6 +24,8 @@ class TSplitterPanel : public QWidget {
 class TPaneArea : public QWidget {
  public:
   static constexpr int kSplitterWidth = 4;
+  // The log pane keeps this much when the area has room for it; the editor may shrink to 0.
+  static constexpr int kMinLogWidth = 160;
 
   explicit TPaneArea(QWidget* parent = nullptr);
 
@@ -32,7 +34,8 @@ class TPaneArea : public QWidget {
   QFrame* Panel3() const { return panel3_; }
 
   // The editor pane's width as last set; a negative width counts as 0. The panes are laid out
-  // so that the splitter stays inside the area, where it can be grabbed again.
+  // so that the splitter stays inside the area, where it can be grabbed again, and the log keeps
+  // its minimum width.
   int Panel1Width() const { return panel1_width_; }
   void SetPanel1Width(int width);
 

@@ -19,23 +19,35 @@ RunDebugger::RunDebugger(Hooks hooks) : hooks_(std::move(hooks)) {}
 void RunDebugger::ArmWholeRun(int32_t run_to) {
   mode_ = run_to >= 0 ? Mode::ToLine : Mode::Breakpoints;
   target_ = run_to;
+  last_ran_ = -1;
+}
+
+bool RunDebugger::WouldHold(int32_t line) const {
+  switch (mode_) {
+    case Mode::Plain:
+      return false;
+    case Mode::Breakpoints:
+      return hooks_.is_breakpoint(line);
+    case Mode::NextLine:
+      return true;
+    case Mode::ToLine:
+      return line == target_ || hooks_.is_breakpoint(line);
+  }
+  return false;
 }
 
 bool RunDebugger::BeforeLine(int32_t line) {
-  bool hold = false;
-  switch (mode_) {
-    case Mode::Plain:
-      break;
-    case Mode::Breakpoints:
-      hold = hooks_.is_breakpoint(line);
-      break;
-    case Mode::NextLine:
-      hold = true;
-      break;
-    case Mode::ToLine:
-      hold = line == target_ || hooks_.is_breakpoint(line);
-      break;
+  const bool jumped = last_ran_ >= 0 && line != last_ran_ + 1 && line >= 1;
+  last_ran_ = -1;
+  // Landed after a label: its line is where the jump went. A step goes on to the line after.
+  if (jumped && mode_ != Mode::NextLine && WouldHold(line - 1) && !CheckLine(line - 1)) {
+    return false;
   }
+  return CheckLine(line);
+}
+
+bool RunDebugger::CheckLine(int32_t line) {
+  const bool hold = WouldHold(line);
   hooks_.show_line(line, hold);
   if (!hold) return true;
   const bool go_on = Hold(line);
@@ -44,12 +56,14 @@ bool RunDebugger::BeforeLine(int32_t line) {
 }
 
 void RunDebugger::AfterLine(int32_t line) {
+  last_ran_ = line;
   hooks_.line_done(line);
 }
 
 void RunDebugger::RunEnded() {
   mode_ = Mode::Plain;
   target_ = -1;
+  last_ran_ = -1;
   hooks_.show_line(-1, false);
 }
 
@@ -103,7 +117,18 @@ void RunDebugger::StepLine() {
 }
 
 void RunDebugger::RunTo(int32_t line) {
+  if (hold_loop_ == nullptr && mode_ != Mode::Plain) {
+    mode_ = Mode::ToLine;  // a going run holds there (or at a breakpoint before)
+    target_ = line;
+    return;
+  }
   Resume(Mode::ToLine, line);
+}
+
+bool RunDebugger::RequestPause() {
+  if (hold_loop_ != nullptr || mode_ == Mode::Plain) return false;
+  mode_ = Mode::NextLine;
+  return true;
 }
 
 void RunDebugger::Stop() {

@@ -3,7 +3,12 @@
 // the line asked to run to, or the next line after a step) in a nested event loop, so that the
 // window stays responsive and the core's own loop keeps dispatching (socket notifications and
 // timers go on, the FTP connection stays up) until the user continues, steps, runs on to a line
-// or stops. Any other run (a single step, the automatic run) is never held.
+// or stops. Any other run (a single step, the automatic run) is never held. A run that goes
+// may be asked to hold before its next line (Pause) or at a line (run to the caret).
+//
+// A goto lands on the line after its label, so the label line itself never runs: a run that
+// jumps holds at the label line first when that line has a breakpoint or is the line asked
+// for, as a run that walks into the label does.
 #pragma once
 
 #include <cstdint>
@@ -41,14 +46,19 @@ class RunDebugger {
   void RunEnded();
 
   bool Paused() const { return hold_loop_ != nullptr; }
+  // A whole run is armed and may be held (it is going or held).
+  bool Armed() const { return mode_ != Mode::Plain; }
   int32_t PausedLine() const { return paused_line_; }
 
   // While paused: go on to the next breakpoint; run the next line and pause again; go on to
-  // `line` (or an earlier breakpoint); end the run before this line. Nothing otherwise.
+  // `line` (or an earlier breakpoint); end the run before this line. Nothing otherwise, except
+  // that RunTo sets where a going run is to hold.
   void Continue();
   void StepLine();
   void RunTo(int32_t line);
   void Stop();
+  // A going armed run holds before its next line; false when there is none to hold.
+  bool RequestPause();
 
   // Called from inside the held run's loop, once per pause (tests drive the window from here).
   std::function<void(int32_t line)> OnPaused;
@@ -56,6 +66,9 @@ class RunDebugger {
  private:
   enum class Mode { Plain, Breakpoints, NextLine, ToLine };
 
+  bool WouldHold(int32_t line) const;
+  // Holds at `line` when the mode says so; false when the run is to end.
+  bool CheckLine(int32_t line);
   bool Hold(int32_t line);
   void Resume(Mode mode, int32_t target);
 
@@ -63,6 +76,7 @@ class RunDebugger {
   Mode mode_ = Mode::Plain;
   int32_t target_ = -1;
   int32_t paused_line_ = -1;
+  int32_t last_ran_ = -1;  // the line that ran last, -1 before the first
   bool resumed_ = false;
   bool stop_ = false;
   QEventLoop* hold_loop_ = nullptr;

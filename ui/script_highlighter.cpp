@@ -1,5 +1,10 @@
 #include "ui/script_highlighter.h"
 
+#include <QTextBlock>
+#include <QTextDocument>
+#include <QTimer>
+#include <algorithm>
+
 #include "script/command_table.h"
 #include "ui/script_words.h"
 
@@ -68,9 +73,40 @@ void ScriptHighlighter::HighlightCommand(const QString& text, int from) {
     setFormat(at, static_cast<int>(text.size()) - at, comment_);
   } else if (command == script::Command::If) {
     const Token condition = NextWord(text, at);
-    setFormat(condition.start, condition.length, command_);
+    const QString word = text.mid(condition.start, condition.length);
+    const bool known = word.compare(QLatin1String("Error"), Qt::CaseInsensitive) == 0 ||
+                       word.compare(QLatin1String("NonError"), Qt::CaseInsensitive) == 0 ||
+                       word.contains(QLatin1Char('%'));
+    setFormat(condition.start, condition.length, known ? command_ : unknown_);
     HighlightCommand(text, at);
+  } else if (command == script::Command::Goto) {
+    const Token target = NextWord(text, at);
+    const QString name = text.mid(target.start, target.length);
+    if (!name.contains(QLatin1Char('%')) && !Labels().contains(name.toLower())) {
+      setFormat(target.start, std::max(target.length, 1), unknown_);
+    }
   }
+}
+
+const QSet<QString>& ScriptHighlighter::Labels() {
+  const QTextDocument* text = document();
+  if (text == nullptr || labels_revision_ == text->revision()) return labels_;
+  labels_revision_ = text->revision();
+  QSet<QString> labels;
+  for (QTextBlock block = text->begin(); block.isValid(); block = block.next()) {
+    const QString line = block.text();
+    int at = 0;
+    const Token word = NextWord(line, at);
+    if (word.length > 0 && line[word.start] == QLatin1Char(':')) {
+      labels.insert(line.mid(word.start + 1, word.length - 1).toLower());
+    }
+  }
+  if (labels != labels_) {
+    labels_ = std::move(labels);
+    // Not from inside this colouring: once it is over.
+    QTimer::singleShot(0, this, [this] { rehighlight(); });
+  }
+  return labels_;
 }
 
 void ScriptHighlighter::HighlightVariables(const QString& text) {

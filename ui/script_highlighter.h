@@ -1,9 +1,10 @@
-// The colours of the script editor: command words, labels, %variables% and Rem comments. A
-// first word that is no command, label or blank (the rule by which the runner warns of a slip
-// of the pen) is underlined in red. A first word built from a variable is known only when the
-// line runs and is left plain.
+// The colours of the script editor: command words, labels, %variables% and Rem comments. What
+// the runner warns of is underlined in red: a first word that is no command, label or blank, an
+// `if` condition that is neither Error nor NonError, a `goto` to a label no line has. A word
+// built from a variable is known only when the line runs and is left plain.
 #pragma once
 
+#include <QSet>
 #include <QSyntaxHighlighter>
 #include <QTextCharFormat>
 
@@ -27,6 +28,13 @@ class ScriptHighlighter : public QSyntaxHighlighter {
   // Colours the command line that starts at `from` (a whole line, or what follows `if COND`).
   void HighlightCommand(const QString& text, int from);
   void HighlightVariables(const QString& text);
+  // The labels of the whole text, without their colon and in lower case; worked out again once
+  // per change of the text. When they changed, every line is coloured again (a goto elsewhere
+  // may have found or lost its label).
+  const QSet<QString>& Labels();
+
+  QSet<QString> labels_;
+  int labels_revision_ = -1;
 
   QTextCharFormat command_;
   QTextCharFormat label_;

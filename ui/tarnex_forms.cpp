@@ -86,7 +86,10 @@ TarnexForms::~TarnexForms() {
 
 bool TarnexForms::Start(const QStringList& arguments) {
   const bool shown = main_->FormShow(arguments);
-  if (shown) main_->show();
+  if (shown) {
+    Guard([this] { main_->RestoreWindowState(); });
+    main_->show();
+  }
   return shown;
 }
 

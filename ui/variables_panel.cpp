@@ -44,7 +44,8 @@ void TVariablesPanel::Show(const DebugState& state) {
   AddRow(state_, QStringLiteral("応答"), Utf8(state.reply_line));
   AddRow(state_, QStringLiteral("接続"),
          state.connected ? QStringLiteral("Connect") : QStringLiteral("Disconnect"));
-  AddRow(state_, QStringLiteral("ホスト"), state.connected ? Utf8(state.host) : QString());
+  // The host Open named, from then on: also before the connection is made, and after it ended.
+  AddRow(state_, QStringLiteral("ホスト"), Utf8(state.host));
   AddRow(state_, QStringLiteral("ローカルフォルダ"), Utf8(state.local_folder));
   AddRow(state_, QStringLiteral("データ接続"),
          state.passive ? QStringLiteral("パッシブ (PASV)") : QStringLiteral("アクティブ (PORT)"));

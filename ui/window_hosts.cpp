@@ -26,7 +26,9 @@ WindowEngineHost::WindowEngineHost(QWidget& window, TLogMemo& log, TStatusPanels
 
 // The engine's strings are in the run's encoding; the log and the status bar keep CP932, the
 // log file's and the store's encoding, and show a UTF-8 run's lines as they are.
-void WindowEngineHost::AppendLog(const std::string& line) { AppendLogLines({line}); }
+void WindowEngineHost::AppendLog(const std::string& line) {
+  AppendLogLines({line});
+}
 
 void WindowEngineHost::AppendLogLines(const std::vector<std::string>& lines) {
   std::vector<std::string> kept;
@@ -37,8 +39,25 @@ void WindowEngineHost::AppendLogLines(const std::vector<std::string>& lines) {
     kept.push_back(RunTextToCp932(line));
     shown.push_back(RunTextToQt(line));
   }
-  log_.AppendLines(kept, shown, LogOrigin{running_line_, log_source_});
+  const int line_id = running_line_ >= 0 && LineIdOf ? LineIdOf(running_line_) : 0;
+  log_.AppendLines(kept, shown, LogOrigin{line_id});
   if (log_copy_) log_copy_->AppendLines(kept, shown, LogOrigin{});
+}
+
+void WindowEngineHost::AppendScriptLine(int32_t /*index*/, const std::string& line) {
+  script_line_at_ = log_.Lines().size();
+  AppendLog(line);
+}
+
+void WindowEngineHost::CommandFailed() {
+  // The line that says why: the last one after the script line (the script line itself when
+  // the command wrote none). A log cleared since has none of them.
+  if (log_.Lines().size() > script_line_at_) log_.ColourLastLine(LogColour::Failure);
+}
+
+void WindowEngineHost::AppendWarning(const std::string& line) {
+  AppendLog(line);
+  log_.ColourLastLine(LogColour::Warning);
 }
 
 std::string WindowEngineHost::StatusText(int panel) const {
@@ -49,11 +68,13 @@ void WindowEngineHost::SetStatusText(int panel, const std::string& text) {
   const std::string kept = RunTextToCp932(text);
   status_.SetText(panel, kept);
   if (panel == 3 && progress_) progress_->ShowProgressText(kept);
+  if (OnStateChanged) OnStateChanged();
 }
 
 void WindowEngineHost::LockUi() {
   QApplication::setOverrideCursor(Qt::WaitCursor);
   menu_lock_.Lock(menu_items_());
+  if (OnLockChanged) OnLockChanged(true);
 }
 
 void WindowEngineHost::UnlockUi() {
@@ -62,6 +83,7 @@ void WindowEngineHost::UnlockUi() {
   running_line_ = -1;
   // The run is over, however it ended.
   if (debugger_ != nullptr) debugger_->RunEnded();
+  if (OnLockChanged) OnLockChanged(false);
 }
 
 bool WindowEngineHost::BeforeLine(int32_t index) {
@@ -156,7 +178,9 @@ void WindowDocumentHost::SetCaption(const std::string& caption) {
 }
 
 void WindowDocumentHost::SetModifiedMarker(const std::string& text) {
-  status_.SetText(0, RunTextToCp932(text));  // the mark comes in a running script's encoding
+  const std::string mark = RunTextToCp932(text);  // it comes in a running script's encoding
+  if (OnModifiedMarker && OnModifiedMarker(mark)) return;
+  status_.SetText(0, mark);
 }
 
 platform::MessageResult WindowDocumentHost::ShowMessage(const platform::MessageBoxRequest& box) {

@@ -34,11 +34,20 @@ class WindowEngineHost : public script::EngineHost {
   void SetProgressWindow(Tprogfm* progress) { progress_ = progress; }
   // Hears of every line of a run and of the run's end; none: lines run unobserved.
   void SetRunDebugger(RunDebugger* debugger) { debugger_ = debugger; }
-  // Which script text the log lines written from now on belong to (see LogOrigin).
-  void SetLogSource(int source) { log_source_ = source; }
+  // The identity of the run's line `index` for the log lines it writes (see LogOrigin).
+  std::function<int(int32_t index)> LineIdOf;
+  // After the run lock was taken (true) or given back (false).
+  std::function<void(bool locked)> OnLockChanged;
+  // Something the variables panel shows may have changed (a status panel was written).
+  std::function<void()> OnStateChanged;
+
+  // A warning about the script, coloured as such.
+  void AppendWarning(const std::string& line);
 
   void AppendLog(const std::string& line) override;
   void AppendLogLines(const std::vector<std::string>& lines) override;
+  void AppendScriptLine(int32_t index, const std::string& line) override;
+  void CommandFailed() override;
   std::string StatusText(int panel) const override;
   void SetStatusText(int panel, const std::string& text) override;
   void LockUi() override;
@@ -59,8 +68,8 @@ class WindowEngineHost : public script::EngineHost {
   std::function<std::vector<QAction*>()> menu_items_;
   MenuLock menu_lock_;
   RunDebugger* debugger_ = nullptr;
-  int running_line_ = -1;  // the line whose log lines are being written, -1 between lines
-  int log_source_ = 0;
+  int running_line_ = -1;      // the line whose log lines are being written, -1 between lines
+  size_t script_line_at_ = 0;  // how many log lines there were before the last script line
 };
 
 // The editor Batmemo: CP932 (or, for a UTF-8 script, UTF-8) text with CR LF line breaks on the
@@ -109,6 +118,9 @@ class WindowDocumentHost : public documents::DocumentHost {
 
   // After the document was named (New, Open, Save as: the caption follows the name).
   std::function<void()> OnNamed;
+  // Takes the modified mark (CP932) instead of status panel 0 when it answers true (while a
+  // run shows its own state there).
+  std::function<bool(const std::string& mark)> OnModifiedMarker;
 
  private:
   QWidget& window_;

@@ -11,7 +11,11 @@
 #include <QTimer>
 #include <QTreeWidget>
 
+#include <unistd.h>
+#include <QLabel>
+
 #include "platform/message_loop.h"
+#include "tests/support/fake_ftp_server.h"
 #include "tests/support/real_ftp_server.h"
 #include "tests/ui/ui_test_support.h"
 #include "ui/breakpoint_store.h"
@@ -26,6 +30,24 @@ namespace tarnex::ui::testing {
 namespace {
 
 using platform::MessageResult;
+using tarnex::testing::Close;
+using tarnex::testing::Expect;
+using tarnex::testing::FakeFtpServer;
+using tarnex::testing::Greeting;
+using tarnex::testing::Session;
+
+// A session that logs "joe" in, then does `rest`.
+Session LoggedIn(std::vector<tarnex::testing::Step> rest) {
+  std::vector<tarnex::testing::Step> steps{Greeting("220 Hi\r\n"),
+                                           Expect("USER joe", "331 Pass\r\n"),
+                                           Expect("PASS se", "230 Logged in\r\n")};
+  steps.insert(steps.end(), rest.begin(), rest.end());
+  return Session(std::move(steps));
+}
+
+QString OpenAndLogin(const FakeFtpServer& server) {
+  return QStringLiteral("Open 127.0.0.1 NONE %1\nLogin joe se\n").arg(server.Port());
+}
 
 class DebuggerTest : public FormsTest {
  protected:
@@ -92,6 +114,27 @@ class DebuggerTest : public FormsTest {
     const std::vector<std::string> log = LogLines();
     return !log.empty() && log.back().rfind("<<newfile>> end   ", 0) == 0;
   }
+  QString Panel(const char* name) {
+    return Main().VariablesPanel->ValueOf(1, QString::fromUtf8(name));
+  }
+  // Runs the whole script with almost no pause between lines; `going` runs in the pause after
+  // the first line, while the run goes.
+  std::vector<int> DriveGoing(const std::function<void()>& going,
+                              std::vector<std::function<void(int)>> at_pause) {
+    Main().Settings().StepDelay = 1;
+    bool posted = false;
+    const QMetaObject::Connection first_line =
+        QObject::connect(Main().Logmemo, &QPlainTextEdit::textChanged, [&] {
+          // The start line and the first line: what is posted now runs in the pause after it.
+          if (posted || Main().Logmemo->Lines().size() != 2) return;
+          posted = true;
+          QTimer::singleShot(0, &Main(), going);
+        });
+    const std::vector<int> held = Drive([&] { Main().Run1->trigger(); }, std::move(at_pause));
+    QObject::disconnect(first_line);
+    EXPECT_TRUE(posted);
+    return held;
+  }
 };
 
 TEST_F(DebuggerTest, ABreakpointHoldsTheRunWithTheWindowAtHandAndF9GoesOn) {
@@ -127,6 +170,238 @@ TEST_F(DebuggerTest, ABreakpointHoldsTheRunWithTheWindowAtHandAndF9GoesOn) {
   EXPECT_TRUE(Main().Open1->isEnabled());
 }
 
+TEST_F(DebuggerTest, EditsWhileHeldGoToTheNextRunAndTheMarksFollowTheirLines) {
+  Type(QStringLiteral("Rem 0\nRem 1\nRem 2\nRem 3"));
+  ClickGutter(1);
+  ClickGutter(3);
+  Main().Variables1->trigger();
+  const std::string path = dir / "held.fcs";
+  struct AtPause {
+    std::string panel;
+    bool notice = false, save = false;
+    int run_line = -1;
+  };
+  std::vector<AtPause> seen;
+  auto look = [&] {
+    seen.push_back({platform::Cp932ToUtf8(Main().Stbar->Text(0)), Main().RunNotice->isVisible(),
+                    Main().Save1->isEnabled(), Main().Batmemo->RunLine()});
+  };
+  const std::vector<int> held =
+      Drive([&] { Key(Qt::Key_F9); }, {[&](int) {
+                                         QTextCursor top(Main().Batmemo->document());
+                                         top.insertText(QStringLiteral("Rem new\nRem new\n"));
+                                         look();
+                                         dialogs.picks = {path};
+                                         Main().Save1->trigger();  // saving while held
+                                         Key(Qt::Key_F9);
+                                       },
+                                       [&](int) {
+                                         look();
+                                         Key(Qt::Key_F9);
+                                       }});
+  // The run holds at its own lines 1 and 3 (now lines 3 and 5), never at the line the
+  // breakpoint of line 1 moved to.
+  EXPECT_EQ(held, (std::vector<int>{1, 3}));
+  ASSERT_EQ(seen.size(), 2u);
+  for (const AtPause& at : seen) {
+    EXPECT_EQ(at.panel, "中断中");
+    EXPECT_TRUE(at.notice);
+    EXPECT_TRUE(at.save);
+  }
+  EXPECT_EQ(seen[0].run_line, 3);
+  EXPECT_EQ(seen[1].run_line, 5);
+  EXPECT_EQ(RunLines(), (std::vector<std::string>{"Rem 0", "Rem 1", "Rem 2", "Rem 3"}));
+  EXPECT_EQ(ReadFile(path), "Rem new\r\nRem new\r\nRem 0\r\nRem 1\r\nRem 2\r\nRem 3");
+  EXPECT_EQ(Main().Stbar->Text(0), "");  // saved: no mark, and no run state left behind
+  EXPECT_FALSE(Main().RunNotice->isVisible());
+  EXPECT_EQ(Main().Batmemo->Breakpoints(), (std::vector<int>{3, 5}));
+  // A log line leads to the line that wrote it, where it is now; Enter does as a double click.
+  TLogMemo& log = *Main().Logmemo;
+  log.setFocus();
+  log.setTextCursor(QTextCursor(log.document()->findBlockByNumber(3)));  // "Rem 2"
+  QTest::keyClick(&log, Qt::Key_Return);
+  EXPECT_EQ(GetCaretLine(*Main().Batmemo), 4);
+  EXPECT_TRUE(Main().Batmemo->hasFocus());
+  log.setTextCursor(QTextCursor(log.document()->findBlockByNumber(1)));  // "Rem 0"
+  QTest::keyClick(&log, Qt::Key_Return);
+  EXPECT_EQ(GetCaretLine(*Main().Batmemo), 2);
+
+  // Edited during a run, not saved: the mark shows once the run is over.
+  Main().BreakClear1->trigger();
+  Drive([&] { Key(Qt::Key_F9); }, {});
+  EXPECT_EQ(Main().Stbar->Text(0), "");
+  ClickGutter(0);
+  Drive([&] { Key(Qt::Key_F9); }, {[&](int) {
+          Main().Batmemo->appendPlainText(QStringLiteral("Rem more"));
+          EXPECT_EQ(platform::Cp932ToUtf8(Main().Stbar->Text(0)), "中断中");
+          Key(Qt::Key_F9);
+        }});
+  EXPECT_EQ(platform::Cp932ToUtf8(Main().Stbar->Text(0)), "変更");
+  // A line opened above with Enter at the start of a marked line: the mark stays with its text.
+  ClickGutter(3);
+  SetCaretLine(*Main().Batmemo, 3);
+  Key(Qt::Key_Return);
+  EXPECT_EQ(Main().Batmemo->Breakpoints(), (std::vector<int>{0, 4}));
+}
+
+TEST_F(DebuggerTest, ABreakpointOnALabelHoldsWhenAJumpLandsThere) {
+  struct Case {
+    const char* script;
+    int breakpoint;  // -1: none
+    int run_to;      // -1: a plain run
+    std::vector<int> held;
+    std::vector<std::string> log_at_first_hold;
+  };
+  const Case cases[] = {
+      {"goto x\nRem skipped\n:x\nRem after", 2, -1, {2}, {"goto x"}},
+      {"Rem a\nif NonError goto x\n:x\nRem b", 2, -1, {2}, {"Rem a", "if NonError goto x"}},
+      {"Rem a\n:x\nRem b", 1, -1, {1}, {"Rem a"}},  // walked into: held once
+      {"goto x\nRem skipped\n:x\nRem after", -1, 2, {2}, {"goto x"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.script);
+    Type(QString::fromUtf8(c.script));
+    Main().BreakClear1->trigger();
+    if (c.breakpoint >= 0) ClickGutter(c.breakpoint);
+    SetCaretLine(*Main().Batmemo, c.run_to);
+    std::vector<std::string> log;
+    const std::vector<int> held =
+        Drive([&] { Key(c.run_to >= 0 ? Qt::Key_F4 : Qt::Key_F9); }, {[&](int) {
+                if (log.empty()) log = RunLines();
+                Key(Qt::Key_F9);
+              }});
+    EXPECT_EQ(held, c.held);
+    EXPECT_EQ(log, c.log_at_first_hold);
+    Main().LogClear1->trigger();
+  }
+}
+
+TEST_F(DebuggerTest, PauseAndStopReachAGoingRun) {
+  struct Case {
+    const char* name;
+    std::function<void()> going;  // while the run goes, after its first line
+    std::vector<int> held;
+    std::vector<std::string> ran;
+    const char* end;  // how the end line ends
+  };
+  const Case cases[] = {
+      {"Ctrl+Break, then Stop",
+       [&] { Key(Qt::Key_Pause, Qt::ControlModifier); },
+       {1},
+       {"Rem 0"},
+       " (2 行目で中止)"},
+      {"Stop", [&] { Key(Qt::Key_F5, Qt::ShiftModifier); }, {}, {"Rem 0"}, " (1 行目で中止)"},
+      {"the menu's Pause", [&] { Main().Pause1->trigger(); }, {1}, {"Rem 0"}, " (2 行目で中止)"},
+  };
+  Type(QStringLiteral("Rem 0\nRem 1\nRem 2"));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Main().LogClear1->trigger();
+    std::vector<bool> enabled;  // Pause, Stop, Continue, Open while the run goes
+    const std::vector<int> held = DriveGoing(
+        [&] {
+          for (QAction* item : {Main().Pause1, Main().StopRun1, Main().Continue1, Main().Open1}) {
+            enabled.push_back(item->isEnabled());
+          }
+          c.going();
+        },
+        {[&](int) { Key(Qt::Key_F5, Qt::ShiftModifier); }});
+    EXPECT_EQ(held, c.held);
+    EXPECT_EQ(enabled, (std::vector<bool>{true, true, false, false}));
+    EXPECT_EQ(RunLines(), c.ran);
+    EXPECT_TRUE(LogLines().back().ends_with(c.end)) << LogLines().back();
+    EXPECT_TRUE(dialogs.boxes.empty());  // no session: nothing to ask
+    EXPECT_FALSE(Main().Pause1->isEnabled());
+    EXPECT_FALSE(Main().StopRun1->isEnabled());
+    EXPECT_TRUE(Main().Continue1->isEnabled());
+  }
+}
+
+TEST_F(DebuggerTest, StopAsksWhetherToEndTheSessionAndYesSendsQuit) {
+  for (const MessageResult answer : {MessageResult::Yes, MessageResult::No}) {
+    SCOPED_TRACE(answer == MessageResult::Yes ? "Yes" : "No");
+    FakeFtpServer server(
+        {LoggedIn(answer == MessageResult::Yes
+                      ? std::vector<tarnex::testing::Step>{Expect("QUIT", "221 Bye\r\n"), Close()}
+                      : std::vector<tarnex::testing::Step>{})});
+    Type(OpenAndLogin(server) + QStringLiteral("Rem held\nRem never"));
+    Main().BreakClear1->trigger();
+    ClickGutter(2);
+    dialogs.boxes.clear();
+    dialogs.answers = {answer};
+    Drive([&] { Main().Run1->trigger(); }, {[&](int) { Main().StopRun1->trigger(); }});
+    ASSERT_EQ(dialogs.Texts().size(), 1u);
+    EXPECT_EQ(dialogs.Texts()[0], "実行を中止します。FTPセッションを切断（QUIT）しますか");
+    EXPECT_EQ(dialogs.boxes[0].buttons, platform::MessageButtons::YesNoCancel);
+    EXPECT_EQ(Main().Engine().FConnected, answer == MessageResult::No);
+    EXPECT_EQ(server.Mismatches(), "");
+    if (answer == MessageResult::Yes) {
+      EXPECT_TRUE(server.Wait(std::chrono::seconds(5))) << server.Transcript();
+    }
+    EXPECT_TRUE(LogLines().back().ends_with(" (3 行目で中止)")) << LogLines().back();
+    const std::vector<std::string> ran = RunLines();
+    EXPECT_EQ(std::count(ran.begin(), ran.end(), "Rem never"), 0);
+    Main().LogClear1->trigger();
+  }
+}
+
+TEST_F(DebuggerTest, TheWarningsOfTheRunnerAndFailuresAreColouredInTheLog) {
+  struct Case {
+    const char* line;
+    const char* logged;  // the line written after it ("" none)
+    LogColour colour;    // of the last line the script line wrote
+  };
+  const Case cases[] = {
+      {"Gett x", "1 行目: 不明なコマンド 'Gett'", LogColour::Warning},
+      {"if Eror Rem x",
+       "2 行目: 条件 'Eror' は Error でも NonError でもないため、コマンドは常に実行されます",
+       LogColour::Warning},
+      {"lcd /no/such/folder/here", "", LogColour::Failure},
+      {"Rem fine", "", LogColour::Plain},
+      {"goto nowhere", "5 行目: goto の飛び先のラベル 'nowhere' がありません", LogColour::Warning},
+  };
+  QString text;
+  for (const Case& c : cases) text += QString::fromUtf8(c.line) + QLatin1Char('\n');
+  Type(text);
+  Key(Qt::Key_F9);
+  const std::vector<std::string> log = LogLines();
+  TLogMemo& memo = *Main().Logmemo;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
+    const auto at = std::find(log.begin(), log.end(), std::string(c.line));
+    ASSERT_NE(at, log.end());
+    int last = static_cast<int>(at - log.begin());
+    if (*c.logged != '\0') {
+      ASSERT_LT(last + 1, static_cast<int>(log.size()));
+      EXPECT_EQ(log[last + 1], c.logged);
+      ++last;
+    } else if (c.colour == LogColour::Failure) {
+      ++last;  // the line that says why
+    }
+    EXPECT_EQ(memo.ColourAt(last), c.colour) << log[last];
+  }
+}
+
+TEST_F(DebuggerTest, TheVariablesPanelFollowsEventsWhileHeld) {
+  FakeFtpServer server({LoggedIn({Close()})});  // the server drops the session after Login
+  Type(OpenAndLogin(server) + QStringLiteral("Passive on\nRem held"));
+  ClickGutter(3);
+  Main().Variables1->trigger();
+  QString mode, host, code, connection;
+  Drive([&] { Main().Run1->trigger(); }, {[&](int) {
+          EXPECT_TRUE(WaitUntil([&] { return Panel("接続") == QStringLiteral("Disconnect"); }));
+          connection = Panel("接続");
+          mode = Panel("データ接続");
+          host = Panel("ホスト");
+          code = Panel("応答コード");
+          Key(Qt::Key_F9);
+        }});
+  EXPECT_EQ(connection, QStringLiteral("Disconnect"));
+  EXPECT_EQ(mode, QStringLiteral("パッシブ (PASV)"));
+  EXPECT_EQ(host, QStringLiteral("127.0.0.1"));
+  EXPECT_EQ(code, QStringLiteral("230"));
+}
+
 TEST_F(DebuggerTest, F8WhileHeldRunsTheNextLineOnlyAndFollowsAJump) {
   Type(QStringLiteral("Rem a\ngoto skip\nRem skipped\n:skip\nRem after\nRem last"));
   SetCaretLine(*Main().Batmemo, 1);
@@ -159,8 +434,11 @@ TEST_F(DebuggerTest, RunToTheCaretThenStopEndsTheRunAsStopDoes) {
   EXPECT_EQ(RunLines(), (std::vector<std::string>{"Rem 0", "Rem 1", "Rem 2"}));
   EXPECT_TRUE(EndsWithEndLine());
   EXPECT_FALSE(Main().Engine().FRunning);
+  // Pause and Stop have no run to act on.
   for (QAction* item : Main().MenuItems()) {
-    EXPECT_EQ(item->isEnabled(), item != Main().LogClear1) << item->objectName().toStdString();
+    EXPECT_EQ(item->isEnabled(),
+              item != Main().LogClear1 && item != Main().Pause1 && item != Main().StopRun1)
+        << item->objectName().toStdString();
   }
 }
 
@@ -288,6 +566,36 @@ TEST_F(DebuggerTest, DoubleClickingALogLineFindsTheScriptLineThatWroteIt) {
   EXPECT_EQ(double_click(2), 0);
 }
 
+TEST_F(DebuggerTest, BreakpointsAreKeptUnderTheCanonicalPathHoweverTheFileIsOpened) {
+  std::filesystem::create_directories(dir / "sub");
+  const std::string absolute = dir / "sub/kept.fcs";
+  WriteFile(absolute, "Rem 0\r\nRem 1\r\nRem 2\r\n");
+  std::filesystem::create_symlink(absolute, dir / "link.fcs");
+  const std::filesystem::path before = std::filesystem::current_path();
+  struct Case {
+    const char* cwd;  // relative to the test's folder
+    std::string first, again;
+  };
+  const Case cases[] = {{"sub", "kept.fcs", absolute},
+                        {".", absolute, "./sub/../sub/kept.fcs"},
+                        {".", "link.fcs", "sub/kept.fcs"}};
+  int line = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.first + " then " + c.again);
+    std::filesystem::current_path(dir.path() / c.cwd);
+    dialogs.picks = {c.first};
+    Main().Open1->trigger();
+    Main().BreakClear1->trigger();
+    ClickGutter(++line % 3);
+    Main().Newfile1->trigger();
+    std::filesystem::current_path(dir.path());
+    dialogs.picks = {c.again};
+    Main().Open1->trigger();
+    EXPECT_EQ(Main().Batmemo->Breakpoints(), std::vector<int>{line % 3});
+  }
+  std::filesystem::current_path(before);
+}
+
 TEST_F(DebuggerTest, BreakpointsComeBackWhenTheFileIsOpenedAgain) {
   const std::string path = dir / "kept.fcs";
   const std::string copy = dir / "copy.fcs";
@@ -333,13 +641,27 @@ TEST_F(DebuggerTest, ColouringUnderlinesTheWordsTheRunnerWarnsOf) {
     const char* underlined;  // "" when nothing is
   };
   const Case cases[] = {
-      {"Rem Bogus words", ""}, {":label", ""},       {"   ", ""},
-      {"Bogus x", "Bogus"},    {"GET a b", ""},      {"if Error Bogus", "Bogus"},
-      {"%cmd% x", ""},         {"Rem\tx", "Rem\tx"}, {"　Rem x", ""},
+      {"Rem Bogus words", ""},
+      {":label", ""},
+      {"   ", ""},
+      {"Bogus x", "Bogus"},
+      {"GET a b", ""},
+      {"if Error Bogus", "Bogus"},
+      {"%cmd% x", ""},
+      {"Rem\tx", "Rem\tx"},
+      {"　Rem x", ""},
+      {"if Eror Rem x", "Eror"},
+      {"if nonerror Rem x", ""},
+      {"if %c% Rem x", ""},
+      {"goto nowhere", "nowhere"},
+      {"goto There", ""},
+      {":there", ""},
+      {"goto %to%", ""},
   };
   QString text;
   for (const Case& c : cases) text += QString::fromUtf8(c.line) + QLatin1Char('\n');
   Type(text);
+  QCoreApplication::processEvents();  // the labels found: every line coloured again
   QTextBlock block = Main().Batmemo->document()->begin();
   for (const Case& c : cases) {
     QString underlined;

@@ -18,7 +18,7 @@ struct Shown {
 Shown Show(const TLogMemo& log) {
   Shown shown{log.toPlainText(), log.Lines(), {}};
   for (int block = 0; block < log.document()->blockCount(); ++block) {
-    shown.origins.push_back(log.OriginAt(block).line);
+    shown.origins.push_back(log.OriginAt(block).line_id);
   }
   return shown;
 }
@@ -32,13 +32,13 @@ TEST(LogMemo, LinesAppendedInOneGoAreTheLinesAppendedOneByOne) {
     TLogMemo one_by_one;
     TLogMemo in_one_go;
     if (after_a_line) {
-      one_by_one.AppendLine("Dir", LogOrigin{1, 0});
-      in_one_go.AppendLine("Dir", LogOrigin{1, 0});
+      one_by_one.AppendLine("Dir", LogOrigin{1});
+      in_one_go.AppendLine("Dir", LogOrigin{1});
     }
     for (qsizetype i = 0; i < shown.size(); ++i) {
-      one_by_one.AppendLine(listing[i], shown[i], LogOrigin{2, 0});
+      one_by_one.AppendLine(listing[i], shown[i], LogOrigin{2});
     }
-    in_one_go.AppendLines(listing, shown, LogOrigin{2, 0});
+    in_one_go.AppendLines(listing, shown, LogOrigin{2});
     const Shown expected = Show(one_by_one);
     const Shown got = Show(in_one_go);
     EXPECT_EQ(got.text, expected.text) << after_a_line;

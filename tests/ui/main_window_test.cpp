@@ -2,12 +2,16 @@
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QMenu>
+#include <QMenuBar>
 #include <QPlainTextEdit>
+#include <QScreen>
 #include <QTest>
 #include <QTextBrowser>
 #include <QTextCursor>
+#include <QTreeWidget>
 #include <filesystem>
 
 #include "settings/options_store.h"
@@ -19,6 +23,7 @@
 #include "ui/pane_area.h"
 #include "ui/progress_window.h"
 #include "ui/status_panels.h"
+#include "ui/variables_panel.h"
 #include "ui/window_hosts.h"
 
 namespace tarnex::ui::testing {
@@ -128,13 +133,22 @@ TEST_F(MainWindowTest, RunLocksEveryMenuItemAndRestoresExactlyThoseEnabledBefore
                   QApplication::overrideCursor()->shape() == Qt::WaitCursor;
   };
   Main().Run1Click();
-  ASSERT_FALSE(during.empty());
-  EXPECT_EQ(std::count(during.begin(), during.end(), true), 0);
+  // Only the debug menu stays at hand, without the items that need a held run.
+  const std::vector<QAction*> items = Main().MenuItems();
+  ASSERT_EQ(during.size(), items.size());
+  for (size_t i = 0; i < items.size(); ++i) {
+    const bool debug = items[i] == Main().Debug1->menuAction() ||
+                       (Main().Debug1->actions().contains(items[i]) &&
+                        items[i] != Main().Continue1 && items[i] != Main().StepNext1);
+    EXPECT_EQ(during[i], debug) << items[i]->objectName().toStdString();
+  }
   EXPECT_EQ(panel_during, Cp932("実行中"));
   EXPECT_TRUE(busy_cursor);
   EXPECT_EQ(QApplication::overrideCursor(), nullptr);
   for (QAction* item : Main().MenuItems()) {
-    EXPECT_EQ(item->isEnabled(), item != Main().LogClear1) << item->objectName().toStdString();
+    const bool no_run = item == Main().Pause1 || item == Main().StopRun1;  // nothing to act on
+    EXPECT_EQ(item->isEnabled(), item != Main().LogClear1 && !no_run)
+        << item->objectName().toStdString();
   }
   EXPECT_EQ(Main().Stbar->Text(0), Cp932("変更"));  // the mark from before the run
   EXPECT_FALSE(Main().Engine().FRunning);
@@ -299,6 +313,7 @@ TEST_F(MainWindowTest, AnErrorEscapingASlotBecomesOneLogLine) {
 TEST_F(MainWindowTest, SplitterFollowsTheLeftButtonAlone) {
   MakeForms();
   Main().resize(550, 319);
+  Main().Panes().SetPanel1Width(257);  // as designed
   struct Case {
     const char* name;
     Qt::MouseButtons buttons;
@@ -322,6 +337,63 @@ TEST_F(MainWindowTest, SplitterFollowsTheLeftButtonAlone) {
     EXPECT_EQ(Main().Panes().Panel1()->width(), c.width);
     EXPECT_EQ(Main().Panes().Panel2()->x(), c.width);
   }
+}
+
+TEST_F(MainWindowTest, AFirstStartFitsTheScreenAndLaterStartsRestoreTheWindow) {
+  MakeForms();
+  const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+  EXPECT_NEAR(Main().width(), screen.width() * 0.7, 2);
+  EXPECT_NEAR(Main().height(), screen.height() * 0.7, 2);
+  EXPECT_NEAR(Main().Panes().Panel1Width(), Main().width() * 0.4, 2);
+  Main().resize(640, 400);
+  Main().Panes().SetPanel1Width(5000);  // dragged far right: the log keeps its minimum
+  EXPECT_EQ(Main().Panes().Panel3()->width(), TPaneArea::kMinLogWidth);
+  Main().Panes().SetPanel1Width(300);
+  Main().Variables1->trigger();
+  Main().close();
+  forms.reset();
+  MakeForms();
+  EXPECT_EQ(Main().size(), QSize(640, 400));
+  EXPECT_EQ(Main().Panes().Panel1Width(), 300);
+  EXPECT_FALSE(Main().VariablesPanel->isHidden());
+}
+
+TEST_F(MainWindowTest, KeysReachTheMenusAndGoRoundThePanes) {
+  MakeForms();
+  Main().activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&Main()));
+  QWidget* editor = Main().Batmemo;
+  QWidget* log = Main().Logmemo;
+  QWidget* variables = Main().VariablesPanel->Tree();
+  struct Case {
+    bool panel;  // the variables panel shown
+    QWidget* from;
+    QKeyCombination key;
+    QWidget* to;
+  };
+  const Case cases[] = {
+      {false, editor, Qt::CTRL | Qt::Key_Tab, log},
+      {false, log, Qt::CTRL | Qt::Key_Tab, editor},
+      {false, editor, Qt::CTRL | Qt::SHIFT | Qt::Key_Backtab, log},
+      {true, log, Qt::CTRL | Qt::Key_Tab, variables},
+      {true, variables, Qt::CTRL | Qt::Key_Tab, editor},
+  };
+  for (const Case& c : cases) {
+    Main().VariablesPanel->setVisible(c.panel);
+    c.from->setFocus();
+    ASSERT_TRUE(WaitUntil([&] { return c.from->hasFocus(); }));
+    QTest::keyClick(c.from, c.key.key(), c.key.keyboardModifiers());
+    EXPECT_TRUE(c.to->hasFocus()) << c.to->objectName().toStdString();
+  }
+  const std::pair<QKeyCombination, QMenu*> menus[] = {{Qt::Key_F10, Main().file1},
+                                                      {Qt::ALT | Qt::Key_L, Main().Log1}};
+  for (const auto& [key, menu] : menus) {
+    editor->setFocus();
+    QTest::keyClick(editor, key.key(), key.keyboardModifiers());
+    EXPECT_EQ(Main().menuBar()->activeAction(), menu->menuAction());
+    menu->hide();
+  }
+  EXPECT_EQ(Main().Batmemo->toPlainText(), QString());  // no key was typed into the script
 }
 
 TEST_F(MainWindowTest, EditMenuWorksOnTheEditor) {
