@@ -45,6 +45,7 @@ ScriptHighlighter::ScriptHighlighter(QTextDocument* document) : QSyntaxHighlight
 }
 
 void ScriptHighlighter::highlightBlock(const QString& text) {
+  Labels();  // a label typed on this line may be what a goto elsewhere is waiting for
   HighlightCommand(text, 0);
   HighlightVariables(text);  // lines are expanded before they run, comments included
 }

@@ -662,17 +662,29 @@ TEST_F(DebuggerTest, ColouringUnderlinesTheWordsTheRunnerWarnsOf) {
   for (const Case& c : cases) text += QString::fromUtf8(c.line) + QLatin1Char('\n');
   Type(text);
   QCoreApplication::processEvents();  // the labels found: every line coloured again
-  QTextBlock block = Main().Batmemo->document()->begin();
-  for (const Case& c : cases) {
-    QString underlined;
+  auto underlined = [](const QTextBlock& block) {
+    QString words;
     for (const QTextLayout::FormatRange& range : block.layout()->formats()) {
       if (range.format.underlineStyle() == QTextCharFormat::WaveUnderline) {
-        underlined += block.text().mid(range.start, range.length);
+        words += block.text().mid(range.start, range.length);
       }
     }
-    EXPECT_EQ(underlined.toStdString(), c.underlined) << c.line;
+    return words.toStdString();
+  };
+  QTextBlock block = Main().Batmemo->document()->begin();
+  for (const Case& c : cases) {
+    EXPECT_EQ(underlined(block), c.underlined) << c.line;
     block = block.next();
   }
+  // The label typed later, on a line of its own: the goto above finds it.
+  QTextCursor end(Main().Batmemo->document());
+  end.movePosition(QTextCursor::End);
+  for (const QChar c : QStringLiteral(":Nowhere")) end.insertText(QString(c));
+  QCoreApplication::processEvents();
+  block = Main().Batmemo->document()->begin();
+  while (block.isValid() && block.text() != QStringLiteral("goto nowhere")) block = block.next();
+  ASSERT_TRUE(block.isValid());
+  EXPECT_EQ(underlined(block), "");
 }
 
 }  // namespace
