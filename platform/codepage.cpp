@@ -76,10 +76,6 @@ bool WritesBackAs(std::string_view utf8, std::string_view cp932) {
   return back && *back == cp932;
 }
 
-bool IsLeadByte(unsigned char byte) {
-  return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
-}
-
 // The escape of `byte`, a character of three UTF-8 bytes.
 void AppendByteEscape(std::string& out, unsigned char byte) {
   const char32_t escape = kByteEscapeBase + byte;
@@ -130,7 +126,7 @@ std::string EscapeCp932(std::string_view cp932) {
       ++pos;
       continue;
     }
-    const size_t length = IsLeadByte(lead) && pos + 1 < cp932.size() ? 2 : 1;
+    const size_t length = IsCp932LeadByte(lead) && pos + 1 < cp932.size() ? 2 : 1;
     const std::string_view sequence = cp932.substr(pos, length);
     const std::optional<std::string> decoded = TryCp932ToUtf8(sequence);
     if (decoded && WritesBackAs(*decoded, sequence)) {

@@ -9,6 +9,11 @@
 
 namespace tarnex::platform {
 
+// A CP932 (Shift-JIS) lead byte: it and the byte after it form one double-byte character.
+constexpr bool IsCp932LeadByte(unsigned char byte) {
+  return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
+}
+
 // Strict conversion: nothing when the bytes are not valid CP932.
 std::optional<std::string> TryCp932ToUtf8(std::string_view cp932);
 

@@ -69,17 +69,13 @@ std::string FormatWithName(const std::string& format, std::string_view name) {
   return message;
 }
 
-bool IsLeadByte(unsigned char c) {
-  return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
-}
-
 // Folds ASCII letters only, and never the second byte of a double-byte character, which may
 // look like a letter.
 std::string FoldCase(std::string_view text) {
   std::string folded(text);
   for (size_t i = 0; i < folded.size(); ++i) {
     const auto c = static_cast<unsigned char>(folded[i]);
-    if (IsLeadByte(c)) {
+    if (IsCp932LeadByte(c)) {
       ++i;
     } else if (c >= 'a' && c <= 'z') {
       folded[i] = static_cast<char>(c - 'a' + 'A');
@@ -95,7 +91,7 @@ std::vector<std::string> SplitKeyPath(std::string_view path) {
   std::string current;
   for (size_t i = 0; i < path.size(); ++i) {
     const auto c = static_cast<unsigned char>(path[i]);
-    if (IsLeadByte(c) && i + 1 < path.size()) {
+    if (IsCp932LeadByte(c) && i + 1 < path.size()) {
       current.append(path.substr(i, 2));
       ++i;
     } else if (c == '\\') {

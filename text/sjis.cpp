@@ -1,5 +1,6 @@
 #include "text/sjis.h"
 
+#include "platform/codepage.h"
 #include "platform/text_encoding.h"
 
 namespace tarnex {
@@ -51,7 +52,7 @@ std::size_t CharLengthAt(std::string_view s, std::size_t offset) {
     return length == 0 ? 1 : length;
   }
   const bool double_byte =
-      offset + 1 < s.size() && IsLeadByte(static_cast<unsigned char>(s[offset]));
+      offset + 1 < s.size() && platform::IsCp932LeadByte(static_cast<unsigned char>(s[offset]));
   return double_byte ? 2 : 1;
 }
 
@@ -70,7 +71,8 @@ std::size_t CharStartOf(std::string_view s, std::size_t pos) {
   // A second byte follows an odd number of lead bytes in a row. A run of lead bytes is short
   // in real text, so this stays cheap.
   std::size_t leads = 0;
-  for (std::size_t i = pos; i > 0 && IsLeadByte(static_cast<unsigned char>(s[i - 1])); --i) {
+  for (std::size_t i = pos;
+       i > 0 && platform::IsCp932LeadByte(static_cast<unsigned char>(s[i - 1])); --i) {
     ++leads;
   }
   return leads % 2 == 1 ? pos - 1 : pos;

@@ -11,10 +11,6 @@
 
 namespace tarnex {
 
-constexpr bool IsLeadByte(unsigned char b) {
-  return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
-}
-
 // Length in bytes (1 to 4) of the well-formed UTF-8 sequence that starts at the 0-based
 // `offset`; 0 when the byte there starts none (a stray continuation byte, an overlong form, a
 // surrogate, a sequence cut short).

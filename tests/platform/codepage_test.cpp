@@ -7,6 +7,13 @@
 namespace tarnex::platform {
 namespace {
 
+TEST(Codepage, LeadBytesAre81To9FAndE0ToFC) {
+  for (int byte = 0; byte < 256; ++byte) {
+    const bool lead = (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
+    EXPECT_EQ(IsCp932LeadByte(static_cast<unsigned char>(byte)), lead) << byte;
+  }
+}
+
 TEST(Codepage, RoundTripsJapaneseAndAscii) {
   struct Case {
     std::string utf8, cp932;
