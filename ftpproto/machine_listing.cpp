@@ -2,7 +2,7 @@
 
 #include <array>
 
-#include "ftpproto/directory_list.h"
+#include "ftpproto/list_columns.h"
 #include "ftpproto/remote_times.h"
 #include "ftpproto/reply_parsing.h"
 #include "text/sjis.h"
@@ -109,7 +109,8 @@ std::optional<EntryKind> KindOfPermissions(std::string_view permissions) {
   }
 }
 
-// The byte offset just past column `count` of `line`, columns split as TFTPDirectoryList does.
+// The byte offset just past column `count` of `line`, columns split as SplitListColumns splits
+// them.
 size_t EndOfColumn(std::string_view line, int count) {
   size_t p = 0;
   for (int column = 1; column <= count; ++column) {
@@ -164,14 +165,13 @@ std::optional<DirectoryEntry> ParseMlsdLine(std::string_view line) {
 }
 
 std::optional<DirectoryEntry> ParseUnixListLine(std::string_view line, int64_t now) {
-  TFTPDirectoryList columns;
-  columns.ParseLine(line);
-  const auto& column = columns.Columns;
+  const ListColumns columns = SplitListColumns(line);
+  const auto& column = columns.column;
   const std::optional<EntryKind> kind = KindOfPermissions(column[1]);
   if (!kind) return std::nullopt;
   // From the left, so that a name with blanks cannot be taken for the date: the first month
   // after a size, followed by a day and a time or a year, with something after it.
-  for (int c = 3; c + 2 < columns.ColumnCount; ++c) {
+  for (int c = 3; c + 2 < columns.count; ++c) {
     if (!AllDigits(column[c - 1], 18) || MonthNumber(column[c]) == 0) continue;
     const auto date = ParseListedDate(column[c], column[c + 1], column[c + 2], now);
     if (!date) continue;

@@ -38,7 +38,7 @@ struct DirectoryEntry {
 std::optional<DirectoryEntry> ParseMlsdLine(std::string_view line);
 
 // One LIST line in the UNIX long format: permissions, links, owner, [group,] size, a date of
-// three columns, name. The columns are those of TFTPDirectoryList, found from the left: the
+// three columns, name. The columns are those of SplitListColumns, found from the left: the
 // date is the first month name followed by a day and a time or a year, after a size. The
 // name is the rest of the line after the date and its one blank, so that blanks inside a name
 // survive (blanks at its start do not: they cannot be told from padding). A link's

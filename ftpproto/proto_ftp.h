@@ -11,7 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "ftpproto/directory_list.h"
 #include "ftpproto/ftp_types.h"
 #include "platform/replacement_file.h"
 #include "socket/async_sock.h"
@@ -105,8 +104,6 @@ class TProtoFTP : public TAsyncSock {
   std::string UserID;
   std::string Password;
   bool Passive = false;
-  int Vendor = kVendorUnknown;
-  bool ParseList = false;
   TFirewallType FirewallType = TFirewallType::FTUser;
   std::string FWUserID;
   std::string FWPassword;
@@ -150,8 +147,6 @@ class TProtoFTP : public TAsyncSock {
   // argument shown as "****") and every reply line as it is read, without line ends.
   std::function<void(bool sent, const std::string& line)> OnDialogue;
 
-  // The list of the last parsed listing (created by the first one, dropped at Disconnect).
-  const TFTPDirectoryList* DirectoryList() const { return directory_list_.get(); }
   bool ListInProgress() const { return list_in_progress_; }
   TAsyncSock* DataConnection() { return data_connection_.get(); }
 
@@ -252,7 +247,6 @@ class TProtoFTP : public TAsyncSock {
   void ReadListing();
   void HandOverListingLine(std::string line);
   void ReadClosingReply(TransferKind kind);
-  void PrepareDirectoryList();
   // ABOR after a cancelled listing or download.
   void SendAbort();
 
@@ -286,7 +280,6 @@ class TProtoFTP : public TAsyncSock {
   bool epsv_refused_ = false;  // the server refused EPSV: PASV until the next login
   bool size_unknown_ = false;  // the server knows no SIZE: not asked again until the next login
   bool pasv_address_noted_ = false;  // a PASV address not used was told of in this login
-  std::unique_ptr<TFTPDirectoryList> directory_list_;
   bool list_in_progress_ = false;
   std::recursive_mutex transfer_lock_;
 };

@@ -220,7 +220,6 @@ void TProtoFTP::ReadListing() {
 
 void TProtoFTP::HandOverListingLine(std::string line) {
   line = FromWire(WithoutLineEnd(std::move(line)));
-  if (ParseList && directory_list_) directory_list_->ParseLine(line);
   if (OnListItem) OnListItem(line);
 }
 

@@ -36,7 +36,6 @@ TProtoFTP::TProtoFTP() {
 TProtoFTP::~TProtoFTP() {
   Cancel();
   data_connection_.reset();
-  directory_list_.reset();
 }
 
 void TProtoFTP::SendCommand(const std::string& command, bool settle_first) {
@@ -331,8 +330,6 @@ void TProtoFTP::Disconnect() {
   Canceled = false;
   if (!Connected) return;
   ReportStatus(kLevelProtocol, "QUIT");
-  directory_list_.reset();
-  Vendor = kVendorUnknown;
   std::exception_ptr quit_error;
   try {
     DiscardWaitingInput();
@@ -353,8 +350,6 @@ void TProtoFTP::CloseWithoutQuit() {
   Canceled = false;
   owed_replies_ = 0;
   if (!Connected) return;
-  directory_list_.reset();
-  Vendor = kVendorUnknown;
   TAsyncSock::Disconnect();
 }
 

@@ -121,23 +121,6 @@ void TProtoFTP::SendAbort() {
   Canceled = false;
 }
 
-void TProtoFTP::PrepareDirectoryList() {
-  if (!directory_list_) {
-    if (Vendor == kVendorUnknown) {
-      try {
-        RunCommand("SYST");
-      } catch (...) {
-        // A server without SYST is listed all the same.
-        NoteSwallowed("SYST");
-      }
-      Vendor = VendorFromSystReply(LastReply);
-    }
-    // Every system's listing is read in the UNIX long format.
-    directory_list_ = std::make_unique<TFTPUnixList>();
-  }
-  directory_list_->Clear();
-}
-
 void TProtoFTP::RunTransfer(TransferKind kind, const std::string& local_file,
                             const std::string& remote_file, TransferSpan span) {
   const bool list = kind == TransferKind::List;
@@ -226,7 +209,6 @@ bool TProtoFTP::MoveTransfer(TransferKind kind, TCmdType type, const std::string
     platform::File file = platform::File::OpenRead(local_file);
     BytesTotal = file.Size() - span.offset;
   }
-  if (kind == TransferKind::List && ParseList) PrepareDirectoryList();
   // A binary download learns its size before it starts: SIZE, unless a listing gave it.
   if (kind == TransferKind::Download && span.offset == 0 && !span.expected_total &&
       BinaryTransfers()) {
