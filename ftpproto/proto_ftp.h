@@ -37,7 +37,7 @@ class TProtoFTP : public TAsyncSock {
   // One command and its reply, continuation lines included; the reply is the first line.
   // Replies still owed for an earlier command are read first (see SettleTimeOut). A reply
   // that does not begin with a code of 100 to 599 raises EInvalidReply.
-  void Transaction(const std::string& command, std::string& reply) override;
+  void Transaction(const std::string& command, std::string& reply);
   // Reads the rest of a reply whose first line is `first_line`; returns its last line. Raises
   // when the server closes the connection before the reply has ended.
   std::string ReadReplyContinuation(const std::string& first_line);
@@ -100,6 +100,13 @@ class TProtoFTP : public TAsyncSock {
   bool TryRenameFile(const std::string& old_name, const std::string& new_name);
   int64_t DataBytesReceived() const;
   int64_t DataBytesSent() const;
+
+  // The last command's reply: its code (0 while none has come, or for a line that is no
+  // reply) and its first line, line end included.
+  int16_t ReplyCode = 0;
+  std::string LastReply;
+  // The size of the current transfer, as far as it is known (for progress displays).
+  int64_t BytesTotal = 0;
 
   std::string UserID;
   std::string Password;

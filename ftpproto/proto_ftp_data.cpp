@@ -4,7 +4,6 @@
 #include "ftpproto/reply_parsing.h"
 #include "platform/errors.h"
 #include "platform/message_loop.h"
-#include "socket/reply_code.h"
 #include "socket/socket_address.h"
 #include "socket/socket_errors.h"
 #include "text/string_helpers.h"

@@ -91,13 +91,10 @@ class TAsyncSock {
   bool TimedOut = false;
   bool LastEventOk = false;     // the last notification carried no error
   bool EventSignalled = false;  // a lookup finished, an accept is possible, or the time-out fired
-  int16_t ReplyCode = 0;        // code of the line Transaction read last
-  std::string LastReply;        // line Transaction read last, line end included
   std::string StatusText;       // last reported status text
   int LastError = 0;            // last socket error code
   int64_t BytesSent = 0;        // by SendFile, never reset
   int64_t BytesReceived = 0;    // by CaptureFile, from 0 at each capture
-  int64_t BytesTotal = 0;       // size of the current transfer, kept by the owner
   // SendFile lets the kernel send to a peer on this machine too, where it copies otherwise
   // (tests use it to reach the kernel's path over loopback).
   bool KernelSendToLoopback = false;
@@ -113,7 +110,6 @@ class TAsyncSock {
   virtual int Accept();
   virtual void Connect();
   virtual void Disconnect();
-  virtual void Transaction(const std::string& command, std::string& reply);
   virtual void Abort();
 
   void CheckConnection();

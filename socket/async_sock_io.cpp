@@ -7,7 +7,6 @@
 #include "platform/errors.h"
 #include "socket/async_sock.h"
 #include "socket/async_sock_scopes.h"
-#include "socket/reply_code.h"
 #include "socket/socket_errors.h"
 
 namespace tarnex {
@@ -183,18 +182,6 @@ std::string TAsyncSock::ReadLn() {
   timer.Stop();
   Canceled = false;
   throw EAbortError("Socket readln aborted");
-}
-
-void TAsyncSock::Transaction(const std::string& command, std::string& reply) {
-  ReportStatus(kLevelTrace, "Transaction");
-  ReplyCode = 0;
-  Writeln(command);
-  LastReply = ReadLn();
-  if (!LastReply.empty()) {
-    ReportStatus(kLevelProtocol, LastReply);
-    ReplyCode = ParseReplyCode(LastReply);
-  }
-  reply = LastReply;
 }
 
 }  // namespace tarnex

@@ -58,6 +58,20 @@ TEST(ValidReplyCode, ThreeDigitsFrom100To599AndThenABlankADashOrTheEnd) {
   }
 }
 
+TEST(ValidReplyCode, LeadingDigitsAloneMakeNoReply) {
+  // The one reader of reply codes: digits beyond three, or beyond a 16-bit number, are no code.
+  struct Case {
+    const char* line;
+    int code;
+  } cases[] = {
+      {"Hello\r\n", 0},  {"12345 Hello\r\n", 0}, {"230-Welcome\r\n", 230},
+      {"32767", 0},      {"0000000000999", 0},   {"421", 421},
+      {"7x", 0},         {"32768 x", 0},         {"40000 Hello", 0},
+      {"9999999999", 0}, {"12345678901 x", 0},
+  };
+  for (const auto& c : cases) EXPECT_EQ(ValidReplyCode(c.line).value_or(0), c.code) << c.line;
+}
+
 TEST(TransferTypeOfCommand, TheTypeLetterDecides) {
   struct Case {
     const char* command;

@@ -7,7 +7,6 @@
 #include "socket/async_sock.h"
 #include "socket/host_lookup.h"
 #include "socket/socket_address.h"
-#include "socket/reply_code.h"
 #include "socket/socket_errors.h"
 
 namespace tarnex {
@@ -73,36 +72,6 @@ TEST(ErrorMessage, LookupFailuresMapToTheHostCodes) {
   EXPECT_EQ(net::WinsockCodeFromLookupError(EAI_AGAIN, 0), 11002);
   EXPECT_EQ(net::WinsockCodeFromLookupError(EAI_FAIL, 0), 11003);
   EXPECT_EQ(net::WinsockCodeFromLookupError(EAI_SYSTEM, ECONNREFUSED), 10061);
-}
-
-TEST(ReplyCode, LeadingDigitsOfTheLine) {
-  struct Case {
-    const char* line;
-    int16_t code;
-  } cases[] = {
-      {"220 Ready\r\n", 220},
-      {"Hello\r\n", 0},
-      {"12345 Hello\r\n", 12345},
-      {"230-Welcome\r\n", 230},
-      {"", 0},
-      {" 220 x", 0},
-      {"32767", 32767},
-      {"0000000000999", 0},  // at most ten digits are read
-      {"421", 421},
-      {"7x", 7},
-  };
-  for (const auto& c : cases) EXPECT_EQ(ParseReplyCode(c.line), c.code) << c.line;
-}
-
-TEST(ReplyCode, ANumberBeyondTheSixteenBitCodeRaises) {
-  for (const char* line : {"32768 x", "40000 Hello", "9999999999", "12345678901 x"}) {
-    try {
-      ParseReplyCode(line);
-      ADD_FAILURE() << line;
-    } catch (const EConvertError& error) {
-      EXPECT_EQ(error.Message().rfind("Reply code out of range: ", 0), 0u) << error.Message();
-    }
-  }
 }
 
 TEST(NumericAddress, FourNumbersOrAnIpv6AddressWithOrWithoutBrackets) {
