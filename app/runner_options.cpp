@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "app/translation.h"
-#include "socket/tls.h"
+#include "text/fingerprint.h"
 #include "text/string_helpers.h"
 
 namespace tarnex::app {
@@ -208,7 +208,7 @@ std::string TakeOption(int value, const std::string& arg, RunnerOptions& o) {
       o.tls_ca_file = arg;
       return {};
     case kTlsFingerprint:
-      if (net::NormalizeFingerprint(arg).empty()) {
+      if (NormalizeFingerprint(arg).empty()) {
         return Format(Tr("--tls-fingerprint takes a SHA-256 fingerprint (64 hex digits, colons "
                          "allowed), not '%s'"),
                       arg.c_str());

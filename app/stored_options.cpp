@@ -7,7 +7,7 @@
 #include "app/translation.h"
 #include "platform/codepage.h"
 #include "settings/options_store.h"
-#include "socket/tls.h"
+#include "text/fingerprint.h"
 #include "text/string_helpers.h"
 
 namespace tarnex::app {
@@ -109,7 +109,7 @@ ParsedAssignment ParseValue(const OptionInfo& option, std::string_view text) {
     case Kind::Path:
       return {OptionAssignment{option.name, std::string(text)}, {}};
     case Kind::Fingerprint:
-      if (text.empty() || !net::NormalizeFingerprint(text).empty()) {
+      if (text.empty() || !NormalizeFingerprint(text).empty()) {
         return {OptionAssignment{option.name, std::string(text)}, {}};
       }
       return Refused(option.name, Tr("the value must be a SHA-256 fingerprint (64 hex digits)"));

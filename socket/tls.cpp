@@ -6,12 +6,13 @@
 #include <openssl/x509v3.h>
 
 #include <cerrno>
-#include <cstdio>
+#include <memory>
 
 #include "platform/errors.h"
 #include "socket/socket_address.h"
 #include "socket/socket_api.h"
 #include "socket/socket_errors.h"
+#include "text/fingerprint.h"
 
 namespace tarnex::net {
 namespace {
@@ -23,14 +24,13 @@ std::string LastTlsError(const char* fallback) {
   return reason != nullptr ? reason : fallback;
 }
 
-std::string Hex(const unsigned char* bytes, unsigned length) {
-  std::string hex;
-  char two[3];
-  for (unsigned i = 0; i < length; ++i) {
-    std::snprintf(two, sizeof two, "%02x", bytes[i]);
-    hex += two;
-  }
-  return hex;
+// The SHA-256 fingerprint of `certificate` as "AB:CD:...", as people compare them.
+std::string ShownFingerprint(X509* certificate) {
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned length = 0;
+  X509_digest(certificate, EVP_sha256(), digest, &length);
+  const std::unique_ptr<char, TlsFree> text(OPENSSL_buf2hexstr(digest, length));
+  return text ? std::string(text.get()) : std::string();
 }
 
 // The newest session of any connection is the one to offer next: a TLS 1.3 ticket serves
@@ -44,29 +44,6 @@ int KeepNewSession(SSL* ssl, SSL_SESSION* session) {
 
 }  // namespace
 
-std::string NormalizeFingerprint(std::string_view text) {
-  std::string hex;
-  for (char c : text) {
-    if (c == ':') continue;
-    if (c >= 'A' && c <= 'F') c = static_cast<char>(c - 'A' + 'a');
-    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return {};
-    hex += c;
-  }
-  return hex.size() == 64 ? hex : std::string();
-}
-
-std::string FormatFingerprint(std::string_view hex) {
-  std::string text;
-  for (size_t i = 0; i < hex.size(); i += 2) {
-    if (i > 0) text += ':';
-    for (size_t k = i; k < i + 2 && k < hex.size(); ++k) {
-      const char c = hex[k];
-      text += (c >= 'a' && c <= 'f') ? static_cast<char>(c - 'a' + 'A') : c;
-    }
-  }
-  return text;
-}
-
 TlsContext::TlsContext(TlsPolicy policy) : policy_(std::move(policy)) {
   if (!policy_.fingerprint.empty()) {
     const std::string hex = NormalizeFingerprint(policy_.fingerprint);
@@ -76,38 +53,32 @@ TlsContext::TlsContext(TlsPolicy policy) : policy_(std::move(policy)) {
     }
     policy_.fingerprint = hex;
   }
-  context_ = SSL_CTX_new(TLS_client_method());
-  if (context_ == nullptr) throw ESockError("TLS unavailable: " + LastTlsError("no context"));
-  SSL_CTX_set_min_proto_version(context_, TLS1_2_VERSION);
+  context_.reset(SSL_CTX_new(TLS_client_method()));
+  if (!context_) throw ESockError("TLS unavailable: " + LastTlsError("no context"));
+  SSL_CTX* const context = context_.get();
+  SSL_CTX_set_min_proto_version(context, TLS1_2_VERSION);
   // A connection that ends without close_notify is not taken for a normal end: anybody on the
   // way can cut a TCP connection, and only close_notify says that the data is all there (a
   // text transfer has no size to hold it to).
-  SSL_CTX_set_mode(context_, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
+  SSL_CTX_set_mode(context, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
   // Records are read from the socket up to 256 KiB at a time, not one system call for each
   // record's header and another for its body.
-  SSL_CTX_set_read_ahead(context_, 1);
-  SSL_CTX_set_default_read_buffer_len(context_, 256 * 1024);
+  SSL_CTX_set_read_ahead(context, 1);
+  SSL_CTX_set_default_read_buffer_len(context, 256 * 1024);
   // The chain is checked always; the verdict is read after the handshake, so that a refusal
   // can say why and show the fingerprint.
-  SSL_CTX_set_verify(context_, SSL_VERIFY_NONE, nullptr);
-  SSL_CTX_set_default_verify_paths(context_);
+  SSL_CTX_set_verify(context, SSL_VERIFY_NONE, nullptr);
+  SSL_CTX_set_default_verify_paths(context);
   if (!policy_.ca_file.empty() &&
-      SSL_CTX_load_verify_locations(context_, policy_.ca_file.c_str(), nullptr) != 1) {
-    SSL_CTX_free(context_);
+      SSL_CTX_load_verify_locations(context, policy_.ca_file.c_str(), nullptr) != 1) {
     throw ESockError("TLS CA file cannot be read: " + policy_.ca_file);
   }
-  SSL_CTX_set_session_cache_mode(context_, SSL_SESS_CACHE_CLIENT | SSL_SESS_CACHE_NO_INTERNAL_STORE);
-  SSL_CTX_sess_set_new_cb(context_, KeepNewSession);
-}
-
-TlsContext::~TlsContext() {
-  if (session_ != nullptr) SSL_SESSION_free(session_);
-  SSL_CTX_free(context_);
+  SSL_CTX_set_session_cache_mode(context, SSL_SESS_CACHE_CLIENT | SSL_SESS_CACHE_NO_INTERNAL_STORE);
+  SSL_CTX_sess_set_new_cb(context, KeepNewSession);
 }
 
 void TlsContext::KeepSession(SSL_SESSION* session) {
-  if (session_ != nullptr) SSL_SESSION_free(session_);
-  session_ = session;
+  session_.reset(session);
 }
 
 TlsTransport::TlsTransport(int fd, TlsContext& context, const std::string& host, bool resume)
@@ -115,36 +86,33 @@ TlsTransport::TlsTransport(int fd, TlsContext& context, const std::string& host,
   if (host_.size() >= 2 && host_.front() == '[' && host_.back() == ']') {
     host_ = host_.substr(1, host_.size() - 2);
   }
-  ssl_ = SSL_new(context.Get());
-  if (ssl_ == nullptr || SSL_set_fd(ssl_, fd) != 1) {
-    if (ssl_ != nullptr) SSL_free(ssl_);
+  ssl_.reset(SSL_new(context.Get()));
+  if (!ssl_ || SSL_set_fd(ssl_.get(), fd) != 1) {
     throw ESockError("TLS unavailable: " + LastTlsError("no session"));
   }
   if (context.Policy().fingerprint.empty()) {
     // The certificate must name the host as Open gave it: a name, or an address.
     if (ParseNumericAddress(host_)) {
-      X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl_), host_.c_str());
+      X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl_.get()), host_.c_str());
     } else {
-      SSL_set1_host(ssl_, host_.c_str());
+      SSL_set1_host(ssl_.get(), host_.c_str());
     }
   }
-  if (!ParseNumericAddress(host_)) SSL_set_tlsext_host_name(ssl_, host_.c_str());
-  if (resume && context.Session() != nullptr) SSL_set_session(ssl_, context.Session());
-  SSL_set_app_data(ssl_, &context);
-  SSL_set_connect_state(ssl_);
+  if (!ParseNumericAddress(host_)) SSL_set_tlsext_host_name(ssl_.get(), host_.c_str());
+  if (resume && context.Session() != nullptr) SSL_set_session(ssl_.get(), context.Session());
+  SSL_set_app_data(ssl_.get(), &context);
+  SSL_set_connect_state(ssl_.get());
 }
-
-TlsTransport::~TlsTransport() { SSL_free(ssl_); }
 
 bool TlsTransport::Handshake() {
   ERR_clear_error();
-  const int result = SSL_connect(ssl_);
+  const int result = SSL_connect(ssl_.get());
   if (result == 1) {
     CheckPeer();
     wait_events_ = POLLIN;
     return true;
   }
-  switch (SSL_get_error(ssl_, result)) {
+  switch (SSL_get_error(ssl_.get(), result)) {
     case SSL_ERROR_WANT_READ:
       wait_events_ = POLLIN;
       return false;
@@ -161,15 +129,11 @@ bool TlsTransport::Handshake() {
 }
 
 void TlsTransport::CheckPeer() const {
-  X509* certificate = SSL_get1_peer_certificate(ssl_);
-  if (certificate == nullptr) throw ESockError("TLS certificate missing: the server sent none");
-  unsigned char digest[EVP_MAX_MD_SIZE];
-  unsigned length = 0;
-  X509_digest(certificate, EVP_sha256(), digest, &length);
-  X509_free(certificate);
-  const std::string hex = Hex(digest, length);
-  const std::string shown = "; the server's certificate has the SHA-256 fingerprint " +
-                            FormatFingerprint(hex);
+  const std::unique_ptr<X509, TlsFree> certificate(SSL_get1_peer_certificate(ssl_.get()));
+  if (!certificate) throw ESockError("TLS certificate missing: the server sent none");
+  const std::string fingerprint = ShownFingerprint(certificate.get());
+  const std::string hex = NormalizeFingerprint(fingerprint);
+  const std::string shown = "; the server's certificate has the SHA-256 fingerprint " + fingerprint;
   const std::string& pinned = context_.Policy().fingerprint;
   if (!pinned.empty()) {
     if (hex != pinned) {
@@ -177,7 +141,7 @@ void TlsTransport::CheckPeer() const {
     }
     return;  // the pinned certificate: no authority or name to ask about
   }
-  const long verdict = SSL_get_verify_result(ssl_);
+  const long verdict = SSL_get_verify_result(ssl_.get());
   if (verdict != X509_V_OK) {
     throw ESockError(std::string("TLS certificate rejected: ") +
                      X509_verify_cert_error_string(verdict) + shown);
@@ -186,11 +150,11 @@ void TlsTransport::CheckPeer() const {
 
 void TlsTransport::Shutdown() {
   ERR_clear_error();
-  SSL_shutdown(ssl_);
+  SSL_shutdown(ssl_.get());
 }
 
 ssize_t TlsTransport::Stalled(int result) {
-  switch (SSL_get_error(ssl_, result)) {
+  switch (SSL_get_error(ssl_.get(), result)) {
     case SSL_ERROR_WANT_READ:
       wait_events_ = POLLIN;
       SetLastSocketError(kWsaEWouldBlock);
@@ -230,7 +194,7 @@ ssize_t TlsTransport::Receive(char* data, size_t length) {
     ERR_clear_error();
     errno = 0;
     size_t got = 0;
-    const int result = SSL_read_ex(ssl_, data + total, length - total, &got);
+    const int result = SSL_read_ex(ssl_.get(), data + total, length - total, &got);
     if (result == 1) {
       total += got;
       continue;
@@ -250,7 +214,7 @@ ssize_t TlsTransport::Send(const char* data, size_t length) {
   ERR_clear_error();
   errno = 0;
   size_t sent = 0;
-  const int result = SSL_write_ex(ssl_, data, length, &sent);
+  const int result = SSL_write_ex(ssl_.get(), data, length, &sent);
   if (result == 1) return static_cast<ssize_t>(sent);
   return Stalled(result);
 }

@@ -9,7 +9,6 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <string_view>
 #include <utility>
 
 #include "socket/transport.h"
@@ -24,30 +23,36 @@ struct TlsPolicy {
   std::string fingerprint;  // SHA-256, 64 hex digits (any case, colons allowed); empty: none
 };
 
-// The fingerprint as 64 lower-case hex digits; empty when the text is not one.
-std::string NormalizeFingerprint(std::string_view text);
-// "AB:CD:..." as people compare them.
-std::string FormatFingerprint(std::string_view hex);
+// OpenSSL's handles, each freed by its own function.
+struct TlsFree {
+  void operator()(SSL_CTX* context) const { SSL_CTX_free(context); }
+  void operator()(SSL* ssl) const { SSL_free(ssl); }
+  void operator()(SSL_SESSION* session) const { SSL_SESSION_free(session); }
+  void operator()(X509* certificate) const { X509_free(certificate); }
+  void operator()(char* text) const { OPENSSL_free(text); }
+};
+using TlsContextHandle = std::unique_ptr<SSL_CTX, TlsFree>;
+using TlsHandle = std::unique_ptr<SSL, TlsFree>;
+using TlsSessionHandle = std::unique_ptr<SSL_SESSION, TlsFree>;
 
 class TlsContext {
  public:
   // Raises ESockError when the CA file cannot be read or the fingerprint is malformed.
   explicit TlsContext(TlsPolicy policy);
-  ~TlsContext();
   TlsContext(const TlsContext&) = delete;
   TlsContext& operator=(const TlsContext&) = delete;
 
-  SSL_CTX* Get() const { return context_; }
+  SSL_CTX* Get() const { return context_.get(); }
   const TlsPolicy& Policy() const { return policy_; }
   // The session a connection of this context last received, which the next data connection
   // resumes (some servers refuse a data connection that does not); null until there is one.
-  SSL_SESSION* Session() const { return session_; }
+  SSL_SESSION* Session() const { return session_.get(); }
   void KeepSession(SSL_SESSION* session);  // takes the reference
 
  private:
   TlsPolicy policy_;
-  SSL_CTX* context_ = nullptr;
-  SSL_SESSION* session_ = nullptr;
+  TlsContextHandle context_;
+  TlsSessionHandle session_;
 };
 
 class TlsTransport final : public Transport {
@@ -55,7 +60,6 @@ class TlsTransport final : public Transport {
   // A client session over the connected socket `fd`, for the server `host` (a name or an
   // address); with `resume` it offers the context's saved session.
   TlsTransport(int fd, TlsContext& context, const std::string& host, bool resume);
-  ~TlsTransport() override;
 
   // One step of the handshake: true once it is done and the certificate is accepted. While it
   // goes on, WaitEvents says what to wait for; a failure raises ESockError with the reason
@@ -78,7 +82,7 @@ class TlsTransport final : public Transport {
 
   TlsContext& context_;
   std::string host_;
-  SSL* ssl_ = nullptr;
+  TlsHandle ssl_;
   short wait_events_ = POLLIN;
   // An end (0) or a failure (-1 and its socket error) met after a Receive had data to give.
   std::optional<std::pair<ssize_t, uint16_t>> deferred_;
