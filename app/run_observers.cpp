@@ -1,7 +1,6 @@
 #include "app/run_observers.h"
 
 #include "app/translation.h"
-#include "ftpproto/proto_ftp.h"
 #include "platform/codepage.h"
 #include "text/printable.h"
 
@@ -27,10 +26,10 @@ void AttachProblemReports(script::ScriptEngine& engine, ConsoleHost& host, bool 
 }
 
 void AttachTrace(script::ScriptEngine& engine, ConsoleHost& host) {
-  engine.FTP.Protocol().OnDialogue = [&host](bool sent, const std::string& line) {
+  engine.FTP.SetDialogueTrace([&host](bool sent, const std::string& line) {
     host.PrintMessage((sent ? "> " : "< ") +
                       platform::CurrentTextToUtf8(EscapeControlCharacters(line)));
-  };
+  });
 }
 
 void AttachProgress(script::ScriptEngine& engine, ConsoleHost& host) {
@@ -39,10 +38,8 @@ void AttachProgress(script::ScriptEngine& engine, ConsoleHost& host) {
     event = [&engine, &host, direction, inner = event](TLowFTP& ftp, int64_t bytes, int32_t ms) {
       if (inner) inner(ftp, bytes, ms);
       // During a transfer: the size the server announced, or the local file's; a listing has
-      // none (what is there is left from the transfer before).
-      const TProtoFTP& protocol = engine.FTP.Protocol();
-      const int64_t total = protocol.ListInProgress() ? 0 : protocol.BytesTotal;
-      host.Progress().Update(direction, bytes, total, ms);
+      // none.
+      host.Progress().Update(direction, bytes, engine.FTP.TransferTotal(), ms);
     };
   };
   const auto finish = [&host](TLowFTP::TProgressEvent& event) {

@@ -24,7 +24,6 @@
 #include <vector>
 
 #include "ftpclient/low_ftp.h"
-#include "ftpproto/proto_ftp.h"
 
 namespace {
 
@@ -74,7 +73,7 @@ struct Client {
       last_lines.push_back(line);
     };
     ftp.SetServer(host, "", port);
-    ftp.Protocol().Passive = passive;
+    ftp.SetPassive(passive);
   }
   bool Failed(int32_t result) const {
     if (result <= 400) return false;

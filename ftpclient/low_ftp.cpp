@@ -400,6 +400,23 @@ int32_t TLowFTP::ModeImage() {
 
 void TLowFTP::Abort() { FFtp->Abort(); }
 
+int32_t TLowFTP::LastReplyCode() const {
+  return FFtp->ReplyCode;
+}
+
+const std::string& TLowFTP::LastReplyLine() const {
+  return FFtp->LastReply;
+}
+
+int64_t TLowFTP::TransferTotal() const {
+  // A listing has no size; what BytesTotal holds then is left from the transfer before.
+  return FFtp->ListInProgress() ? 0 : FFtp->BytesTotal;
+}
+
+void TLowFTP::SetDialogueTrace(std::function<void(bool sent, const std::string& line)> trace) {
+  FFtp->OnDialogue = std::move(trace);
+}
+
 void TLowFTP::SetPassive(bool passive) { FFtp->Passive = passive; }
 
 bool TLowFTP::Passive() const { return FFtp->Passive; }

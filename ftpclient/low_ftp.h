@@ -116,7 +116,18 @@ class TLowFTP {
   TProgressEvent Ontransferfinished;
   TLoggingEvent OnLogging;
 
-  // The protocol component, for callers that need more than the facade offers.
+  // The reply the server gave last: its code (0 before any, or for a line that is no reply)
+  // and its first line, line end included.
+  int32_t LastReplyCode() const;
+  const std::string& LastReplyLine() const;
+  // The size of the transfer in progress as far as it is known (announced by the server, or
+  // the local file's); 0 during a listing.
+  int64_t TransferTotal() const;
+  // The dialogue on the control connection, for a trace: every command as it is sent (PASS's
+  // argument shown as "****") and every reply line as it is read, without line ends.
+  void SetDialogueTrace(std::function<void(bool sent, const std::string& line)> trace);
+
+  // The protocol component, for tests that look beneath the facade.
   TProtoFTP& Protocol() { return *FFtp; }
 
  protected:

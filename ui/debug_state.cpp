@@ -5,7 +5,6 @@
 #include <optional>
 #include <system_error>
 
-#include "ftpproto/proto_ftp.h"
 #include "platform/codepage.h"
 #include "platform/errors.h"
 #include "script/engine.h"
@@ -89,10 +88,10 @@ DebugState CollectDebugState(script::ScriptEngine& engine, const std::vector<std
   }
   const platform::ScopedTextEncoding run_encoding(encoding);  // the engine's strings
   state.command_ok = engine.FCommandOk;
-  state.reply_code = engine.FTP.Protocol().ReplyCode;
+  state.reply_code = engine.FTP.LastReplyCode();
   // The server's own text: a control character in it shows as "\x1b".
   state.reply_line = platform::CurrentTextToUtf8(
-      EscapeControlCharacters(WithoutLineEnd(engine.FTP.Protocol().LastReply)));
+      EscapeControlCharacters(WithoutLineEnd(engine.FTP.LastReplyLine())));
   state.connected = engine.FConnected;
   state.host = platform::CurrentTextToUtf8(engine.FHost);
   std::error_code error;
