@@ -95,7 +95,6 @@ void TAsyncSock::CreateSocket(bool abortive_close, int family) {
 
 void TAsyncSock::UseSocket(net::SocketHandle handle, bool abortive_close, int family) {
   notifier_.Detach();
-  secure_ = nullptr;
   transport_.reset();
   socket_ = std::move(handle);
   family_ = family;
@@ -144,12 +143,15 @@ std::string TAsyncSock::ErrorMessage(uint16_t code) {
 void TAsyncSock::CheckSocketError(uint16_t tolerated, std::string& msg) {
   uint16_t code = net::LastSocketError();
   LastError = code;
-  if (code != tolerated && code > 10000) {
-    msg = ErrorMessage(code);
-    if (OnError) OnError(*this, code, msg);
-    throw ESockError(msg);
-  }
+  if (code != tolerated && code > 10000) RaiseSocketError(code);
   msg.clear();
+}
+
+void TAsyncSock::RaiseSocketError(uint16_t code) {
+  LastError = code;
+  const std::string msg = ErrorMessage(code);
+  if (OnError) OnError(*this, code, msg);
+  throw ESockError(msg);
 }
 
 void TAsyncSock::CheckSocketError(uint16_t tolerated) {
@@ -198,7 +200,6 @@ void TAsyncSock::RequestCloseSocket() {
   uint16_t close_error = 0;
   if (had_socket) {
     notifier_.Detach();
-    secure_ = nullptr;
     transport_.reset();
     sticky_error_ = 0;
     received_.Clear();

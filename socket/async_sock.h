@@ -28,7 +28,6 @@ namespace tarnex {
 
 namespace net {
 class TlsContext;
-class TlsTransport;
 }  // namespace net
 
 class TAsyncSock {
@@ -147,7 +146,6 @@ class TAsyncSock {
   // With `wait_for_peer` (after sending a file) the sending side is closed too and the call
   // waits, reading and dropping what comes, until the peer has closed its side.
   void ShutdownTls(bool wait_for_peer = false);
-  bool Secure() const { return secure_ != nullptr; }
 
   std::string ErrorMessage(uint16_t code);
   void TimerOn();
@@ -174,6 +172,11 @@ class TAsyncSock {
  private:
   class OperationScope;
   class TimerScope;
+  // How a pump takes a failure other than "wait": raises it; takes a connection that is no
+  // longer there (10057) for the end, as a reader of what the peer sent until it closed does;
+  // or takes any failure for the end (draining what comes before a close).
+  enum class Failures { Raise, NotConnectedEnds, End };
+  enum class PumpEnd { Done, PeerEnd, Canceled };
 
   void InitializeWinsock();
   void DescribeSocketLibrary();
@@ -198,17 +201,34 @@ class TAsyncSock {
   // The same for a wait that may go on for long (a silent peer): `quiet_waits` counts the
   // waits in a row that found nothing, and the caller sets it to 0 when something came.
   void WaitForSocket(short events, int& quiet_waits);
-  // One receive from the transport into the receive buffer: the count, 0 once the peer has
-  // closed, -1 with the last socket error (10035: nothing yet).
-  ssize_t Fill();
+  // The one loop of every transfer over the socket. `step` moves what it can (a receive, a
+  // send, a splice, a handshake step) and says what it did; `moved(count)` takes the bytes and
+  // says whether more is wanted. A step that must wait waits for the socket (while the message
+  // loop runs, so that the time-out and Cancel can end it) with `quiet_waits` as in
+  // WaitForSocket, or with short waits only when it is null. Ends when `moved` has enough, at
+  // the peer's end, at a failure `failures` takes for the end, or when Canceled is found set
+  // before a step; raises any other failure. Defined in async_sock_scopes.h.
+  template <typename Step, typename Moved>
+  PumpEnd Pump(bool receiving, int* quiet_waits, Failures failures, Step step, Moved moved);
+  // A transfer call on the connection: a lost connection keeps reporting its error, and a
+  // connection without a transport reports 10009.
+  template <typename Call>
+  net::IoResult Guarded(Call call);
+  // The failure of a socket call, `code`: kept as LastError, told to OnError and raised.
+  [[noreturn]] void RaiseSocketError(uint16_t code);
+  // One receive from the transport into the receive buffer.
+  net::IoResult Fill();
   // One receive from the transport straight into `data` (the buffer must be empty).
-  ssize_t Receive(char* data, size_t length);
-  ssize_t SendSome(const char* data, size_t length);
+  net::IoResult Receive(char* data, size_t length);
+  net::IoResult SendSome(const char* data, size_t length);
+  // A line out of the receive buffer, searched from `scanned` on (which moves on); nothing
+  // while it holds no line end. Raises when 64 KiB hold none.
+  std::optional<std::string> TakeLine(size_t& scanned);
   // Sends one block of a file, counting and reporting each piece.
   void SendFileBlock(const char* data, size_t length);
   // A piece of a file went out / a block came in: counted, reported, and the loop's turn.
-  void SentPiece(ssize_t count);
-  void ReceivedBlock(ssize_t count);
+  void SentPiece(size_t count);
+  void ReceivedBlock(size_t count);
   // The file from its position on, moved by the kernel; false (the position kept) when the
   // file cannot be sent that way, for the caller to send the rest itself.
   bool SendFileInKernel(platform::File& file);
@@ -230,7 +250,6 @@ class TAsyncSock {
   int family_ = AF_INET;        // of socket_
   bool abortive_close_ = true;  // socket_ resets the connection at close
   std::unique_ptr<net::Transport> transport_;
-  net::TlsTransport* secure_ = nullptr;  // transport_ when it is TLS
   net::ReceiveBuffer received_;
   net::SocketHandle accepted_;  // from Accept until UseAcceptedSocket
   std::unique_ptr<net::HostLookup> lookup_;

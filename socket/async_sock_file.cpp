@@ -16,53 +16,48 @@
 
 namespace tarnex {
 
-void TAsyncSock::SentPiece(ssize_t count) {
-  BytesSent += count;
+void TAsyncSock::SentPiece(size_t count) {
+  BytesSent += static_cast<int64_t>(count);
   if (OnPacketSent) OnPacketSent(*this);
   loop_.ProcessMessagesIfDue();
 }
 
 void TAsyncSock::SendFileBlock(const char* data, size_t length) {
   size_t sent = 0;
-  while (sent < length && !Canceled) {
-    ssize_t n = SendSome(data + sent, length - sent);
-    if (n > 0) {
-      sent += static_cast<size_t>(n);
-      SentPiece(n);
-    } else if (n < 0 && net::LastSocketError() != net::kWsaEWouldBlock) {
-      CheckSocketError(net::kWsaEWouldBlock);
-    } else {
-      // No room yet: wait for it while the loop runs.
-      WaitForSocket(transport_ ? transport_->SendWaitEvents() : POLLOUT);
-    }
-  }
+  if (length == 0) return;
+  Pump(
+      /*receiving=*/false, nullptr, Failures::Raise,
+      [&] { return SendSome(data + sent, length - sent); },
+      [&](size_t count) {
+        sent += count;
+        SentPiece(count);
+        return sent < length;
+      });
 }
 
 bool TAsyncSock::SendFileInKernel(platform::File& file) {
   int64_t position = file.Position();
   const int64_t size = file.Size();
-  while (!Canceled && position < size) {
-    if (sticky_error_ != 0) {
-      net::SetLastSocketError(sticky_error_);
-      CheckSocketError(0);
-    }
-    const auto block = static_cast<size_t>(std::min<int64_t>(kIoBufferSize, size - position));
-    ssize_t n = net::SendFileBytes(socket_.Get(), file.Descriptor(), &position, block);
-    if (n > 0) {
-      SentPiece(n);
-    } else if (n == 0) {
-      break;  // the file became shorter while it was sent
-    } else if (net::LastSocketError() == net::kWsaEWouldBlock) {
-      WaitForSocket(POLLOUT);
-    } else if (errno == EINVAL || errno == ENOSYS) {
-      file.Seek(position);  // not a file the kernel sends: the rest goes the ordinary way
-      return false;
-    } else {
-      if (net::IsConnectionLost(net::LastSocketError())) sticky_error_ = net::LastSocketError();
-      CheckSocketError(net::kWsaEWouldBlock);
-    }
-  }
-  return true;
+  bool not_for_kernel = false;
+  if (position >= size) return true;
+  // A file that became shorter while it was sent ends at its new end.
+  Pump(
+      /*receiving=*/false, nullptr, Failures::Raise,
+      [&] {
+        const auto block = static_cast<size_t>(std::min<int64_t>(kIoBufferSize, size - position));
+        const net::IoResult result = Guarded(
+            [&] { return net::SendFileBytes(socket_.Get(), file.Descriptor(), &position, block); });
+        if (result.error != net::kWsaEInvalid) return result;
+        not_for_kernel = true;
+        return net::IoResult::End();
+      },
+      [&](size_t count) {
+        SentPiece(count);
+        return position < size;
+      });
+  if (!not_for_kernel) return true;
+  file.Seek(position);  // not a file the kernel sends: the rest goes the ordinary way
+  return false;
 }
 
 void TAsyncSock::SendFile(const std::string& file_name, int64_t offset) {
@@ -75,8 +70,8 @@ void TAsyncSock::SendFile(const std::string& file_name, int64_t offset) {
   // pages nobody has touched (a whole file of them), where a copy through our one buffer
   // hands it data that is still in the processor's cache. So loopback peers get the copy.
   const std::optional<net::Address> peer = PeerEnd();
-  const bool copy =
-      secure_ != nullptr || (!KernelSendToLoopback && peer && net::IsLoopbackAddress(*peer));
+  const bool kernel = transport_ && transport_->KernelMovesBytes();
+  const bool copy = !kernel || (!KernelSendToLoopback && peer && net::IsLoopbackAddress(*peer));
   if (copy || !SendFileInKernel(file)) {
     // To the end of the file as it is then: a read of nothing ends it.
     while (!Canceled) {
@@ -119,8 +114,8 @@ void TAsyncSock::CaptureBuffered(platform::File& output) {
   if (OnPacketRecvd) OnPacketRecvd(*this);
 }
 
-void TAsyncSock::ReceivedBlock(ssize_t count) {
-  BytesReceived += count;
+void TAsyncSock::ReceivedBlock(size_t count) {
+  BytesReceived += static_cast<int64_t>(count);
   if (OnPacketRecvd) OnPacketRecvd(*this);
   TimerOn();  // keeps the running timer: TimeOut bounds the whole capture
   loop_.ProcessMessagesIfDue();
@@ -129,56 +124,39 @@ void TAsyncSock::ReceivedBlock(ssize_t count) {
 void TAsyncSock::Capture(platform::File& output) {
   // What a read took ahead of the capture belongs to the file, first.
   CaptureBuffered(output);
-  if (secure_ == nullptr) {
+  if (transport_ && transport_->KernelMovesBytes()) {
     net::Pipe pipe;
     if (pipe.Valid()) {
       CaptureThroughPipe(output, pipe);
       return;
     }
   }
+  // The peer's end completes the file.
   int quiet_waits = 0;
-  while (!Canceled) {
-    ssize_t n = Receive(io_buffer_.data(), kIoBufferSize);
-    if (n > 0) {
-      quiet_waits = 0;
-      output.Write(std::string_view(io_buffer_.data(), static_cast<size_t>(n)));
-      ReceivedBlock(n);
-      continue;
-    }
-    if (n == 0) break;  // the peer closed: the file is complete
-    LastError = net::LastSocketError();
-    if (LastError == net::kWsaENotConnected) break;
-    if (LastError != net::kWsaEWouldBlock) CheckSocketError(net::kWsaEWouldBlock);
-    WaitForSocket(transport_ ? transport_->ReceiveWaitEvents() : POLLIN, quiet_waits);
-  }
+  Pump(
+      /*receiving=*/true, &quiet_waits, Failures::NotConnectedEnds,
+      [&] { return Receive(io_buffer_.data(), kIoBufferSize); },
+      [&](size_t count) {
+        output.Write(std::string_view(io_buffer_.data(), count));
+        ReceivedBlock(count);
+        return true;
+      });
 }
 
 void TAsyncSock::CaptureThroughPipe(platform::File& output, const net::Pipe& pipe) {
   int quiet_waits = 0;
   bool splice_into_file = true;  // until the file says it cannot take spliced bytes
-  while (!Canceled) {
-    if (sticky_error_ != 0) {
-      net::SetLastSocketError(sticky_error_);
-      CheckSocketError(0);
-    }
-    const ssize_t n = net::SpliceToPipe(socket_.Get(), pipe.WriteEnd(), kIoBufferSize);
-    if (n > 0) {
-      quiet_waits = 0;
-      EmptyPipeInto(output, pipe, static_cast<size_t>(n), splice_into_file);
-      ReceivedBlock(n);
-      continue;
-    }
-    if (n == 0) break;  // the peer closed: the file is complete
-    LastError = net::LastSocketError();
-    if (LastError == net::kWsaENotConnected) break;
-    if (LastError != net::kWsaEWouldBlock) {
-      if (net::IsConnectionLost(static_cast<uint16_t>(LastError))) {
-        sticky_error_ = static_cast<uint16_t>(LastError);
-      }
-      CheckSocketError(net::kWsaEWouldBlock);
-    }
-    WaitForSocket(POLLIN, quiet_waits);
-  }
+  Pump(
+      /*receiving=*/true, &quiet_waits, Failures::NotConnectedEnds,
+      [&] {
+        return Guarded(
+            [&] { return net::SpliceToPipe(socket_.Get(), pipe.WriteEnd(), kIoBufferSize); });
+      },
+      [&](size_t count) {
+        EmptyPipeInto(output, pipe, count, splice_into_file);
+        ReceivedBlock(count);
+        return true;
+      });
 }
 
 void TAsyncSock::EmptyPipeInto(platform::File& output, const net::Pipe& pipe, size_t count,

@@ -1,6 +1,4 @@
 // TAsyncSock: sending and receiving bytes and lines.
-#include <sys/socket.h>
-
 #include <algorithm>
 #include <cstring>
 
@@ -17,46 +15,22 @@ constexpr size_t kMaxSendBuffer = 65535;
 
 }  // namespace
 
-ssize_t TAsyncSock::Receive(char* data, size_t length) {
-  if (sticky_error_ != 0) {
-    net::SetLastSocketError(sticky_error_);
-    return -1;
-  }
-  if (!transport_) {
-    net::SetLastSocketError(net::kWsaEBadFile);
-    return -1;
-  }
+net::IoResult TAsyncSock::Receive(char* data, size_t length) {
   // The read and close notifications are armed again when the operation that reads ends
   // (OperationScope), not here: a look at what is waiting is no read of the owner's.
-  ssize_t n = transport_->Receive(data, length);
-  if (n < 0 && net::IsConnectionLost(net::LastSocketError())) {
-    sticky_error_ = net::LastSocketError();
-  }
-  return n;
+  return Guarded([&] { return transport_->Receive(data, length); });
 }
 
-ssize_t TAsyncSock::Fill() {
+net::IoResult TAsyncSock::Fill() {
   sent_since_receive_ = false;
   char* room = received_.Room(kIoBufferSize);
-  ssize_t n = Receive(room, received_.RoomSize());
-  if (n > 0) received_.Added(static_cast<size_t>(n));
-  return n;
+  const net::IoResult result = Receive(room, received_.RoomSize());
+  if (result.Progress()) received_.Added(result.count);
+  return result;
 }
 
-ssize_t TAsyncSock::SendSome(const char* data, size_t length) {
-  if (sticky_error_ != 0) {
-    net::SetLastSocketError(sticky_error_);
-    return -1;
-  }
-  if (!transport_) {
-    net::SetLastSocketError(net::kWsaEBadFile);
-    return -1;
-  }
-  ssize_t n = transport_->Send(data, length);
-  if (n < 0 && net::IsConnectionLost(net::LastSocketError())) {
-    sticky_error_ = net::LastSocketError();
-  }
-  return n;
+net::IoResult TAsyncSock::SendSome(const char* data, size_t length) {
+  return Guarded([&] { return transport_->Send(data, length); });
 }
 
 void TAsyncSock::SendBuffer(const char* buffer, uint16_t length) {
@@ -64,20 +38,19 @@ void TAsyncSock::SendBuffer(const char* buffer, uint16_t length) {
   OperationScope operation(*this);
   TimerScope timer(*this);
   if (!Canceled) {
-    size_t total = length != 0 ? length : buffer ? ::strnlen(buffer, kMaxSendBuffer) : 0;
+    const size_t total = length != 0 ? length : buffer ? ::strnlen(buffer, kMaxSendBuffer) : 0;
     size_t sent = 0;
-    while (sent < total && !Canceled) {
-      ssize_t n = SendSome(buffer + sent, total - sent);
-      if (n > 0) {
-        sent += static_cast<size_t>(n);
-        sent_since_receive_ = true;
-      } else if (n < 0 && net::LastSocketError() != net::kWsaEWouldBlock) {
-        CheckSocketError(net::kWsaEWouldBlock);
-      } else {
-        // The peer does not take more now. Wait for room while the loop runs, so that the
-        // time-out and Cancel can end a send to a peer that stopped reading.
-        WaitForSocket(transport_ ? transport_->SendWaitEvents() : POLLOUT);
-      }
+    // A peer that does not take more now is waited for while the loop runs, so that the
+    // time-out and Cancel can end a send to a peer that stopped reading.
+    if (total > 0) {
+      Pump(
+          /*receiving=*/false, nullptr, Failures::Raise,
+          [&] { return SendSome(buffer + sent, total - sent); },
+          [&](size_t count) {
+            sent += count;
+            sent_since_receive_ = true;
+            return sent < total;
+          });
     }
   }
   timer.Stop();
@@ -112,7 +85,7 @@ void TAsyncSock::Writeln(const std::string& text) {
 
 bool TAsyncSock::DataAvailable() {
   ReportStatus(kLevelTrace, "Data Available");
-  return !received_.Empty() || Fill() > 0;
+  return !received_.Empty() || Fill().Progress();
 }
 
 void TAsyncSock::ClearInput() {
@@ -128,23 +101,36 @@ std::string TAsyncSock::Read(uint16_t count) {
   if (count == 0) {
     // Whatever is waiting now, at most 65,535 bytes.
     if (received_.Empty()) {
-      ssize_t n = Fill();
-      if (n < 0) CheckSocketError(net::kWsaEWouldBlock);
+      const net::IoResult result = Fill();
+      if (result.error != 0) {
+        LastError = result.error;
+        if (result.error != net::kWsaEWouldBlock) RaiseSocketError(result.error);
+      }
     }
     return received_.Take(std::min<size_t>(received_.Size(), UINT16_MAX));
   }
-  while (!Canceled && received_.Size() < count) {
-    ssize_t n = Fill();
-    if (n > 0) continue;
-    if (n == 0) break;  // closed by the peer: what came is all there will be
-    if (net::LastSocketError() != net::kWsaEWouldBlock) CheckSocketError(net::kWsaEWouldBlock);
-    WaitForSocket(transport_ ? transport_->ReceiveWaitEvents() : POLLIN);
+  // A peer that closes ends the wait: what came is all there will be.
+  if (!Canceled && received_.Size() < count) {
+    Pump(
+        /*receiving=*/true, nullptr, Failures::Raise, [&] { return Fill(); },
+        [&](size_t) { return received_.Size() < count; });
   }
   if (Canceled) {
     Canceled = false;
     throw EAbortError(kSendAborted);
   }
   return received_.Take(std::min<size_t>(received_.Size(), count));
+}
+
+std::optional<std::string> TAsyncSock::TakeLine(size_t& scanned) {
+  const std::string_view waiting = received_.View();
+  const size_t end = waiting.find('\n', scanned);
+  if (end != std::string_view::npos && end < kIoBufferSize) return received_.Take(end + 1);
+  if (waiting.size() >= kIoBufferSize) {
+    throw ESockError("Line too long: no line end within 65536 bytes");
+  }
+  scanned = waiting.size();
+  return std::nullopt;
 }
 
 std::string TAsyncSock::ReadLn() {
@@ -154,30 +140,23 @@ std::string TAsyncSock::ReadLn() {
   size_t scanned = 0;  // bytes of the buffer already searched for the line end
   int quiet_waits = 0;
   // The answer to what was just sent is waited for before the first look, which would find
-  // nothing (a TLS session may hold records already, so it always looks first).
-  if (received_.Empty() && sent_since_receive_ && secure_ == nullptr) {
+  // nothing (unless the transport holds what has come already).
+  if (received_.Empty() && sent_since_receive_ && !(transport_ && transport_->HasBuffered())) {
     WaitForSocket(POLLIN, quiet_waits);
   }
-  while (!Canceled) {
-    const std::string_view waiting = received_.View();
-    const size_t end = waiting.find('\n', scanned);
-    if (end != std::string_view::npos && end < kIoBufferSize) return received_.Take(end + 1);
-    if (waiting.size() >= kIoBufferSize) {
-      throw ESockError("Line too long: no line end within 65536 bytes");
-    }
-    scanned = waiting.size();
-    ssize_t n = Fill();
-    if (n > 0) {
-      quiet_waits = 0;
-      continue;
-    }
+  if (!Canceled) {
+    std::optional<std::string> line = TakeLine(scanned);
+    if (line) return *line;
+    const PumpEnd end = Pump(
+        /*receiving=*/true, &quiet_waits, Failures::NotConnectedEnds, [&] { return Fill(); },
+        [&](size_t) {
+          line = TakeLine(scanned);
+          return !line;
+        });
+    if (line) return *line;
     // Closed by the peer, or no longer connected: the line ends here. An unterminated last
     // line is handed over as it is; only a close with nothing read gives "".
-    if (n == 0) return received_.Take(received_.Size());
-    LastError = net::LastSocketError();
-    if (LastError == net::kWsaENotConnected) return received_.Take(received_.Size());
-    if (LastError != net::kWsaEWouldBlock) CheckSocketError(net::kWsaEWouldBlock);
-    WaitForSocket(transport_ ? transport_->ReceiveWaitEvents() : POLLIN, quiet_waits);
+    if (end == PumpEnd::PeerEnd) return received_.Take(received_.Size());
   }
   timer.Stop();
   Canceled = false;

@@ -1,7 +1,9 @@
-// Scopes shared by the operations of TAsyncSock (private to the socket layer).
+// Scopes and the I/O pump shared by the operations of TAsyncSock (private to the socket
+// layer).
 #pragma once
 
 #include "socket/async_sock.h"
+#include "socket/socket_errors.h"
 
 namespace tarnex {
 
@@ -46,5 +48,45 @@ class TAsyncSock::TimerScope {
   TAsyncSock& sock_;
   bool running_ = true;
 };
+
+template <typename Call>
+net::IoResult TAsyncSock::Guarded(Call call) {
+  if (sticky_error_ != 0) return net::IoResult::Failure(sticky_error_);
+  if (!transport_) return net::IoResult::Failure(net::kWsaEBadFile);
+  const net::IoResult result = call();
+  if (result.error != 0 && net::IsConnectionLost(result.error)) sticky_error_ = result.error;
+  return result;
+}
+
+template <typename Step, typename Moved>
+TAsyncSock::PumpEnd TAsyncSock::Pump(bool receiving, int* quiet_waits, Failures failures, Step step,
+                                     Moved moved) {
+  while (!Canceled) {
+    const net::IoResult result = step();
+    if (result.Progress()) {
+      if (quiet_waits != nullptr) *quiet_waits = 0;
+      if (!moved(result.count)) return PumpEnd::Done;
+      continue;
+    }
+    if (result.Ended()) return PumpEnd::PeerEnd;
+    LastError = result.error;
+    if (result.error != net::kWsaEWouldBlock) {
+      if (failures == Failures::End) return PumpEnd::PeerEnd;
+      if (failures == Failures::NotConnectedEnds && result.error == net::kWsaENotConnected) {
+        return PumpEnd::PeerEnd;
+      }
+      RaiseSocketError(result.error);
+    }
+    const short events = transport_  ? transport_->WaitEvents(receiving)
+                         : receiving ? POLLIN
+                                     : POLLOUT;
+    if (quiet_waits != nullptr) {
+      WaitForSocket(events, *quiet_waits);
+    } else {
+      WaitForSocket(events);
+    }
+  }
+  return PumpEnd::Canceled;
+}
 
 }  // namespace tarnex

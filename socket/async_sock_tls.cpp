@@ -1,4 +1,6 @@
 // TAsyncSock: switching a connection to TLS, and ending TLS before the connection closes.
+#include <utility>
+
 #include "platform/errors.h"
 #include "socket/async_sock.h"
 #include "socket/async_sock_scopes.h"
@@ -13,23 +15,30 @@ void TAsyncSock::StartTls(net::TlsContext& context, const std::string& host, boo
   TimerScope timer(*this);
   // The server speaks TLS from its next byte on: nothing plain may be waiting now.
   received_.Clear();
-  auto tls = std::make_unique<net::TlsTransport>(socket_.Get(), context, host, resume);
-  while (!tls->Handshake()) {
-    if (Canceled) {
+  std::unique_ptr<net::Transport> plain = std::exchange(
+      transport_, std::make_unique<net::TlsTransport>(socket_.Get(), context, host, resume));
+  // The handshake's steps go through the pump like any transfer; the connection stays plain
+  // unless it succeeds.
+  const auto step = [this] {
+    return transport_->Handshake() ? net::IoResult::End()
+                                   : net::IoResult::Failure(net::kWsaEWouldBlock);
+  };
+  try {
+    if (!step().Ended() && Pump(/*receiving=*/true, nullptr, Failures::Raise, step,
+                                [](size_t) { return true; }) == PumpEnd::Canceled) {
       Canceled = false;
       throw EAbortError("TLS handshake aborted");
     }
-    WaitForSocket(tls->WaitEvents());
+  } catch (...) {
+    transport_ = std::move(plain);
+    throw;
   }
   timer.Stop();
-  secure_ = tls.get();
-  transport_ = std::move(tls);
 }
 
 void TAsyncSock::ShutdownTls(bool wait_for_peer) {
-  if (secure_ == nullptr) return;
-  secure_->Shutdown();
-  if (!wait_for_peer) return;
+  // Only a transport with an end of its own (TLS) has anything to tell.
+  if (!transport_ || !transport_->Shutdown() || !wait_for_peer) return;
   // What the peer sends after the handshake (session tickets, its own close_notify) must be
   // read before the socket closes: closing on unread bytes resets the connection, and a reset
   // can take the last of the file with it before the server has read it. So the sending side
@@ -38,13 +47,14 @@ void TAsyncSock::ShutdownTls(bool wait_for_peer) {
   OperationScope operation(*this);
   TimerScope timer(*this);
   net::ShutdownSending(socket_.Get());
-  while (!Canceled) {
-    const ssize_t n = Fill();
-    received_.Clear();
-    if (n > 0) continue;
-    if (n == 0 || net::LastSocketError() != net::kWsaEWouldBlock) break;
-    WaitForSocket(secure_->ReceiveWaitEvents());
-  }
+  Pump(
+      /*receiving=*/true, nullptr, Failures::End,
+      [this] {
+        const net::IoResult result = Fill();
+        received_.Clear();
+        return result;
+      },
+      [](size_t) { return true; });
   timer.Stop();
   ThrowIfCanceled();
 }

@@ -21,6 +21,12 @@ int Failed() {
   return -1;
 }
 
+// The outcome of a transfer call that returned `n`, errno telling why when it is negative.
+IoResult Outcome(ssize_t n) {
+  if (n >= 0) return IoResult::Moved(static_cast<size_t>(n));
+  return IoResult::Failure(WinsockCodeFromErrno(errno));
+}
+
 const sockaddr* AsSockaddr(const Address& address) {
   return reinterpret_cast<const sockaddr*>(&address);
 }
@@ -71,20 +77,20 @@ int AcceptSocket(int fd, Address& peer) {
   return accepted >= 0 ? accepted : Failed();
 }
 
-ssize_t SendBytes(int fd, const char* data, size_t length) {
+IoResult SendBytes(int fd, const char* data, size_t length) {
   ssize_t n;
   do {
     n = ::send(fd, data, length, MSG_NOSIGNAL | MSG_DONTWAIT);
   } while (n < 0 && errno == EINTR);
-  return n >= 0 ? n : Failed();
+  return Outcome(n);
 }
 
-ssize_t ReceiveBytes(int fd, char* data, size_t length, int flags) {
+IoResult ReceiveBytes(int fd, char* data, size_t length) {
   ssize_t n;
   do {
-    n = ::recv(fd, data, length, flags | MSG_DONTWAIT);
+    n = ::recv(fd, data, length, MSG_DONTWAIT);
   } while (n < 0 && errno == EINTR);
-  return n >= 0 ? n : Failed();
+  return Outcome(n);
 }
 
 int SetLinger(int fd, bool on, int seconds) {
@@ -96,12 +102,12 @@ int ShutdownSending(int fd) {
   return ::shutdown(fd, SHUT_WR) == 0 ? 0 : Failed();
 }
 
-ssize_t SpliceToPipe(int socket_fd, int pipe_fd, size_t length) {
+IoResult SpliceToPipe(int socket_fd, int pipe_fd, size_t length) {
   ssize_t n;
   do {
     n = ::splice(socket_fd, nullptr, pipe_fd, nullptr, length, SPLICE_F_MOVE | SPLICE_F_NONBLOCK);
   } while (n < 0 && errno == EINTR);
-  return n >= 0 ? n : Failed();
+  return Outcome(n);
 }
 
 ssize_t SpliceFromPipe(int pipe_fd, int file_fd, size_t length) {
@@ -112,14 +118,16 @@ ssize_t SpliceFromPipe(int pipe_fd, int file_fd, size_t length) {
   return n;
 }
 
-ssize_t SendFileBytes(int socket_fd, int file_fd, int64_t* offset, size_t length) {
+IoResult SendFileBytes(int socket_fd, int file_fd, int64_t* offset, size_t length) {
   off_t position = *offset;
   ssize_t n;
   do {
     n = ::sendfile(socket_fd, file_fd, &position, length);
   } while (n < 0 && errno == EINTR);
   *offset = position;
-  return n >= 0 ? n : Failed();
+  // ENOSYS as EINVAL: no file the kernel sends.
+  if (n < 0 && errno == ENOSYS) return IoResult::Failure(kWsaEInvalid);
+  return Outcome(n);
 }
 
 Pipe::Pipe() {

@@ -13,6 +13,20 @@
 
 namespace tarnex::net {
 
+// What one receive or send did, as a value: `count` bytes moved; or none and `error` 0, the
+// peer's orderly end (a receive, or a file sent to its end); or none and the WinSock code of
+// the failure in `error`, 10035 when the call must wait for the socket first.
+struct IoResult {
+  size_t count = 0;
+  uint16_t error = 0;
+
+  static IoResult Moved(size_t count) { return {count, 0}; }
+  static IoResult End() { return {0, 0}; }
+  static IoResult Failure(uint16_t code) { return {0, code}; }
+  bool Progress() const { return count > 0; }
+  bool Ended() const { return count == 0 && error == 0; }
+};
+
 // The WinSock code of the latest failed socket call on this thread.
 uint16_t LastSocketError();
 void SetLastSocketError(uint16_t code);
@@ -29,23 +43,22 @@ int ListenSocket(int fd, int backlog);
 // A non-blocking accepted socket, or -1; the peer's address goes to `peer`.
 int AcceptSocket(int fd, Address& peer);
 // Never blocks and never raises SIGPIPE.
-ssize_t SendBytes(int fd, const char* data, size_t length);
-// Never blocks; `flags` may add MSG_PEEK.
-ssize_t ReceiveBytes(int fd, char* data, size_t length, int flags);
+IoResult SendBytes(int fd, const char* data, size_t length);
+// Never blocks.
+IoResult ReceiveBytes(int fd, char* data, size_t length);
 
 int SetLinger(int fd, bool on, int seconds);
 // Ends the sending direction (the peer reads the end of the stream); 0 or -1.
 int ShutdownSending(int fd);
 
-// Up to `length` bytes from the socket into the pipe, inside the kernel: the count, 0 when the
-// peer has closed, -1 with the last socket error (10035 when nothing is there yet).
-ssize_t SpliceToPipe(int socket_fd, int pipe_fd, size_t length);
+// Up to `length` bytes from the socket into the pipe, inside the kernel.
+IoResult SpliceToPipe(int socket_fd, int pipe_fd, size_t length);
 // Up to `length` bytes from the pipe into a file: the count, or -1 with errno as the system
 // left it (a file error, not a socket's; EINVAL when the file takes no spliced bytes).
 ssize_t SpliceFromPipe(int pipe_fd, int file_fd, size_t length);
-// Up to `length` bytes of the file from `*offset` into the socket (which moves it on): the
-// count, 0 at the end of the file, -1 with the last socket error (10035: no room yet).
-ssize_t SendFileBytes(int socket_fd, int file_fd, int64_t* offset, size_t length);
+// Up to `length` bytes of the file from `*offset` into the socket (which moves it on); the
+// end of the file ends it. A file the kernel cannot send this way fails with 10022.
+IoResult SendFileBytes(int socket_fd, int file_fd, int64_t* offset, size_t length);
 
 // A pipe whose two ends are closed once; for moving bytes between a socket and a file
 // through the kernel.

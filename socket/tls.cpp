@@ -148,43 +148,42 @@ void TlsTransport::CheckPeer() const {
   }
 }
 
-void TlsTransport::Shutdown() {
+bool TlsTransport::Shutdown() {
   ERR_clear_error();
   SSL_shutdown(ssl_.get());
+  return true;
 }
 
-ssize_t TlsTransport::Stalled(int result) {
+bool TlsTransport::HasBuffered() const {
+  return deferred_ || SSL_has_pending(ssl_.get()) == 1;
+}
+
+IoResult TlsTransport::Stalled(int result) {
   switch (SSL_get_error(ssl_.get(), result)) {
     case SSL_ERROR_WANT_READ:
       wait_events_ = POLLIN;
-      SetLastSocketError(kWsaEWouldBlock);
-      return -1;
+      return IoResult::Failure(kWsaEWouldBlock);
     case SSL_ERROR_WANT_WRITE:
       wait_events_ = POLLOUT;
-      SetLastSocketError(kWsaEWouldBlock);
-      return -1;
+      return IoResult::Failure(kWsaEWouldBlock);
     case SSL_ERROR_ZERO_RETURN:
-      return 0;  // close_notify: the peer's orderly end
+      return IoResult::End();  // close_notify: the peer's orderly end
     case SSL_ERROR_SYSCALL:
       // An end of the connection without close_notify, or a failing system call.
-      SetLastSocketError(errno != 0 ? WinsockCodeFromErrno(errno) : kTlsCutShort);
-      return -1;
+      return IoResult::Failure(errno != 0 ? WinsockCodeFromErrno(errno) : kTlsCutShort);
     default:
       if (ERR_GET_REASON(ERR_peek_error()) == SSL_R_UNEXPECTED_EOF_WHILE_READING) {
-        SetLastSocketError(kTlsCutShort);
-      } else {
-        SetLastSocketError(kWsaEConnAborted);  // the TLS record layer broke: nothing more comes
+        return IoResult::Failure(kTlsCutShort);
       }
-      return -1;
+      return IoResult::Failure(kWsaEConnAborted);  // the TLS record layer broke: nothing more comes
   }
 }
 
-ssize_t TlsTransport::Receive(char* data, size_t length) {
+IoResult TlsTransport::Receive(char* data, size_t length) {
   if (deferred_) {
     // What ended the previous call after it had handed over data.
-    const auto [result, error] = *deferred_;
+    const IoResult result = *deferred_;
     deferred_.reset();
-    if (result < 0) SetLastSocketError(error);
     return result;
   }
   // The session reads ahead, many records at a time, and one SSL_read gives one record: so
@@ -199,23 +198,21 @@ ssize_t TlsTransport::Receive(char* data, size_t length) {
       total += got;
       continue;
     }
-    const ssize_t stalled = Stalled(result);
+    const IoResult stalled = Stalled(result);
     if (total == 0) return stalled;
     // The data now; an end or a failure behind it at the next call.
-    if (stalled != -1 || LastSocketError() != kWsaEWouldBlock) {
-      deferred_.emplace(stalled, LastSocketError());
-    }
+    if (stalled.error != kWsaEWouldBlock) deferred_ = stalled;
     break;
   }
-  return static_cast<ssize_t>(total);
+  return IoResult::Moved(total);
 }
 
-ssize_t TlsTransport::Send(const char* data, size_t length) {
+IoResult TlsTransport::Send(const char* data, size_t length) {
   ERR_clear_error();
   errno = 0;
   size_t sent = 0;
   const int result = SSL_write_ex(ssl_.get(), data, length, &sent);
-  if (result == 1) return static_cast<ssize_t>(sent);
+  if (result == 1) return IoResult::Moved(sent);
   return Stalled(result);
 }
 

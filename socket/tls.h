@@ -9,7 +9,6 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <utility>
 
 #include "socket/transport.h"
 
@@ -61,31 +60,32 @@ class TlsTransport final : public Transport {
   // address); with `resume` it offers the context's saved session.
   TlsTransport(int fd, TlsContext& context, const std::string& host, bool resume);
 
-  // One step of the handshake: true once it is done and the certificate is accepted. While it
-  // goes on, WaitEvents says what to wait for; a failure raises ESockError with the reason
-  // (its text holds the word "certificate" and the certificate's fingerprint when that was it).
-  bool Handshake();
-  short WaitEvents() const { return wait_events_; }
-  // Tells the peer that nothing more comes (close_notify), without waiting for its answer.
-  void Shutdown();
-
-  ssize_t Receive(char* data, size_t length) override;
-  ssize_t Send(const char* data, size_t length) override;
-  short ReceiveWaitEvents() const override { return wait_events_; }
-  short SendWaitEvents() const override { return wait_events_; }
+  // One step of the handshake: true once it is done and the certificate is accepted. A
+  // failure's text holds the word "certificate" and the certificate's fingerprint when that
+  // was it.
+  bool Handshake() override;
+  // Every complete record that has arrived; an end or a failure met behind them comes at the
+  // next call. Only close_notify is an end: a connection cut without it is a failure (12001).
+  IoResult Receive(char* data, size_t length) override;
+  IoResult Send(const char* data, size_t length) override;
+  bool HasBuffered() const override;
+  // close_notify.
+  bool Shutdown() override;
+  bool KernelMovesBytes() const override { return false; }
+  short WaitEvents(bool) const override { return wait_events_; }
 
  private:
-  // What SSL_get_error says about a call that made no progress: -1 with 10035 to wait (and
-  // for what), 0 for the peer's orderly end, -1 with a connection error otherwise.
-  ssize_t Stalled(int result);
+  // What SSL_get_error says about a call that made no progress: 10035 to wait (and for what),
+  // the peer's orderly end, or a connection error.
+  IoResult Stalled(int result);
   void CheckPeer() const;
 
   TlsContext& context_;
   std::string host_;
   TlsHandle ssl_;
   short wait_events_ = POLLIN;
-  // An end (0) or a failure (-1 and its socket error) met after a Receive had data to give.
-  std::optional<std::pair<ssize_t, uint16_t>> deferred_;
+  // An end or a failure met after a Receive had data to give.
+  std::optional<IoResult> deferred_;
 };
 
 }  // namespace tarnex::net
