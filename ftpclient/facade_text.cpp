@@ -17,24 +17,6 @@ std::string SummaryLine(const char* what, int64_t total_bytes, int32_t milliseco
 
 }  // namespace
 
-bool IsIntegerText(std::string_view text) {
-  if (text.empty()) return false;
-  for (size_t i = 0; i < text.size(); ++i) {
-    bool digit = text[i] >= '0' && text[i] <= '9';
-    if (!digit && !(i == 0 && text[i] == '-')) return false;
-  }
-  return true;
-}
-
-int32_t ReplyCodeOfLogLine(std::string_view line) {
-  if (line.size() < 4 || line[3] != ' ' || !IsIntegerText(line.substr(0, 3))) return 999;
-  std::string_view digits = line.substr(0, 3);
-  int32_t value = 0;
-  bool negative = digits[0] == '-';
-  for (char c : digits.substr(negative ? 1 : 0)) value = value * 10 + (c - '0');
-  return negative ? -value : value;
-}
-
 int64_t WaitSpanSeconds(uint32_t wait_timeout_ms) {
   // Banker's rounding of ms / 1000: 500 gives 0, 1500 gives 2, 2500 gives 2.
   int64_t seconds = wait_timeout_ms / 1000;

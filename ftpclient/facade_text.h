@@ -7,13 +7,6 @@
 
 namespace tarnex {
 
-// The code a log line stands for: its first three characters as an integer when they are a
-// number and the fourth character is a blank, else 999.
-int32_t ReplyCodeOfLogLine(std::string_view line);
-
-// True for a non-empty text of decimal digits, the first of which may be a minus sign instead.
-bool IsIntegerText(std::string_view text);
-
 // The facade's time-out in whole seconds for a WaitTimeout in milliseconds: rounded to the
 // nearest second (an exact half to the even neighbour), at least 1, at most 86,399.
 int64_t WaitSpanSeconds(uint32_t wait_timeout_ms);

@@ -44,17 +44,18 @@ bool IsInvalidReply(std::exception_ptr error) {
   }
 }
 
-// A server's refusal, whose line begins with its reply code. No other failure has a code,
-// however its text begins (a file named "226 x" is no reply).
-bool IsRefusal(std::exception_ptr error) {
+// Only a server's refusal carries a result of its own (its reply code); a line that is no
+// reply, or no line from the server at all, is 999 however its text begins (a file named
+// "226 x" is no reply).
+int32_t ResultOfFailure(std::exception_ptr error) {
   try {
     std::rethrow_exception(error);
   } catch (const EInvalidReply&) {
-    return false;
-  } catch (const FTPException&) {
-    return true;
+    return 999;
+  } catch (const FTPException& refusal) {
+    return refusal.Result();
   } catch (...) {
-    return false;
+    return 999;
   }
 }
 
@@ -79,13 +80,13 @@ TLowFTP::~TLowFTP() {
   FFtp->OnSwallowedError = nullptr;
 }
 
-void TLowFTP::QuitWithin() {
+FtpReply TLowFTP::QuitWithin() {
   // The wait for QUIT's reply is not supervised by the operation timer (it may run while
   // another operation waits), but a server that never answers must not hold the program:
   // it gets the time-out and no more.
   platform::LoopTimer give_up(static_cast<uint32_t>(FWaitSpanMs), [this] { FFtp->Cancel(); });
   give_up.SetEnabled(true);
-  FFtp->Disconnect();
+  return FFtp->Quit();
 }
 
 void TLowFTP::SetWaitTimeout(uint32_t milliseconds) {
@@ -107,12 +108,12 @@ void TLowFTP::AttachHandlers() {
   TProtoFTP& ftp = *FFtp;
   ftp.OnSuccess = [this](TCmdType type) { HandleSuccess(type); };
   ftp.OnConnect = [this](TProtoFTP&) {
-    WriteLog(std::to_string(ReplyCode()) + " Connect success");
+    WriteLog(std::to_string(FFtp->ReplyCode()) + " Connect success");
     if (Onctlsockconnect) Onctlsockconnect(*this);
   };
   ftp.OnDisconnect = [this](TAsyncSock&) {
-    if (ReplyCode() == 0) return;
-    WriteLog(std::to_string(ReplyCode()) + " Disconnected");
+    if (FFtp->ReplyCode() == 0) return;
+    WriteLog(std::to_string(FFtp->ReplyCode()) + " Disconnected");
     if (OnCtlsockClose) OnCtlsockClose(*this);
   };
   ftp.OnPacketRecvd = [this](TAsyncSock&) {
@@ -152,17 +153,14 @@ void TLowFTP::HandleSuccess(TCmdType type) {
     case TCmdType::cmdOther: text = "DoCommand success"; break;
     default: return;
   }
-  WriteLog(std::to_string(ReplyCode()) + " " + text);
+  WriteLog(std::to_string(FFtp->ReplyCode()) + " " + text);
 }
-
-int32_t TLowFTP::ReplyCode() const { return FFtp->ReplyCode; }
 
 void TLowFTP::Touch() { FLastActivity = platform::MonotonicMs(); }
 
-int32_t TLowFTP::WriteLog(const std::string& line) {
+void TLowFTP::WriteLog(const std::string& line) {
   // Replies and names come from the server: what they hold must not reach a terminal raw.
   if (OnLogging) OnLogging(*this, EscapeControlCharacters(line));
-  return ReplyCodeOfLogLine(line);
 }
 
 void TLowFTP::DebugLog(const std::string& text) {
@@ -170,15 +168,13 @@ void TLowFTP::DebugLog(const std::string& text) {
 }
 
 int32_t TLowFTP::FailureResult(std::exception_ptr error) {
-  const int32_t code = WriteLog(TrimmedMessage(error));
-  // A line that is no reply, or no line from the server at all, is a failure whatever digits
-  // it begins with.
-  return IsRefusal(error) ? code : 999;
+  WriteLog(TrimmedMessage(error));
+  return ResultOfFailure(error);
 }
 
 template <typename Call>
 int32_t TLowFTP::Supervised(const std::string& before, const std::string& after, Call call) {
-  return SupervisedStep(before, after, std::function<void()>(std::move(call)));
+  return SupervisedStep(before, after, [&]() -> int32_t { return call().code; });
 }
 
 void TLowFTP::CheckTimeout() {
@@ -214,7 +210,7 @@ int32_t TLowFTP::Connect(const std::string& user, const std::string& password) {
   ftp.TimeOut = 0;
   ftp.UserID = user;
   ftp.Password = password;
-  return Supervised("Connect Send ", "Connect End ", [&] { ftp.Connect(); });
+  return Supervised("Connect Send ", "Connect End ", [&] { return ftp.LogIn(); });
 }
 
 int32_t TLowFTP::List(const std::string& directory, std::string& listing) {
@@ -233,9 +229,9 @@ int32_t TLowFTP::List(const std::string& directory, std::string& listing) {
     DebugLog("List Send ");
     Touch();
     FTimer.SetEnabled(true);
-    FFtp->ListDirectory();
+    const FtpReply listed = FFtp->ListDirectory();
     DebugLog("List End ");
-    result = ReplyCode();
+    result = listed.code;
   } catch (...) {
     result = FailureResult(std::current_exception());
   }
@@ -255,11 +251,11 @@ int32_t TLowFTP::DownloadFrame(const std::string& before, const std::string& aft
     DebugLog(before);
     Touch();
     FTimer.SetEnabled(true);
-    const bool moved = call();
+    const std::optional<FtpReply> moved = call();
     FTimer.SetEnabled(false);
     DebugLog(after);
     uint32_t end_tick = platform::TickCount();
-    result = ReplyCode();
+    result = moved ? moved->code : FFtp->Answer().code;
     if (moved) DoRetrieveFinished(FBytesReceived, static_cast<int32_t>(end_tick - FStartTick));
   } catch (...) {
     result = FailureResult(std::current_exception());
@@ -277,11 +273,11 @@ int32_t TLowFTP::UploadFrame(const std::string& before, const std::string& after
     Touch();
     FTimer.SetEnabled(true);
     DebugLog(before);
-    const bool moved = call();
+    const std::optional<FtpReply> moved = call();
     DebugLog(after);
     FTimer.SetEnabled(false);
     uint32_t end_tick = platform::TickCount();
-    result = ReplyCode();
+    result = moved ? moved->code : FFtp->Answer().code;
     if (moved) DoTransferFinished(FBytesSent, static_cast<int32_t>(end_tick - FStartTick));
   } catch (...) {
     result = FailureResult(std::current_exception());
@@ -293,41 +289,36 @@ int32_t TLowFTP::UploadFrame(const std::string& before, const std::string& after
 int32_t TLowFTP::Download(const std::string& remote_file, const std::string& local_file,
                           const DownloadOptions& options) {
   return DownloadFrame("Download Send " + remote_file, "Download End ", [&] {
-    FFtp->DownloadFile(remote_file, local_file, options);
-    return true;
+    return std::optional(FFtp->DownloadFile(remote_file, local_file, options));
   });
 }
 
 int32_t TLowFTP::Upload(const std::string& local_file, const std::string& remote_file) {
   if (FAppend) {
-    return UploadFrame("UploadAppend Send " + remote_file, "UploadAppend End ", [&] {
-      FFtp->AppendFile(local_file, remote_file);
-      return true;
-    });
+    return UploadFrame("UploadAppend Send " + remote_file, "UploadAppend End ",
+                       [&] { return std::optional(FFtp->AppendFile(local_file, remote_file)); });
   }
-  return UploadFrame("Upload Send " + remote_file, "Upload End ", [&] {
-    FFtp->UploadFile(local_file, remote_file);
-    return true;
-  });
+  return UploadFrame("Upload Send " + remote_file, "Upload End ",
+                     [&] { return std::optional(FFtp->UploadFile(local_file, remote_file)); });
 }
 
 int32_t TLowFTP::ResumeDownload(const std::string& remote_file, const std::string& local_file) {
   return DownloadFrame("ResumeDownload Send " + remote_file, "ResumeDownload End ", [&] {
     if (FFtp->ResumeDownloadFile(remote_file, local_file) == TProtoFTP::ResumeOutcome::Transferred) {
-      return true;
+      return std::optional(FFtp->Answer());
     }
     WriteLog("Already complete: " + (local_file.empty() ? remote_file : local_file));
-    return false;
+    return std::optional<FtpReply>();
   });
 }
 
 int32_t TLowFTP::ResumeUpload(const std::string& local_file, const std::string& remote_file) {
   return UploadFrame("ResumeUpload Send " + remote_file, "ResumeUpload End ", [&] {
     if (FFtp->ResumeUploadFile(local_file, remote_file) == TProtoFTP::ResumeOutcome::Transferred) {
-      return true;
+      return std::optional(FFtp->Answer());
     }
     WriteLog("Already complete: " + local_file);
-    return false;
+    return std::optional<FtpReply>();
   });
 }
 
@@ -339,27 +330,32 @@ int32_t TLowFTP::UploadAppend(const std::string& local_file, const std::string& 
 
 int32_t TLowFTP::Disconnect() {
   try {
-    QuitWithin();
+    const FtpReply quit = QuitWithin();
     DebugLog("Disconnect Send ");
     DebugLog("Disconnect End  ");
+    return quit.code;
   } catch (...) {
     const std::exception_ptr error = std::current_exception();
     const int32_t failure = FailureResult(error);
     if (IsInvalidReply(error)) return failure;  // an answer that is no reply has no code
   }
-  return ReplyCode();
+  // A refused QUIT, or one that never got its answer: the session's last answer.
+  return FFtp->Answer().code;
 }
 
 bool TLowFTP::Connected() const { return FFtp->Connected; }
 
 int32_t TLowFTP::Delete(const std::string& file) {
-  return Supervised("Delete Send  " + file, "Delete End  ", [&] { FFtp->DeleteFile(file); });
+  return Supervised("Delete Send  " + file, "Delete End  ", [&] { return FFtp->DeleteFile(file); });
 }
 
 int32_t TLowFTP::ChangeDir(const std::string& path) {
   // One CWD per backslash-separated name; a failing step does not stop the rest.
   // An empty path names no directory: nothing is sent, and the script hears about it.
-  if (path.empty()) return WriteLog("ChangeDir: no directory given");
+  if (path.empty()) {
+    WriteLog("ChangeDir: no directory given");
+    return 999;
+  }
   std::string rest = path;
   int32_t result = 0;
   while (!rest.empty()) result = ChangeDirStep(NextToken(rest, "\\"));
@@ -368,44 +364,47 @@ int32_t TLowFTP::ChangeDir(const std::string& path) {
 
 int32_t TLowFTP::ChangeDirStep(const std::string& segment) {
   return Supervised("ChangeDir Send  " + segment, "ChangeDir End  ",
-                    [&] { FFtp->ChangeDirectory(segment); });
+                    [&] { return FFtp->ChangeDirectory(segment); });
 }
 
 int32_t TLowFTP::RemoveDir(const std::string& directory) {
-  return Supervised("RemoveDir Send", "RemoveDir End", [&] { FFtp->RemoveDirectory(directory); });
+  return Supervised("RemoveDir Send", "RemoveDir End",
+                    [&] { return FFtp->RemoveDirectory(directory); });
 }
 
 int32_t TLowFTP::MakeDir(const std::string& directory) {
   return Supervised("MakeDirectory Send", "MakeDirectory End",
-                    [&] { FFtp->MakeDirectory(directory); });
+                    [&] { return FFtp->MakeDirectory(directory); });
 }
 
 int32_t TLowFTP::Rename(const std::string& old_name, const std::string& new_name) {
-  return Supervised("Rename Send", "Rename End", [&] { FFtp->RenameFile(old_name, new_name); });
+  return Supervised("Rename Send", "Rename End",
+                    [&] { return FFtp->RenameFile(old_name, new_name); });
 }
 
 int32_t TLowFTP::DoCommand(const std::string& command) {
-  return Supervised("Law Command Send", "Law Command End", [&] { FFtp->RunCommand(command); });
+  return Supervised("Law Command Send", "Law Command End",
+                    [&] { return FFtp->RunCommand(command); });
 }
 
 int32_t TLowFTP::ModeAscii() {
   return Supervised("ModeChange to ASCII", "ModeChange to ASCII End",
-                    [&] { FFtp->SetTransferType(tmAscii); });
+                    [&] { return FFtp->SetTransferType(tmAscii); });
 }
 
 int32_t TLowFTP::ModeImage() {
   return Supervised("ModeChange to IMAGE", "ModeChange to IMAGE End",
-                    [&] { FFtp->SetTransferType(tmImage); });
+                    [&] { return FFtp->SetTransferType(tmImage); });
 }
 
 void TLowFTP::Abort() { FFtp->Abort(); }
 
 int32_t TLowFTP::LastReplyCode() const {
-  return FFtp->ReplyCode;
+  return FFtp->ReplyCode();
 }
 
 const std::string& TLowFTP::LastReplyLine() const {
-  return FFtp->LastReply;
+  return FFtp->LastReply();
 }
 
 int64_t TLowFTP::TransferTotal() const {

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "ftpproto/ftp_reply.h"
 #include "ftpproto/ftp_types.h"
 #include "ftpproto/machine_listing.h"
 #include "platform/loop_timer.h"
@@ -137,34 +138,33 @@ class TLowFTP {
   virtual void DoRetrieveFinished(int64_t totalbytes, int32_t mmseconds);
 
  private:
-  int32_t WriteLog(const std::string& line);
+  void WriteLog(const std::string& line);
   void DebugLog(const std::string& text);
   void CheckTimeout();
   void AttachHandlers();
   void HandleSuccess(TCmdType type);
   void Touch();  // a supervised operation started or showed progress
-  // Runs `call` as a supervised operation between its two trace lines; returns ReplyCode or
-  // the code of the failure's log line.
+  // Runs `call`, an operation that returns its reply, supervised between its two trace lines;
+  // returns the reply's code, or the failure's result.
   template <typename Call>
   int32_t Supervised(const std::string& before, const std::string& after, Call call);
   int32_t FailureResult(std::exception_ptr error);
-  // The frames of a download and an upload around the protocol call `call`; a call that
-  // returns false moved nothing and finishes without a summary.
+  // The frames of a download and an upload around the protocol call `call`, which returns the
+  // transfer's reply; one that returns none moved nothing and finishes without a summary.
   template <typename Call>
   int32_t DownloadFrame(const std::string& before, const std::string& after, Call call);
   template <typename Call>
   int32_t UploadFrame(const std::string& before, const std::string& after, Call call);
   int32_t ChangeDirStep(const std::string& segment);
-  // The supervised frame of the steps of mget, mput and mirror.
+  // The supervised frame of every operation: `call` returns the result of its success.
   int32_t SupervisedStep(const std::string& before, const std::string& after,
-                         const std::function<void()>& call);
+                         const std::function<int32_t()>& call);
   // LIST of `folder`: CWD there, LIST, CWD back to where the session was.
-  void ListInFolder(const std::string& folder, ListScope scope);
+  FtpReply ListInFolder(const std::string& folder, ListScope scope);
   // After a "LIST -a" of `folder` that named nothing: `result` when LIST alone names nothing
   // either, else the failure of a listing that cannot be trusted.
   int32_t CheckEmptyHiddenListing(const std::string& folder, int32_t result);
-  void QuitWithin();
-  int32_t ReplyCode() const;
+  FtpReply QuitWithin();
 
   std::unique_ptr<TProtoFTP> FFtp;
   platform::LoopTimer FTimer;

@@ -33,15 +33,14 @@ bool IsFolderOrParentName(const DirectoryEntry& entry) {
 }  // namespace
 
 int32_t TLowFTP::SupervisedStep(const std::string& before, const std::string& after,
-                                const std::function<void()>& call) {
+                                const std::function<int32_t()>& call) {
   int32_t result;
   try {
     DebugLog(before);
     Touch();
     FTimer.SetEnabled(true);
-    call();
+    result = call();
     DebugLog(after);
-    result = ReplyCode();
   } catch (...) {
     result = FailureResult(std::current_exception());
   }
@@ -58,14 +57,11 @@ int32_t TLowFTP::ListEntries(const std::string& folder, std::vector<DirectoryEnt
     machine = HasFeature(FFtp->KnownFeatures(), "MLST");
     FFtp->OnListItem = [&lines](const std::string& line) { lines.push_back(line); };
     ScopeExit detach([this] { FFtp->OnListItem = nullptr; });
-    if (machine) {
-      FFtp->MachineListDirectory(folder);
-    } else if (folder.empty()) {
-      FFtp->ListDirectory(scope);
-    } else {
-      ListInFolder(folder, scope);
-    }
+    const FtpReply reply = machine          ? FFtp->MachineListDirectory(folder)
+                           : folder.empty() ? FFtp->ListDirectory(scope)
+                                            : ListInFolder(folder, scope);
     listed = true;
+    return int32_t{reply.code};
   });
   if (!listed) return result;
   const bool hidden_asked = !machine && scope == ListScope::WithHidden;
@@ -92,12 +88,12 @@ int32_t TLowFTP::CheckEmptyHiddenListing(const std::string& folder, int32_t resu
   const int32_t plain = ListEntries(folder, visible, not_understood, ListScope::Visible);
   if (plain > 400) return plain;
   if (visible.empty()) return result;
-  return WriteLog("LIST -a named nothing in " + (folder.empty() ? std::string(".") : folder) +
-                  " where LIST names entries: the server does not take -a, so that listing is "
-                  "not used");
+  WriteLog("LIST -a named nothing in " + (folder.empty() ? std::string(".") : folder) +
+           " where LIST names entries: the server does not take -a, so that listing is not used");
+  return 999;
 }
 
-void TLowFTP::ListInFolder(const std::string& folder, ListScope scope) {
+FtpReply TLowFTP::ListInFolder(const std::string& folder, ListScope scope) {
   // LIST takes no path safely (servers read options and patterns into it), so the listing is
   // made inside the folder, and the session goes back to where it was.
   const std::string home = FFtp->CurrentDirectory();
@@ -113,46 +109,57 @@ void TLowFTP::ListInFolder(const std::string& folder, ListScope scope) {
   } catch (...) {
     failure = std::current_exception();
   }
-  FFtp->EnterDirectory(home);
+  const FtpReply back = FFtp->EnterDirectory(home);
   if (failure) std::rethrow_exception(failure);
+  return back;
 }
 
 int32_t TLowFTP::ModificationTime(const std::string& file, std::optional<int64_t>& value) {
-  return SupervisedStep("MDTM Send " + file, "MDTM End ",
-                        [&] { value = FFtp->RemoteModificationTime(file); });
+  return SupervisedStep("MDTM Send " + file, "MDTM End ", [&] {
+    value = FFtp->RemoteModificationTime(file);
+    return int32_t{FFtp->Answer().code};
+  });
 }
 
 int32_t TLowFTP::FileSize(const std::string& file, std::optional<int64_t>& value) {
-  return SupervisedStep("SIZE Send " + file, "SIZE End ",
-                        [&] { value = FFtp->RemoteFileSize(file); });
+  return SupervisedStep("SIZE Send " + file, "SIZE End ", [&] {
+    value = FFtp->RemoteFileSize(file);
+    return int32_t{FFtp->Answer().code};
+  });
 }
 
 int32_t TLowFTP::SetModificationTime(const std::string& file, int64_t seconds) {
   return SupervisedStep("MFMT Send " + file, "MFMT End ", [&] {
-    if (!FFtp->SetRemoteModificationTime(file, seconds)) throw FTPException(FFtp->LastReply);
+    if (!FFtp->SetRemoteModificationTime(file, seconds)) throw Refusal(FFtp->LastReply());
+    return int32_t{FFtp->Answer().code};
   });
 }
 
 int32_t TLowFTP::TryDelete(const std::string& path, bool& deleted) {
-  return SupervisedStep("TryDelete Send " + path, "TryDelete End ",
-                        [&] { deleted = FFtp->TryDeleteFile(path); });
+  return SupervisedStep("TryDelete Send " + path, "TryDelete End ", [&] {
+    deleted = FFtp->TryDeleteFile(path);
+    return int32_t{FFtp->Answer().code};
+  });
 }
 
 int32_t TLowFTP::ReplaceRemoteFile(const std::string& uploaded, const std::string& target) {
   return SupervisedStep("ReplaceRemoteFile Send " + target, "ReplaceRemoteFile End ", [&] {
-    if (FFtp->TryRenameFile(uploaded, target)) return;
-    const std::string refusal = FFtp->LastReply;
+    if (FFtp->TryRenameFile(uploaded, target)) return int32_t{FFtp->Answer().code};
+    const std::string refusal = FFtp->LastReply();
     // Deleted only once the new file is complete beside it: the name is never that of a
     // partial file, only missing for a moment.
-    if (!FFtp->TryDeleteFile(target)) throw FTPException(refusal);
-    if (!FFtp->TryRenameFile(uploaded, target)) throw FTPException(FFtp->LastReply);
+    if (!FFtp->TryDeleteFile(target)) throw Refusal(refusal);
+    if (!FFtp->TryRenameFile(uploaded, target)) throw Refusal(FFtp->LastReply());
+    return int32_t{FFtp->Answer().code};
   });
 }
 
 bool TLowFTP::ServerOffers(const std::string& feature) {
   bool offered = false;
-  SupervisedStep("FEAT Send", "FEAT End",
-                 [&] { offered = HasFeature(FFtp->KnownFeatures(), feature); });
+  SupervisedStep("FEAT Send", "FEAT End", [&] {
+    offered = HasFeature(FFtp->KnownFeatures(), feature);
+    return int32_t{FFtp->Answer().code};
+  });
   return offered;
 }
 

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "ftpproto/ftp_reply.h"
 #include "ftpproto/ftp_types.h"
 #include "platform/replacement_file.h"
 #include "socket/async_sock.h"
@@ -30,14 +31,20 @@ class TProtoFTP : public TAsyncSock {
   TProtoFTP();
   ~TProtoFTP() override;
 
-  // Connects, reads the greeting and logs in (through the proxy or firewall when set).
-  void Connect() override;
-  // QUIT and close; nothing when not connected.
-  void Disconnect() override;
-  // One command and its reply, continuation lines included; the reply is the first line.
-  // Replies still owed for an earlier command are read first (see SettleTimeOut). A reply
-  // that does not begin with a code of 100 to 599 raises EInvalidReply.
-  void Transaction(const std::string& command, std::string& reply);
+  // Connects, reads the greeting and logs in (through the proxy or firewall when set); the
+  // login's reply.
+  FtpReply LogIn();
+  void Connect() override { LogIn(); }
+  // QUIT and close; nothing when not connected. QUIT's reply (or, when not connected, the
+  // session's last).
+  FtpReply Quit();
+  void Disconnect() override { Quit(); }
+  // One command and its reply, continuation lines included, as a value. Replies still owed
+  // for an earlier command are read first (see SettleTimeOut). A reply that does not begin
+  // with a code of 100 to 599 raises EInvalidReply. With `answers` the reply becomes the
+  // session's answer (ReplyCode, LastReply) from the moment the command goes out: one that
+  // never comes leaves none.
+  FtpReply Exchange(const std::string& command, bool answers = true);
   // Reads the rest of a reply whose first line is `first_line`; returns its last line. Raises
   // when the server closes the connection before the reply has ended.
   std::string ReadReplyContinuation(const std::string& first_line);
@@ -47,22 +54,26 @@ class TProtoFTP : public TAsyncSock {
   // is in a state that no later command may build on.
   void CloseWithoutQuit();
 
-  void RunCommand(const std::string& command);
-  void ChangeDirectory(const std::string& dir);
-  void DeleteFile(const std::string& file_name);
-  void MakeDirectory(const std::string& dir);
-  void RemoveDirectory(const std::string& dir);
-  void RenameFile(const std::string& old_name, const std::string& new_name);
-  void SetTransferType(int mode);
+  // The operations below return the reply that answers them (a failure that a handler took
+  // ends them quietly: then the failing reply); any other failure raises.
+  FtpReply RunCommand(const std::string& command);
+  FtpReply ChangeDirectory(const std::string& dir);
+  FtpReply DeleteFile(const std::string& file_name);
+  FtpReply MakeDirectory(const std::string& dir);
+  FtpReply RemoveDirectory(const std::string& dir);
+  FtpReply RenameFile(const std::string& old_name, const std::string& new_name);
+  // Nothing is sent for an unknown mode: the session's last answer.
+  FtpReply SetTransferType(int mode);
 
-  // LIST of the current folder ("LIST -a" for ListScope::WithHidden).
-  void ListDirectory(ListScope scope = ListScope::Visible);
-  void UploadFile(const std::string& local_file, const std::string& remote_file);
+  // LIST of the current folder ("LIST -a" for ListScope::WithHidden). Listings and transfers
+  // are answered by their command's first reply (150, say), not by the closing one.
+  FtpReply ListDirectory(ListScope scope = ListScope::Visible);
+  FtpReply UploadFile(const std::string& local_file, const std::string& remote_file);
   // In binary mode the download is held to the size the server gives before RETR (SIZE, else
   // the exact count of RETR's reply) or the listing gave: fewer or more bytes fail it.
-  void DownloadFile(const std::string& remote_file, const std::string& local_file,
-                    const DownloadOptions& options = {});
-  void AppendFile(const std::string& local_file, const std::string& remote_file);
+  FtpReply DownloadFile(const std::string& remote_file, const std::string& local_file,
+                        const DownloadOptions& options = {});
+  FtpReply AppendFile(const std::string& local_file, const std::string& remote_file);
 
   // What a resumed transfer found to do.
   enum class ResumeOutcome { Transferred, AlreadyComplete };
@@ -81,15 +92,15 @@ class TProtoFTP : public TAsyncSock {
   // For mget, mput and mirror (proto_ftp_mlsd.cpp); none of these fires OnSuccess but the
   // listing. MLSD of `path` (the current folder when empty): every line goes to OnListItem,
   // as ListDirectory hands over LIST's.
-  void MachineListDirectory(const std::string& path);
+  FtpReply MachineListDirectory(const std::string& path);
   // The FEAT lines of this login, asked for once when first needed (empty when refused).
   const std::vector<std::string>& KnownFeatures();
   // PWD; raises FTPException when the reply names no folder.
   std::string CurrentDirectory();
   // CWD as one step of a larger operation; raises FTPException when refused.
-  void EnterDirectory(const std::string& dir);
+  FtpReply EnterDirectory(const std::string& dir);
   // MDTM: the modification time (seconds since 1970 UTC); nothing when the server does not
-  // say, ReplyCode telling why.
+  // say, the session's answer telling why.
   std::optional<int64_t> RemoteModificationTime(const std::string& name);
   // MFMT: sets it; false when the server refuses.
   bool SetRemoteModificationTime(const std::string& name, int64_t seconds);
@@ -101,10 +112,12 @@ class TProtoFTP : public TAsyncSock {
   int64_t DataBytesReceived() const;
   int64_t DataBytesSent() const;
 
-  // The last command's reply: its code (0 while none has come, or for a line that is no
-  // reply) and its first line, line end included.
-  int16_t ReplyCode = 0;
-  std::string LastReply;
+  // The session's last answer, a thin face over the value its operations return: the code
+  // (0 while none has come, for a line that is no reply, and after a transfer was given up
+  // on) and the line, line end included.
+  int16_t ReplyCode() const { return answer_.code; }
+  const std::string& LastReply() const { return answer_.line; }
+  const FtpReply& Answer() const { return answer_; }
   // The size of the current transfer, as far as it is known (for progress displays).
   int64_t BytesTotal = 0;
 
@@ -158,33 +171,30 @@ class TProtoFTP : public TAsyncSock {
   TAsyncSock* DataConnection() { return data_connection_.get(); }
 
  private:
-  // One reply as read: the code comes from the first line (the greeting's from the last).
-  struct FtpReply {
-    std::string first;
-    std::string last;
-    std::vector<std::string> lines;  // all of them, first and last included
-  };
   // Writes a command and counts its reply as owed; with `settle_first` the replies still owed
   // for earlier commands are read before.
   void SendCommand(const std::string& command, bool settle_first = true);
   // Reads one whole reply (reported line by line) and settles its account: a final reply
   // pays what a command owes, a preliminary one (1xx) does not. Raises when the server closed
-  // the connection instead.
+  // the connection instead. Its code is that of its first line (0 when that is no reply).
   FtpReply ReadReply();
   // One line of a reply (ReadLn), handed to OnDialogue.
   std::string ReadReplyLine();
   // Reads the lines that continue the reply whose lines so far are `lines`.
   void ReadContinuation(std::vector<std::string>& lines);
-  // The reply to the command just sent, as LastReply and ReplyCode.
-  FtpReply ReadCommandReply();
+  // The reply to the command just sent; with `answers` it becomes the session's answer.
+  // Raises EInvalidReply when its first line is no reply.
+  FtpReply ReadAnswer(bool answers);
   // The code of a reply's line; raises EInvalidReply with the line when it has none.
   static int16_t CodeOf(const std::string& line);
   // Reads what earlier commands are still owed, within SettleTimeOut; closes the connection
   // and raises when they do not come.
   void SettleOwedReplies();
   // A command of the login: a reply of 401..599 fires OnConnectionFailed and raises.
-  void LoginCommand(const std::string& command);
+  FtpReply LoginCommand(const std::string& command);
   void ReadGreeting();
+  // The steps of the login after the greeting; the login's reply.
+  FtpReply LogInSteps();
   // The failing reply of an operation: OnFailure may handle it, else FTPException.
   // Returns true when the handler took it.
   bool OfferFailure(TCmdType type, const std::string& reply);
@@ -202,15 +212,15 @@ class TProtoFTP : public TAsyncSock {
     std::optional<int64_t> expected_total;
     platform::TargetName local_name = platform::TargetName::ChosenByUser;
   };
-  void RunTransfer(TransferKind kind, const std::string& local_file,
-                   const std::string& remote_file, TransferSpan span);
+  FtpReply RunTransfer(TransferKind kind, const std::string& local_file,
+                       const std::string& remote_file, TransferSpan span);
   void TransferFrame(TransferKind kind, TCmdType type, const std::string& local_file,
                      const std::string& remote_file, TransferSpan span);
   // A fresh data connection for `move`, dropped whatever happens; a cancelled receive is
   // aborted before `move`'s failure goes on, so its replies are read before anything else.
   bool WithDataConnection(bool receives, const std::function<bool()>& move);
   // A command whose reply the caller reads itself: no events, no failure handlers.
-  std::string QuietTransaction(const std::string& command);
+  FtpReply QuietTransaction(const std::string& command);
   // Steps from the local file to the closing reply; false when a handler took a failure.
   bool MoveTransfer(TransferKind kind, TCmdType type, const std::string& local_file,
                     const std::string& remote_file, TransferSpan span);
@@ -257,6 +267,7 @@ class TProtoFTP : public TAsyncSock {
   // ABOR after a cancelled listing or download.
   void SendAbort();
 
+  FtpReply answer_;  // the session's last answer
   std::unique_ptr<TAsyncSock> data_connection_;
   int owed_replies_ = 0;  // replies the server still owes on the control connection
   // The FEAT lines and whether this login asked for them: whatever empties the list at a

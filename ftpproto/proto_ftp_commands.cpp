@@ -6,78 +6,83 @@
 namespace tarnex {
 
 bool TProtoFTP::OfferFailure(TCmdType type, const std::string& reply) {
-  if (!OnFailure) throw FTPException(reply);
+  if (!OnFailure) throw Refusal(reply);
   bool handled = false;
   OnFailure(handled, type);
-  if (!handled) throw FTPException(reply);
+  if (!handled) throw Refusal(reply);
   return true;
 }
 
-void TProtoFTP::RunCommand(const std::string& command) {
+FtpReply TProtoFTP::RunCommand(const std::string& command) {
   TCmdType type = ClassifyCommand(command);
   Canceled = false;
   CheckConnection();
   ReportStatus(1, command);
   DiscardWaitingInput();
-  std::string reply;
-  Transaction(command, reply);
-  if (ReplyCode >= 400 && ReplyCode < 600) {
-    if (OnUnSupportedFunction && ReplyCode >= 500 && ReplyCode <= 502) OnUnSupportedFunction(type);
-    OfferFailure(type, reply);
-    return;  // a handled failure ends quietly
+  const FtpReply reply = Exchange(command);
+  if (reply.code >= 400 && reply.code < 600) {
+    if (OnUnSupportedFunction && reply.code >= 500 && reply.code <= 502) {
+      OnUnSupportedFunction(type);
+    }
+    OfferFailure(type, reply.line);
+    return reply;  // a handled failure ends quietly
   }
   // A raw TYPE changes the session's transfer type as much as SetTransferType does.
   if (auto type_set = TransferTypeOfCommand(command)) TransferType = *type_set;
   if (OnSuccess) OnSuccess(type);
-}
-
-void TProtoFTP::ChangeDirectory(const std::string& dir) { RunCommand("CWD " + dir); }
-void TProtoFTP::DeleteFile(const std::string& file_name) { RunCommand("DELE " + file_name); }
-void TProtoFTP::MakeDirectory(const std::string& dir) { RunCommand("MKD " + dir); }
-void TProtoFTP::RemoveDirectory(const std::string& dir) { RunCommand("RMD " + dir); }
-
-void TProtoFTP::RenameFile(const std::string& old_name, const std::string& new_name) {
-  Canceled = false;
-  CheckConnection();
-  DiscardWaitingInput();
-  std::string reply;
-  ReportStatus(1, "RNFR " + old_name);
-  Transaction("RNFR " + old_name, reply);
-  if (ReplyCode > 351 && ReplyCode < 600) OfferFailure(TCmdType::cmdRename, reply);
-  ReportStatus(1, "RNTO " + new_name);
-  Transaction("RNTO " + new_name, reply);
-  if (ReplyCode > 300 && ReplyCode < 600) {
-    if (OnUnSupportedFunction && ReplyCode >= 500 && ReplyCode <= 502) {
-      OnUnSupportedFunction(TCmdType::cmdRename);
-    }
-    OfferFailure(TCmdType::cmdRename, reply);
-    return;
-  }
-  if (OnSuccess) OnSuccess(TCmdType::cmdRename);
-}
-
-std::string TProtoFTP::QuietTransaction(const std::string& command) {
-  Canceled = false;
-  CheckConnection();
-  DiscardWaitingInput();
-  std::string reply;
-  Transaction(command, reply);
   return reply;
 }
 
-void TProtoFTP::SetTransferType(int mode) {
+FtpReply TProtoFTP::ChangeDirectory(const std::string& dir) {
+  return RunCommand("CWD " + dir);
+}
+FtpReply TProtoFTP::DeleteFile(const std::string& name) {
+  return RunCommand("DELE " + name);
+}
+FtpReply TProtoFTP::MakeDirectory(const std::string& dir) {
+  return RunCommand("MKD " + dir);
+}
+FtpReply TProtoFTP::RemoveDirectory(const std::string& dir) {
+  return RunCommand("RMD " + dir);
+}
+
+FtpReply TProtoFTP::RenameFile(const std::string& old_name, const std::string& new_name) {
+  Canceled = false;
+  CheckConnection();
+  DiscardWaitingInput();
+  ReportStatus(1, "RNFR " + old_name);
+  const FtpReply from = Exchange("RNFR " + old_name);
+  if (from.code > 351 && from.code < 600) OfferFailure(TCmdType::cmdRename, from.line);
+  ReportStatus(1, "RNTO " + new_name);
+  const FtpReply to = Exchange("RNTO " + new_name);
+  if (to.code > 300 && to.code < 600) {
+    if (OnUnSupportedFunction && to.code >= 500 && to.code <= 502) {
+      OnUnSupportedFunction(TCmdType::cmdRename);
+    }
+    OfferFailure(TCmdType::cmdRename, to.line);
+    return to;
+  }
+  if (OnSuccess) OnSuccess(TCmdType::cmdRename);
+  return to;
+}
+
+FtpReply TProtoFTP::QuietTransaction(const std::string& command) {
+  Canceled = false;
+  CheckConnection();
+  DiscardWaitingInput();
+  return Exchange(command);
+}
+
+FtpReply TProtoFTP::SetTransferType(int mode) {
   switch (mode) {
     case tmAscii:
-      RunCommand("TYPE A");
-      break;
+      return RunCommand("TYPE A");
     case tmImage:
-      RunCommand("TYPE I");
-      break;
+      return RunCommand("TYPE I");
     case tmLocal8:
-      RunCommand("TYPE L 8");
-      break;
+      return RunCommand("TYPE L 8");
     default:
-      break;
+      return answer_;
   }
 }
 

@@ -24,23 +24,22 @@ std::string WithoutLineEnd(std::string line) {
 
 bool TProtoFTP::OpenDataChannel(TCmdType type) {
   TAsyncSock& data = *data_connection_;
-  std::string reply;
   if (Passive) {
     // EPSV first: it names only a port, so it works over IPv6 and through NAT alike. A server
     // that refuses it (5xx) is asked PASV from then on, until the next login.
     if (!epsv_refused_) {
-      Transaction("EPSV", reply);
-      if (ReplyCode < 500 || ReplyCode >= 600) {
-        ConnectPassive(ParseEpsvPort(reply));
+      const FtpReply epsv = Exchange("EPSV");
+      if (epsv.code < 500 || epsv.code >= 600) {
+        ConnectPassive(ParseEpsvPort(epsv.line));
         return true;
       }
       epsv_refused_ = true;
     }
-    Transaction("PASV", reply);
+    const FtpReply pasv = Exchange("PASV");
     // Only 5xx fails; the port is then read from whatever the reply holds.
-    if (ReplyCode >= 500) return !OfferFailure(type, reply);
-    const uint16_t port = ParsePasvPort(reply);
-    NotePasvAddress(reply);
+    if (pasv.code >= 500) return !OfferFailure(type, pasv.line);
+    const uint16_t port = ParsePasvPort(pasv.line);
+    NotePasvAddress(pasv.line);
     ConnectPassive(port);
     return true;
   }
@@ -51,22 +50,20 @@ bool TProtoFTP::OpenDataChannel(TCmdType type) {
   if (auto peer = PeerEnd()) data.AcceptOnlyFrom = peer;
   data.Port = 0;  // the system chooses a free port
   data.Listen(true);
-  if (local && local->ss_family == AF_INET6) {
-    Transaction("EPRT " + EprtArgument(net::AddressText(*local), data.LocalPort()), reply);
-  } else {
-    Transaction("PORT " + LocalAddressText() + data.LocalPortText(), reply);
-  }
-  if (ReplyCode > 300 && ReplyCode < 600) return !OfferFailure(type, reply);
+  const FtpReply reply =
+      local && local->ss_family == AF_INET6
+          ? Exchange("EPRT " + EprtArgument(net::AddressText(*local), data.LocalPort()))
+          : Exchange("PORT " + LocalAddressText() + data.LocalPortText());
+  if (reply.code > 300 && reply.code < 600) return !OfferFailure(type, reply.line);
   return true;
 }
 
 std::optional<int64_t> TProtoFTP::SizeBeforeDownload(const std::string& remote_file) {
   if (size_unknown_) return std::nullopt;
-  std::string reply;
-  Transaction("SIZE " + remote_file, reply);
+  const FtpReply reply = Exchange("SIZE " + remote_file);
   // 500 and 502: no such command here. Any other refusal is about this file.
-  if (ReplyCode == 500 || ReplyCode == 502) size_unknown_ = true;
-  return ParseSizeReply(reply);
+  if (reply.code == 500 || reply.code == 502) size_unknown_ = true;
+  return ParseSizeReply(reply.line);
 }
 
 void TProtoFTP::ConnectPassive(uint16_t port) {
@@ -95,19 +92,18 @@ void TProtoFTP::NotePasvAddress(const std::string& reply) {
 
 bool TProtoFTP::SendTransferCommand(TransferKind kind, TCmdType type, const std::string& local_file,
                                     const std::string& remote_file, TransferSpan& span) {
-  std::string reply;
   if (span.offset > 0 && kind == TransferKind::Download) {
     // Without a 350 the server would send the file from its start: nothing is asked of it.
-    Transaction("REST " + std::to_string(span.offset), reply);
-    if (ReplyCode != 350) throw FTPException(reply);
+    const FtpReply rest = Exchange("REST " + std::to_string(span.offset));
+    if (rest.code != 350) throw Refusal(rest.line);
   }
   if (kind == TransferKind::Download) {
     BytesTotal = 0;
     ReportStatus(kLevelProtocol, "RETR " + remote_file);
-    ReplyCode = 0;
+    answer_.code = 0;
     SendCommand("RETR " + remote_file);
-    const FtpReply answer = ReadCommandReply();
-    if (ReplyCode > 300 && ReplyCode < 600) return !OfferFailure(type, answer.first);
+    const FtpReply answer = ReadAnswer(/*answers=*/true);
+    if (answer.code > 300 && answer.code < 600) return !OfferFailure(type, answer.line);
     // The size may stand on any line of RETR's reply; the last line that gives one counts.
     AnnouncedSize announced;
     for (auto line = answer.lines.rbegin(); line != answer.lines.rend() && !announced.estimate;
@@ -131,10 +127,12 @@ bool TProtoFTP::SendTransferCommand(TransferKind kind, TCmdType type, const std:
     status = verb + (remote_file.empty() ? local_file : remote_file);
   }
   ReportStatus(kLevelProtocol, status);
-  Transaction(command, reply);
-  if (ReplyCode > 300 && ReplyCode < 600) {
-    if (OnUnSupportedFunction && ReplyCode >= 500 && ReplyCode <= 502) OnUnSupportedFunction(type);
-    return !OfferFailure(type, reply);
+  const FtpReply reply = Exchange(command);
+  if (reply.code > 300 && reply.code < 600) {
+    if (OnUnSupportedFunction && reply.code >= 500 && reply.code <= 502) {
+      OnUnSupportedFunction(type);
+    }
+    return !OfferFailure(type, reply.line);
   }
   return true;
 }
@@ -198,7 +196,7 @@ void TProtoFTP::RequireBinaryForResume() const {
 }
 
 std::optional<int64_t> TProtoFTP::RemoteFileSize(const std::string& name) {
-  return ParseSizeReply(QuietTransaction("SIZE " + name));
+  return ParseSizeReply(QuietTransaction("SIZE " + name).line);
 }
 
 void TProtoFTP::ReadListing() {
@@ -228,15 +226,15 @@ void TProtoFTP::ReadClosingReply(TransferKind kind) {
     ReportStatus(kLevelProtocol, "");
   } else {
     // Without its closing reply a transfer is not confirmed: the server may have died in the
-    // middle of it, and the data may be cut short. The reply does not change ReplyCode.
+    // middle of it, and the data may be cut short. The reply is not the operation's answer.
     const FtpReply closing = ReadReply();
-    const int16_t code = CodeOf(closing.first);
+    const int16_t code = CodeOf(closing.line);
     // A file the server says it did not take or send whole ("426 Transfer aborted", "452 Disk
     // full") is a failed transfer, whatever its first reply said. A listing is whole only when
     // the server says so: its lines so far have been handed over, but nothing may be judged
     // (or deleted) on the strength of them.
     const bool failed = kind == TransferKind::List ? code < 200 || code >= 300 : code >= 400;
-    if (failed) throw FTPException(closing.first);
+    if (failed) throw Refusal(closing.line);
   }
   if (kind == TransferKind::Download && OnTransactionStop) OnTransactionStop(*this);
 }

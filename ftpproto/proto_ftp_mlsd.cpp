@@ -14,7 +14,7 @@
 
 namespace tarnex {
 
-void TProtoFTP::MachineListDirectory(const std::string& path) {
+FtpReply TProtoFTP::MachineListDirectory(const std::string& path) {
   if (list_in_progress_) throw Exception("A list command is already being processed!");
   list_in_progress_ = true;
   ScopeExit list_done([&] { list_in_progress_ = false; });
@@ -24,6 +24,7 @@ void TProtoFTP::MachineListDirectory(const std::string& path) {
   const bool succeeded = WithDataConnection(
       true, [&] { return MoveMachineListing(path.empty() ? "MLSD" : "MLSD " + path); });
   if (succeeded && OnSuccess) OnSuccess(TCmdType::cmdList);
+  return answer_;
 }
 
 bool TProtoFTP::MoveMachineListing(const std::string& command) {
@@ -31,14 +32,13 @@ bool TProtoFTP::MoveMachineListing(const std::string& command) {
   data.TimeOut = TimeOut;
   data.OnPacketRecvd = OnPacketRecvd;
   if (!OpenDataChannel(TCmdType::cmdList)) return false;
-  std::string reply;
   ReportStatus(kLevelProtocol, command);
-  Transaction(command, reply);
-  if (ReplyCode > 300 && ReplyCode < 600) {
-    if (OnUnSupportedFunction && ReplyCode >= 500 && ReplyCode <= 502) {
+  const FtpReply reply = Exchange(command);
+  if (reply.code > 300 && reply.code < 600) {
+    if (OnUnSupportedFunction && reply.code >= 500 && reply.code <= 502) {
       OnUnSupportedFunction(TCmdType::cmdList);
     }
-    return !OfferFailure(TCmdType::cmdList, reply);
+    return !OfferFailure(TCmdType::cmdList, reply.line);
   }
   if (!Passive) {
     data.Accept();
@@ -60,12 +60,12 @@ const std::vector<std::string>& TProtoFTP::KnownFeatures() {
   CheckConnection();
   DiscardWaitingInput();
   try {
-    ReplyCode = 0;
+    answer_.code = 0;
     SendCommand("FEAT");
-    const FtpReply answer = ReadCommandReply();
+    const FtpReply answer = ReadAnswer(/*answers=*/true);
     // A server without FEAT offers nothing beyond the basics; it is not asked again.
-    features_ = ReplyCode >= 200 && ReplyCode < 300 ? FeatureLines(answer.lines)
-                                                    : std::vector<std::string>();
+    features_ = answer.code >= 200 && answer.code < 300 ? FeatureLines(answer.lines)
+                                                        : std::vector<std::string>();
   } catch (const EInvalidReply&) {
     features_ = std::vector<std::string>();
   }
@@ -73,36 +73,37 @@ const std::vector<std::string>& TProtoFTP::KnownFeatures() {
 }
 
 std::string TProtoFTP::CurrentDirectory() {
-  std::string reply = QuietTransaction("PWD");
-  std::optional<std::string> folder = ParsePwdReply(reply);
-  if (!folder) throw FTPException(reply);
+  const FtpReply reply = QuietTransaction("PWD");
+  std::optional<std::string> folder = ParsePwdReply(reply.line);
+  if (!folder) throw Refusal(reply.line);
   return *folder;
 }
 
-void TProtoFTP::EnterDirectory(const std::string& dir) {
-  std::string reply = QuietTransaction("CWD " + dir);
-  if (ReplyCode >= 400) throw FTPException(reply);
+FtpReply TProtoFTP::EnterDirectory(const std::string& dir) {
+  const FtpReply reply = QuietTransaction("CWD " + dir);
+  if (reply.code >= 400) throw Refusal(reply.line);
+  return reply;
 }
 
 std::optional<int64_t> TProtoFTP::RemoteModificationTime(const std::string& name) {
-  return ParseMdtmReply(QuietTransaction("MDTM " + name));
+  return ParseMdtmReply(QuietTransaction("MDTM " + name).line);
 }
 
 bool TProtoFTP::SetRemoteModificationTime(const std::string& name, int64_t seconds) {
-  QuietTransaction("MFMT " + FormatFtpTime(seconds) + " " + name);
-  return ReplyCode >= 200 && ReplyCode < 300;
+  const int16_t code = QuietTransaction("MFMT " + FormatFtpTime(seconds) + " " + name).code;
+  return code >= 200 && code < 300;
 }
 
 bool TProtoFTP::TryDeleteFile(const std::string& name) {
-  QuietTransaction("DELE " + name);
-  return ReplyCode >= 200 && ReplyCode < 300;
+  const int16_t code = QuietTransaction("DELE " + name).code;
+  return code >= 200 && code < 300;
 }
 
 bool TProtoFTP::TryRenameFile(const std::string& old_name, const std::string& new_name) {
-  std::string reply = QuietTransaction("RNFR " + old_name);
-  if (ReplyCode != 350) throw FTPException(reply);
-  Transaction("RNTO " + new_name, reply);
-  return ReplyCode >= 200 && ReplyCode < 300;
+  const FtpReply from = QuietTransaction("RNFR " + old_name);
+  if (from.code != 350) throw Refusal(from.line);
+  const int16_t code = Exchange("RNTO " + new_name).code;
+  return code >= 200 && code < 300;
 }
 
 }  // namespace tarnex

@@ -74,17 +74,16 @@ std::string TProtoFTP::ReadReplyLine() {
   return line;
 }
 
-TProtoFTP::FtpReply TProtoFTP::ReadReply() {
+FtpReply TProtoFTP::ReadReply() {
   FtpReply reply;
-  reply.first = ReadReplyLine();
-  if (!reply.first.empty()) ReportStatus(kLevelProtocol, reply.first);
-  RequireReply(reply.first);
-  reply.lines.push_back(reply.first);
+  reply.line = ReadReplyLine();
+  if (!reply.line.empty()) ReportStatus(kLevelProtocol, reply.line);
+  RequireReply(reply.line);
+  reply.lines.push_back(reply.line);
   ReadContinuation(reply.lines);
-  reply.last = reply.lines.back();
+  reply.code = ValidReplyCode(reply.line).value_or(0);
   // A reply without a proper code still answers the command it came for.
-  const auto code = ValidReplyCode(reply.first);
-  if (!(code && IsPreliminaryReply(*code)) && owed_replies_ > 0) --owed_replies_;
+  if (!IsPreliminaryReply(reply.code) && owed_replies_ > 0) --owed_replies_;
   return reply;
 }
 
@@ -114,21 +113,22 @@ void TProtoFTP::SettleOwedReplies() {
   }
 }
 
-void TProtoFTP::Transaction(const std::string& command, std::string& reply) {
+FtpReply TProtoFTP::Exchange(const std::string& command, bool answers) {
   ReportStatus(kLevelTrace, "Transaction");
-  ReplyCode = 0;
+  if (answers) answer_.code = 0;
   SendCommand(command);
-  reply = ReadCommandReply().first;
+  return ReadAnswer(answers);
 }
 
-TProtoFTP::FtpReply TProtoFTP::ReadCommandReply() {
-  // LastReply and ReplyCode always belong together: a reply that never came leaves both
+FtpReply TProtoFTP::ReadAnswer(bool answers) {
+  // The answer's code and line always belong together: a reply that never came leaves both
   // empty, one that is no reply leaves its line and the code 0.
-  LastReply.clear();
-  FtpReply answer = ReadReply();
-  LastReply = answer.first;
-  ReplyCode = CodeOf(answer.first);
-  return answer;
+  if (answers) answer_.line.clear();
+  FtpReply reply = ReadReply();
+  if (answers) answer_ = FtpReply{0, reply.line, reply.lines};
+  if (reply.code == 0) throw EInvalidReply(reply.line);
+  if (answers) answer_.code = reply.code;
+  return reply;
 }
 
 std::string TProtoFTP::ReadReplyContinuation(const std::string& first_line) {
@@ -158,30 +158,30 @@ void TProtoFTP::RequireReply(const std::string& reply) {
 
 void TProtoFTP::ReadGreeting() {
   // The greeting's code is that of its last line; both ends must be proper reply lines.
-  ReplyCode = 0;
+  answer_.code = 0;
   const FtpReply greeting = ReadReply();
-  LastReply = greeting.first;
-  CodeOf(greeting.first);
-  LastReply = greeting.last;
-  ReplyCode = CodeOf(greeting.last);
-  if (ReplyCode > 400) {
+  answer_ = FtpReply{0, greeting.line, greeting.lines};
+  CodeOf(greeting.line);
+  answer_.line = greeting.lines.back();
+  answer_.code = CodeOf(answer_.line);
+  if (answer_.code > 400) {
     if (OnConnectionFailed) OnConnectionFailed(*this);
-    throw FTPException(greeting.last);
+    throw Refusal(answer_.line);
   }
 }
 
-void TProtoFTP::LoginCommand(const std::string& command) {
-  std::string reply;
-  Transaction(command, reply);
-  if (ReplyCode > 400 && ReplyCode < 600) {
+FtpReply TProtoFTP::LoginCommand(const std::string& command) {
+  const FtpReply reply = Exchange(command);
+  if (reply.code > 400 && reply.code < 600) {
     if (OnConnectionFailed) OnConnectionFailed(*this);
-    throw FTPException(reply);
+    throw Refusal(reply.line);
   }
+  return reply;
 }
 
-void TProtoFTP::Connect() {
+FtpReply TProtoFTP::LogIn() {
   Canceled = false;
-  if (Connected) return;
+  if (Connected) return answer_;
   // A CA file that cannot be read or a malformed fingerprint fails before anything is sent.
   tls_.reset();
   protect_data_ = false;
@@ -196,47 +196,9 @@ void TProtoFTP::Connect() {
   features_.clear();
   names_in_utf8_ = false;
   try {
-    if (Tls == TlsMode::Implicit) StartTlsOrClose();
-    ReadGreeting();
-    // Once TLS was asked for, no name or password goes out in clear.
-    if (Tls == TlsMode::Explicit) SecureControlConnection();
-    if (FWAuthenticate) {
-      LoginCommand("USER " + FWUserID);
-      if (ReplyCode == kNeedPassword) {
-        ReportStatus(kLevelProtocol, "PASS ");
-        LoginCommand("PASS " + FWPassword);
-      }
-    }
-    if ((UserID.empty() || Password.empty()) && OnAuthenticationNeeded) {
-      bool handled = false;
-      OnAuthenticationNeeded(*this, handled);
-    }
-    if (!Proxy.empty()) {
-      // The proxy learns the real host; its answer is not judged.
-      std::string reply;
-      switch (FirewallType) {
-        case TFirewallType::FTUser:
-          Transaction("USER " + UserID + "@" + Host, reply);
-          break;
-        case TFirewallType::FtOpen:
-          Transaction("OPEN " + Host, reply);
-          break;
-        case TFirewallType::FtSite:
-          Transaction("SITE " + Host, reply);
-          break;
-      }
-    }
-    if (Proxy.empty() || FirewallType != TFirewallType::FTUser) {
-      ReportStatus(kLevelProtocol, "USER " + UserID);
-      LoginCommand("USER " + UserID);
-    }
-    if (ReplyCode == kNeedPassword) {
-      ReportStatus(kLevelProtocol, "PASS ");  // the password itself is never reported
-      LoginCommand("PASS " + Password);
-    }
-    if (Tls != TlsMode::Off) ProtectDataConnections();
-    ChooseNameEncoding();
+    const FtpReply login = LogInSteps();
     if (OnConnect) OnConnect(*this);
+    return login;
   } catch (...) {
     std::exception_ptr failure = std::current_exception();
     try {
@@ -246,7 +208,7 @@ void TProtoFTP::Connect() {
       if (IsCancellation(failure)) {
         CloseWithoutQuit();
       } else {
-        Disconnect();
+        Quit();
       }
     } catch (...) {
       // The login's own failure is what the caller needs to see.
@@ -257,12 +219,56 @@ void TProtoFTP::Connect() {
   }
 }
 
+FtpReply TProtoFTP::LogInSteps() {
+  if (Tls == TlsMode::Implicit) StartTlsOrClose();
+  ReadGreeting();
+  // Once TLS was asked for, no name or password goes out in clear.
+  if (Tls == TlsMode::Explicit) SecureControlConnection();
+  FtpReply last = answer_;  // the reply that decides whether a password is asked for
+  if (FWAuthenticate) {
+    last = LoginCommand("USER " + FWUserID);
+    if (last.code == kNeedPassword) {
+      ReportStatus(kLevelProtocol, "PASS ");
+      last = LoginCommand("PASS " + FWPassword);
+    }
+  }
+  if ((UserID.empty() || Password.empty()) && OnAuthenticationNeeded) {
+    bool handled = false;
+    OnAuthenticationNeeded(*this, handled);
+  }
+  if (!Proxy.empty()) {
+    // The proxy learns the real host; its answer is not judged.
+    switch (FirewallType) {
+      case TFirewallType::FTUser:
+        last = Exchange("USER " + UserID + "@" + Host);
+        break;
+      case TFirewallType::FtOpen:
+        last = Exchange("OPEN " + Host);
+        break;
+      case TFirewallType::FtSite:
+        last = Exchange("SITE " + Host);
+        break;
+    }
+  }
+  if (Proxy.empty() || FirewallType != TFirewallType::FTUser) {
+    ReportStatus(kLevelProtocol, "USER " + UserID);
+    last = LoginCommand("USER " + UserID);
+  }
+  if (last.code == kNeedPassword) {
+    ReportStatus(kLevelProtocol, "PASS ");  // the password itself is never reported
+    last = LoginCommand("PASS " + Password);
+  }
+  // What follows is asked for the session's sake: the login's reply stays its answer.
+  if (Tls != TlsMode::Off) ProtectDataConnections();
+  ChooseNameEncoding();
+  return last;
+}
+
 void TProtoFTP::SecureControlConnection() {
-  std::string reply;
-  Transaction("AUTH TLS", reply);
-  if (ReplyCode < 200 || ReplyCode >= 300) {
+  const FtpReply reply = Exchange("AUTH TLS");
+  if (reply.code < 200 || reply.code >= 300) {
     if (OnConnectionFailed) OnConnectionFailed(*this);
-    throw FTPException("TLS refused by the server: " + reply);
+    throw Refusal("TLS refused by the server: " + reply.line);
   }
   StartTlsOrClose();
 }
@@ -280,40 +286,31 @@ void TProtoFTP::StartTlsOrClose() {
 }
 
 void TProtoFTP::ProtectDataConnections() {
-  const int16_t login_code = ReplyCode;
-  const std::string login_reply = LastReply;
   for (const char* command : {"PBSZ 0", "PROT P"}) {
-    std::string reply;
-    Transaction(command, reply);
-    if (ReplyCode < 200 || ReplyCode >= 300) {
+    const FtpReply reply = Exchange(command, /*answers=*/false);
+    if (reply.code < 200 || reply.code >= 300) {
       if (OnConnectionFailed) OnConnectionFailed(*this);
-      throw FTPException("TLS refused for the data connections: " + reply);
+      throw Refusal("TLS refused for the data connections: " + reply.line);
     }
   }
   protect_data_ = true;
-  ReplyCode = login_code;
-  LastReply = login_reply;
 }
 
 void TProtoFTP::ChooseNameEncoding() {
   if (NameEncoding == RemoteEncoding::Cp932) return;
-  const int16_t login_code = ReplyCode;
-  const std::string login_reply = LastReply;
   if (NameEncoding == RemoteEncoding::Auto) {
     // A server that lists UTF8 speaks it already; a refused OPTS changes nothing.
-    std::string reply;
     try {
-      ReplyCode = 0;
       SendCommand("FEAT");
-      const FtpReply answer = ReadCommandReply();
-      if (ReplyCode >= 200 && ReplyCode < 300) features_ = FeatureLines(answer.lines);
+      const FtpReply answer = ReadAnswer(/*answers=*/false);
+      if (answer.code >= 200 && answer.code < 300) features_ = FeatureLines(answer.lines);
     } catch (const EInvalidReply&) {
       // No feature list: the names stay as they are.
     }
     names_in_utf8_ = HasFeature(features_, "UTF8");
     if (names_in_utf8_) {
       try {
-        Transaction("OPTS UTF8 ON", reply);
+        Exchange("OPTS UTF8 ON", /*answers=*/false);
       } catch (const EInvalidReply&) {
         // Its answer does not matter.
       }
@@ -321,20 +318,17 @@ void TProtoFTP::ChooseNameEncoding() {
   } else {
     names_in_utf8_ = true;
   }
-  // The login's own reply is what the caller hears about.
-  ReplyCode = login_code;
-  LastReply = login_reply;
 }
 
-void TProtoFTP::Disconnect() {
+FtpReply TProtoFTP::Quit() {
   Canceled = false;
-  if (!Connected) return;
+  if (!Connected) return answer_;
   ReportStatus(kLevelProtocol, "QUIT");
   std::exception_ptr quit_error;
+  FtpReply quit;
   try {
     DiscardWaitingInput();
-    std::string reply;
-    Transaction("QUIT", reply);
+    quit = Exchange("QUIT");
   } catch (...) {
     quit_error = std::current_exception();
   }
@@ -343,7 +337,8 @@ void TProtoFTP::Disconnect() {
   // already), which fires OnDisconnect.
   if (Connected) TAsyncSock::Disconnect();
   if (quit_error) std::rethrow_exception(quit_error);
-  if (ReplyCode > 300 && ReplyCode < 600) throw FTPException(LastReply);
+  if (quit.code > 300 && quit.code < 600) throw Refusal(quit.line);
+  return quit;
 }
 
 void TProtoFTP::CloseWithoutQuit() {

@@ -20,25 +20,26 @@ TCmdType TypeOf(bool list, bool append) {
 
 }  // namespace
 
-void TProtoFTP::ListDirectory(ListScope scope) {
+FtpReply TProtoFTP::ListDirectory(ListScope scope) {
   // A listing's "remote file" is what follows LIST.
-  RunTransfer(TransferKind::List, "", scope == ListScope::WithHidden ? "-a" : "", TransferSpan{});
+  return RunTransfer(TransferKind::List, "", scope == ListScope::WithHidden ? "-a" : "",
+                     TransferSpan{});
 }
 
-void TProtoFTP::UploadFile(const std::string& local_file, const std::string& remote_file) {
-  RunTransfer(TransferKind::Upload, local_file, remote_file, TransferSpan{});
+FtpReply TProtoFTP::UploadFile(const std::string& local_file, const std::string& remote_file) {
+  return RunTransfer(TransferKind::Upload, local_file, remote_file, TransferSpan{});
 }
 
-void TProtoFTP::DownloadFile(const std::string& remote_file, const std::string& local_file,
-                             const DownloadOptions& options) {
+FtpReply TProtoFTP::DownloadFile(const std::string& remote_file, const std::string& local_file,
+                                 const DownloadOptions& options) {
   TransferSpan span;
   span.expected_total = options.listed_size;
   if (options.name_from_server) span.local_name = platform::TargetName::FromServer;
-  RunTransfer(TransferKind::Download, local_file, remote_file, span);
+  return RunTransfer(TransferKind::Download, local_file, remote_file, span);
 }
 
-void TProtoFTP::AppendFile(const std::string& local_file, const std::string& remote_file) {
-  RunTransfer(TransferKind::Append, local_file, remote_file, TransferSpan{});
+FtpReply TProtoFTP::AppendFile(const std::string& local_file, const std::string& remote_file) {
+  return RunTransfer(TransferKind::Append, local_file, remote_file, TransferSpan{});
 }
 
 TProtoFTP::ResumeOutcome TProtoFTP::ResumeDownloadFile(const std::string& remote_file,
@@ -112,7 +113,7 @@ void TProtoFTP::SendAbort() {
   // the answers to later commands. Nothing waits for them here: the time-out has been used up
   // by the wait that was cancelled.
   try {
-    ReplyCode = 0;
+    answer_.code = 0;  // the transfer has no answer now
     SendCommand("ABOR", /*settle_first=*/false);
   } catch (...) {
     // The transfer's own failure is what the caller hears about.
@@ -121,8 +122,8 @@ void TProtoFTP::SendAbort() {
   Canceled = false;
 }
 
-void TProtoFTP::RunTransfer(TransferKind kind, const std::string& local_file,
-                            const std::string& remote_file, TransferSpan span) {
+FtpReply TProtoFTP::RunTransfer(TransferKind kind, const std::string& local_file,
+                                const std::string& remote_file, TransferSpan span) {
   const bool list = kind == TransferKind::List;
   const bool append = kind == TransferKind::Append;
   const TCmdType type = TypeOf(list, append);
@@ -144,6 +145,7 @@ void TProtoFTP::RunTransfer(TransferKind kind, const std::string& local_file,
     OnFailure(handled, TCmdType::cmdTransfer);
     if (!handled) throw;
   }
+  return answer_;
 }
 
 void TProtoFTP::TransferFrame(TransferKind kind, TCmdType type, const std::string& local_file,

@@ -321,4 +321,27 @@ TCmdType ClassifyCommand(std::string_view command) {
   return TCmdType::cmdOther;
 }
 
+int32_t RefusalResult(std::string_view refusal) {
+  while (!refusal.empty() && static_cast<unsigned char>(refusal.front()) <= ' ') {
+    refusal.remove_prefix(1);
+  }
+  while (!refusal.empty() && static_cast<unsigned char>(refusal.back()) <= ' ') {
+    refusal.remove_suffix(1);
+  }
+  if (refusal.size() < 4 || refusal[3] != ' ') return 999;
+  // Three decimal digits, the first of which may be a minus sign instead.
+  const bool negative = refusal[0] == '-';
+  int32_t value = 0;
+  for (size_t i = negative ? 1 : 0; i < 3; ++i) {
+    if (refusal[i] < '0' || refusal[i] > '9') return 999;
+    value = value * 10 + (refusal[i] - '0');
+  }
+  return negative ? -value : value;
+}
+
+FTPException Refusal(std::string refusal) {
+  const int32_t result = RefusalResult(refusal);
+  return FTPException(std::move(refusal), result);
+}
+
 }  // namespace tarnex

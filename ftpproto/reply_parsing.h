@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "ftpproto/ftp_types.h"
+#include "platform/errors.h"
 
 namespace tarnex {
 
@@ -79,5 +80,15 @@ int VendorFromSystReply(std::string_view reply);
 
 // The operation a raw command belongs to, from its first word, compared with case.
 TCmdType ClassifyCommand(std::string_view command);
+
+// What the facade returns for a refusal whose text is `refusal` (blanks and line ends around it
+// do not count): the number its first three characters make when the fourth is a blank, else
+// 999. So "550 No such file" gives 550; "550-Access denied", the first line of a reply of
+// several, and "TLS refused by the server: 534 x" give 999.
+int32_t RefusalResult(std::string_view refusal);
+
+// The failure a refusal raises: an FTPException with `refusal` as its message and its
+// RefusalResult.
+FTPException Refusal(std::string refusal);
 
 }  // namespace tarnex

@@ -28,10 +28,17 @@ class EAbortError : public ESockError {
   using ESockError::ESockError;
 };
 
-// A failing server reply; the message is the reply line with its line end.
+// A failing server reply; the message is the reply line with its line end (or a text that
+// tells of it). It carries what the FTP client facade returns for it: the refusal's code, or
+// 999 when the text names none.
 class FTPException : public Exception {
  public:
-  using Exception::Exception;
+  explicit FTPException(std::string message, int result = 999)
+      : Exception(std::move(message)), result_(result) {}
+  int Result() const noexcept { return result_; }
+
+ private:
+  int result_;
 };
 
 // A reply that does not begin with a code of 100 to 599: the server said something, but not

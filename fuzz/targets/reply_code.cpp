@@ -1,6 +1,5 @@
-// Reply lines: the code at the start of a line, the continuation test, and the code the
-// facade reads out of a log line.
-#include "ftpclient/facade_text.h"
+// Reply lines: the code at the start of a line, the continuation test, and the result the
+// facade gives for a refusal.
 #include "ftpproto/reply_parsing.h"
 #include "fuzz/fuzz_target.h"
 
@@ -28,14 +27,18 @@ TARNEX_FUZZ_TARGET(reply_code) {
   const bool continues = tarnex::IsReplyContinuation(line);
   FUZZ_CHECK(continues == ((!line.empty() && line[0] == ' ') || (line.size() >= 4 && line[3] == '-')));
 
-  // The facade's result for a log line: its three-character number, or 999.
-  const int32_t result = tarnex::ReplyCodeOfLogLine(line);
-  const bool numbered = line.size() >= 4 && line[3] == ' ' &&
-                        tarnex::IsIntegerText(line.substr(0, 3));
+  // The facade's result for a refusal: its three-character number, or 999.
+  std::string_view text = line;
+  while (!text.empty() && static_cast<unsigned char>(text.front()) <= ' ') text.remove_prefix(1);
+  while (!text.empty() && static_cast<unsigned char>(text.back()) <= ' ') text.remove_suffix(1);
+  const int32_t result = tarnex::RefusalResult(line);
+  const bool numbered = text.size() >= 4 && text[3] == ' ' &&
+                        (IsDigit(text[0]) || text[0] == '-') && IsDigit(text[1]) &&
+                        IsDigit(text[2]);
   if (!numbered) {
     FUZZ_CHECK(result == 999);
   } else {
     FUZZ_CHECK(result >= -99 && result <= 999);
-    FUZZ_CHECK(std::to_string(result).size() <= 3 || line[0] == '-');
+    FUZZ_CHECK(std::to_string(result).size() <= 3 || text[0] == '-');
   }
 }

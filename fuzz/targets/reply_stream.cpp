@@ -14,8 +14,8 @@
 namespace {
 
 void CheckReply(const tarnex::TProtoFTP& ftp) {
-  if (ftp.LastReply.empty()) return;
-  FUZZ_CHECK(ftp.ReplyCode == tarnex::ValidReplyCode(ftp.LastReply).value_or(0));
+  if (ftp.LastReply().empty()) return;
+  FUZZ_CHECK(ftp.ReplyCode() == tarnex::ValidReplyCode(ftp.LastReply()).value_or(0));
 }
 
 }  // namespace
@@ -53,7 +53,7 @@ TARNEX_FUZZ_TARGET(reply_stream) {
       }
       CheckReply(ftp);
       FUZZ_CHECK(successes == before + 1);
-      FUZZ_CHECK(ftp.ReplyCode < 400 || ftp.ReplyCode >= 600);
+      FUZZ_CHECK(ftp.ReplyCode() < 400 || ftp.ReplyCode() >= 600);
     }
     if (plan & 0x80) ftp.Disconnect();
   } catch (const tarnex::Exception&) {

@@ -5,26 +5,6 @@
 namespace tarnex {
 namespace {
 
-TEST(ReplyCodeOfLogLine, CodeWhenTheFourthCharacterIsABlank) {
-  struct Case {
-    const char* line;
-    int32_t code;
-  } cases[] = {
-      {"550 foo.txt: No such file or directory.", 550},
-      {"550-Access denied", 999},
-      {"Socket readln aborted", 999},
-      {"10061:Connection refused", 999},
-      {"-12 x", -12},
-      {"226 Transfer complete", 226},
-      {"226", 999},
-      {"22 x", 999},
-      {"", 999},
-      {"2x6 y", 999},
-      {"000 z", 0},
-  };
-  for (const auto& c : cases) EXPECT_EQ(ReplyCodeOfLogLine(c.line), c.code) << c.line;
-}
-
 TEST(WaitSpanSeconds, RoundsHalfToEvenWithAtLeastOneSecond) {
   struct Case {
     uint32_t ms;

@@ -191,10 +191,10 @@ TEST_F(CurrentServersTest, FeatDecidesUtf8NamesInAutoMode) {
     ftp_.NameEncoding = RemoteEncoding::Auto;
     ftp_.Connect();
     EXPECT_EQ(ftp_.NamesInUtf8(), offered);
-    EXPECT_EQ(ftp_.ReplyCode, 230);  // the login's code, not FEAT's
+    EXPECT_EQ(ftp_.ReplyCode(), 230);  // the login's code, not FEAT's
     ftp_.ChangeDirectory(hyou);
     // The reply comes back in the script's bytes either way.
-    EXPECT_EQ(ftp_.LastReply, "250 Entered \"/" + hyou + "\"\r\n");
+    EXPECT_EQ(ftp_.LastReply(), "250 Entered \"/" + hyou + "\"\r\n");
     Finish(server);
     ftp_.RequestCloseSocket();
   }

@@ -31,8 +31,8 @@ TEST_F(ProtoTest, MultiLineGreetingIsReadWholeBeforeTheLogin) {
       Expect("QUIT", "221 Bye\r\n"), Close()}});
   Attach(server);
   ftp_.Connect();
-  EXPECT_EQ(ftp_.ReplyCode, 230);
-  EXPECT_EQ(ftp_.LastReply, "230-Welcome\r\n");
+  EXPECT_EQ(ftp_.ReplyCode(), 230);
+  EXPECT_EQ(ftp_.LastReply(), "230-Welcome\r\n");
   EXPECT_TRUE(ftp_.Connected);
   ftp_.Disconnect();
   EXPECT_FALSE(ftp_.Connected);
@@ -181,7 +181,7 @@ TEST_F(ProtoTest, AHandledFailureEndsQuietly) {
   events_.clear();
   EXPECT_EQ(Raised([&] { ftp_.ChangeDirectory("x"); }), "");
   EXPECT_EQ(events_, (std::vector<std::string>{"failure ChangeDir"}));
-  EXPECT_EQ(ftp_.ReplyCode, 550);
+  EXPECT_EQ(ftp_.ReplyCode(), 550);
 }
 
 TEST_F(ProtoTest, RenameRules) {
@@ -268,11 +268,11 @@ TEST(ProtoRealServer, SimpleCommandsAgainstARealServer) {
   testing::RealFtpServer server;
   TProtoFTP ftp;
   LogIn(ftp, server);
-  EXPECT_EQ(ftp.ReplyCode, 230);
+  EXPECT_EQ(ftp.ReplyCode(), 230);
   ftp.MakeDirectory("sub");
   EXPECT_TRUE(std::filesystem::is_directory(server.Root() / "sub"));
   ftp.ChangeDirectory("sub");
-  EXPECT_EQ(ftp.ReplyCode, 250);
+  EXPECT_EQ(ftp.ReplyCode(), 250);
   ftp.ChangeDirectory("..");
   { std::ofstream(server.Root() / "a.txt") << "x"; }
   ftp.RenameFile("a.txt", "b.txt");
@@ -282,13 +282,13 @@ TEST(ProtoRealServer, SimpleCommandsAgainstARealServer) {
   ftp.RemoveDirectory("sub");
   EXPECT_FALSE(std::filesystem::exists(server.Root() / "sub"));
   ftp.SetTransferType(tmAscii);
-  EXPECT_EQ(ftp.ReplyCode, 200);
+  EXPECT_EQ(ftp.ReplyCode(), 200);
   ftp.SetTransferType(tmImage);
-  EXPECT_EQ(ftp.ReplyCode, 200);
+  EXPECT_EQ(ftp.ReplyCode(), 200);
   EXPECT_THROW(ftp.ChangeDirectory("missing"), FTPException);
-  EXPECT_EQ(ftp.ReplyCode, 550);
+  EXPECT_EQ(ftp.ReplyCode(), 550);
   ftp.Disconnect();
-  EXPECT_EQ(ftp.ReplyCode, 221);
+  EXPECT_EQ(ftp.ReplyCode(), 221);
   EXPECT_FALSE(ftp.Connected);
 }
 

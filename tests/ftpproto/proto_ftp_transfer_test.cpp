@@ -69,7 +69,7 @@ TEST_F(TransferTest, DownloadOverPortAndPasv) {
     EXPECT_EQ(FileBytes(Local("b.txt")), "hello");
     EXPECT_EQ(total_at_start, 2048);  // announced by the reply
     EXPECT_EQ(ftp_.BytesTotal, 5);    // really received
-    EXPECT_EQ(ftp_.ReplyCode, 150);   // the first reply's code, not the closing one's
+    EXPECT_EQ(ftp_.ReplyCode(), 150);  // the first reply's code, not the closing one's
     EXPECT_EQ(events_, (std::vector<std::string>{"start", "stop", "stop", "success Transfer"}));
     EXPECT_EQ(ftp_.DataConnection(), nullptr);
     Finish(server);
@@ -239,7 +239,7 @@ TEST_F(TransferTest, ACancelledDownloadSendsAborAfterFreeingTheDataConnection) {
   // ABOR went out at once; its replies and the transfer's are read before the next command's.
   ASSERT_TRUE(aborted.Wait(5s)) << server.Transcript();
   ftp_.RunCommand("NOOP");
-  EXPECT_EQ(ftp_.ReplyCode, 200);
+  EXPECT_EQ(ftp_.ReplyCode(), 200);
   EXPECT_EQ(server.Mismatches(), "") << server.Transcript();
 }
 

@@ -72,6 +72,28 @@ TEST(ValidReplyCode, LeadingDigitsAloneMakeNoReply) {
   for (const auto& c : cases) EXPECT_EQ(ValidReplyCode(c.line).value_or(0), c.code) << c.line;
 }
 
+TEST(RefusalResult, CodeWhenTheFourthCharacterIsABlank) {
+  struct Case {
+    const char* line;
+    int32_t code;
+  } cases[] = {
+      {"550 foo.txt: No such file or directory.", 550},
+      {"550-Access denied", 999},
+      {"Socket readln aborted", 999},
+      {"10061:Connection refused", 999},
+      {"-12 x", -12},
+      {"226 Transfer complete", 226},
+      {"226", 999},
+      {"22 x", 999},
+      {"", 999},
+      {"2x6 y", 999},
+      {"000 z", 0},
+      {"550 x\r\n", 550},  // as raised: the line end does not count
+      {"550 \r\n", 999},
+  };
+  for (const auto& c : cases) EXPECT_EQ(RefusalResult(c.line), c.code) << c.line;
+}
+
 TEST(TransferTypeOfCommand, TheTypeLetterDecides) {
   struct Case {
     const char* command;
