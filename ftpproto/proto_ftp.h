@@ -6,13 +6,13 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "ftpproto/ftp_reply.h"
 #include "ftpproto/ftp_types.h"
+#include "platform/owning_thread.h"
 #include "platform/replacement_file.h"
 #include "socket/async_sock.h"
 #include "socket/tls.h"
@@ -299,7 +299,7 @@ class TProtoFTP : public TAsyncSock {
   bool size_unknown_ = false;  // the server knows no SIZE: not asked again until the next login
   bool pasv_address_noted_ = false;  // a PASV address not used was told of in this login
   bool list_in_progress_ = false;
-  std::recursive_mutex transfer_lock_;
+  platform::OwningThread thread_;  // checked where a listing or transfer begins
 };
 
 }  // namespace tarnex

@@ -3,7 +3,6 @@
 // (MDTM, MFMT). None of them but the listing reports a success: they are steps of a larger
 // operation, whose own lines tell the story.
 #include <exception>
-#include <mutex>
 
 #include "ftpproto/machine_listing.h"
 #include "ftpproto/proto_ftp.h"
@@ -20,7 +19,7 @@ FtpReply TProtoFTP::MachineListDirectory(const std::string& path) {
   ScopeExit list_done([&] { list_in_progress_ = false; });
   Canceled = false;
   CheckConnection();
-  std::lock_guard lock(transfer_lock_);
+  thread_.Check();
   const bool succeeded = WithDataConnection(
       true, [&] { return MoveMachineListing(path.empty() ? "MLSD" : "MLSD " + path); });
   if (succeeded && OnSuccess) OnSuccess(TCmdType::cmdList);

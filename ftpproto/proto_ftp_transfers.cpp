@@ -1,7 +1,6 @@
 // Listings and transfers: each opens a data connection of its own (PASV or PORT), sends its
 // command on the control connection, moves the data and reads the closing reply.
 #include <exception>
-#include <mutex>
 
 #include "ftpproto/proto_ftp.h"
 #include "ftpproto/reply_parsing.h"
@@ -168,12 +167,10 @@ void TProtoFTP::TransferFrame(TransferKind kind, TCmdType type, const std::strin
       throw EFileError(local + ": " + *in_the_way);
     }
   }
-  std::unique_lock lock(transfer_lock_, std::defer_lock);
-  if (kind != TransferKind::Append) lock.lock();  // an append does not take the lock
+  thread_.Check();
   const bool receives = kind == TransferKind::List || kind == TransferKind::Download;
   const bool succeeded = WithDataConnection(
       receives, [&] { return MoveTransfer(kind, type, local, remote_file, span); });
-  if (lock.owns_lock()) lock.unlock();
   if (succeeded && OnSuccess) OnSuccess(type);
 }
 
