@@ -218,10 +218,7 @@ int ScriptRun::Run() {
   }
   ApplyRunFlags(options_, settings_);
   engine.FTP.set_debugmode(settings_.cb_debugmode);
-  engine.FTP.SetPassive(settings_.connection.Passive);
-  engine.FTP.SetRemoteEncoding(settings_.connection.remote_encoding);
-  engine.FTP.SetTlsMode(settings_.connection.tls_mode);
-  engine.FTP.SetTlsTrust(settings_.connection.tls_ca_file, settings_.connection.tls_fingerprint);
+  engine.ApplyConnectionSettings();
   std::optional<app::NetrcCredentials> credentials;
   if (netrc && !netrc->empty()) {
     credentials.emplace(*netrc, [this](const std::string& warning) { host_.Warn(warning); });

@@ -36,6 +36,14 @@ int32_t ScriptEngine::Step(const std::vector<std::string>& editor_lines, int32_t
   return index;
 }
 
+void ScriptEngine::ApplyConnectionSettings() {
+  const auto& connection = settings_.connection;
+  FTP.SetPassive(connection.Passive);
+  FTP.SetRemoteEncoding(connection.remote_encoding);
+  FTP.SetTlsMode(connection.tls_mode);
+  FTP.SetTlsTrust(connection.tls_ca_file, connection.tls_fingerprint);
+}
+
 void ScriptEngine::RunScript(int32_t& index) {
   std::string saved_panel = host_.StatusText(0);
   host_.SetStatusText(0, texts::Running());

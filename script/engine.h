@@ -66,6 +66,11 @@ class ScriptEngine {
   // Waits `milliseconds` while messages keep flowing.
   virtual void ProcessWait(int milliseconds);
 
+  // Hands the stored connection settings (passive mode, remote names' encoding, TLS and its
+  // trust) to the FTP client, for the next connection on; the hosts call it when the settings
+  // are loaded or changed. The time-out is applied by each run itself.
+  void ApplyConnectionSettings();
+
   // Run state.
   bool FRunning = false;
   bool FCommandOk = false;

@@ -382,10 +382,7 @@ void TTarnexfm::ConnectOption1Click() {
 }
 
 void TTarnexfm::ApplyConnectionSettings() {
-  engine_->FTP.SetPassive(settings_.connection.Passive);
-  engine_->FTP.SetRemoteEncoding(settings_.connection.remote_encoding);
-  engine_->FTP.SetTlsMode(settings_.connection.tls_mode);
-  engine_->FTP.SetTlsTrust(settings_.connection.tls_ca_file, settings_.connection.tls_fingerprint);
+  engine_->ApplyConnectionSettings();
   RefreshVariables();  // the data connection mode may have changed
 }
 
