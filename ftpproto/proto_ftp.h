@@ -204,7 +204,11 @@ class TProtoFTP : public TAsyncSock {
   static void RequireReply(const std::string& reply);
 
   // Data connections.
-  enum class TransferKind { List, Upload, Download, Append };
+  // The data commands (data_operations.h): one class each, and the frame they go through.
+  class DataOperation;
+  class ListOperation;
+  class RetrieveOperation;
+  class StoreOperation;
   // Where a transfer starts (0, or the resume point), how large a download is to become (when
   // somebody said), and who chose the local name.
   struct TransferSpan {
@@ -212,18 +216,19 @@ class TProtoFTP : public TAsyncSock {
     std::optional<int64_t> expected_total;
     platform::TargetName local_name = platform::TargetName::ChosenByUser;
   };
-  FtpReply RunTransfer(TransferKind kind, const std::string& local_file,
-                       const std::string& remote_file, TransferSpan span);
-  void TransferFrame(TransferKind kind, TCmdType type, const std::string& local_file,
-                     const std::string& remote_file, TransferSpan span);
+  // One listing or transfer, from the checks before it to the closing reply; the reply that
+  // answers it.
+  FtpReply RunDataOperation(DataOperation& operation);
+  // The steps with the data connection made; false when a handler took a failure.
+  bool MoveOperation(DataOperation& operation);
+  // The closing reply of a data command that moved its data; raises when it says the data is
+  // not whole.
+  void ReadClosingReply(const DataOperation& operation);
   // A fresh data connection for `move`, dropped whatever happens; a cancelled receive is
   // aborted before `move`'s failure goes on, so its replies are read before anything else.
   bool WithDataConnection(bool receives, const std::function<bool()>& move);
   // A command whose reply the caller reads itself: no events, no failure handlers.
   FtpReply QuietTransaction(const std::string& command);
-  // Steps from the local file to the closing reply; false when a handler took a failure.
-  bool MoveTransfer(TransferKind kind, TCmdType type, const std::string& local_file,
-                    const std::string& remote_file, TransferSpan span);
   bool OpenDataChannel(TCmdType type);
   // A passive data connection to `port` of the host the control connection is connected to
   // (never to a name looked up again, nor to an address a reply names).
@@ -231,12 +236,6 @@ class TProtoFTP : public TAsyncSock {
   // Compares a PASV reply's address with the control connection's peer; a different one is
   // noted once per login.
   void NotePasvAddress(const std::string& reply);
-  // Sends the transfer command; a download's reply may tell its size (`span`).
-  bool SendTransferCommand(TransferKind kind, TCmdType type, const std::string& local_file,
-                           const std::string& remote_file, TransferSpan& span);
-  // `target` receives a download; it is created only when the data moves.
-  void MoveData(TransferKind kind, const std::string& local_file, const TransferSpan& span,
-                std::optional<platform::ReplacementFile>& target);
   // Binary mode: SIZE of a file about to be downloaded whole; nothing when the server does not
   // say (a server that does not know SIZE is not asked again in this login).
   std::optional<int64_t> SizeBeforeDownload(const std::string& remote_file);
@@ -259,11 +258,8 @@ class TProtoFTP : public TAsyncSock {
   // A command as it goes on the wire, and a reply line as the script reads it.
   std::string ToWire(const std::string& command) const;
   std::string FromWire(std::string line) const;
-  // The steps of MachineListDirectory between its data connection's making and closing.
-  bool MoveMachineListing(const std::string& command);
   void ReadListing();
   void HandOverListingLine(std::string line);
-  void ReadClosingReply(TransferKind kind);
   // ABOR after a cancelled listing or download.
   void SendAbort();
 

@@ -1,5 +1,5 @@
-// The data channel of a listing or transfer: PASV or PORT, the transfer command, moving the
-// data and the closing reply.
+// The data channel of a listing or transfer (PASV or PORT), and the steps its operations
+// share: SIZE before a download, the listing's lines, the download's completeness.
 #include "ftpproto/proto_ftp.h"
 #include "ftpproto/reply_parsing.h"
 #include "platform/errors.h"
@@ -90,90 +90,6 @@ void TProtoFTP::NotePasvAddress(const std::string& reply) {
   }
 }
 
-bool TProtoFTP::SendTransferCommand(TransferKind kind, TCmdType type, const std::string& local_file,
-                                    const std::string& remote_file, TransferSpan& span) {
-  if (span.offset > 0 && kind == TransferKind::Download) {
-    // Without a 350 the server would send the file from its start: nothing is asked of it.
-    const FtpReply rest = Exchange("REST " + std::to_string(span.offset));
-    if (rest.code != 350) throw Refusal(rest.line);
-  }
-  if (kind == TransferKind::Download) {
-    BytesTotal = 0;
-    ReportStatus(kLevelProtocol, "RETR " + remote_file);
-    answer_.code = 0;
-    SendCommand("RETR " + remote_file);
-    const FtpReply answer = ReadAnswer(/*answers=*/true);
-    if (answer.code > 300 && answer.code < 600) return !OfferFailure(type, answer.line);
-    // The size may stand on any line of RETR's reply; the last line that gives one counts.
-    AnnouncedSize announced;
-    for (auto line = answer.lines.rbegin(); line != answer.lines.rend() && !announced.estimate;
-         ++line) {
-      announced = ParseAnnouncedSize(*line);
-    }
-    // What SIZE or the listing said comes first; a resumed download's count is of the rest.
-    if (!span.expected_total && span.offset == 0) span.expected_total = announced.exact;
-    BytesTotal = span.expected_total && span.offset == 0 ? *span.expected_total
-                                                         : announced.estimate.value_or(0);
-    return true;
-  }
-  std::string command;
-  std::string status;
-  if (kind == TransferKind::List) {
-    command = status = remote_file.empty() ? "LIST" : "LIST " + remote_file;
-  } else {
-    // Without a remote name the file keeps its local name; the status names the full path.
-    const char* verb = kind == TransferKind::Append ? "APPE " : "STOR ";
-    command = verb + (remote_file.empty() ? FileNamePart(local_file) : remote_file);
-    status = verb + (remote_file.empty() ? local_file : remote_file);
-  }
-  ReportStatus(kLevelProtocol, status);
-  const FtpReply reply = Exchange(command);
-  if (reply.code > 300 && reply.code < 600) {
-    if (OnUnSupportedFunction && reply.code >= 500 && reply.code <= 502) {
-      OnUnSupportedFunction(type);
-    }
-    return !OfferFailure(type, reply.line);
-  }
-  return true;
-}
-
-void TProtoFTP::MoveData(TransferKind kind, const std::string& local_file, const TransferSpan& span,
-                         std::optional<platform::ReplacementFile>& target) {
-  const int64_t offset = span.offset;
-  TAsyncSock& data = *data_connection_;
-  const bool go = !Canceled && !TimedOut;
-  switch (kind) {
-    case TransferKind::List:
-      if (go) ReadListing();
-      if (OnTransactionStop) OnTransactionStop(*this);
-      data.ShutdownTls();
-      data.RequestCloseSocket();
-      break;
-    case TransferKind::Upload:
-    case TransferKind::Append:
-      if (go) data.SendFile(local_file, offset);
-      if (OnTransactionStop) OnTransactionStop(*this);
-      data.ShutdownTls(/*wait_for_peer=*/true);  // a TLS session ends before its connection
-      data.SetLinger(false);  // let the last bytes drain instead of resetting the connection
-      data.RequestCloseSocket();
-      break;
-    case TransferKind::Download:
-      if (go) {
-        // The old file stays as it is until the new one is complete.
-        target.emplace(offset > 0 ? platform::ReplacementFile::CreateContinuing(local_file, offset,
-                                                                                span.local_name)
-                                  : platform::ReplacementFile::Create(local_file, span.local_name));
-        data.CaptureFile(target->Output());
-      }
-      if (OnTransactionStop) OnTransactionStop(*this);
-      data.ShutdownTls();
-      data.RequestCloseSocket();
-      BytesTotal = data.BytesReceived;
-      ReportStatus(kLevelProtocol, "Received " + std::to_string(BytesTotal) + " Bytes");
-      break;
-  }
-}
-
 void TProtoFTP::CheckComplete(const TransferSpan& span) const {
   // Text transfers change line ends on the way, so only a binary count can be held to.
   if (!BinaryTransfers() || !span.expected_total) return;
@@ -218,25 +134,6 @@ void TProtoFTP::ReadListing() {
 void TProtoFTP::HandOverListingLine(std::string line) {
   line = FromWire(WithoutLineEnd(std::move(line)));
   if (OnListItem) OnListItem(line);
-}
-
-void TProtoFTP::ReadClosingReply(TransferKind kind) {
-  const bool go = !Canceled && !TimedOut;
-  if (!go) {
-    ReportStatus(kLevelProtocol, "");
-  } else {
-    // Without its closing reply a transfer is not confirmed: the server may have died in the
-    // middle of it, and the data may be cut short. The reply is not the operation's answer.
-    const FtpReply closing = ReadReply();
-    const int16_t code = CodeOf(closing.line);
-    // A file the server says it did not take or send whole ("426 Transfer aborted", "452 Disk
-    // full") is a failed transfer, whatever its first reply said. A listing is whole only when
-    // the server says so: its lines so far have been handed over, but nothing may be judged
-    // (or deleted) on the strength of them.
-    const bool failed = kind == TransferKind::List ? code < 200 || code >= 300 : code >= 400;
-    if (failed) throw Refusal(closing.line);
-  }
-  if (kind == TransferKind::Download && OnTransactionStop) OnTransactionStop(*this);
 }
 
 }  // namespace tarnex

@@ -2,55 +2,17 @@
 // listing (MLSD), the feature list, the current folder, and the modification times of files
 // (MDTM, MFMT). None of them but the listing reports a success: they are steps of a larger
 // operation, whose own lines tell the story.
-#include <exception>
-
+#include "ftpproto/data_operations.h"
 #include "ftpproto/machine_listing.h"
-#include "ftpproto/proto_ftp.h"
 #include "ftpproto/remote_times.h"
 #include "ftpproto/reply_parsing.h"
 #include "platform/errors.h"
-#include "platform/scope_guard.h"
 
 namespace tarnex {
 
 FtpReply TProtoFTP::MachineListDirectory(const std::string& path) {
-  if (list_in_progress_) throw Exception("A list command is already being processed!");
-  list_in_progress_ = true;
-  ScopeExit list_done([&] { list_in_progress_ = false; });
-  Canceled = false;
-  CheckConnection();
-  thread_.Check();
-  const bool succeeded = WithDataConnection(
-      true, [&] { return MoveMachineListing(path.empty() ? "MLSD" : "MLSD " + path); });
-  if (succeeded && OnSuccess) OnSuccess(TCmdType::cmdList);
-  return answer_;
-}
-
-bool TProtoFTP::MoveMachineListing(const std::string& command) {
-  TAsyncSock& data = *data_connection_;
-  data.TimeOut = TimeOut;
-  data.OnPacketRecvd = OnPacketRecvd;
-  if (!OpenDataChannel(TCmdType::cmdList)) return false;
-  ReportStatus(kLevelProtocol, command);
-  const FtpReply reply = Exchange(command);
-  if (reply.code > 300 && reply.code < 600) {
-    if (OnUnSupportedFunction && reply.code >= 500 && reply.code <= 502) {
-      OnUnSupportedFunction(TCmdType::cmdList);
-    }
-    return !OfferFailure(TCmdType::cmdList, reply.line);
-  }
-  if (!Passive) {
-    data.Accept();
-    data.UseAcceptedSocket();
-  }
-  if (protect_data_) data.StartTls(*tls_, ServerName(), true);
-  if (OnTransactionStart) OnTransactionStart(*this);
-  if (!Canceled && !TimedOut) ReadListing();
-  if (OnTransactionStop) OnTransactionStop(*this);
-  data.ShutdownTls();
-  data.RequestCloseSocket();
-  ReadClosingReply(TransferKind::List);
-  return true;
+  ListOperation listing(path.empty() ? "MLSD" : "MLSD " + path);
+  return RunDataOperation(listing);
 }
 
 const std::vector<std::string>& TProtoFTP::KnownFeatures() {
