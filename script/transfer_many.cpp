@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <deque>
 #include <map>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
@@ -242,11 +243,185 @@ std::vector<DirectoryEntry> MatchingFiles(ManyFiles& run, std::vector<DirectoryE
   return files;
 }
 
+// The regular files of a listed folder, by name.
+std::map<std::string, const DirectoryEntry*> FilesOf(const FolderTree& tree,
+                                                     const std::string& folder) {
+  std::map<std::string, const DirectoryEntry*> files;
+  const auto listed = tree.folders.find(folder);
+  if (listed == tree.folders.end()) return files;
+  for (const DirectoryEntry& entry : listed->second) {
+    if (entry.kind == EntryKind::File) files.emplace(entry.name, &entry);
+  }
+  return files;
+}
+
+// One side of a mirror, the server or the local folders: what the mirror asks of a source
+// (its listings, the times it knows) and of a destination (its folders, the files it
+// receives, what it deletes), so that the mirror never asks which side is which. In a dry run
+// a destination logs what it would do.
+class MirrorSide {
+ public:
+  MirrorSide(ManyFiles& run, bool dry_run) : run_(run), dry_run_(dry_run) {}
+  virtual ~MirrorSide() = default;
+
+  virtual std::optional<std::vector<DirectoryEntry>> List(const std::string& folder) = 0;
+  // A root that cannot be listed (the local side has named it already).
+  virtual void NoteUnlisted(const std::string&) {}
+  // A destination root that is not there yet: made, not reported as unreadable.
+  virtual bool Absent(const std::string&) const { return false; }
+  // Where the listing gave times to the minute or day only, or no size, the side asks for
+  // more: of every file of `tree` when it is the source (`source` null), else of the files
+  // that the size alone would call up to date. `root` is the tree's folder.
+  virtual void RefineTimes(FolderTree&, const FolderTree*, const std::string&) {}
+  // Whether the files it receives keep the source's times.
+  virtual bool KeepsTimes() = 0;
+  // Receives `from`, the other side's file `source`, as `to`.
+  virtual void Receive(const std::string& from, const std::string& to, const DirectoryEntry& source,
+                       bool keep_time) = 0;
+  virtual bool MakeFolder(const std::string& path) = 0;
+  virtual bool DeleteFile(const std::string& path) = 0;
+  virtual bool DeleteFolder(const std::string& path) = 0;
+  // A folder that is to go, first asked to go as a file: true when it was a link shown as a
+  // folder, and went (what it leads to stays untouched).
+  virtual bool DeleteAsLink(const std::string&) { return false; }
+
+ protected:
+  // The line of a transfer a dry run does not make, counted as if made.
+  void DryRunTransfer(const char* verb, const std::string& from, const std::string& to,
+                      const DirectoryEntry& source) {
+    run_.Log(std::string("(dry run) ") + verb + Shown(from) + " " + Shown(to));
+    ++run_.tally.transferred;
+    run_.tally.bytes += source.size.value_or(0);
+  }
+  // The line of a dry run, or false when the step is to be made.
+  bool DryRunLine(const std::string& line) {
+    if (dry_run_) run_.Log("(dry run) " + line);
+    return dry_run_;
+  }
+
+  ManyFiles& run_;
+  const bool dry_run_;
+};
+
+class RemoteSide final : public MirrorSide {
+ public:
+  using MirrorSide::MirrorSide;
+
+  std::optional<std::vector<DirectoryEntry>> List(const std::string& folder) override {
+    return run_.ListRemote(folder);
+  }
+  void NoteUnlisted(const std::string& root) override {
+    run_.Note(Shown(root) + ": could not be listed");
+  }
+  void RefineTimes(FolderTree& tree, const FolderTree* source, const std::string& root) override {
+    bool mdtm_refused = false;
+    for (auto& [folder, entries] : tree.folders) {
+      const std::map<std::string, const DirectoryEntry*> source_files =
+          source == nullptr ? std::map<std::string, const DirectoryEntry*>()
+                            : FilesOf(*source, folder);
+      for (DirectoryEntry& entry : entries) {
+        if (run_.Stopped()) return;
+        if (entry.kind != EntryKind::File) continue;
+        if (source != nullptr) {
+          const auto counterpart = source_files.find(entry.name);
+          if (counterpart == source_files.end()) continue;
+          if (entry.size && counterpart->second->size != entry.size) continue;
+        }
+        const std::string path = JoinPath(root, JoinPath(folder, entry.name));
+        if (!entry.size) run_.Ftp().FileSize(path, entry.size);
+        if (entry.precision == TimePrecision::Second || mdtm_refused) continue;
+        std::optional<int64_t> time;
+        const int32_t code = run_.Ftp().ModificationTime(path, time);
+        if (time) {
+          entry.modified = time;
+          entry.precision = TimePrecision::Second;
+        } else if (code >= 500 && code <= 502) {
+          mdtm_refused = true;  // the server has no MDTM: the listing's times must do
+        }
+      }
+    }
+  }
+  bool KeepsTimes() override { return run_.Ftp().ServerOffers("MFMT"); }
+  void Receive(const std::string& from, const std::string& to, const DirectoryEntry& source,
+               bool keep_time) override {
+    if (dry_run_) return DryRunTransfer("Put ", from, to, source);
+    run_.Upload(from, to, keep_time ? source.modified : std::nullopt, true);
+  }
+  bool MakeFolder(const std::string& path) override {
+    if (DryRunLine("md " + Shown(path))) return true;
+    run_.Log("md " + Shown(path));
+    return run_.Ftp().MakeDir(path) <= 400;
+  }
+  bool DeleteFile(const std::string& path) override {
+    if (DryRunLine("Del " + Shown(path))) return true;
+    run_.Log("Del " + Shown(path));
+    return run_.Ftp().Delete(path) <= 400;
+  }
+  bool DeleteFolder(const std::string& path) override {
+    if (DryRunLine("rd " + Shown(path))) return true;
+    run_.Log("rd " + Shown(path));
+    return run_.Ftp().RemoveDir(path) <= 400;
+  }
+  bool DeleteAsLink(const std::string& path) override {
+    if (dry_run_) return false;
+    bool deleted = false;
+    run_.Ftp().TryDelete(path, deleted);
+    if (deleted) run_.Log("Del " + Shown(path) + " (a link, not followed)");
+    return deleted;
+  }
+};
+
+class LocalSide final : public MirrorSide {
+ public:
+  using MirrorSide::MirrorSide;
+
+  std::optional<std::vector<DirectoryEntry>> List(const std::string& folder) override {
+    return run_.ListLocal(folder);  // a folder that cannot be read is named there
+  }
+  bool Absent(const std::string& root) const override { return !platform::LocalEntryOf(root); }
+  bool KeepsTimes() override { return true; }
+  void Receive(const std::string& from, const std::string& to, const DirectoryEntry& source,
+               bool) override {
+    if (dry_run_) return DryRunTransfer("Get ", from, to, source);
+    run_.Download(from, to, source.size, source.modified);
+  }
+  bool MakeFolder(const std::string& path) override {
+    if (DryRunLine("local folder create: " + Shown(path))) return true;
+    const bool made = platform::MakeLocalFolder(path);
+    run_.Log(std::string(made ? "local folder create complete: " : "local folder create fail: ") +
+             Shown(path));
+    return made;
+  }
+  bool DeleteFile(const std::string& path) override {
+    if (DryRunLine("ldel " + Shown(path))) return true;
+    run_.Log("ldel " + Shown(path));
+    const bool deleted = platform::DeleteFile(path);
+    run_.Log(deleted ? "local file delete complete." : "local file delete fail");
+    return deleted;
+  }
+  bool DeleteFolder(const std::string& path) override {
+    if (DryRunLine("local folder delete: " + Shown(path))) return true;
+    const bool deleted = platform::RemoveLocalFolder(path);
+    run_.Log(
+        std::string(deleted ? "local folder delete complete: " : "local folder delete fail: ") +
+        Shown(path));
+    return deleted;
+  }
+};
+
+std::unique_ptr<MirrorSide> MakeSide(bool remote, ManyFiles& run, bool dry_run) {
+  if (remote) return std::make_unique<RemoteSide>(run, dry_run);
+  return std::make_unique<LocalSide>(run, dry_run);
+}
+
 // Both sides of a mirror and the steps between them.
 class Mirror {
  public:
   Mirror(ManyFiles& run, const MirrorArguments& arguments)
-      : run_(run), a_(arguments), source_remote_(!arguments.reverse) {}
+      : run_(run),
+        a_(arguments),
+        source_(MakeSide(!arguments.reverse, run, arguments.dry_run)),
+        destination_(MakeSide(arguments.reverse, run, arguments.dry_run)) {}
 
   void Run() {
     FolderTree source;
@@ -255,13 +430,13 @@ class Mirror {
     if (!ListDestination(source, destination) || run_.Stopped()) return;
     MirrorRules rules;
     rules.delete_extra = a_.delete_extra;
-    rules.destination_keeps_times = source_remote_ || run_.Ftp().ServerOffers("MFMT");
+    rules.destination_keeps_times = destination_->KeepsTimes();
     keeps_times_ = rules.destination_keeps_times;
     // A link takes its target's size and time: those of a remote file once MDTM has told
     // them, and a local link is followed before its counterpart's time is asked for.
-    if (!source_remote_) FollowLinks(source);
-    RefineRemoteTimes(source_remote_ ? source : destination, source);
-    if (source_remote_) FollowLinks(source);
+    source_->RefineTimes(source, nullptr, a_.source);
+    FollowLinks(source);
+    destination_->RefineTimes(destination, &source, a_.destination);
     for (const MirrorStep& step : PlanMirror(source, destination, rules)) {
       if (run_.Stopped()) return;
       Execute(step);
@@ -269,43 +444,35 @@ class Mirror {
   }
 
  private:
-  std::optional<std::vector<DirectoryEntry>> List(bool remote, const std::string& root,
-                                                  const std::string& path) {
-    const std::string folder = JoinPath(root, path);
-    return remote ? run_.ListRemote(folder) : run_.ListLocal(folder);
-  }
-
   // Every folder of the source, from the root down. False when the root cannot be listed.
   bool ListSource(FolderTree& tree) {
-    std::optional<std::vector<DirectoryEntry>> root = List(source_remote_, a_.source, "");
+    std::optional<std::vector<DirectoryEntry>> root = source_->List(JoinPath(a_.source, ""));
     if (!root) {
-      // A local folder that cannot be read has been named already.
-      if (source_remote_) run_.Note(Shown(a_.source) + ": could not be listed");
+      source_->NoteUnlisted(a_.source);
       run_.Failed();
       return false;
     }
     tree.folders[""] = std::move(*root);
-    ListBelowRoot(tree, source_remote_, a_.source, "could not be listed", nullptr);
+    ListBelowRoot(tree, *source_, a_.source, "could not be listed", nullptr);
     return true;
   }
 
   // The destination's folders that the plan needs: those the source has too, and with
   // --delete those it lacks. A missing root is made. False when that fails.
   bool ListDestination(const FolderTree& source, FolderTree& tree) {
-    const bool remote = !source_remote_;
-    // A local folder that is not there yet is made, not reported as unreadable.
-    const bool absent = !remote && !platform::LocalEntryOf(a_.destination);
     std::optional<std::vector<DirectoryEntry>> root;
-    if (!absent) root = List(remote, a_.destination, "");
+    if (!destination_->Absent(a_.destination))
+      root = destination_->List(JoinPath(a_.destination, ""));
     if (!root) {
-      if (!MakeFolder(a_.destination)) {
+      if (!destination_->MakeFolder(a_.destination)) {
         run_.Failed();
         return false;
       }
       root.emplace();
     }
     tree.folders[""] = std::move(*root);
-    ListBelowRoot(tree, remote, a_.destination, "its destination could not be listed", &source);
+    ListBelowRoot(tree, *destination_, a_.destination, "its destination could not be listed",
+                  &source);
     return true;
   }
 
@@ -314,8 +481,8 @@ class Mirror {
   // not listed goes to left_out with the reason, so that nothing inside it is changed: one
   // whose listing failed or ended uncleanly (`unreadable`), one too deep, one met before, and
   // all that remain when --max-folders folders have been listed, which fails the mirror.
-  void ListBelowRoot(FolderTree& tree, bool remote, const std::string& root, const char* unreadable,
-                     const FolderTree* source) {
+  void ListBelowRoot(FolderTree& tree, MirrorSide& side, const std::string& root,
+                     const char* unreadable, const FolderTree* source) {
     std::deque<std::string> pending;
     std::set<std::string> entered{""};
     std::map<std::string, std::string> uniques;  // a folder's "unique" fact: where it was met
@@ -329,7 +496,7 @@ class Mirror {
       // server says, no path is listed twice.
       if (!entered.insert(folder).second) continue;
       ++listed;
-      std::optional<std::vector<DirectoryEntry>> entries = List(remote, root, folder);
+      std::optional<std::vector<DirectoryEntry>> entries = side.List(JoinPath(root, folder));
       if (!entries) {
         tree.left_out[folder] = {unreadable, true};
         continue;
@@ -385,50 +552,6 @@ class Mirror {
     }
   }
 
-  // Where the remote listing gave times to the minute or day only (LIST), or no size, MDTM
-  // and SIZE say more: for every file of a remote source (its time goes to the local copy),
-  // and for a remote destination's files that the size alone would call up to date.
-  void RefineRemoteTimes(FolderTree& remote, const FolderTree& source) {
-    bool mdtm_refused = false;
-    const std::string& root = source_remote_ ? a_.source : a_.destination;
-    for (auto& [folder, entries] : remote.folders) {
-      const std::map<std::string, const DirectoryEntry*> source_files =
-          source_remote_ ? std::map<std::string, const DirectoryEntry*>() : FilesOf(source, folder);
-      for (DirectoryEntry& entry : entries) {
-        if (run_.Stopped()) return;
-        if (entry.kind != EntryKind::File) continue;
-        if (!source_remote_) {
-          const auto counterpart = source_files.find(entry.name);
-          if (counterpart == source_files.end()) continue;
-          if (entry.size && counterpart->second->size != entry.size) continue;
-        }
-        const std::string path = JoinPath(root, JoinPath(folder, entry.name));
-        if (!entry.size) run_.Ftp().FileSize(path, entry.size);
-        if (entry.precision == TimePrecision::Second || mdtm_refused) continue;
-        std::optional<int64_t> time;
-        const int32_t code = run_.Ftp().ModificationTime(path, time);
-        if (time) {
-          entry.modified = time;
-          entry.precision = TimePrecision::Second;
-        } else if (code >= 500 && code <= 502) {
-          mdtm_refused = true;  // the server has no MDTM: the listing's times must do
-        }
-      }
-    }
-  }
-
-  // The regular files of a listed folder, by name.
-  static std::map<std::string, const DirectoryEntry*> FilesOf(const FolderTree& tree,
-                                                              const std::string& folder) {
-    std::map<std::string, const DirectoryEntry*> files;
-    const auto listed = tree.folders.find(folder);
-    if (listed == tree.folders.end()) return files;
-    for (const DirectoryEntry& entry : listed->second) {
-      if (entry.kind == EntryKind::File) files.emplace(entry.name, &entry);
-    }
-    return files;
-  }
-
   std::string SourcePath(const std::string& path) const { return JoinPath(a_.source, path); }
   std::string DestinationPath(const std::string& path) const {
     return JoinPath(a_.destination, path);
@@ -446,7 +569,7 @@ class Mirror {
     }
     switch (step.kind) {
       case StepKind::MakeFolder:
-        if (!MakeFolder(DestinationPath(step.path))) {
+        if (!destination_->MakeFolder(DestinationPath(step.path))) {
           run_.Failed();
           unmade_.insert(step.path);
         }
@@ -477,88 +600,38 @@ class Mirror {
   }
 
   void Transfer(const MirrorStep& step) {
-    const std::string from = SourcePath(step.path);
-    const std::string to = DestinationPath(step.path);
-    if (a_.dry_run) {
-      run_.Log(std::string("(dry run) ") + (source_remote_ ? "Get " : "Put ") + Shown(from) + " " +
-               Shown(to));
-      ++run_.tally.transferred;
-      run_.tally.bytes += step.source.size.value_or(0);
-    } else if (source_remote_) {
-      run_.Download(from, to, step.source.size, step.source.modified);
-    } else {
-      run_.Upload(from, to, keeps_times_ ? step.source.modified : std::nullopt, true);
-    }
-  }
-
-  bool MakeFolder(const std::string& path) {
-    const bool remote = !source_remote_;
-    if (a_.dry_run) {
-      run_.Log(remote ? "(dry run) md " + Shown(path)
-                      : "(dry run) local folder create: " + Shown(path));
-      return true;
-    }
-    if (remote) {
-      run_.Log("md " + Shown(path));
-      return run_.Ftp().MakeDir(path) <= 400;
-    }
-    const bool made = platform::MakeLocalFolder(path);
-    run_.Log(std::string(made ? "local folder create complete: " : "local folder create fail: ") +
-             Shown(path));
-    return made;
+    destination_->Receive(SourcePath(step.path), DestinationPath(step.path), step.source,
+                          keeps_times_);
   }
 
   void DeleteFile(const std::string& path) {
-    const bool remote = !source_remote_;
-    bool deleted = true;
-    if (a_.dry_run) {
-      run_.Log(std::string(remote ? "(dry run) Del " : "(dry run) ldel ") + Shown(path));
-    } else if (remote) {
-      run_.Log("Del " + Shown(path));
-      deleted = run_.Ftp().Delete(path) <= 400;
+    if (destination_->DeleteFile(path)) {
+      ++run_.tally.deleted;
     } else {
-      run_.Log("ldel " + Shown(path));
-      deleted = platform::DeleteFile(path);
-      run_.Log(deleted ? "local file delete complete." : "local file delete fail");
+      run_.Failed();
     }
-    if (deleted) ++run_.tally.deleted;
-    if (!deleted) run_.Failed();
   }
 
   // A remote folder that is to go is first asked to go as a file: when the server takes
   // that, it was a link shown as a folder, and what it leads to stays untouched.
   void ClearFolder(const std::string& path) {
-    if (source_remote_ || a_.dry_run) return;
-    bool deleted = false;
-    run_.Ftp().TryDelete(DestinationPath(path), deleted);
-    if (!deleted) return;
-    run_.Log("Del " + Shown(DestinationPath(path)) + " (a link, not followed)");
+    if (!destination_->DeleteAsLink(DestinationPath(path))) return;
     ++run_.tally.deleted;
     gone_.insert(path);
   }
 
   void DeleteFolder(const std::string& path) {
-    const bool remote = !source_remote_;
-    bool deleted = true;
-    if (a_.dry_run) {
-      run_.Log(remote ? "(dry run) rd " + Shown(path)
-                      : "(dry run) local folder delete: " + Shown(path));
-    } else if (remote) {
-      run_.Log("rd " + Shown(path));
-      deleted = run_.Ftp().RemoveDir(path) <= 400;
+    if (destination_->DeleteFolder(path)) {
+      ++run_.tally.deleted;
     } else {
-      deleted = platform::RemoveLocalFolder(path);
-      run_.Log(
-          std::string(deleted ? "local folder delete complete: " : "local folder delete fail: ") +
-          Shown(path));
+      run_.Failed();
     }
-    if (deleted) ++run_.tally.deleted;
-    if (!deleted) run_.Failed();
   }
 
   ManyFiles& run_;
   const MirrorArguments& a_;
-  const bool source_remote_;
+  const std::unique_ptr<MirrorSide> source_;
+  const std::unique_ptr<MirrorSide> destination_;
   bool keeps_times_ = true;
   std::set<std::string> gone_;    // destination folders deleted as links: nothing inside
   std::set<std::string> unmade_;  // destination folders that could not be made
