@@ -72,7 +72,7 @@ TLowFTP::TLowFTP()
 
 TLowFTP::~TLowFTP() {
   try {
-    QuitWithin();  // QUIT when still connected
+    FFtp->QuitWithinTime();  // QUIT when still connected
   } catch (...) {
     // A failing QUIT at the end of the program has nobody left to tell.
   }
@@ -80,20 +80,12 @@ TLowFTP::~TLowFTP() {
   FFtp->OnSwallowedError = nullptr;
 }
 
-FtpReply TLowFTP::QuitWithin() {
-  // The wait for QUIT's reply is not supervised by the operation timer (it may run while
-  // another operation waits), but a server that never answers must not hold the program:
-  // it gets the time-out and no more.
-  platform::LoopTimer give_up(static_cast<uint32_t>(FWaitSpanMs), [this] { FFtp->Cancel(); });
-  give_up.SetEnabled(true);
-  return FFtp->Quit();
-}
-
 void TLowFTP::SetWaitTimeout(uint32_t milliseconds) {
   wait_timeout_ = milliseconds;
   FWaitSpanMs = WaitSpanSeconds(milliseconds) * 1000;
-  // The replies a given-up command still owes get the same time as a command.
-  FFtp->SettleTimeOut = static_cast<int>(FWaitSpanMs);
+  // The waits the protocol gives up on itself (the replies a given-up command still owes,
+  // QUIT's) get the same time as a command.
+  FFtp->GiveUpTimeOut = static_cast<int>(FWaitSpanMs);
 }
 
 int32_t TLowFTP::SetServer(const std::string& host, const std::string& proxy, int32_t port) {
@@ -183,8 +175,7 @@ void TLowFTP::CheckTimeout() {
   // change of the wall clock does not move.
   if (platform::MonotonicMs() - FLastActivity <= FWaitSpanMs) return;
   DebugLog("TimeOut Abort");
-  FFtp->Abort();   // the data connection, if there is one
-  FFtp->Cancel();  // the control connection's current wait
+  FFtp->GiveUp();
   FTimer.SetEnabled(false);
 }
 
@@ -330,7 +321,7 @@ int32_t TLowFTP::UploadAppend(const std::string& local_file, const std::string& 
 
 int32_t TLowFTP::Disconnect() {
   try {
-    const FtpReply quit = QuitWithin();
+    const FtpReply quit = FFtp->QuitWithinTime();
     DebugLog("Disconnect Send ");
     DebugLog("Disconnect End  ");
     return quit.code;

@@ -164,7 +164,6 @@ class TLowFTP {
   // After a "LIST -a" of `folder` that named nothing: `result` when LIST alone names nothing
   // either, else the failure of a listing that cannot be trusted.
   int32_t CheckEmptyHiddenListing(const std::string& folder, int32_t result);
-  FtpReply QuitWithin();
 
   std::unique_ptr<TProtoFTP> FFtp;
   platform::LoopTimer FTimer;

@@ -97,8 +97,7 @@ void TProtoFTP::SettleOwedReplies() {
   if (owed_replies_ <= 0) return;
   // Replies of an earlier command that was given up on are still on their way: they are
   // read here, and never taken for the answer to the command about to be sent.
-  platform::LoopTimer give_up(static_cast<uint32_t>(std::max(SettleTimeOut, 1)),
-                              [this] { Cancel(); });
+  platform::LoopTimer give_up = GiveUpTimer();
   give_up.SetEnabled(true);
   try {
     while (owed_replies_ > 0) ReadReply();
@@ -318,6 +317,22 @@ void TProtoFTP::ChooseNameEncoding() {
   } else {
     names_in_utf8_ = true;
   }
+}
+
+platform::LoopTimer TProtoFTP::GiveUpTimer() {
+  return platform::LoopTimer(static_cast<uint32_t>(std::max(GiveUpTimeOut, 1)),
+                             [this] { Cancel(); });
+}
+
+FtpReply TProtoFTP::QuitWithinTime() {
+  platform::LoopTimer give_up = GiveUpTimer();
+  give_up.SetEnabled(true);
+  return Quit();
+}
+
+void TProtoFTP::GiveUp() {
+  Abort();   // the data connection, if there is one
+  Cancel();  // the control connection's current wait
 }
 
 FtpReply TProtoFTP::Quit() {
