@@ -111,7 +111,7 @@ complete -F _tarnex_run tarnex-run
 BASH
 }
 
-# Text for an _arguments spec in single quotes: brackets escaped, quotes closed and reopened.
+# Text for one _arguments entry in single quotes: brackets escaped, quotes closed and reopened.
 zsh_text() {
   local text=${1//\\/\\\\}
   text=${text//\[/\\[}
@@ -120,7 +120,7 @@ zsh_text() {
 }
 
 write_zsh() {
-  local name value description spec action
+  local name value description entry action
   cat <<'ZSH'
 #compdef tarnex-run
 # zsh completion for tarnex-run: options, the stored options' names for --set-option, and
@@ -141,9 +141,9 @@ ZSH
     else
       action=" "
     fi
-    spec="*$name="
-    [[ $name == --* ]] || spec="*$name"
-    printf "  '%s[%s]:%s:%s' \\\\\n" "$spec" "$(zsh_text "$description")" \
+    entry="*$name="
+    [[ $name == --* ]] || entry="*$name"
+    printf "  '%s[%s]:%s:%s' \\\\\n" "$entry" "$(zsh_text "$description")" \
       "$(zsh_text "${value,,}")" "$action"
   done <<<"$options"
   printf "  '*:script:_files -g \"*.(#i)(fcs|fcx)(-.)\"'\n"
