@@ -2,28 +2,18 @@
 
 #include <sys/stat.h>
 
-#include <charconv>
 #include <cstdint>
 #include <cstdlib>
 
+#include "text/string_helpers.h"
+
 namespace tarnex::app {
-namespace {
-
-std::optional<uint64_t> Decimal(std::string_view text) {
-  uint64_t value = 0;
-  const char* end = text.data() + text.size();
-  const auto [stop, error] = std::from_chars(text.data(), end, value);
-  if (text.empty() || error != std::errc() || stop != end) return std::nullopt;
-  return value;
-}
-
-}  // namespace
 
 std::optional<StreamId> ParseJournalStream(std::string_view text) {
   const size_t colon = text.find(':');
   if (colon == std::string_view::npos) return std::nullopt;
-  const auto device = Decimal(text.substr(0, colon));
-  const auto inode = Decimal(text.substr(colon + 1));
+  const auto device = WholeNumber<uint64_t>(text.substr(0, colon));
+  const auto inode = WholeNumber<uint64_t>(text.substr(colon + 1));
   if (!device || !inode) return std::nullopt;
   return StreamId{static_cast<dev_t>(*device), static_cast<ino_t>(*inode)};
 }

@@ -2,7 +2,6 @@
 
 #include <getopt.h>
 
-#include <charconv>
 #include <string_view>
 
 #include "app/translation.h"
@@ -83,11 +82,8 @@ std::string OptionName(int value) {
 
 // Decimal digits alone, from `min` to `max`.
 std::optional<int> NumberFromText(std::string_view text, int min, int max) {
-  int number = 0;
-  const char* end = text.data() + text.size();
-  const auto [stop, error] = std::from_chars(text.data(), end, number);
-  if (text.empty() || error != std::errc() || stop != end) return std::nullopt;
-  if (number < min || number > max) return std::nullopt;
+  const std::optional<int> number = WholeNumber<int>(text);
+  if (!number || *number < min || *number > max) return std::nullopt;
   return number;
 }
 

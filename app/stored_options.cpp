@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <charconv>
 
 #include "app/translation.h"
 #include "platform/codepage.h"
@@ -61,14 +60,6 @@ std::optional<bool> FlagFromText(std::string_view text) {
   return std::nullopt;
 }
 
-std::optional<int> IntegerFromText(std::string_view text) {
-  int value = 0;
-  const char* end = text.data() + text.size();
-  const auto [stop, error] = std::from_chars(text.data(), end, value);
-  if (text.empty() || error != std::errc() || stop != end) return std::nullopt;
-  return value;
-}
-
 ParsedAssignment Refused(std::string_view name, const std::string& why) {
   return {std::nullopt, std::string(name) + ": " + why};
 }
@@ -79,7 +70,7 @@ ParsedAssignment ParseValue(const OptionInfo& option, std::string_view text) {
       if (auto flag = FlagFromText(text)) return {OptionAssignment{option.name, *flag}, {}};
       return Refused(option.name, Tr("the value must be 0 or 1 (or off/on)"));
     case Kind::Integer: {
-      const std::optional<int> number = IntegerFromText(text);
+      const std::optional<int> number = WholeNumber<int>(text);
       if (!number) {
         return Refused(option.name, Format(Tr("the value must be a whole number from %d to %d"),
                                            option.range.min, option.range.max));

@@ -1,6 +1,5 @@
 // The commands that do not talk to the server: if, pause, goto, stop, exit, set, lcd, ldel
 // and WaitTimer.
-#include <charconv>
 
 #include "platform/files.h"
 #include "script/engine.h"
@@ -70,12 +69,10 @@ void ScriptEngine::DoExit(int32_t& index, std::string args) {
   } else {
     // Decimal digits alone: "-1", "+3" or "0x10" would be read differently by different
     // readers, so none of them is taken.
-    int status = -1;
-    const char* end = word.data() + word.size();
-    const auto [stop, error] = std::from_chars(word.data(), end, status);
     const bool digits_only = word.find_first_not_of("0123456789") == std::string::npos;
-    if (digits_only && error == std::errc() && stop == end && status <= 255) {
-      exit_status_ = status;
+    const std::optional<int> status = WholeNumber<int>(word);
+    if (digits_only && status && *status <= 255) {
+      exit_status_ = *status;
     } else {
       AddLog("exit: give a status from 0 to 255, not '" + word + "'");
       exit_status_ = kBadExitStatus;

@@ -1,7 +1,6 @@
 #include "script/mirror_plan.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cstdio>
 #include <optional>
 #include <system_error>
@@ -214,9 +213,8 @@ class Planner {
 
 // A count of folders: digits only, from 1 up to what an int holds.
 std::optional<int> FolderCount(std::string_view text) {
-  int count = 0;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), count);
-  if (error != std::errc() || end != text.data() + text.size() || count < 1) return std::nullopt;
+  const std::optional<int> count = WholeNumber<int>(text);
+  if (!count || *count < 1) return std::nullopt;
   return count;
 }
 

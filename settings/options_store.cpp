@@ -1,7 +1,6 @@
 #include "settings/options_store.h"
 
 #include <array>
-#include <charconv>
 #include <string>
 #include <utility>
 
@@ -78,11 +77,7 @@ int SpinRange::ValueFromText(std::string_view text) const {
   // As a number is typed: blanks before it, an optional sign, decimal digits and nothing else.
   while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
   if (text.size() > 1 && text[0] == '+' && text[1] != '-') text.remove_prefix(1);
-  int value = 0;
-  const char* end = text.data() + text.size();
-  const auto [stop, error] = std::from_chars(text.data(), end, value);
-  if (text.empty() || error != std::errc() || stop != end) return min;
-  return value;
+  return WholeNumber<int>(text).value_or(min);
 }
 
 void FillDefaultLogName(LiveSettings& settings) {

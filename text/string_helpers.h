@@ -4,12 +4,25 @@
 // a double-byte character. Positions and indexes are 1-based; 0 means "none".
 #pragma once
 
+#include <charconv>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
 namespace tarnex {
+
+// The whole of `text` as a decimal number of type T, or nothing: an empty text, anything before
+// or after the digits, or a value T cannot hold. A '-' may lead only for a signed T.
+template <typename T>
+std::optional<T> WholeNumber(std::string_view text) {
+  T value{};
+  const char* end = text.data() + text.size();
+  const auto [stop, error] = std::from_chars(text.data(), end, value);
+  if (text.empty() || error != std::errc() || stop != end) return std::nullopt;
+  return value;
+}
 
 // True when byte i (1-based) is inside a character rather than at its start (in CP932: the
 // second byte of a double-byte character). Throws

@@ -16,6 +16,16 @@ namespace {
 #define NOU "\x94\x5C"  // 能
 #define ZSP "\x81\x40"  // full-width space
 
+TEST(WholeNumber, TakesTheWholeTextOrNothing) {
+  EXPECT_EQ(WholeNumber<int>("42"), 42);
+  EXPECT_EQ(WholeNumber<int>("-7"), -7);
+  EXPECT_EQ(WholeNumber<uint64_t>("18446744073709551615"), UINT64_MAX);
+  for (const char* text : {"", " 1", "1 ", "+1", "1x", "0x10", "2147483648"}) {
+    EXPECT_FALSE(WholeNumber<int>(text)) << text;
+  }
+  EXPECT_FALSE(WholeNumber<uint64_t>("-1"));
+}
+
 TEST(IsTrailByte, FollowsTheLeadBytesBeforeIt) {
   struct Case {
     std::string text;
