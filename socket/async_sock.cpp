@@ -86,10 +86,10 @@ void TAsyncSock::DescribeSocketLibrary() {
 }
 
 void TAsyncSock::CreateSocket(bool abortive_close, int family) {
-  int fd = net::CreateTcpSocket(family);
-  if (fd < 0) FailSocketCall();
-  net::SocketHandle handle(fd);
-  if (abortive_close && net::SetLinger(fd, true, 0) != 0) FailSocketCall();
+  const net::NewSocket made = net::CreateTcpSocket(family);
+  if (made.fd < 0) FailSocketCall(made.error);
+  net::SocketHandle handle(made.fd);
+  if (abortive_close) FailSocketCall(net::SetLinger(made.fd, true, 0));
   UseSocket(std::move(handle), abortive_close, family);
 }
 
@@ -140,8 +140,7 @@ std::string TAsyncSock::ErrorMessage(uint16_t code) {
   return net::ErrorMessageText(code);
 }
 
-void TAsyncSock::CheckSocketError(uint16_t tolerated, std::string& msg) {
-  uint16_t code = net::LastSocketError();
+void TAsyncSock::CheckSocketError(uint16_t code, uint16_t tolerated, std::string& msg) {
   LastError = code;
   if (code != tolerated && code > 10000) RaiseSocketError(code);
   msg.clear();
@@ -154,15 +153,13 @@ void TAsyncSock::RaiseSocketError(uint16_t code) {
   throw ESockError(msg);
 }
 
-void TAsyncSock::CheckSocketError(uint16_t tolerated) {
+void TAsyncSock::CheckSocketError(uint16_t code, uint16_t tolerated) {
   std::string msg;
-  CheckSocketError(tolerated, msg);
+  CheckSocketError(code, tolerated, msg);
 }
 
-void TAsyncSock::FailSocketCall() {
-  CheckSocketError(0);
-  // Only reached if the failure left no code above 10000, which the mapping never does.
-  throw ESockError(net::ErrorMessageText(static_cast<uint16_t>(LastError)));
+void TAsyncSock::FailSocketCall(uint16_t code) {
+  if (code != 0) RaiseSocketError(code);
 }
 
 void TAsyncSock::Cancel() {
@@ -196,23 +193,20 @@ void TAsyncSock::RequestCloseSocket() {
   Connected = false;
   accepted_.Reset();
   bool had_socket = socket_.Valid();
-  bool close_failed = false;
   uint16_t close_error = 0;
   if (had_socket) {
     notifier_.Detach();
     transport_.reset();
     sticky_error_ = 0;
     received_.Clear();
-    close_failed = net::CloseSocket(socket_.Release()) != 0;
-    close_error = net::LastSocketError();
+    close_error = net::CloseSocket(socket_.Release());
   }
   if (destroying_) return;
   // The fresh socket is there before anyone hears of the close, so that a handler of
   // OnDisconnect may connect again at once.
   CreateSocket(/*abortive_close=*/false, family_);
-  if (close_failed) {
-    net::SetLastSocketError(close_error);
-    CheckSocketError(net::kWsaEWouldBlock);
+  if (close_error != 0) {
+    CheckSocketError(close_error, net::kWsaEWouldBlock);
   } else if (had_socket && OnDisconnect) {
     OnDisconnect(*this);
   }

@@ -152,8 +152,10 @@ class TAsyncSock {
   void TimerOff();
   void TimerTriggered();
   void RequestCloseSocket();
-  void CheckSocketError(uint16_t tolerated, std::string& msg);
-  void CheckSocketError(uint16_t tolerated);
+  // A socket call's failure `code` (0: none): raised unless it is `tolerated` or no WinSock
+  // code (10000 and below); `msg` is then empty.
+  void CheckSocketError(uint16_t code, uint16_t tolerated, std::string& msg);
+  void CheckSocketError(uint16_t code, uint16_t tolerated);
   void ReportStatus(uint8_t level, const std::string& text);
   bool DataAvailable();
   void ClearInput();
@@ -194,7 +196,8 @@ class TAsyncSock {
   void StartConnect();
   // Waits for the connect begun; false when it failed but another address may be tried.
   bool WaitForConnection(bool another_address_left);
-  [[noreturn]] void FailSocketCall();
+  // Raises the failure `code` of a socket call; nothing when it is 0.
+  void FailSocketCall(uint16_t code);
 
   // One wait: up to 2 ms for `events` on the socket, then the loop's dispatch.
   void WaitForSocket(short events);

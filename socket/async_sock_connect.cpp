@@ -82,10 +82,7 @@ void TAsyncSock::Connect() {
   if (Connected) throw ESockError("Already connected");
   ResolveRemoteAddress();
   int port = Proxy.empty() ? Port : ProxyPort;
-  if (!IsValidPort(port)) {
-    net::SetLastSocketError(net::kWsaEInvalid);
-    FailSocketCall();
-  }
+  if (!IsValidPort(port)) FailSocketCall(net::kWsaEInvalid);
   // The addresses of a name are tried in the order the resolver gave them; one time-out
   // bounds them all.
   TimerScope timer(*this);
@@ -101,19 +98,17 @@ void TAsyncSock::Connect() {
 }
 
 void TAsyncSock::StartConnect() {
-  if (net::ConnectSocket(socket_.Get(), remote_) == 0) {
+  const uint16_t code = net::ConnectSocket(socket_.Get(), remote_);
+  if (code == 0) {
     notifier_.ExpectConnect();  // connected at once: the notification says so
-    return;
-  }
-  uint16_t code = net::LastSocketError();
-  if (code == net::kWsaEWouldBlock) {
+  } else if (code == net::kWsaEWouldBlock) {
     notifier_.ExpectConnect();
   } else if (code == net::kWsaEConnRefused) {
     // A refusal is the connect's outcome, not a failing call: it arrives as the connect
     // notification, whether the system knew it at once or only later.
     notifier_.PostConnectResult(code);
   } else {
-    CheckSocketError(net::kWsaEWouldBlock);
+    CheckSocketError(code, net::kWsaEWouldBlock);
   }
 }
 
@@ -138,10 +133,7 @@ bool TAsyncSock::WaitForConnection(bool another_address_left) {
 
 void TAsyncSock::Listen(bool use_lookup_message) {
   ReportStatus(kLevelTrace, "Listening");
-  if (!IsValidPort(Port)) {
-    net::SetLastSocketError(net::kWsaEInvalid);
-    FailSocketCall();
-  }
+  if (!IsValidPort(Port)) FailSocketCall(net::kWsaEInvalid);
   remote_ = ListenAddress ? *ListenAddress : net::AnyAddress(AF_INET);
   net::SetAddressPort(remote_, static_cast<uint16_t>(Port));
   EnsureSocket(remote_.ss_family);
@@ -150,8 +142,8 @@ void TAsyncSock::Listen(bool use_lookup_message) {
   int fd = socket_.Get();
   net::SetReuseAddress(fd);  // a port of an earlier transfer may still be in TIME_WAIT
   // A port that cannot be bound must fail here, not leave Accept waiting for nobody.
-  if (net::BindSocket(fd, remote_) != 0) FailSocketCall();
-  if (net::ListenSocket(fd, 1) != 0) FailSocketCall();
+  FailSocketCall(net::BindSocket(fd, remote_));
+  FailSocketCall(net::ListenSocket(fd, 1));
   notifier_.ExpectAccept();
 }
 
@@ -164,8 +156,9 @@ int TAsyncSock::Accept() {
     if (Canceled) throw ESockError("Accepting Canceled");
     if (!LastEventOk) throw ESockError("Error creating Data Connection");
     net::Address peer{};
-    int fd = net::AcceptSocket(socket_.Get(), peer);
-    if (fd < 0) FailSocketCall();
+    const net::NewSocket accepted = net::AcceptSocket(socket_.Get(), peer);
+    if (accepted.fd < 0) FailSocketCall(accepted.error);
+    const int fd = accepted.fd;
     if (!AcceptOnlyFrom || net::SameHost(peer, *AcceptOnlyFrom)) {
       accepted_.Reset(fd);
       remote_ = peer;
@@ -197,7 +190,7 @@ void TAsyncSock::UseAcceptedSocket() {
 }
 
 void TAsyncSock::SetLinger(bool on) {
-  if (net::SetLinger(socket_.Get(), on, 0) != 0) FailSocketCall();
+  FailSocketCall(net::SetLinger(socket_.Get(), on, 0));
   abortive_close_ = on;
 }
 

@@ -13,12 +13,14 @@
 namespace tarnex::net {
 namespace {
 
-thread_local uint16_t last_socket_error = 0;
+// The outcome of a call that returned `result`, 0 for success and -1 with errno for failure.
+uint16_t CallOutcome(int result) {
+  return result == 0 ? 0 : WinsockCodeFromErrno(errno);
+}
 
-// Records the failure of the call that just returned -1.
-int Failed() {
-  last_socket_error = WinsockCodeFromErrno(errno);
-  return -1;
+// A descriptor a call returned, or why there is none.
+NewSocket Made(int fd) {
+  return fd >= 0 ? NewSocket{fd, 0} : NewSocket{-1, WinsockCodeFromErrno(errno)};
 }
 
 // The outcome of a transfer call that returned `n`, errno telling why when it is negative.
@@ -33,48 +35,37 @@ const sockaddr* AsSockaddr(const Address& address) {
 
 }  // namespace
 
-uint16_t LastSocketError() {
-  return last_socket_error;
-}
-void SetLastSocketError(uint16_t code) {
-  last_socket_error = code;
+NewSocket CreateTcpSocket(int family) {
+  return Made(::socket(family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP));
 }
 
-int CreateTcpSocket(int family) {
-  int fd = ::socket(family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP);
-  return fd >= 0 ? fd : Failed();
+uint16_t CloseSocket(int fd) {
+  return CallOutcome(::close(fd));
 }
 
-int CloseSocket(int fd) {
-  return ::close(fd) == 0 ? 0 : Failed();
-}
-
-int ConnectSocket(int fd, const Address& address) {
+uint16_t ConnectSocket(int fd, const Address& address) {
   if (::connect(fd, AsSockaddr(address), AddressLength(address)) == 0) return 0;
   // An interrupted connect goes on in the background, like one in progress.
-  if (errno == EINPROGRESS || errno == EINTR) {
-    last_socket_error = kWsaEWouldBlock;
-    return -1;
-  }
-  return Failed();
+  if (errno == EINPROGRESS || errno == EINTR) return kWsaEWouldBlock;
+  return WinsockCodeFromErrno(errno);
 }
 
-int BindSocket(int fd, const Address& address) {
-  return ::bind(fd, AsSockaddr(address), AddressLength(address)) == 0 ? 0 : Failed();
+uint16_t BindSocket(int fd, const Address& address) {
+  return CallOutcome(::bind(fd, AsSockaddr(address), AddressLength(address)));
 }
 
-int ListenSocket(int fd, int backlog) {
-  return ::listen(fd, backlog) == 0 ? 0 : Failed();
+uint16_t ListenSocket(int fd, int backlog) {
+  return CallOutcome(::listen(fd, backlog));
 }
 
-int AcceptSocket(int fd, Address& peer) {
+NewSocket AcceptSocket(int fd, Address& peer) {
   socklen_t length = sizeof peer;
   int accepted;
   do {
     accepted =
         ::accept4(fd, reinterpret_cast<sockaddr*>(&peer), &length, SOCK_NONBLOCK | SOCK_CLOEXEC);
   } while (accepted < 0 && errno == EINTR);
-  return accepted >= 0 ? accepted : Failed();
+  return Made(accepted);
 }
 
 IoResult SendBytes(int fd, const char* data, size_t length) {
@@ -93,13 +84,13 @@ IoResult ReceiveBytes(int fd, char* data, size_t length) {
   return Outcome(n);
 }
 
-int SetLinger(int fd, bool on, int seconds) {
+uint16_t SetLinger(int fd, bool on, int seconds) {
   linger value{on ? 1 : 0, seconds};
-  return ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &value, sizeof value) == 0 ? 0 : Failed();
+  return CallOutcome(::setsockopt(fd, SOL_SOCKET, SO_LINGER, &value, sizeof value));
 }
 
-int ShutdownSending(int fd) {
-  return ::shutdown(fd, SHUT_WR) == 0 ? 0 : Failed();
+uint16_t ShutdownSending(int fd) {
+  return CallOutcome(::shutdown(fd, SHUT_WR));
 }
 
 IoResult SpliceToPipe(int socket_fd, int pipe_fd, size_t length) {
@@ -142,9 +133,9 @@ Pipe::~Pipe() {
   if (write_ >= 0) ::close(write_);
 }
 
-int SetReuseAddress(int fd) {
+uint16_t SetReuseAddress(int fd) {
   int on = 1;
-  return ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) == 0 ? 0 : Failed();
+  return CallOutcome(::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on));
 }
 
 uint16_t TakePendingError(int fd) {
@@ -157,20 +148,14 @@ uint16_t TakePendingError(int fd) {
 std::optional<Address> LocalAddress(int fd) {
   Address address{};
   socklen_t length = sizeof address;
-  if (::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-    Failed();
-    return std::nullopt;
-  }
+  if (::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) return std::nullopt;
   return address;
 }
 
 std::optional<Address> PeerAddress(int fd) {
   Address address{};
   socklen_t length = sizeof address;
-  if (::getpeername(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-    Failed();
-    return std::nullopt;
-  }
+  if (::getpeername(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) return std::nullopt;
   return address;
 }
 

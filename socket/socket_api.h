@@ -1,6 +1,6 @@
-// Thin wrappers around the POSIX socket calls. Each keeps the result of the call; a failing
-// call stores its WinSock code as the thread's last socket error (see LastSocketError), the
-// way WinSock keeps its last error, so callers test it afterwards.
+// Thin wrappers around the POSIX socket calls. Each returns its outcome as a value: a failing
+// call gives the WinSock code of its failure (the codes the socket layer's messages are made
+// of), never a code left behind for the caller to fetch.
 #pragma once
 
 #include <netinet/in.h>
@@ -27,29 +27,35 @@ struct IoResult {
   bool Ended() const { return count == 0 && error == 0; }
 };
 
-// The WinSock code of the latest failed socket call on this thread.
-uint16_t LastSocketError();
-void SetLastSocketError(uint16_t code);
+// A descriptor a call made (a socket, an accepted connection): `fd`, or -1 and the WinSock
+// code of the failure in `error`.
+struct NewSocket {
+  int fd = -1;
+  uint16_t error = 0;
+};
 
-// A non-blocking TCP socket of `family` (AF_INET or AF_INET6), or -1.
-int CreateTcpSocket(int family = AF_INET);
-// Closes `fd`; 0 or -1. The descriptor is gone afterwards in either case.
-int CloseSocket(int fd);
-// Starts a non-blocking connect: 0 when connected at once, else -1; a connection that is
-// still being made reports 10035 (would block), as WinSock does.
-int ConnectSocket(int fd, const Address& address);
-int BindSocket(int fd, const Address& address);
-int ListenSocket(int fd, int backlog);
-// A non-blocking accepted socket, or -1; the peer's address goes to `peer`.
-int AcceptSocket(int fd, Address& peer);
+// The calls below that return a uint16_t return 0 when they did what they were asked, else
+// the WinSock code of their failure.
+
+// A non-blocking TCP socket of `family` (AF_INET or AF_INET6).
+NewSocket CreateTcpSocket(int family = AF_INET);
+// Closes `fd`. The descriptor is gone afterwards in either case.
+uint16_t CloseSocket(int fd);
+// Starts a non-blocking connect: 0 when connected at once; a connection that is still being
+// made reports 10035 (would block), as WinSock does.
+uint16_t ConnectSocket(int fd, const Address& address);
+uint16_t BindSocket(int fd, const Address& address);
+uint16_t ListenSocket(int fd, int backlog);
+// A non-blocking accepted socket; the peer's address goes to `peer`.
+NewSocket AcceptSocket(int fd, Address& peer);
 // Never blocks and never raises SIGPIPE.
 IoResult SendBytes(int fd, const char* data, size_t length);
 // Never blocks.
 IoResult ReceiveBytes(int fd, char* data, size_t length);
 
-int SetLinger(int fd, bool on, int seconds);
-// Ends the sending direction (the peer reads the end of the stream); 0 or -1.
-int ShutdownSending(int fd);
+uint16_t SetLinger(int fd, bool on, int seconds);
+// Ends the sending direction (the peer reads the end of the stream).
+uint16_t ShutdownSending(int fd);
 
 // Up to `length` bytes from the socket into the pipe, inside the kernel.
 IoResult SpliceToPipe(int socket_fd, int pipe_fd, size_t length);
@@ -76,7 +82,7 @@ class Pipe {
   int read_ = -1;
   int write_ = -1;
 };
-int SetReuseAddress(int fd);
+uint16_t SetReuseAddress(int fd);
 // The socket's pending error as a WinSock code (0 when none); reading it clears it.
 uint16_t TakePendingError(int fd);
 std::optional<Address> LocalAddress(int fd);
