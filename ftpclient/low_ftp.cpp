@@ -67,7 +67,7 @@ TLowFTP::TLowFTP()
   SetWaitTimeout(30000);
   debugmode_ = false;
   // Failures the socket layer had to set aside are not lost: the debug trace shows them.
-  FFtp->OnSwallowedError = [this](TAsyncSock&, const std::string& text) { DebugLog(text); };
+  FFtp->OnSwallowedError = [this](const std::string& text) { DebugLog(text); };
 }
 
 TLowFTP::~TLowFTP() {
@@ -103,30 +103,32 @@ void TLowFTP::AttachHandlers() {
     WriteLog(std::to_string(FFtp->ReplyCode()) + " Connect success");
     if (Onctlsockconnect) Onctlsockconnect(*this);
   };
-  ftp.OnDisconnect = [this](TAsyncSock&) {
+  // The control connection's own events.
+  TAsyncSock& control = ftp.Control();
+  control.OnDisconnect = [this](TAsyncSock&) {
     if (FFtp->ReplyCode() == 0) return;
     WriteLog(std::to_string(FFtp->ReplyCode()) + " Disconnected");
     if (OnCtlsockClose) OnCtlsockClose(*this);
   };
-  ftp.OnPacketRecvd = [this](TAsyncSock&) {
+  ftp.OnPacketRecvd = [this](TProtoFTP&) {
     Touch();
     FBytesReceived = FFtp->DataBytesReceived();
     DoRetrieve(FBytesReceived, static_cast<int32_t>(platform::TickCount() - FStartTick));
   };
-  ftp.OnPacketSent = [this](TAsyncSock&) {
+  ftp.OnPacketSent = [this](TProtoFTP&) {
     Touch();
     FBytesSent = FFtp->DataBytesSent();
     DoTransfer(FBytesSent, static_cast<int32_t>(platform::TickCount() - FStartTick));
   };
-  ftp.OnError = [this](TAsyncSock&, uint16_t code, const std::string& message) {
+  control.OnError = [this](TAsyncSock&, uint16_t code, const std::string& message) {
     if (OnLogging) OnLogging(*this, message + " " + std::to_string(code));
   };
   ftp.OnNotice = [this](const std::string& line) { WriteLog(line); };
   ftp.OnFailure = [this](bool&, TCmdType) { DebugLog("Failure Event"); };
   ftp.OnUnSupportedFunction = [this](TCmdType) { DebugLog("UnSupportedFunction Event"); };
-  ftp.OnInvalidHost = [this](TAsyncSock&, bool&) { DebugLog("InvalidHost Event"); };
-  ftp.OnHostResolved = [this](TAsyncSock&) { DebugLog("HostResolved Event"); };
-  ftp.OnConnectionFailed = [this](TAsyncSock&) { DebugLog("ConnectionFailed Event"); };
+  control.OnInvalidHost = [this](TAsyncSock&, bool&) { DebugLog("InvalidHost Event"); };
+  control.OnHostResolved = [this](TAsyncSock&) { DebugLog("HostResolved Event"); };
+  ftp.OnConnectionFailed = [this](TProtoFTP&) { DebugLog("ConnectionFailed Event"); };
   ftp.OnTransactionStart = [this](TProtoFTP&) { DebugLog("TransactionStart Event"); };
   ftp.OnTransactionStop = [this](TProtoFTP&) { DebugLog("TransactionStop Event"); };
 }
@@ -184,7 +186,7 @@ int32_t TLowFTP::Connect(const std::string& user, const std::string& password) {
   // A login on an open session starts a new one, with the new user and password and the
   // passive and TLS settings of now: the old session is ended as Bye ends it, and the result is
   // the new login's, never that of a session that merely went on.
-  if (ftp.Connected) Disconnect();
+  if (ftp.Connected()) Disconnect();
   // Open without a port means the usual one of the login's TLS mode, at every login.
   const int32_t port = FPortNumber != 0 ? FPortNumber : FFtp->Tls == TlsMode::Implicit ? 990 : 21;
   ftp.Host = FHostName;
@@ -198,7 +200,6 @@ int32_t TLowFTP::Connect(const std::string& user, const std::string& password) {
     ftp.Proxy = FProxyHost;
     ftp.ProxyPort = port;
   }
-  ftp.TimeOut = 0;
   ftp.UserID = user;
   ftp.Password = password;
   return Supervised("Connect Send ", "Connect End ", [&] { return ftp.LogIn(); });
@@ -242,12 +243,12 @@ int32_t TLowFTP::DownloadFrame(const std::string& before, const std::string& aft
     DebugLog(before);
     Touch();
     FTimer.SetEnabled(true);
-    const std::optional<FtpReply> moved = call();
+    const Moved moved = call();
     FTimer.SetEnabled(false);
     DebugLog(after);
     uint32_t end_tick = platform::TickCount();
-    result = moved ? moved->code : FFtp->Answer().code;
-    if (moved) DoRetrieveFinished(FBytesReceived, static_cast<int32_t>(end_tick - FStartTick));
+    result = moved.reply.code;
+    if (moved.moved) DoRetrieveFinished(FBytesReceived, static_cast<int32_t>(end_tick - FStartTick));
   } catch (...) {
     result = FailureResult(std::current_exception());
   }
@@ -264,12 +265,12 @@ int32_t TLowFTP::UploadFrame(const std::string& before, const std::string& after
     Touch();
     FTimer.SetEnabled(true);
     DebugLog(before);
-    const std::optional<FtpReply> moved = call();
+    const Moved moved = call();
     DebugLog(after);
     FTimer.SetEnabled(false);
     uint32_t end_tick = platform::TickCount();
-    result = moved ? moved->code : FFtp->Answer().code;
-    if (moved) DoTransferFinished(FBytesSent, static_cast<int32_t>(end_tick - FStartTick));
+    result = moved.reply.code;
+    if (moved.moved) DoTransferFinished(FBytesSent, static_cast<int32_t>(end_tick - FStartTick));
   } catch (...) {
     result = FailureResult(std::current_exception());
   }
@@ -280,37 +281,37 @@ int32_t TLowFTP::UploadFrame(const std::string& before, const std::string& after
 int32_t TLowFTP::Download(const std::string& remote_file, const std::string& local_file,
                           const DownloadOptions& options) {
   return DownloadFrame("Download Send " + remote_file, "Download End ", [&] {
-    return std::optional(FFtp->DownloadFile(remote_file, local_file, options));
+    return Moved{FFtp->DownloadFile(remote_file, local_file, options)};
   });
 }
 
 int32_t TLowFTP::Upload(const std::string& local_file, const std::string& remote_file) {
   if (FAppend) {
     return UploadFrame("UploadAppend Send " + remote_file, "UploadAppend End ",
-                       [&] { return std::optional(FFtp->AppendFile(local_file, remote_file)); });
+                       [&] { return Moved{FFtp->AppendFile(local_file, remote_file)}; });
   }
   return UploadFrame("Upload Send " + remote_file, "Upload End ",
-                     [&] { return std::optional(FFtp->UploadFile(local_file, remote_file)); });
+                     [&] { return Moved{FFtp->UploadFile(local_file, remote_file)}; });
 }
 
 int32_t TLowFTP::ResumeDownload(const std::string& remote_file, const std::string& local_file) {
   return DownloadFrame("ResumeDownload Send " + remote_file, "ResumeDownload End ", [&] {
-    if (FFtp->ResumeDownloadFile(remote_file, local_file) == TProtoFTP::ResumeOutcome::Transferred) {
-      return std::optional(FFtp->Answer());
-    }
-    WriteLog("Already complete: " + (local_file.empty() ? remote_file : local_file));
-    return std::optional<FtpReply>();
+    return Resumed(FFtp->ResumeDownloadFile(remote_file, local_file),
+                   local_file.empty() ? remote_file : local_file);
   });
 }
 
 int32_t TLowFTP::ResumeUpload(const std::string& local_file, const std::string& remote_file) {
   return UploadFrame("ResumeUpload Send " + remote_file, "ResumeUpload End ", [&] {
-    if (FFtp->ResumeUploadFile(local_file, remote_file) == TProtoFTP::ResumeOutcome::Transferred) {
-      return std::optional(FFtp->Answer());
-    }
-    WriteLog("Already complete: " + local_file);
-    return std::optional<FtpReply>();
+    return Resumed(FFtp->ResumeUploadFile(local_file, remote_file), local_file);
   });
+}
+
+TLowFTP::Moved TLowFTP::Resumed(Answered<ResumeOutcome> resumed,
+                                const std::string& name) {
+  const bool moved = resumed.value == ResumeOutcome::Transferred;
+  if (!moved) WriteLog("Already complete: " + name);
+  return Moved{std::move(resumed.reply), moved};
 }
 
 int32_t TLowFTP::UploadAppend(const std::string& local_file, const std::string& remote_file) {
@@ -334,7 +335,7 @@ int32_t TLowFTP::Disconnect() {
   return FFtp->Answer().code;
 }
 
-bool TLowFTP::Connected() const { return FFtp->Connected; }
+bool TLowFTP::Connected() const { return FFtp->Connected(); }
 
 int32_t TLowFTP::Delete(const std::string& file) {
   return Supervised("Delete Send  " + file, "Delete End  ", [&] { return FFtp->DeleteFile(file); });

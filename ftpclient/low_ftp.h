@@ -149,8 +149,16 @@ class TLowFTP {
   template <typename Call>
   int32_t Supervised(const std::string& before, const std::string& after, Call call);
   int32_t FailureResult(std::exception_ptr error);
-  // The frames of a download and an upload around the protocol call `call`, which returns the
-  // transfer's reply; one that returns none moved nothing and finishes without a summary.
+  // What a transfer call returns to its frame: its reply, and whether it moved the file (a
+  // resumed transfer of a file complete already moves nothing and has no summary).
+  struct Moved {
+    FtpReply reply;
+    bool moved = true;
+  };
+  // A resumed transfer's outcome for its frame; logs a file complete already as `name`.
+  Moved Resumed(Answered<ResumeOutcome> resumed, const std::string& name);
+  // The frames of a download and an upload around the protocol call `call`, which returns a
+  // Moved.
   template <typename Call>
   int32_t DownloadFrame(const std::string& before, const std::string& after, Call call);
   template <typename Call>

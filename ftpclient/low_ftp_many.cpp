@@ -116,41 +116,46 @@ FtpReply TLowFTP::ListInFolder(const std::string& folder, ListScope scope) {
 
 int32_t TLowFTP::ModificationTime(const std::string& file, std::optional<int64_t>& value) {
   return SupervisedStep("MDTM Send " + file, "MDTM End ", [&] {
-    value = FFtp->RemoteModificationTime(file);
-    return int32_t{FFtp->Answer().code};
+    Answered<std::optional<int64_t>> time = FFtp->RemoteModificationTime(file);
+    value = time.value;
+    return int32_t{time.reply.code};
   });
 }
 
 int32_t TLowFTP::FileSize(const std::string& file, std::optional<int64_t>& value) {
   return SupervisedStep("SIZE Send " + file, "SIZE End ", [&] {
-    value = FFtp->RemoteFileSize(file);
-    return int32_t{FFtp->Answer().code};
+    Answered<std::optional<int64_t>> size = FFtp->RemoteFileSize(file);
+    value = size.value;
+    return int32_t{size.reply.code};
   });
 }
 
 int32_t TLowFTP::SetModificationTime(const std::string& file, int64_t seconds) {
   return SupervisedStep("MFMT Send " + file, "MFMT End ", [&] {
-    if (!FFtp->SetRemoteModificationTime(file, seconds)) throw Refusal(FFtp->LastReply());
-    return int32_t{FFtp->Answer().code};
+    const Answered<bool> set = FFtp->SetRemoteModificationTime(file, seconds);
+    if (!set.value) throw Refusal(set.reply.line);
+    return int32_t{set.reply.code};
   });
 }
 
 int32_t TLowFTP::TryDelete(const std::string& path, bool& deleted) {
   return SupervisedStep("TryDelete Send " + path, "TryDelete End ", [&] {
-    deleted = FFtp->TryDeleteFile(path);
-    return int32_t{FFtp->Answer().code};
+    const Answered<bool> deletion = FFtp->TryDeleteFile(path);
+    deleted = deletion.value;
+    return int32_t{deletion.reply.code};
   });
 }
 
 int32_t TLowFTP::ReplaceRemoteFile(const std::string& uploaded, const std::string& target) {
   return SupervisedStep("ReplaceRemoteFile Send " + target, "ReplaceRemoteFile End ", [&] {
-    if (FFtp->TryRenameFile(uploaded, target)) return int32_t{FFtp->Answer().code};
-    const std::string refusal = FFtp->LastReply();
+    const Answered<bool> renamed = FFtp->TryRenameFile(uploaded, target);
+    if (renamed.value) return int32_t{renamed.reply.code};
     // Deleted only once the new file is complete beside it: the name is never that of a
     // partial file, only missing for a moment.
-    if (!FFtp->TryDeleteFile(target)) throw Refusal(refusal);
-    if (!FFtp->TryRenameFile(uploaded, target)) throw Refusal(FFtp->LastReply());
-    return int32_t{FFtp->Answer().code};
+    if (!FFtp->TryDeleteFile(target).value) throw Refusal(renamed.reply.line);
+    const Answered<bool> again = FFtp->TryRenameFile(uploaded, target);
+    if (!again.value) throw Refusal(again.reply.line);
+    return int32_t{again.reply.code};
   });
 }
 
@@ -158,7 +163,7 @@ bool TLowFTP::ServerOffers(const std::string& feature) {
   bool offered = false;
   SupervisedStep("FEAT Send", "FEAT End", [&] {
     offered = HasFeature(FFtp->KnownFeatures(), feature);
-    return int32_t{FFtp->Answer().code};
+    return int32_t{0};  // only a failure to ask tells anything, and it raises
   });
   return offered;
 }

@@ -15,6 +15,16 @@ struct FtpReply {
   std::string line;
   // Every line of the reply as it was read, line ends included.
   std::vector<std::string> lines;
+
+  // 2xx: the command did what it asked for.
+  bool Completed() const { return code >= 200 && code < 300; }
+};
+
+// What a question to the server found out, with the reply that said so.
+template <typename T>
+struct Answered {
+  T value;
+  FtpReply reply;
 };
 
 }  // namespace tarnex

@@ -41,6 +41,9 @@ enum class TlsMode { Off, Explicit, Implicit };
 // name instead, so it is never sent unless asked for).
 enum class ListScope { Visible, WithHidden };
 
+// What a resumed transfer (reget, reput) found to do.
+enum class ResumeOutcome { Transferred, AlreadyComplete };
+
 // How a proxy or firewall is told the real host.
 enum class TFirewallType { FTUser = 0, FtOpen = 1, FtSite = 2 };
 

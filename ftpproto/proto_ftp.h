@@ -1,5 +1,5 @@
-// TProtoFTP: the FTP client protocol. Its own socket is the control connection; every listing
-// and transfer opens a data connection of its own. Every operation blocks until its dialogue
+// TProtoFTP: the FTP client protocol. It owns its control connection (a TAsyncSock, which
+// knows nothing of FTP); every listing and transfer opens a data connection of its own. Every operation blocks until its dialogue
 // is over (messages keep flowing meanwhile) or raises.
 #pragma once
 
@@ -20,7 +20,7 @@
 
 namespace tarnex {
 
-class TProtoFTP : public TAsyncSock {
+class TProtoFTP {
  public:
   using TProtoNotifyEvent = std::function<void(TProtoFTP& sender)>;
   using THandlerEvent = std::function<void(TProtoFTP& sender, bool& handled)>;
@@ -30,16 +30,30 @@ class TProtoFTP : public TAsyncSock {
   using TListItemEvent = std::function<void(const std::string& line)>;
 
   TProtoFTP();
-  ~TProtoFTP() override;
+  ~TProtoFTP();
+  TProtoFTP(const TProtoFTP&) = delete;
+  TProtoFTP& operator=(const TProtoFTP&) = delete;
+
+  // Where the next login goes: the server (name or address) and its port, or, when Proxy is
+  // set, the proxy and ProxyPort (the server is then named to the proxy in the login).
+  std::string Host;
+  int Port = 21;
+  std::string Proxy;
+  int ProxyPort = 0;
+
+  // The control connection itself: its socket, its status reports and its own events
+  // (OnDisconnect when it closes, OnError for a failed socket call, the host lookup's).
+  TAsyncSock& Control() { return control_; }
+  const TAsyncSock& Control() const { return control_; }
+  // A control connection is open: from the login until QUIT, or until the server closes it.
+  bool Connected() const { return control_.Connected; }
 
   // Connects, reads the greeting and logs in (through the proxy or firewall when set); the
   // login's reply.
   FtpReply LogIn();
-  void Connect() override { LogIn(); }
   // QUIT and close; nothing when not connected. QUIT's reply (or, when not connected, the
   // session's last).
   FtpReply Quit();
-  void Disconnect() override { Quit(); }
   // Quit with QUIT's reply waited for GiveUpTimeOut at the most: a server that never answers
   // must not hold the program (nothing else supervises this wait: it may run while another
   // operation waits).
@@ -47,6 +61,8 @@ class TProtoFTP : public TAsyncSock {
   // Gives up what the session waits for: the data connection's transfer, and the control
   // connection's wait.
   void GiveUp();
+  // Cancels the control connection's current wait (the operation waiting raises EAbortError).
+  void Cancel() { control_.Cancel(); }
   // One command and its reply, continuation lines included, as a value. Replies still owed
   // for an earlier command are read first (see GiveUpTimeOut). A reply that does not begin
   // with a code of 100 to 599 raises EInvalidReply. With `answers` the reply becomes the
@@ -57,7 +73,7 @@ class TProtoFTP : public TAsyncSock {
   // when the server closes the connection before the reply has ended.
   std::string ReadReplyContinuation(const std::string& first_line);
   // Cancels the data connection only.
-  void Abort() override;
+  void Abort();
   // Closes the control connection without QUIT: the server is not answering, or the session
   // is in a state that no later command may build on.
   void CloseWithoutQuit();
@@ -83,19 +99,21 @@ class TProtoFTP : public TAsyncSock {
                         const DownloadOptions& options = {});
   FtpReply AppendFile(const std::string& local_file, const std::string& remote_file);
 
-  // What a resumed transfer found to do.
-  enum class ResumeOutcome { Transferred, AlreadyComplete };
+  using ResumeOutcome = tarnex::ResumeOutcome;
   // reget: goes on with a download where the local file ends ("REST" + "RETR", the bytes
   // added to a copy of the local file that replaces it once complete); a plain download when
   // there is no local file. Binary mode only. A local file as large as the remote one (SIZE)
   // needs nothing; a larger one, or a REST not answered 350, fails and leaves it untouched.
-  ResumeOutcome ResumeDownloadFile(const std::string& remote_file, const std::string& local_file,
-                                   const DownloadOptions& options = {});
+  // The reply is the transfer's, or, for a file complete already, SIZE's.
+  Answered<ResumeOutcome> ResumeDownloadFile(const std::string& remote_file,
+                                             const std::string& local_file,
+                                             const DownloadOptions& options = {});
   // reput: sends the rest of the local file ("APPE") after what SIZE says the remote file
   // holds; the whole file when the server knows no such file. Binary mode only.
-  ResumeOutcome ResumeUploadFile(const std::string& local_file, const std::string& remote_file);
+  Answered<ResumeOutcome> ResumeUploadFile(const std::string& local_file,
+                                           const std::string& remote_file);
   // The size of a remote file (SIZE); nothing when the server does not say.
-  std::optional<int64_t> RemoteFileSize(const std::string& name);
+  Answered<std::optional<int64_t>> RemoteFileSize(const std::string& name);
 
   // For mget, mput and mirror (proto_ftp_mlsd.cpp); none of these fires OnSuccess but the
   // listing. MLSD of `path` (the current folder when empty): every line goes to OnListItem,
@@ -108,15 +126,15 @@ class TProtoFTP : public TAsyncSock {
   // CWD as one step of a larger operation; raises FTPException when refused.
   FtpReply EnterDirectory(const std::string& dir);
   // MDTM: the modification time (seconds since 1970 UTC); nothing when the server does not
-  // say, the session's answer telling why.
-  std::optional<int64_t> RemoteModificationTime(const std::string& name);
+  // say, its reply telling why.
+  Answered<std::optional<int64_t>> RemoteModificationTime(const std::string& name);
   // MFMT: sets it; false when the server refuses.
-  bool SetRemoteModificationTime(const std::string& name, int64_t seconds);
+  Answered<bool> SetRemoteModificationTime(const std::string& name, int64_t seconds);
   // DELE as a question: true when the server deleted `name`, false when it refused.
-  bool TryDeleteFile(const std::string& name);
+  Answered<bool> TryDeleteFile(const std::string& name);
   // RNFR and RNTO: false when the server refuses RNTO; raises FTPException when it refuses
   // RNFR.
-  bool TryRenameFile(const std::string& old_name, const std::string& new_name);
+  Answered<bool> TryRenameFile(const std::string& old_name, const std::string& new_name);
   int64_t DataBytesReceived() const;
   int64_t DataBytesSent() const;
 
@@ -160,8 +178,17 @@ class TProtoFTP : public TAsyncSock {
   // Commands go out and replies come in as UTF-8 (converted from and to the script's CP932).
   bool NamesInUtf8() const { return names_in_utf8_; }
 
-  // Fired once the login has succeeded (the socket's own connect event is TAsyncSock's).
+  // Fired once the login has succeeded (the socket's own connect event is the control
+  // connection's).
   TProtoNotifyEvent OnConnect;
+  // The connection could not be made, or the server refused the greeting or the login.
+  TProtoNotifyEvent OnConnectionFailed;
+  // A block of a transfer came in, or a piece went out (DataBytesReceived, DataBytesSent).
+  TProtoNotifyEvent OnPacketRecvd;
+  TProtoNotifyEvent OnPacketSent;
+  // A failure that could not be passed on and was set aside, on the control connection or a
+  // data connection; for the debug trace.
+  std::function<void(const std::string& text)> OnSwallowedError;
   THandlerEvent OnAuthenticationNeeded;
   THandlerEvent OnAuthenticationFailed;  // nothing fires it
   TSuccessEvent OnSuccess;
@@ -188,6 +215,11 @@ class TProtoFTP : public TAsyncSock {
   // pays what a command owes, a preliminary one (1xx) does not. Raises when the server closed
   // the connection instead. Its code is that of its first line (0 when that is no reply).
   FtpReply ReadReply();
+  // A status text of the protocol's level (commands, replies) for the control connection's
+  // OnStatus.
+  void ReportProtocol(const std::string& text) {
+    control_.ReportStatus(TAsyncSock::kLevelProtocol, text);
+  }
   // One line of a reply (ReadLn), handed to OnDialogue.
   std::string ReadReplyLine();
   // Reads the lines that continue the reply whose lines so far are `lines`.
@@ -276,6 +308,7 @@ class TProtoFTP : public TAsyncSock {
   // ABOR after a cancelled listing or download.
   void SendAbort();
 
+  TAsyncSock control_;
   FtpReply answer_;  // the session's last answer
   std::unique_ptr<TAsyncSock> data_connection_;
   int owed_replies_ = 0;  // replies the server still owes on the control connection

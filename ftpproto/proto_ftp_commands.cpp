@@ -15,9 +15,9 @@ bool TProtoFTP::OfferFailure(TCmdType type, const std::string& reply) {
 
 FtpReply TProtoFTP::RunCommand(const std::string& command) {
   TCmdType type = ClassifyCommand(command);
-  Canceled = false;
-  CheckConnection();
-  ReportStatus(1, command);
+  control_.Canceled = false;
+  control_.CheckConnection();
+  ReportProtocol(command);
   DiscardWaitingInput();
   const FtpReply reply = Exchange(command);
   if (reply.code >= 400 && reply.code < 600) {
@@ -47,13 +47,13 @@ FtpReply TProtoFTP::RemoveDirectory(const std::string& dir) {
 }
 
 FtpReply TProtoFTP::RenameFile(const std::string& old_name, const std::string& new_name) {
-  Canceled = false;
-  CheckConnection();
+  control_.Canceled = false;
+  control_.CheckConnection();
   DiscardWaitingInput();
-  ReportStatus(1, "RNFR " + old_name);
+  ReportProtocol("RNFR " + old_name);
   const FtpReply from = Exchange("RNFR " + old_name);
   if (from.code > 351 && from.code < 600) OfferFailure(TCmdType::cmdRename, from.line);
-  ReportStatus(1, "RNTO " + new_name);
+  ReportProtocol("RNTO " + new_name);
   const FtpReply to = Exchange("RNTO " + new_name);
   if (to.code > 300 && to.code < 600) {
     if (OnUnSupportedFunction && to.code >= 500 && to.code <= 502) {
@@ -67,8 +67,8 @@ FtpReply TProtoFTP::RenameFile(const std::string& old_name, const std::string& n
 }
 
 FtpReply TProtoFTP::QuietTransaction(const std::string& command) {
-  Canceled = false;
-  CheckConnection();
+  control_.Canceled = false;
+  control_.CheckConnection();
   DiscardWaitingInput();
   return Exchange(command);
 }

@@ -45,15 +45,15 @@ bool TProtoFTP::OpenDataChannel(TCmdType type) {
   }
   // The server is told the control connection's own address, so the listener waits there
   // only, and takes its connection from the server alone.
-  const std::optional<net::Address> local = LocalEnd();
+  const std::optional<net::Address> local = control_.LocalEnd();
   data.ListenAddress = local;
-  if (auto peer = PeerEnd()) data.AcceptOnlyFrom = peer;
+  if (auto peer = control_.PeerEnd()) data.AcceptOnlyFrom = peer;
   data.Port = 0;  // the system chooses a free port
   data.Listen(true);
   const FtpReply reply =
       local && local->ss_family == AF_INET6
           ? Exchange("EPRT " + EprtArgument(net::AddressText(*local), data.LocalPort()))
-          : Exchange("PORT " + LocalAddressText() + data.LocalPortText());
+          : Exchange("PORT " + control_.LocalAddressText() + data.LocalPortText());
   if (reply.code > 300 && reply.code < 600) return !OfferFailure(type, reply.line);
   return true;
 }
@@ -71,14 +71,14 @@ void TProtoFTP::ConnectPassive(uint16_t port) {
   // Through a proxy too, and whatever a server behind NAT writes into its reply: the data
   // goes to the one host this session talks to, with no second lookup of a name that might
   // give another address.
-  data.ConnectAddress = PeerEnd();
+  data.ConnectAddress = control_.PeerEnd();
   data.Host = data.ConnectAddress ? net::AddressText(*data.ConnectAddress) : ServerName();
   data.Port = port;
   data.Connect();
 }
 
 void TProtoFTP::NotePasvAddress(const std::string& reply) {
-  const std::optional<net::Address> peer = PeerEnd();
+  const std::optional<net::Address> peer = control_.PeerEnd();
   const std::optional<std::string> named = ParsePasvAddress(reply);
   const std::optional<net::Address> address =
       named ? net::ParseNumericAddress(*named) : std::nullopt;
@@ -111,8 +111,10 @@ void TProtoFTP::RequireBinaryForResume() const {
   }
 }
 
-std::optional<int64_t> TProtoFTP::RemoteFileSize(const std::string& name) {
-  return ParseSizeReply(QuietTransaction("SIZE " + name).line);
+Answered<std::optional<int64_t>> TProtoFTP::RemoteFileSize(const std::string& name) {
+  FtpReply reply = QuietTransaction("SIZE " + name);
+  const std::optional<int64_t> size = ParseSizeReply(reply.line);
+  return {size, std::move(reply)};
 }
 
 void TProtoFTP::ReadListing() {
@@ -122,7 +124,7 @@ void TProtoFTP::ReadListing() {
   for (std::string line = data.ReadLn(); !line.empty(); line = data.ReadLn()) {
     HandOverListingLine(std::move(line));
     // A cancelled wait of the control connection ends the listing too, as a failure.
-    if (Canceled) throw EAbortError("Socket readln aborted");
+    if (control_.Canceled) throw EAbortError("Socket readln aborted");
   }
   // A reset that came as the close notification between two lines cuts the listing short
   // just as one that a read meets: the lines so far are not the whole listing.

@@ -17,8 +17,8 @@ FtpReply TProtoFTP::MachineListDirectory(const std::string& path) {
 
 const std::vector<std::string>& TProtoFTP::KnownFeatures() {
   if (features_.asked()) return features_.lines();
-  Canceled = false;
-  CheckConnection();
+  control_.Canceled = false;
+  control_.CheckConnection();
   DiscardWaitingInput();
   try {
     answer_.code = 0;
@@ -46,25 +46,27 @@ FtpReply TProtoFTP::EnterDirectory(const std::string& dir) {
   return reply;
 }
 
-std::optional<int64_t> TProtoFTP::RemoteModificationTime(const std::string& name) {
-  return ParseMdtmReply(QuietTransaction("MDTM " + name).line);
+Answered<std::optional<int64_t>> TProtoFTP::RemoteModificationTime(const std::string& name) {
+  FtpReply reply = QuietTransaction("MDTM " + name);
+  const std::optional<int64_t> time = ParseMdtmReply(reply.line);
+  return {time, std::move(reply)};
 }
 
-bool TProtoFTP::SetRemoteModificationTime(const std::string& name, int64_t seconds) {
-  const int16_t code = QuietTransaction("MFMT " + FormatFtpTime(seconds) + " " + name).code;
-  return code >= 200 && code < 300;
+Answered<bool> TProtoFTP::SetRemoteModificationTime(const std::string& name, int64_t seconds) {
+  FtpReply reply = QuietTransaction("MFMT " + FormatFtpTime(seconds) + " " + name);
+  return {reply.Completed(), std::move(reply)};
 }
 
-bool TProtoFTP::TryDeleteFile(const std::string& name) {
-  const int16_t code = QuietTransaction("DELE " + name).code;
-  return code >= 200 && code < 300;
+Answered<bool> TProtoFTP::TryDeleteFile(const std::string& name) {
+  FtpReply reply = QuietTransaction("DELE " + name);
+  return {reply.Completed(), std::move(reply)};
 }
 
-bool TProtoFTP::TryRenameFile(const std::string& old_name, const std::string& new_name) {
+Answered<bool> TProtoFTP::TryRenameFile(const std::string& old_name, const std::string& new_name) {
   const FtpReply from = QuietTransaction("RNFR " + old_name);
   if (from.code != 350) throw Refusal(from.line);
-  const int16_t code = Exchange("RNTO " + new_name).code;
-  return code >= 200 && code < 300;
+  FtpReply to = Exchange("RNTO " + new_name);
+  return {to.Completed(), std::move(to)};
 }
 
 }  // namespace tarnex

@@ -21,8 +21,8 @@ FtpReply TProtoFTP::RunDataOperation(DataOperation& operation) {
     if (lists) list_in_progress_ = false;
   });
   try {
-    Canceled = false;
-    CheckConnection();
+    control_.Canceled = false;
+    control_.CheckConnection();
     operation.Begin(*this);
     thread_.Check();
     const bool succeeded =
@@ -40,11 +40,14 @@ FtpReply TProtoFTP::RunDataOperation(DataOperation& operation) {
 
 bool TProtoFTP::MoveOperation(DataOperation& operation) {
   TAsyncSock& data = *data_connection_;
-  data.TimeOut = TimeOut;
   if (operation.Receives()) {
-    data.OnPacketRecvd = OnPacketRecvd;
+    data.OnPacketRecvd = [this](TAsyncSock&) {
+      if (OnPacketRecvd) OnPacketRecvd(*this);
+    };
   } else {
-    data.OnPacketSent = OnPacketSent;
+    data.OnPacketSent = [this](TAsyncSock&) {
+      if (OnPacketSent) OnPacketSent(*this);
+    };
   }
   operation.Prepare(*this);
   // A failing reply that a handler took ends the operation quietly, without success.
@@ -58,15 +61,15 @@ bool TProtoFTP::MoveOperation(DataOperation& operation) {
   // a data connection that does not.
   if (protect_data_) data.StartTls(*tls_, ServerName(), true);
   if (OnTransactionStart) OnTransactionStart(*this);
-  operation.Move(*this, data, /*go=*/!Canceled && !TimedOut);
+  operation.Move(*this, data, /*go=*/!control_.Canceled && !control_.TimedOut);
   ReadClosingReply(operation);
   operation.Finish(*this);
   return true;
 }
 
 void TProtoFTP::ReadClosingReply(const DataOperation& operation) {
-  if (Canceled || TimedOut) {
-    ReportStatus(kLevelProtocol, "");
+  if (control_.Canceled || control_.TimedOut) {
+    ReportProtocol("");
     return;
   }
   // Without its closing reply a transfer is not confirmed: the server may have died in the
@@ -81,7 +84,7 @@ void TProtoFTP::ReadClosingReply(const DataOperation& operation) {
 
 bool TProtoFTP::DataOperation::SendNamed(TProtoFTP& ftp, const std::string& command,
                                          const std::string& status) const {
-  ftp.ReportStatus(kLevelProtocol, status);
+  ftp.ReportProtocol(status);
   const FtpReply reply = ftp.Exchange(command);
   if (reply.code > 300 && reply.code < 600) {
     if (ftp.OnUnSupportedFunction && reply.code >= 500 && reply.code <= 502) {
@@ -131,7 +134,7 @@ bool TProtoFTP::RetrieveOperation::SendCommand(TProtoFTP& ftp) {
     if (rest.code != 350) throw Refusal(rest.line);
   }
   ftp.BytesTotal = 0;
-  ftp.ReportStatus(kLevelProtocol, "RETR " + remote_);
+  ftp.ReportProtocol("RETR " + remote_);
   ftp.answer_.code = 0;
   ftp.SendCommand("RETR " + remote_);
   const FtpReply answer = ftp.ReadAnswer(/*answers=*/true);
@@ -161,7 +164,7 @@ void TProtoFTP::RetrieveOperation::Move(TProtoFTP& ftp, TAsyncSock& data, bool g
   data.ShutdownTls();
   data.RequestCloseSocket();
   ftp.BytesTotal = data.BytesReceived;
-  ftp.ReportStatus(kLevelProtocol, "Received " + std::to_string(ftp.BytesTotal) + " Bytes");
+  ftp.ReportProtocol("Received " + std::to_string(ftp.BytesTotal) + " Bytes");
 }
 
 void TProtoFTP::RetrieveOperation::Finish(TProtoFTP& ftp) {

@@ -28,13 +28,18 @@ bool IsCancellation(const std::exception_ptr& failure) {
 }  // namespace
 
 TProtoFTP::TProtoFTP() {
-  Port = 21;
   // The control connection reads its replies itself; a read notification needs no handling.
-  OnDataAvailable = [](TAsyncSock&) {};
+  control_.OnDataAvailable = [](TAsyncSock&) {};
+  control_.OnConnectionFailed = [this](TAsyncSock&) {
+    if (OnConnectionFailed) OnConnectionFailed(*this);
+  };
+  control_.OnSwallowedError = [this](TAsyncSock&, const std::string& text) {
+    if (OnSwallowedError) OnSwallowedError(text);
+  };
 }
 
 TProtoFTP::~TProtoFTP() {
-  Cancel();
+  control_.Cancel();
   data_connection_.reset();
 }
 
@@ -43,7 +48,7 @@ void TProtoFTP::SendCommand(const std::string& command, bool settle_first) {
   const std::string wire = ToWire(command);
   if (settle_first) SettleOwedReplies();
   if (OnDialogue) OnDialogue(true, CommandForTrace(command));
-  Writeln(wire);
+  control_.Writeln(wire);
   ++owed_replies_;
 }
 
@@ -65,7 +70,7 @@ std::string TProtoFTP::FromWire(std::string line) const {
 }
 
 std::string TProtoFTP::ReadReplyLine() {
-  std::string line = FromWire(ReadLn());
+  std::string line = FromWire(control_.ReadLn());
   if (!line.empty() && OnDialogue) {
     std::string_view shown = line;
     while (!shown.empty() && (shown.back() == '\n' || shown.back() == '\r')) shown.remove_suffix(1);
@@ -77,7 +82,7 @@ std::string TProtoFTP::ReadReplyLine() {
 FtpReply TProtoFTP::ReadReply() {
   FtpReply reply;
   reply.line = ReadReplyLine();
-  if (!reply.line.empty()) ReportStatus(kLevelProtocol, reply.line);
+  if (!reply.line.empty()) ReportProtocol(reply.line);
   RequireReply(reply.line);
   reply.lines.push_back(reply.line);
   ReadContinuation(reply.lines);
@@ -113,7 +118,7 @@ void TProtoFTP::SettleOwedReplies() {
 }
 
 FtpReply TProtoFTP::Exchange(const std::string& command, bool answers) {
-  ReportStatus(kLevelTrace, "Transaction");
+  control_.ReportStatus(TAsyncSock::kLevelTrace, "Transaction");
   if (answers) answer_.code = 0;
   SendCommand(command);
   return ReadAnswer(answers);
@@ -144,7 +149,7 @@ void TProtoFTP::ReadContinuation(std::vector<std::string>& lines) {
     std::string line = ReadReplyLine();
     // A server that closes the connection in the middle of a reply has not answered.
     RequireReply(line);
-    ReportStatus(kLevelProtocol, line);
+    ReportProtocol(line);
     lines.push_back(std::move(line));
   }
 }
@@ -179,14 +184,18 @@ FtpReply TProtoFTP::LoginCommand(const std::string& command) {
 }
 
 FtpReply TProtoFTP::LogIn() {
-  Canceled = false;
-  if (Connected) return answer_;
+  control_.Canceled = false;
+  if (control_.Connected) return answer_;
   // A CA file that cannot be read or a malformed fingerprint fails before anything is sent.
   tls_.reset();
   protect_data_ = false;
   if (Tls != TlsMode::Off) tls_ = std::make_unique<net::TlsContext>(net::TlsPolicy{TlsCaFile, TlsFingerprint});
-  ClearInput();
-  TAsyncSock::Connect();
+  control_.ClearInput();
+  control_.Host = Host;
+  control_.Port = Port;
+  control_.Proxy = Proxy;
+  control_.ProxyPort = ProxyPort;
+  control_.Connect();
   owed_replies_ = 1;  // the greeting
   TransferType = tmAscii;
   epsv_refused_ = false;
@@ -211,9 +220,9 @@ FtpReply TProtoFTP::LogIn() {
       }
     } catch (...) {
       // The login's own failure is what the caller needs to see.
-      NoteSwallowed("Disconnect after a failed login");
+      control_.NoteSwallowed("Disconnect after a failed login");
     }
-    ReportStatus(kLevelProtocol, "Disconnected");
+    ReportProtocol("Disconnected");
     std::rethrow_exception(failure);
   }
 }
@@ -227,7 +236,7 @@ FtpReply TProtoFTP::LogInSteps() {
   if (FWAuthenticate) {
     last = LoginCommand("USER " + FWUserID);
     if (last.code == kNeedPassword) {
-      ReportStatus(kLevelProtocol, "PASS ");
+      ReportProtocol("PASS ");
       last = LoginCommand("PASS " + FWPassword);
     }
   }
@@ -250,11 +259,11 @@ FtpReply TProtoFTP::LogInSteps() {
     }
   }
   if (Proxy.empty() || FirewallType != TFirewallType::FTUser) {
-    ReportStatus(kLevelProtocol, "USER " + UserID);
+    ReportProtocol("USER " + UserID);
     last = LoginCommand("USER " + UserID);
   }
   if (last.code == kNeedPassword) {
-    ReportStatus(kLevelProtocol, "PASS ");  // the password itself is never reported
+    ReportProtocol("PASS ");  // the password itself is never reported
     last = LoginCommand("PASS " + Password);
   }
   // What follows is asked for the session's sake: the login's reply stays its answer.
@@ -274,7 +283,7 @@ void TProtoFTP::SecureControlConnection() {
 
 void TProtoFTP::StartTlsOrClose() {
   try {
-    StartTls(*tls_, ServerName(), false);
+    control_.StartTls(*tls_, ServerName(), false);
   } catch (const ESockError&) {
     // A connection whose handshake failed speaks neither TLS nor plain FTP: it is closed
     // without a word (not even QUIT).
@@ -336,9 +345,9 @@ void TProtoFTP::GiveUp() {
 }
 
 FtpReply TProtoFTP::Quit() {
-  Canceled = false;
-  if (!Connected) return answer_;
-  ReportStatus(kLevelProtocol, "QUIT");
+  control_.Canceled = false;
+  if (!control_.Connected) return answer_;
+  ReportProtocol("QUIT");
   std::exception_ptr quit_error;
   FtpReply quit;
   try {
@@ -350,23 +359,23 @@ FtpReply TProtoFTP::Quit() {
   owed_replies_ = 0;
   // Closes whatever happened (unless a server that owed replies lost the connection for it
   // already), which fires OnDisconnect.
-  if (Connected) TAsyncSock::Disconnect();
+  if (control_.Connected) control_.Disconnect();
   if (quit_error) std::rethrow_exception(quit_error);
   if (quit.code > 300 && quit.code < 600) throw Refusal(quit.line);
   return quit;
 }
 
 void TProtoFTP::CloseWithoutQuit() {
-  Canceled = false;
+  control_.Canceled = false;
   owed_replies_ = 0;
-  if (!Connected) return;
-  TAsyncSock::Disconnect();
+  if (!control_.Connected) return;
+  control_.Disconnect();
 }
 
 void TProtoFTP::DiscardWaitingInput() {
   // What the server still owes is read as replies first; only what is left is noise.
   SettleOwedReplies();
-  if (DataAvailable()) Read(0);
+  if (control_.DataAvailable()) control_.Read(0);
 }
 
 }  // namespace tarnex

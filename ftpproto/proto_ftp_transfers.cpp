@@ -35,10 +35,10 @@ FtpReply TProtoFTP::AppendFile(const std::string& local_file, const std::string&
   return RunDataOperation(append);
 }
 
-TProtoFTP::ResumeOutcome TProtoFTP::ResumeDownloadFile(const std::string& remote_file,
-                                                       const std::string& local_file,
-                                                       const DownloadOptions& options) {
-  CheckConnection();
+Answered<TProtoFTP::ResumeOutcome> TProtoFTP::ResumeDownloadFile(
+    const std::string& remote_file, const std::string& local_file,
+    const DownloadOptions& options) {
+  control_.CheckConnection();
   RequireBinaryForResume();
   std::string local = local_file;
   platform::TargetName chosen = options.name_from_server ? platform::TargetName::FromServer
@@ -58,39 +58,40 @@ TProtoFTP::ResumeOutcome TProtoFTP::ResumeDownloadFile(const std::string& remote
     // Nothing (or nothing yet) to go on from.
     DownloadOptions whole = options;
     whole.name_from_server = chosen == platform::TargetName::FromServer;
-    DownloadFile(remote_file, local_file, whole);
-    return ResumeOutcome::Transferred;
+    return {ResumeOutcome::Transferred, DownloadFile(remote_file, local_file, whole)};
   }
-  const std::optional<int64_t> remote_size = RemoteFileSize(remote_file);
-  if (remote_size && have == *remote_size) return ResumeOutcome::AlreadyComplete;
+  Answered<std::optional<int64_t>> size = RemoteFileSize(remote_file);
+  const std::optional<int64_t> remote_size = size.value;
+  if (remote_size && have == *remote_size) {
+    return {ResumeOutcome::AlreadyComplete, std::move(size.reply)};
+  }
   if (remote_size && have > *remote_size) {
     throw Exception("Cannot resume: the local file is larger than the remote one (" +
                     std::to_string(have) + " > " + std::to_string(*remote_size) + " bytes)");
   }
   RetrieveOperation rest(remote_file, local, TransferSpan{have, remote_size, chosen});
-  RunDataOperation(rest);
-  return ResumeOutcome::Transferred;
+  return {ResumeOutcome::Transferred, RunDataOperation(rest)};
 }
 
-TProtoFTP::ResumeOutcome TProtoFTP::ResumeUploadFile(const std::string& local_file,
-                                                     const std::string& remote_file) {
-  CheckConnection();
+Answered<TProtoFTP::ResumeOutcome> TProtoFTP::ResumeUploadFile(const std::string& local_file,
+                                                               const std::string& remote_file) {
+  control_.CheckConnection();
   RequireBinaryForResume();
   const std::string remote = remote_file.empty() ? FileNamePart(local_file) : remote_file;
   const int64_t local_size = platform::File::OpenRead(local_file).Size();
-  const std::optional<int64_t> remote_size = RemoteFileSize(remote);
+  Answered<std::optional<int64_t>> size = RemoteFileSize(remote);
+  const std::optional<int64_t> remote_size = size.value;
   if (!remote_size || *remote_size == 0) {
-    UploadFile(local_file, remote);  // no such file there yet: all of it
-    return ResumeOutcome::Transferred;
+    // No such file there yet: all of it.
+    return {ResumeOutcome::Transferred, UploadFile(local_file, remote)};
   }
-  if (*remote_size == local_size) return ResumeOutcome::AlreadyComplete;
+  if (*remote_size == local_size) return {ResumeOutcome::AlreadyComplete, std::move(size.reply)};
   if (*remote_size > local_size) {
     throw Exception("Cannot resume: the remote file is larger than the local one (" +
                     std::to_string(*remote_size) + " > " + std::to_string(local_size) + " bytes)");
   }
   StoreOperation rest(local_file, remote, /*append=*/true, *remote_size);
-  RunDataOperation(rest);
-  return ResumeOutcome::Transferred;
+  return {ResumeOutcome::Transferred, RunDataOperation(rest)};
 }
 
 int64_t TProtoFTP::DataBytesReceived() const {
@@ -103,7 +104,7 @@ int64_t TProtoFTP::DataBytesSent() const {
 
 void TProtoFTP::SendAbort() {
   // ABOR's reply and the transfer's closing reply, which the cancelled wait did not read, are
-  // owed from now on: the next command reads them first, for as long as SettleTimeOut allows,
+  // owed from now on: the next command reads them first, for as long as GiveUpTimeOut allows,
   // and a server that does not send them loses the connection rather than have them taken for
   // the answers to later commands. Nothing waits for them here: the time-out has been used up
   // by the wait that was cancelled.
@@ -112,15 +113,17 @@ void TProtoFTP::SendAbort() {
     SendCommand("ABOR", /*settle_first=*/false);
   } catch (...) {
     // The transfer's own failure is what the caller hears about.
-    NoteSwallowed("ABOR");
+    control_.NoteSwallowed("ABOR");
   }
-  Canceled = false;
+  control_.Canceled = false;
 }
 
 bool TProtoFTP::WithDataConnection(bool receives, const std::function<bool()>& move) {
   DiscardWaitingInput();
   data_connection_ = std::make_unique<TAsyncSock>();
-  data_connection_->OnSwallowedError = OnSwallowedError;
+  data_connection_->OnSwallowedError = [this](TAsyncSock&, const std::string& text) {
+    if (OnSwallowedError) OnSwallowedError(text);
+  };
 
   bool succeeded = false;
   std::exception_ptr failure;
@@ -130,8 +133,8 @@ bool TProtoFTP::WithDataConnection(bool receives, const std::function<bool()>& m
     failure = std::current_exception();
   }
   data_connection_.reset();
-  if (receives && Canceled) {
-    Canceled = false;
+  if (receives && control_.Canceled) {
+    control_.Canceled = false;
     SendAbort();
   }
   if (failure) std::rethrow_exception(failure);

@@ -15,7 +15,6 @@
 #include <system_error>
 
 #include "documents/document_texts.h"
-#include "ftpproto/proto_ftp.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
 #include "platform/scope_guard.h"
@@ -131,9 +130,9 @@ void TTarnexfm::BuildDebugger() {
   engine_host_->OnStateChanged = [this] {
     if (!VariablesPanel->isHidden() && !refresh_timer_->isActive()) refresh_timer_->start();
   };
-  engine_->FTP.Protocol().OnDialogue = [this](bool sent, const std::string& line) {
+  engine_->FTP.SetDialogueTrace([this](bool sent, const std::string& line) {
     if (!sent) ReplyLine(line);
-  };
+  });
   // The warnings the runner writes to standard error go to the log here.
   engine_->OnScriptProblem = [this](script::ScriptEngine::ScriptProblem problem, int32_t line,
                                     const std::string& word) {

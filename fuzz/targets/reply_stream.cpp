@@ -35,11 +35,11 @@ TARNEX_FUZZ_TARGET(reply_stream) {
   ftp.OnSuccess = [&](tarnex::TCmdType) { ++successes; };
   tarnex::fuzz::LoopbackFeeder feeder(
       tarnex::fuzz::Fragments(stream, prng, 1u << (data[0] % 9)),
-      [&ftp] { return ftp.Socket(); });
+      [&ftp] { return ftp.Control().Socket(); });
   feeder.Start();  // accepts once the connect has begun
 
   try {
-    ftp.Connect();
+    ftp.LogIn();
     CheckReply(ftp);
     for (int i = 0; i < 1 + (plan & 3); ++i) {
       const size_t before = successes;
@@ -55,7 +55,7 @@ TARNEX_FUZZ_TARGET(reply_stream) {
       FUZZ_CHECK(successes == before + 1);
       FUZZ_CHECK(ftp.ReplyCode() < 400 || ftp.ReplyCode() >= 600);
     }
-    if (plan & 0x80) ftp.Disconnect();
+    if (plan & 0x80) ftp.Quit();
   } catch (const tarnex::Exception&) {
     CheckReply(ftp);
   }

@@ -168,7 +168,7 @@ TEST_F(FacadeFaultTest, ATimedOutLoginClosesWithoutWaitingForQuit) {
   EXPECT_EQ(t.result, 999);
   EXPECT_LE(t.ms, kNoHangMs);
   EXPECT_EQ(log_.back(), "Socket readln aborted");
-  EXPECT_FALSE(ftp().Protocol().Connected);
+  EXPECT_FALSE(ftp().Protocol().Connected());
   // Nothing was sent: no USER, and no QUIT after the time-out.
   EXPECT_TRUE(server.Commands().empty()) << server.Transcript();
 }

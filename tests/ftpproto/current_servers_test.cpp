@@ -54,11 +54,11 @@ TEST_F(CurrentServersTest, EpsvFallsBackToPasvUntilTheNextLogin) {
   });
   Attach(server);
   ftp_.Passive = true;
-  ftp_.Connect();
+  ftp_.LogIn();
   ftp_.DownloadFile("a", Local("a"));
   ftp_.DownloadFile("b", Local("b"));  // PASV at once: the refusal is remembered
-  ftp_.Disconnect();
-  ftp_.Connect();  // a new login asks EPSV again
+  ftp_.Quit();
+  ftp_.LogIn();  // a new login asks EPSV again
   ftp_.DownloadFile("c", Local("c"));
   EXPECT_EQ(FileBytes(Local("a")) + FileBytes(Local("b")) + FileBytes(Local("c")), "123");
   Finish(server);
@@ -73,11 +73,11 @@ TEST_F(CurrentServersTest, ActiveModeOverIpv6SendsEprtAndHostsMayBeBracketed) {
                          {.ipv6 = true});
     Attach(server);
     ftp_.Host = host;
-    ftp_.Connect();
+    ftp_.LogIn();
     ftp_.DownloadFile("a", Local("a"));
     EXPECT_EQ(FileBytes(Local("a")), "over six");
     Finish(server);
-    ftp_.RequestCloseSocket();
+    ftp_.Control().RequestCloseSocket();
   }
 }
 
@@ -114,14 +114,14 @@ TEST_F(CurrentServersTest, RegetGoesOnOnlyAfterA350) {
     steps.push_back(Silence());
     FakeFtpServer server({Connected(steps)});
     Attach(server);
-    ftp_.Connect();
+    ftp_.LogIn();
     ftp_.SetTransferType(tmImage);
     WriteFile(Local("f.bin"), "0123");
     EXPECT_EQ(Raised([&] { ftp_.ResumeDownloadFile("f.bin", Local("f.bin")); }), c.raised);
     EXPECT_EQ(FileBytes(Local("f.bin")), c.local_after);
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_.path()), {}), 1);
     Finish(server);
-    ftp_.RequestCloseSocket();
+    ftp_.Control().RequestCloseSocket();
   }
 }
 
@@ -149,22 +149,22 @@ TEST_F(CurrentServersTest, ReputSendsTheRestOrTheWholeFile) {
     steps.push_back(Silence());
     FakeFtpServer server({Connected(steps)});
     Attach(server);
-    ftp_.Connect();
+    ftp_.LogIn();
     ftp_.SetTransferType(tmImage);
-    const auto outcome = ftp_.ResumeUploadFile(Local("f.bin"), "");
+    const auto outcome = ftp_.ResumeUploadFile(Local("f.bin"), "").value;
     EXPECT_EQ(outcome == TProtoFTP::ResumeOutcome::AlreadyComplete, c.command == nullptr);
     Finish(server);
     if (c.command != nullptr) {
       EXPECT_EQ(server.ReceivedData(0), c.received);
     }
-    ftp_.RequestCloseSocket();
+    ftp_.Control().RequestCloseSocket();
   }
 }
 
 TEST_F(CurrentServersTest, ResumeRefusesAsciiMode) {
   FakeFtpServer server({Connected({Silence()})});
   Attach(server);
-  ftp_.Connect();
+  ftp_.LogIn();
   WriteFile(Local("f.bin"), "0123");
   const std::string refusal = "Resume needs binary mode: give Binary first";
   EXPECT_EQ(Raised([&] { ftp_.ResumeDownloadFile("f.bin", Local("f.bin")); }), refusal);
@@ -189,14 +189,14 @@ TEST_F(CurrentServersTest, FeatDecidesUtf8NamesInAutoMode) {
     FakeFtpServer server({testing::Session(steps)});
     Attach(server);
     ftp_.NameEncoding = RemoteEncoding::Auto;
-    ftp_.Connect();
+    ftp_.LogIn();
     EXPECT_EQ(ftp_.NamesInUtf8(), offered);
     EXPECT_EQ(ftp_.ReplyCode(), 230);  // the login's code, not FEAT's
     ftp_.ChangeDirectory(hyou);
     // The reply comes back in the script's bytes either way.
     EXPECT_EQ(ftp_.LastReply(), "250 Entered \"/" + hyou + "\"\r\n");
     Finish(server);
-    ftp_.RequestCloseSocket();
+    ftp_.Control().RequestCloseSocket();
   }
 }
 
@@ -204,7 +204,7 @@ TEST_F(CurrentServersTest, ANameThatCannotBeUtf8FailsItsCommandOnly) {
   FakeFtpServer server({Connected({Expect("NOOP", "200 ok\r\n"), Silence()})});
   Attach(server);
   ftp_.NameEncoding = RemoteEncoding::Utf8;
-  ftp_.Connect();
+  ftp_.LogIn();
   EXPECT_EQ(Raised([&] { ftp_.ChangeDirectory("\x81"); }),
             "Not sent, the name cannot be written as UTF-8: CWD \x81");
   // The message goes to the log: a password in it never does.
@@ -238,7 +238,7 @@ TEST(CurrentServersRealServer, ByteExactRoundTripsOverIpv4AndIpv6InBothModes) {
         ftp.DownloadFile(name, local / (name + ".back"));
         ASSERT_EQ(FileBytes(local.path() / (name + ".back")), bytes) << name;
       }
-      ftp.Disconnect();
+      ftp.Quit();
     }
   }
 }
@@ -258,15 +258,16 @@ TEST(CurrentServersRealServer, RegetAndReputFinishACutTransfer) {
   TProtoFTP ftp;
   LogIn(ftp, server, true);
   ftp.SetTransferType(tmImage);
-  EXPECT_EQ(ftp.ResumeDownloadFile("whole.bin", local / "whole.bin"),
+  EXPECT_EQ(ftp.ResumeDownloadFile("whole.bin", local / "whole.bin").value,
             TProtoFTP::ResumeOutcome::Transferred);
   EXPECT_EQ(ftp.DataBytesReceived(), 0);  // the data connection is gone
   EXPECT_EQ(FileBytes(local.path() / "whole.bin"), bytes);
-  EXPECT_EQ(ftp.ResumeUploadFile(local / "up.bin", "up.bin"), TProtoFTP::ResumeOutcome::Transferred);
+  EXPECT_EQ(ftp.ResumeUploadFile(local / "up.bin", "up.bin").value,
+            TProtoFTP::ResumeOutcome::Transferred);
   EXPECT_EQ(FileBytes(server.Root() / "up.bin"), bytes);
-  EXPECT_EQ(ftp.ResumeDownloadFile("whole.bin", local / "whole.bin"),
+  EXPECT_EQ(ftp.ResumeDownloadFile("whole.bin", local / "whole.bin").value,
             TProtoFTP::ResumeOutcome::AlreadyComplete);
-  ftp.Disconnect();
+  ftp.Quit();
 }
 
 TEST(CurrentServersRealServer, AJapaneseNameMakesTheRoundTripAsUtf8) {
@@ -289,7 +290,7 @@ TEST(CurrentServersRealServer, AJapaneseNameMakesTheRoundTripAsUtf8) {
   EXPECT_TRUE(listing[0].ends_with(" " + name)) << listing[0];  // and Shift-JIS for the script
   ftp.DownloadFile(name, local / "back.txt");
   EXPECT_EQ(FileBytes(local.path() / "back.txt"), "contents");
-  ftp.Disconnect();
+  ftp.Quit();
 }
 
 }  // namespace

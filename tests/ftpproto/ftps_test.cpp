@@ -30,14 +30,14 @@ struct FtpsClient {
     ftp.UserID = server.User();
     ftp.Password = server.Password();
     ftp.Tls = mode;
-    ftp.TimeOut = 10000;
+    ftp.Control().TimeOut = 10000;  // no wait of the test hangs
     ftp.OnDialogue = [this](bool sent, const std::string& line) {
       if (sent) commands.push_back(line);
     };
   }
   std::string ConnectError() {
     try {
-      ftp.Connect();
+      ftp.LogIn();
     } catch (const Exception& error) {
       return error.Message();
     }
@@ -93,7 +93,7 @@ TEST_F(FtpsTest, ExplicitAndImplicitRoundTripsInBothDataModes) {
       client.ftp.OnListItem = [&](const std::string& line) { listing.push_back(line); };
       client.ftp.ListDirectory();
       EXPECT_FALSE(listing.empty());
-      client.ftp.Disconnect();
+      client.ftp.Quit();
       if (std::string(mode) == "explicit") {
         EXPECT_EQ(std::vector<std::string>(client.commands.begin(), client.commands.begin() + 5),
                   (std::vector<std::string>{"AUTH TLS", "USER tarnex", "PASS ****", "PBSZ 0",
@@ -129,7 +129,7 @@ TEST_F(FtpsTest, TheCertificateDecidesBeforeAnyNameIsSent) {
     const std::string error = client.ConnectError();
     if (c.accepted) {
       EXPECT_EQ(error, "");
-      client.ftp.Disconnect();
+      client.ftp.Quit();
       continue;
     }
     EXPECT_NE(error.find("certificate"), std::string::npos) << error;
@@ -137,7 +137,7 @@ TEST_F(FtpsTest, TheCertificateDecidesBeforeAnyNameIsSent) {
     EXPECT_NE(error.find(certificate_.fingerprint), std::string::npos)
         << error << "\nwanted: " << certificate_.fingerprint;
     EXPECT_EQ(client.commands, (std::vector<std::string>{"AUTH TLS"}));
-    EXPECT_FALSE(client.ftp.Connected);
+    EXPECT_FALSE(client.ftp.Connected());
   }
 }
 
@@ -160,15 +160,15 @@ TEST_F(FtpsTest, AServerThatDemandsSessionReuseGetsIt) {
     ftp.Tls = TlsMode::Explicit;
     ftp.TlsCaFile = certificate_.pem;
     ftp.Passive = passive;
-    ftp.TimeOut = 10000;
-    ftp.Connect();
+    ftp.Control().TimeOut = 10000;  // no wait of the test hangs
+    ftp.LogIn();
     ftp.SetTransferType(tmImage);
     // Two data connections: each must resume the control connection's session.
     for (int round = 0; round < 2; ++round) {
       ftp.DownloadFile("r.bin", local_ / "r.bin");
       ASSERT_TRUE(FileBytes(local_.path() / "r.bin") == bytes);
     }
-    ftp.Disconnect();
+    ftp.Quit();
   }
 }
 
@@ -196,10 +196,10 @@ TEST(FtpsScripted, ARefusedAuthOrABrokenHandshakeEndsTheLoginWithoutTheName) {
     ftp.UserID = "joe";
     ftp.Password = "secret";
     ftp.Tls = TlsMode::Explicit;
-    ftp.TimeOut = 3000;
+    ftp.Control().TimeOut = 3000;  // no wait of the test hangs
     std::string error;
     try {
-      ftp.Connect();
+      ftp.LogIn();
     } catch (const Exception& e) {
       error = e.Message();
     }

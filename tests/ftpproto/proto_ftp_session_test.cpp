@@ -30,12 +30,12 @@ TEST_F(ProtoTest, MultiLineGreetingIsReadWholeBeforeTheLogin) {
       Expect("PASS secret", "230-Welcome\r\n second line\r\n230 Done\r\n"),
       Expect("QUIT", "221 Bye\r\n"), Close()}});
   Attach(server);
-  ftp_.Connect();
+  ftp_.LogIn();
   EXPECT_EQ(ftp_.ReplyCode(), 230);
   EXPECT_EQ(ftp_.LastReply(), "230-Welcome\r\n");
-  EXPECT_TRUE(ftp_.Connected);
-  ftp_.Disconnect();
-  EXPECT_FALSE(ftp_.Connected);
+  EXPECT_TRUE(ftp_.Connected());
+  ftp_.Quit();
+  EXPECT_FALSE(ftp_.Connected());
   EXPECT_EQ(events_, (std::vector<std::string>{"connect", "disconnect"}));
   EXPECT_TRUE(server.Wait(5s)) << server.Transcript();
   EXPECT_EQ(server.Mismatches(), "");
@@ -64,8 +64,8 @@ TEST_F(ProtoTest, RefusalsDuringLoginDisconnectAndRaise) {
     FakeFtpServer server({c.session});
     events_.clear();
     Attach(server);
-    EXPECT_EQ(Raised([&] { ftp_.Connect(); }), c.message) << c.name;
-    EXPECT_FALSE(ftp_.Connected) << c.name;
+    EXPECT_EQ(Raised([&] { ftp_.LogIn(); }), c.message) << c.name;
+    EXPECT_FALSE(ftp_.Connected()) << c.name;
     // "disconnect" follows once the close has been seen.
     if (!c.events.empty()) {
       EXPECT_EQ(events_, c.events) << c.name;
@@ -122,9 +122,9 @@ TEST_F(ProtoTest, LoginVariants) {
     ftp.Password = "secret";
     bool connected = false;
     ftp.OnConnect = [&](TProtoFTP&) { connected = true; };
-    ftp.Connect();
+    ftp.LogIn();
     EXPECT_TRUE(connected) << c.name;
-    ftp.Disconnect();
+    ftp.Quit();
     EXPECT_TRUE(server.Wait(5s)) << c.name << server.Transcript();
     EXPECT_EQ(server.Mismatches(), "") << c.name;
   }
@@ -162,7 +162,7 @@ TEST_F(ProtoTest, RunCommandClassifiesAndJudgesReplies) {
   FakeFtpServer server({Connected(steps)});
   Attach(server);
   HandleFailures(false);
-  ftp_.Connect();
+  ftp_.LogIn();
   for (const auto& c : cases) {
     events_.clear();
     std::string raised = Raised([&] { ftp_.RunCommand(c.command); });
@@ -177,7 +177,7 @@ TEST_F(ProtoTest, AHandledFailureEndsQuietly) {
   FakeFtpServer server({Connected({Expect("CWD x", "550 No\r\n"), Silence()})});
   Attach(server);
   HandleFailures(true);
-  ftp_.Connect();
+  ftp_.LogIn();
   events_.clear();
   EXPECT_EQ(Raised([&] { ftp_.ChangeDirectory("x"); }), "");
   EXPECT_EQ(events_, (std::vector<std::string>{"failure ChangeDir"}));
@@ -192,7 +192,7 @@ TEST_F(ProtoTest, RenameRules) {
       Expect("RNFR f", "351 odd but fine\r\n"), Expect("RNTO g", "301 odd\r\n"),
       Silence()})});
   Attach(server);
-  ftp_.Connect();
+  ftp_.LogIn();
   events_.clear();
   ftp_.RenameFile("a", "b");
   EXPECT_EQ(events_, (std::vector<std::string>{"success Rename"}));
@@ -211,15 +211,15 @@ TEST_F(ProtoTest, TransferTypesAndQuit) {
                                    Expect("TYPE L 8", "200 L\r\n"),
                                    Expect("QUIT", "500 Not now\r\n"), Close()})});
   Attach(server);
-  ftp_.Connect();
+  ftp_.LogIn();
   ftp_.SetTransferType(tmAscii);
   ftp_.SetTransferType(tmImage);
   ftp_.SetTransferType(tmLocal8);
   ftp_.SetTransferType(4);  // nothing
   // A refused QUIT still closes, then raises.
-  EXPECT_EQ(Raised([&] { ftp_.Disconnect(); }), "500 Not now\r\n");
-  EXPECT_FALSE(ftp_.Connected);
-  ftp_.Disconnect();  // not connected: nothing is sent
+  EXPECT_EQ(Raised([&] { ftp_.Quit(); }), "500 Not now\r\n");
+  EXPECT_FALSE(ftp_.Connected());
+  ftp_.Quit();  // not connected: nothing is sent
   EXPECT_TRUE(server.Wait(5s)) << server.Transcript();
   EXPECT_EQ(server.Mismatches(), "");
 }
@@ -228,7 +228,7 @@ TEST_F(ProtoTest, CommandsNeedAConnection) {
   EXPECT_EQ(Raised([&] { ftp_.RunCommand("NOOP"); }), "Not Connected");
   EXPECT_EQ(Raised([&] { ftp_.RenameFile("a", "b"); }), "Not Connected");
   int asked = 0;
-  ftp_.OnConnectionRequired = [&](TAsyncSock&, bool& handled) {
+  ftp_.Control().OnConnectionRequired = [&](TAsyncSock&, bool& handled) {
     ++asked;
     handled = false;
   };
@@ -239,18 +239,18 @@ TEST_F(ProtoTest, CommandsNeedAConnection) {
 TEST_F(ProtoTest, CancelEndsAWaitForAReply) {
   FakeFtpServer server({Connected({Expect("NOOP"), Silence()})});
   Attach(server);
-  ftp_.Connect();
+  ftp_.LogIn();
   platform::LoopTimer cancel(200, [this] { ftp_.Cancel(); });
   cancel.SetEnabled(true);
   EXPECT_EQ(Raised([&] { ftp_.RunCommand("NOOP"); }), "Socket readln aborted");
   cancel.SetEnabled(false);
-  EXPECT_TRUE(ftp_.Connected);  // a cancelled wait leaves the connection open
+  EXPECT_TRUE(ftp_.Connected());  // a cancelled wait leaves the connection open
 }
 
 TEST_F(ProtoTest, AServerThatClosesInsteadOfReplyingIsAFailure) {
   FakeFtpServer server({Connected({Expect("NOOP"), Close()})});
   Attach(server);
-  ftp_.Connect();
+  ftp_.LogIn();
   EXPECT_EQ(Raised([&] { ftp_.RunCommand("NOOP"); }), "Connection closed by server");
 }
 
@@ -259,7 +259,7 @@ TEST_F(ProtoTest, ARefusedPortFailsToConnect) {
       std::make_unique<FakeFtpServer>(std::vector<Session>{Session{Close()}});
   Attach(*server);
   server.reset();  // nobody listens there any more
-  EXPECT_EQ(Raised([&] { ftp_.Connect(); }), "Connection Failed");
+  EXPECT_EQ(Raised([&] { ftp_.LogIn(); }), "Connection Failed");
   EXPECT_EQ(events_, (std::vector<std::string>{"connection failed"}));
 }
 
@@ -287,9 +287,9 @@ TEST(ProtoRealServer, SimpleCommandsAgainstARealServer) {
   EXPECT_EQ(ftp.ReplyCode(), 200);
   EXPECT_THROW(ftp.ChangeDirectory("missing"), FTPException);
   EXPECT_EQ(ftp.ReplyCode(), 550);
-  ftp.Disconnect();
+  ftp.Quit();
   EXPECT_EQ(ftp.ReplyCode(), 221);
-  EXPECT_FALSE(ftp.Connected);
+  EXPECT_FALSE(ftp.Connected());
 }
 
 }  // namespace

@@ -37,8 +37,8 @@ class ProtoTest : public ::testing::Test {
     ftp_.UserID = "joe";
     ftp_.Password = "secret";
     ftp_.OnConnect = [this](TProtoFTP&) { events_.push_back("connect"); };
-    ftp_.OnDisconnect = [this](TAsyncSock&) { events_.push_back("disconnect"); };
-    ftp_.OnConnectionFailed = [this](TAsyncSock&) { events_.push_back("connection failed"); };
+    ftp_.Control().OnDisconnect = [this](TAsyncSock&) { events_.push_back("disconnect"); };
+    ftp_.OnConnectionFailed = [this](TProtoFTP&) { events_.push_back("connection failed"); };
     ftp_.OnSuccess = [this](TCmdType t) { events_.push_back(std::string("success ") + TypeName(t)); };
     ftp_.OnUnSupportedFunction = [this](TCmdType t) {
       events_.push_back(std::string("unsupported ") + TypeName(t));
@@ -74,7 +74,7 @@ inline void LogIn(TProtoFTP& ftp, const testing::RealFtpServer& server, bool pas
   ftp.UserID = server.User();
   ftp.Password = server.Password();
   ftp.Passive = passive;
-  ftp.Connect();
+  ftp.LogIn();
 }
 
 // A session that has logged in already, followed by `steps`.
