@@ -1,5 +1,6 @@
 #include "ftpclient/low_ftp.h"
 
+#include <algorithm>
 #include <exception>
 
 #include "ftpclient/facade_text.h"
@@ -72,7 +73,7 @@ TLowFTP::TLowFTP()
 
 TLowFTP::~TLowFTP() {
   try {
-    FFtp->QuitWithinTime();  // QUIT when still connected
+    QuitWithinTime();  // QUIT when still connected
   } catch (...) {
     // A failing QUIT at the end of the program has nobody left to tell.
   }
@@ -83,9 +84,6 @@ TLowFTP::~TLowFTP() {
 void TLowFTP::SetWaitTimeout(uint32_t milliseconds) {
   wait_timeout_ = milliseconds;
   FWaitSpanMs = WaitSpanSeconds(milliseconds) * 1000;
-  // The waits the protocol gives up on itself (the replies a given-up command still owes,
-  // QUIT's) get the same time as a command.
-  FFtp->GiveUpTimeOut = static_cast<int>(FWaitSpanMs);
 }
 
 int32_t TLowFTP::SetServer(const std::string& host, const std::string& proxy, int32_t port) {
@@ -322,7 +320,7 @@ int32_t TLowFTP::UploadAppend(const std::string& local_file, const std::string& 
 
 int32_t TLowFTP::Disconnect() {
   try {
-    const FtpReply quit = FFtp->QuitWithinTime();
+    const FtpReply quit = QuitWithinTime();
     DebugLog("Disconnect Send ");
     DebugLog("Disconnect End  ");
     return quit.code;
@@ -333,6 +331,15 @@ int32_t TLowFTP::Disconnect() {
   }
   // A refused QUIT, or one that never got its answer: the session's last answer.
   return FFtp->Answer().code;
+}
+
+FtpReply TLowFTP::QuitWithinTime() {
+  // QUIT may be asked for while another operation waits (Stop during a transfer): its wait
+  // has a timer of its own, as FTimer supervises that operation.
+  platform::LoopTimer give_up(static_cast<uint32_t>(std::max<int64_t>(FWaitSpanMs, 1)),
+                              [this] { FFtp->Cancel(); });
+  give_up.SetEnabled(true);
+  return FFtp->Quit();
 }
 
 bool TLowFTP::Connected() const { return FFtp->Connected(); }

@@ -149,6 +149,9 @@ class TLowFTP {
   template <typename Call>
   int32_t Supervised(const std::string& before, const std::string& after, Call call);
   int32_t FailureResult(std::exception_ptr error);
+  // QUIT, its reply waited for the time-out at the most: a server that never answers must not
+  // hold the program.
+  FtpReply QuitWithinTime();
   // What a transfer call returns to its frame: its reply, and whether it moved the file (a
   // resumed transfer of a file complete already moves nothing and has no summary).
   struct Moved {

@@ -12,7 +12,6 @@
 
 #include "ftpproto/ftp_reply.h"
 #include "ftpproto/ftp_types.h"
-#include "platform/loop_timer.h"
 #include "platform/owning_thread.h"
 #include "platform/replacement_file.h"
 #include "socket/async_sock.h"
@@ -54,17 +53,13 @@ class TProtoFTP {
   // QUIT and close; nothing when not connected. QUIT's reply (or, when not connected, the
   // session's last).
   FtpReply Quit();
-  // Quit with QUIT's reply waited for GiveUpTimeOut at the most: a server that never answers
-  // must not hold the program (nothing else supervises this wait: it may run while another
-  // operation waits).
-  FtpReply QuitWithinTime();
   // Gives up what the session waits for: the data connection's transfer, and the control
   // connection's wait.
   void GiveUp();
   // Cancels the control connection's current wait (the operation waiting raises EAbortError).
   void Cancel() { control_.Cancel(); }
   // One command and its reply, continuation lines included, as a value. Replies still owed
-  // for an earlier command are read first (see GiveUpTimeOut). A reply that does not begin
+  // for an earlier command are read first (see SettleOwedReplies). A reply that does not begin
   // with a code of 100 to 599 raises EInvalidReply. With `answers` the reply becomes the
   // session's answer (ReplyCode, LastReply) from the moment the command goes out: one that
   // never comes leaves none.
@@ -154,12 +149,6 @@ class TProtoFTP {
   std::string FWUserID;
   std::string FWPassword;
   bool FWAuthenticate = false;
-  // How long a wait that no operation supervises may last before it is given up: the replies
-  // that a command given up on still owes (a time-out, a cancelled transfer and its ABOR),
-  // read before the next command (a server that still owes them then loses the connection,
-  // so that no late reply is taken for another's answer); and QUIT's reply in
-  // QuitWithinTime. The one give-up timer of both is GiveUpTimer.
-  int GiveUpTimeOut = 30000;
   // The transfer type of the session as the last accepted TYPE command set it (ASCII, the
   // default of a new session, until then).
   int TransferType = tmAscii;
@@ -229,12 +218,10 @@ class TProtoFTP {
   FtpReply ReadAnswer(bool answers);
   // The code of a reply's line; raises EInvalidReply with the line when it has none.
   static int16_t CodeOf(const std::string& line);
-  // Reads what earlier commands are still owed, within GiveUpTimeOut; closes the connection
-  // and raises when they do not come.
+  // Reads what earlier commands are still owed (a time-out, a cancelled transfer and its
+  // ABOR); a server that does not send them before the wait is given up loses the
+  // connection, so that no late reply is taken for another's answer.
   void SettleOwedReplies();
-  // A timer that, from when it is enabled, gives up the control connection's wait once
-  // GiveUpTimeOut has passed; stopped when it goes.
-  platform::LoopTimer GiveUpTimer();
   // A command of the login: a reply of 401..599 fires OnConnectionFailed and raises.
   FtpReply LoginCommand(const std::string& command);
   void ReadGreeting();

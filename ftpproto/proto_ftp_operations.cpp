@@ -61,14 +61,14 @@ bool TProtoFTP::MoveOperation(DataOperation& operation) {
   // a data connection that does not.
   if (protect_data_) data.StartTls(*tls_, ServerName(), true);
   if (OnTransactionStart) OnTransactionStart(*this);
-  operation.Move(*this, data, /*go=*/!control_.Canceled && !control_.TimedOut);
+  operation.Move(*this, data, /*go=*/!control_.Canceled);
   ReadClosingReply(operation);
   operation.Finish(*this);
   return true;
 }
 
 void TProtoFTP::ReadClosingReply(const DataOperation& operation) {
-  if (control_.Canceled || control_.TimedOut) {
+  if (control_.Canceled) {
     ReportProtocol("");
     return;
   }

@@ -6,7 +6,6 @@
 #include "ftpproto/reply_parsing.h"
 #include "platform/codepage.h"
 #include "platform/errors.h"
-#include "platform/loop_timer.h"
 #include "platform/text_encoding.h"
 
 namespace tarnex {
@@ -101,13 +100,11 @@ int16_t TProtoFTP::CodeOf(const std::string& line) {
 void TProtoFTP::SettleOwedReplies() {
   if (owed_replies_ <= 0) return;
   // Replies of an earlier command that was given up on are still on their way: they are
-  // read here, and never taken for the answer to the command about to be sent.
-  platform::LoopTimer give_up = GiveUpTimer();
-  give_up.SetEnabled(true);
+  // read here, and never taken for the answer to the command about to be sent. Whoever
+  // supervises the command about to be sent bounds this wait too.
   try {
     while (owed_replies_ > 0) ReadReply();
   } catch (const EAbortError&) {
-    give_up.SetEnabled(false);
     owed_replies_ = 0;
     CloseWithoutQuit();
     throw ESockError(kNoLateReply);
@@ -326,17 +323,6 @@ void TProtoFTP::ChooseNameEncoding() {
   } else {
     names_in_utf8_ = true;
   }
-}
-
-platform::LoopTimer TProtoFTP::GiveUpTimer() {
-  return platform::LoopTimer(static_cast<uint32_t>(std::max(GiveUpTimeOut, 1)),
-                             [this] { Cancel(); });
-}
-
-FtpReply TProtoFTP::QuitWithinTime() {
-  platform::LoopTimer give_up = GiveUpTimer();
-  give_up.SetEnabled(true);
-  return Quit();
 }
 
 void TProtoFTP::GiveUp() {

@@ -104,7 +104,7 @@ int64_t TProtoFTP::DataBytesSent() const {
 
 void TProtoFTP::SendAbort() {
   // ABOR's reply and the transfer's closing reply, which the cancelled wait did not read, are
-  // owed from now on: the next command reads them first, for as long as GiveUpTimeOut allows,
+  // owed from now on: the next command reads them first, for as long as its supervision allows,
   // and a server that does not send them loses the connection rather than have them taken for
   // the answers to later commands. Nothing waits for them here: the time-out has been used up
   // by the wait that was cancelled.
