@@ -233,42 +233,23 @@ int32_t TLowFTP::List(const std::string& directory, std::string& listing) {
 }
 
 template <typename Call>
-int32_t TLowFTP::DownloadFrame(const std::string& before, const std::string& after, Call call) {
+int32_t TLowFTP::TransferFrame(Direction direction, const std::string& before,
+                               const std::string& after, Call call) {
+  const bool receiving = direction == Direction::Receive;
   int32_t result;
   try {
     FStartTick = platform::TickCount();
-    FBytesReceived = 0;
+    (receiving ? FBytesReceived : FBytesSent) = 0;
     DebugLog(before);
     Touch();
     FTimer.SetEnabled(true);
     const Moved moved = call();
     FTimer.SetEnabled(false);
     DebugLog(after);
-    uint32_t end_tick = platform::TickCount();
+    const auto elapsed = static_cast<int32_t>(platform::TickCount() - FStartTick);
     result = moved.reply.code;
-    if (moved.moved) DoRetrieveFinished(FBytesReceived, static_cast<int32_t>(end_tick - FStartTick));
-  } catch (...) {
-    result = FailureResult(std::current_exception());
-  }
-  FTimer.SetEnabled(false);
-  return result;
-}
-
-template <typename Call>
-int32_t TLowFTP::UploadFrame(const std::string& before, const std::string& after, Call call) {
-  int32_t result;
-  try {
-    FStartTick = platform::TickCount();
-    FBytesSent = 0;
-    Touch();
-    FTimer.SetEnabled(true);
-    DebugLog(before);
-    const Moved moved = call();
-    DebugLog(after);
-    FTimer.SetEnabled(false);
-    uint32_t end_tick = platform::TickCount();
-    result = moved.reply.code;
-    if (moved.moved) DoTransferFinished(FBytesSent, static_cast<int32_t>(end_tick - FStartTick));
+    if (moved.moved && receiving) DoRetrieveFinished(FBytesReceived, elapsed);
+    if (moved.moved && !receiving) DoTransferFinished(FBytesSent, elapsed);
   } catch (...) {
     result = FailureResult(std::current_exception());
   }
@@ -278,35 +259,34 @@ int32_t TLowFTP::UploadFrame(const std::string& before, const std::string& after
 
 int32_t TLowFTP::Download(const std::string& remote_file, const std::string& local_file,
                           const DownloadOptions& options) {
-  return DownloadFrame("Download Send " + remote_file, "Download End ", [&] {
-    return Moved{FFtp->DownloadFile(remote_file, local_file, options)};
-  });
+  return TransferFrame(Direction::Receive, "Download Send " + remote_file, "Download End ",
+                       [&] { return Moved{FFtp->DownloadFile(remote_file, local_file, options)}; });
 }
 
 int32_t TLowFTP::Upload(const std::string& local_file, const std::string& remote_file) {
   if (FAppend) {
-    return UploadFrame("UploadAppend Send " + remote_file, "UploadAppend End ",
-                       [&] { return Moved{FFtp->AppendFile(local_file, remote_file)}; });
+    return TransferFrame(Direction::Send, "UploadAppend Send " + remote_file, "UploadAppend End ",
+                         [&] { return Moved{FFtp->AppendFile(local_file, remote_file)}; });
   }
-  return UploadFrame("Upload Send " + remote_file, "Upload End ",
-                     [&] { return Moved{FFtp->UploadFile(local_file, remote_file)}; });
+  return TransferFrame(Direction::Send, "Upload Send " + remote_file, "Upload End ",
+                       [&] { return Moved{FFtp->UploadFile(local_file, remote_file)}; });
 }
 
 int32_t TLowFTP::ResumeDownload(const std::string& remote_file, const std::string& local_file) {
-  return DownloadFrame("ResumeDownload Send " + remote_file, "ResumeDownload End ", [&] {
-    return Resumed(FFtp->ResumeDownloadFile(remote_file, local_file),
-                   local_file.empty() ? remote_file : local_file);
-  });
+  return TransferFrame(Direction::Receive, "ResumeDownload Send " + remote_file,
+                       "ResumeDownload End ", [&] {
+                         return Resumed(FFtp->ResumeDownloadFile(remote_file, local_file),
+                                        local_file.empty() ? remote_file : local_file);
+                       });
 }
 
 int32_t TLowFTP::ResumeUpload(const std::string& local_file, const std::string& remote_file) {
-  return UploadFrame("ResumeUpload Send " + remote_file, "ResumeUpload End ", [&] {
-    return Resumed(FFtp->ResumeUploadFile(local_file, remote_file), local_file);
-  });
+  return TransferFrame(
+      Direction::Send, "ResumeUpload Send " + remote_file, "ResumeUpload End ",
+      [&] { return Resumed(FFtp->ResumeUploadFile(local_file, remote_file), local_file); });
 }
 
-TLowFTP::Moved TLowFTP::Resumed(Answered<ResumeOutcome> resumed,
-                                const std::string& name) {
+TLowFTP::Moved TLowFTP::Resumed(Answered<ResumeOutcome> resumed, const std::string& name) {
   const bool moved = resumed.value == ResumeOutcome::Transferred;
   if (!moved) WriteLog("Already complete: " + name);
   return Moved{std::move(resumed.reply), moved};
@@ -342,7 +322,9 @@ FtpReply TLowFTP::QuitWithinTime() {
   return FFtp->Quit();
 }
 
-bool TLowFTP::Connected() const { return FFtp->Connected(); }
+bool TLowFTP::Connected() const {
+  return FFtp->Connected();
+}
 
 int32_t TLowFTP::Delete(const std::string& file) {
   return Supervised("Delete Send  " + file, "Delete End  ", [&] { return FFtp->DeleteFile(file); });
@@ -396,7 +378,9 @@ int32_t TLowFTP::ModeImage() {
                     [&] { return FFtp->SetTransferType(tmImage); });
 }
 
-void TLowFTP::Abort() { FFtp->Abort(); }
+void TLowFTP::Abort() {
+  FFtp->Abort();
+}
 
 int32_t TLowFTP::LastReplyCode() const {
   return FFtp->ReplyCode();
@@ -415,13 +399,21 @@ void TLowFTP::SetDialogueTrace(std::function<void(bool sent, const std::string& 
   FFtp->OnDialogue = std::move(trace);
 }
 
-void TLowFTP::SetPassive(bool passive) { FFtp->Passive = passive; }
+void TLowFTP::SetPassive(bool passive) {
+  FFtp->Passive = passive;
+}
 
-bool TLowFTP::Passive() const { return FFtp->Passive; }
+bool TLowFTP::Passive() const {
+  return FFtp->Passive;
+}
 
-void TLowFTP::SetTlsMode(TlsMode mode) { FFtp->Tls = mode; }
+void TLowFTP::SetTlsMode(TlsMode mode) {
+  FFtp->Tls = mode;
+}
 
-TlsMode TLowFTP::GetTlsMode() const { return FFtp->Tls; }
+TlsMode TLowFTP::GetTlsMode() const {
+  return FFtp->Tls;
+}
 
 void TLowFTP::SetTlsTrust(const std::string& ca_file, const std::string& fingerprint) {
   FFtp->TlsCaFile = ca_file;

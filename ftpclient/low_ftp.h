@@ -22,7 +22,8 @@ class TProtoFTP;
 class TLowFTP {
  public:
   using TNotifyEvent = std::function<void(TLowFTP& sender)>;
-  using TProgressEvent = std::function<void(TLowFTP& sender, int64_t totalbytes, int32_t mmseconds)>;
+  using TProgressEvent =
+      std::function<void(TLowFTP& sender, int64_t totalbytes, int32_t mmseconds)>;
   using TLoggingEvent = std::function<void(TLowFTP& sender, const std::string& logstr)>;
 
   TLowFTP();
@@ -160,12 +161,12 @@ class TLowFTP {
   };
   // A resumed transfer's outcome for its frame; logs a file complete already as `name`.
   Moved Resumed(Answered<ResumeOutcome> resumed, const std::string& name);
-  // The frames of a download and an upload around the protocol call `call`, which returns a
-  // Moved.
+  // The frame of a download or an upload around the protocol call `call`, which returns a
+  // Moved: supervised, traced, and summed up when it moved the file.
+  enum class Direction { Receive, Send };
   template <typename Call>
-  int32_t DownloadFrame(const std::string& before, const std::string& after, Call call);
-  template <typename Call>
-  int32_t UploadFrame(const std::string& before, const std::string& after, Call call);
+  int32_t TransferFrame(Direction direction, const std::string& before, const std::string& after,
+                        Call call);
   int32_t ChangeDirStep(const std::string& segment);
   // The supervised frame of every operation: `call` returns the result of its success.
   int32_t SupervisedStep(const std::string& before, const std::string& after,

@@ -1,6 +1,6 @@
 // TProtoFTP: the FTP client protocol. It owns its control connection (a TAsyncSock, which
-// knows nothing of FTP); every listing and transfer opens a data connection of its own. Every operation blocks until its dialogue
-// is over (messages keep flowing meanwhile) or raises.
+// knows nothing of FTP); every listing and transfer opens a data connection of its own. Every
+// operation blocks until its dialogue is over (messages keep flowing meanwhile) or raises.
 #pragma once
 
 #include <cstdint>

@@ -186,7 +186,8 @@ FtpReply TProtoFTP::LogIn() {
   // A CA file that cannot be read or a malformed fingerprint fails before anything is sent.
   tls_.reset();
   protect_data_ = false;
-  if (Tls != TlsMode::Off) tls_ = std::make_unique<net::TlsContext>(net::TlsPolicy{TlsCaFile, TlsFingerprint});
+  if (Tls != TlsMode::Off)
+    tls_ = std::make_unique<net::TlsContext>(net::TlsPolicy{TlsCaFile, TlsFingerprint});
   control_.ClearInput();
   control_.Host = Host;
   control_.Port = Port;

@@ -35,9 +35,9 @@ FtpReply TProtoFTP::AppendFile(const std::string& local_file, const std::string&
   return RunDataOperation(append);
 }
 
-Answered<TProtoFTP::ResumeOutcome> TProtoFTP::ResumeDownloadFile(
-    const std::string& remote_file, const std::string& local_file,
-    const DownloadOptions& options) {
+Answered<TProtoFTP::ResumeOutcome> TProtoFTP::ResumeDownloadFile(const std::string& remote_file,
+                                                                 const std::string& local_file,
+                                                                 const DownloadOptions& options) {
   control_.CheckConnection();
   RequireBinaryForResume();
   std::string local = local_file;
