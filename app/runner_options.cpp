@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "app/translation.h"
+#include "settings/options_store.h"
 #include "text/fingerprint.h"
 #include "text/string_helpers.h"
 
@@ -38,6 +39,7 @@ enum LongOnly : int {
   kTimestamps,
   kQuiet,
   kSummaryJson,
+  kParallel,
 };
 
 constexpr char kShortOptions[] = ":hV";  // ':' first: a missing value is told apart
@@ -68,6 +70,7 @@ constexpr option kLongOptions[] = {
     {"timestamps", no_argument, nullptr, kTimestamps},
     {"quiet", no_argument, nullptr, kQuiet},
     {"summary-json", required_argument, nullptr, kSummaryJson},
+    {"parallel", required_argument, nullptr, kParallel},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, 'V'},
     {nullptr, 0, nullptr, 0},
@@ -146,6 +149,11 @@ std::string TakeOption(int value, const std::string& arg, RunnerOptions& o) {
       }
       return Format(Tr("--step-delay needs milliseconds from 0 to %d, not '%s'"), kMaxStepDelay,
                     arg.c_str());
+    case kParallel:
+      o.parallel = NumberFromText(arg, settings::kParallelRange.min, settings::kParallelRange.max);
+      if (o.parallel) return {};
+      return Format(Tr("--parallel needs a number of connections from %d to %d, not '%s'"),
+                    settings::kParallelRange.min, settings::kParallelRange.max, arg.c_str());
     case kDebug:
       o.debug = true;
       return {};
@@ -309,6 +317,8 @@ constexpr UsageEntry kUsageEntries[] = {
     {"--timeout SECONDS", N_("FTP time-out for this run (1 to 86399)")},
     {"--step-delay MS", N_("pause after each script line, 0 to 10000 ms (default 0;\n"
                            "the stored StepDelay is the desktop program's)")},
+    {"--parallel N", N_("connections that move the files of mget, mput and mirror\n"
+                        "at once, 1 to 16 (instead of the stored Parallel)")},
     {"--debug", N_("the FTP client's debug trace lines in the log")},
     {"--trace", N_("the FTP dialogue on standard error (PASS shown as ****)")},
     {"--encoding auto|cp932|utf-8", N_("the script file's encoding (auto: UTF-8 when the file has\n"

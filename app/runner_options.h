@@ -36,6 +36,7 @@ struct RunnerOptions {
   std::vector<RunVariable> variables;
   std::optional<int> timeout;  // seconds
   int step_delay = 0;          // milliseconds; the stored StepDelay is the desktop program's
+  std::optional<int> parallel;  // connections for mget, mput and mirror; else the stored one
   bool debug = false;
   bool trace = false;
   bool strict = false;

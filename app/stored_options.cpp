@@ -20,9 +20,9 @@ struct OptionInfo {
   settings::SpinRange range{0, 0, 0};
 };
 
-// In the order the options dialog stores them, the connection settings and the step delay
-// after them.
-constexpr std::array<OptionInfo, 16> kOptions{{
+// In the order the options dialog stores them, the connection settings, the step delay and the
+// parallel transfers after them.
+constexpr std::array<OptionInfo, 17> kOptions{{
     {"Runmode", Kind::Flag},
     {"Logsave", Kind::Text},
     {"ch_Logsave", Kind::Flag},
@@ -39,6 +39,7 @@ constexpr std::array<OptionInfo, 16> kOptions{{
     {settings::kTlsCaFileName, Kind::Path},
     {settings::kTlsFingerprintName, Kind::Fingerprint},
     {settings::kStepDelayName, Kind::Integer, settings::kStepDelayRange},
+    {settings::kParallelName, Kind::Integer, settings::kParallelRange},
 }};
 
 bool IsConnectionOption(std::string_view name) {
@@ -128,6 +129,7 @@ std::string ValueText(std::string_view name, const settings::LiveSettings& s) {
   if (name == settings::kTlsCaFileName) return s.connection.tls_ca_file;
   if (name == settings::kTlsFingerprintName) return s.connection.tls_fingerprint;
   if (name == settings::kStepDelayName) return std::to_string(s.StepDelay);
+  if (name == settings::kParallelName) return std::to_string(s.Parallel);
   return std::string(settings::RemoteEncodingText(s.connection.remote_encoding));
 }
 

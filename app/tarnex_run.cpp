@@ -128,6 +128,7 @@ void ApplyRunFlags(const RunnerOptions& options, settings::LiveSettings& setting
   // No pause between lines unless asked for: a batch job has nobody to watch it.
   settings.StepDelay = options.step_delay;
   if (options.debug) settings.cb_debugmode = true;
+  if (options.parallel) settings.Parallel = *options.parallel;
   if (options.passive) settings.connection.Passive = *options.passive;
   if (options.remote_encoding) settings.connection.remote_encoding = *options.remote_encoding;
   if (options.tls) settings.connection.tls_mode = *options.tls;

@@ -19,6 +19,26 @@ namespace tarnex {
 
 class TProtoFTP;
 
+// What another session needs to log in as one session did and to stand where it stands: the
+// server, the login, the connection settings, the time-out, the transfer type and the remote
+// current folder. For files moved beside that session on connections of their own.
+struct SessionProfile {
+  std::string host;
+  std::string proxy;
+  int32_t port = 0;
+  std::string user;
+  std::string password;
+  bool passive = false;
+  RemoteEncoding remote_encoding = RemoteEncoding::Cp932;
+  TlsMode tls = TlsMode::Off;
+  std::string tls_ca_file;
+  std::string tls_fingerprint;
+  uint32_t wait_timeout = 0;
+  bool debug = false;
+  int transfer_type = tmAscii;
+  std::string folder;
+};
+
 class TLowFTP {
  public:
   using TNotifyEvent = std::function<void(TLowFTP& sender)>;
@@ -88,6 +108,12 @@ class TLowFTP {
   // Gives an uploaded file its final name (RNFR, RNTO), replacing the file there; a server
   // that will not rename over a file has that file deleted first. Only a failure is logged.
   int32_t ReplaceRemoteFile(const std::string& uploaded, const std::string& target);
+  // This session's profile, its current folder asked for (PWD); nothing when the server does
+  // not name it (the failure is logged).
+  std::optional<SessionProfile> ProfileForAnotherSession();
+  // On a facade of its own: takes the profile's settings, logs in, enters the profile's folder
+  // and sets its transfer type (a new session starts in ASCII); the first failure's result.
+  int32_t OpenLike(const SessionProfile& profile);
   // Whether the server's FEAT of this login lists `feature` (FEAT is asked once per login);
   // false when it cannot be asked.
   bool ServerOffers(const std::string& feature);

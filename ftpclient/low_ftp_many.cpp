@@ -159,6 +159,49 @@ int32_t TLowFTP::ReplaceRemoteFile(const std::string& uploaded, const std::strin
   });
 }
 
+std::optional<SessionProfile> TLowFTP::ProfileForAnotherSession() {
+  SessionProfile profile;
+  const int32_t result = SupervisedStep("PWD Send", "PWD End", [&] {
+    profile.folder = FFtp->CurrentDirectory();
+    return int32_t{FFtp->Answer().code};
+  });
+  if (result > 400) return std::nullopt;
+  profile.host = FHostName;
+  profile.proxy = FProxyHost;
+  profile.port = FPortNumber;
+  profile.user = FFtp->UserID;
+  profile.password = FFtp->Password;
+  profile.passive = FFtp->Passive;
+  profile.remote_encoding = remote_encoding_;
+  profile.tls = FFtp->Tls;
+  profile.tls_ca_file = FFtp->TlsCaFile;
+  profile.tls_fingerprint = FFtp->TlsFingerprint;
+  profile.wait_timeout = wait_timeout_;
+  profile.debug = debugmode_;
+  profile.transfer_type = FFtp->TransferType;
+  return profile;
+}
+
+int32_t TLowFTP::OpenLike(const SessionProfile& profile) {
+  SetServer(profile.host, profile.proxy, profile.port);
+  SetWaitTimeout(profile.wait_timeout);
+  set_debugmode(profile.debug);
+  SetPassive(profile.passive);
+  SetRemoteEncoding(profile.remote_encoding);
+  SetTlsMode(profile.tls);
+  SetTlsTrust(profile.tls_ca_file, profile.tls_fingerprint);
+  int32_t result = Connect(profile.user, profile.password);
+  if (result > 400) return result;
+  // One CWD to the whole path and one TYPE, once for the session, not once per file.
+  result = SupervisedStep("EnterFolder Send " + profile.folder, "EnterFolder End", [&] {
+    return int32_t{FFtp->EnterDirectory(profile.folder).code};
+  });
+  if (result > 400 || profile.transfer_type == FFtp->TransferType) return result;
+  return SupervisedStep("ModeChange", "ModeChange End", [&] {
+    return int32_t{FFtp->SetTransferType(profile.transfer_type).code};
+  });
+}
+
 bool TLowFTP::ServerOffers(const std::string& feature) {
   bool offered = false;
   SupervisedStep("FEAT Send", "FEAT End", [&] {

@@ -4,36 +4,42 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstring>
 
 namespace tarnex::platform {
 namespace {
 
-// A fixed table: a signal handler may neither allocate nor take locks.
-constexpr int kSlots = 16;
+// A fixed table: a signal handler may neither allocate nor take locks. A slot is claimed
+// with one atomic exchange, as downloads of parallel transfers register from several threads
+// at once; its path is filled before it is marked for the handler.
+constexpr int kSlots = 32;
+enum SlotState : int { kFree = 0, kClaimed = 1, kRegistered = 2 };
 char paths[kSlots][PATH_MAX];
-volatile sig_atomic_t in_use[kSlots];
+std::atomic<int> state[kSlots];
+static_assert(std::atomic<int>::is_always_lock_free, "a signal handler reads the slots");
 
 }  // namespace
 
 int RegisterTempFile(const std::string& native_path) {
   if (native_path.empty() || native_path.size() >= PATH_MAX) return -1;
   for (int slot = 0; slot < kSlots; ++slot) {
-    if (in_use[slot]) continue;
+    int expected = kFree;
+    if (!state[slot].compare_exchange_strong(expected, kClaimed)) continue;
     std::memcpy(paths[slot], native_path.c_str(), native_path.size() + 1);
-    in_use[slot] = 1;  // only now may a handler look at the path
+    state[slot].store(kRegistered);  // only now may a handler look at the path
     return slot;
   }
   return -1;
 }
 
 void UnregisterTempFile(int slot) {
-  if (slot >= 0 && slot < kSlots) in_use[slot] = 0;
+  if (slot >= 0 && slot < kSlots) state[slot].store(kFree);
 }
 
 void RemoveRegisteredTempFiles() noexcept {
   for (int slot = 0; slot < kSlots; ++slot) {
-    if (in_use[slot]) ::unlink(paths[slot]);
+    if (state[slot].load() == kRegistered) ::unlink(paths[slot]);
   }
 }
 

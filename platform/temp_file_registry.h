@@ -1,6 +1,6 @@
 // The temporary files that must not outlive the process: when a signal ends it (SIGINT,
 // SIGTERM, SIGHUP in the headless runner), its handler removes every file still registered.
-// Registering and removing happen on the program's thread; RemoveRegisteredTempFiles is safe
+// Registering and removing may happen on any thread; RemoveRegisteredTempFiles is safe
 // to call from a signal handler.
 #pragma once
 

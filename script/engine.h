@@ -84,6 +84,11 @@ class ScriptEngine {
   // The FTP client every FTP command goes through.
   TLowFTP FTP;
 
+  // The live settings the engine runs with.
+  const settings::LiveSettings& Settings() const { return settings_; }
+  // Status panel 3: the progress of the transfers under way.
+  void ShowProgress(const std::string& text) { host_.SetStatusText(3, text); }
+
   // Commands that reported failure through the result flag since the engine was made.
   int FailedCommands() const { return failed_commands_; }
   // The status an `exit` line of the last run or step asked for (0 to 255; kBadExitStatus

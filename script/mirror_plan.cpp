@@ -5,6 +5,7 @@
 #include <optional>
 #include <system_error>
 
+#include "settings/options_store.h"
 #include "text/sjis.h"
 #include "text/string_helpers.h"
 
@@ -259,10 +260,18 @@ MirrorArguments ParseMirrorArguments(std::string args) {
         return parsed;
       }
       parsed.max_folders = *max_folders;
+    } else if (options && word == "--parallel") {
+      const std::string count = NextArgument(args);
+      const std::optional<int> connections = ParallelCount(count);
+      if (!connections) {
+        parsed.error = ParallelCountError("mirror", count);
+        return parsed;
+      }
+      parsed.parallel = *connections;
     } else if (options && word.size() > 1 && word.front() == '-') {
       parsed.error =
           "mirror: unknown option " + word +
-          " (give -R, --delete, --dry-run, --all or --max-folders N)";
+          " (give -R, --delete, --dry-run, --all, --max-folders N or --parallel N)";
       return parsed;
     } else {
       options = false;
@@ -276,6 +285,19 @@ MirrorArguments ParseMirrorArguments(std::string args) {
   parsed.source = std::move(paths[0]);
   parsed.destination = std::move(paths[1]);
   return parsed;
+}
+
+std::optional<int> ParallelCount(std::string_view text) {
+  const std::optional<int> count = WholeNumber<int>(text);
+  const settings::SpinRange& range = settings::kParallelRange;
+  if (!count || *count != range.Clamp(*count)) return std::nullopt;
+  return count;
+}
+
+std::string ParallelCountError(std::string_view command, std::string_view text) {
+  return std::string(command) + ": --parallel takes a number of connections from " +
+         std::to_string(settings::kParallelRange.min) + " to " +
+         std::to_string(settings::kParallelRange.max) + ", not " + QuotedArgument(text);
 }
 
 std::string JoinPath(std::string_view folder, std::string_view name) {

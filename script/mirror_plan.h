@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,7 +19,8 @@ namespace tarnex::script {
 // server may present a tree without end.
 inline constexpr int kDefaultMaxFolders = 10000;
 
-// mirror [-R] [--delete] [--dry-run] [--all] [--max-folders N] SOURCE DESTINATION. Options
+// mirror [-R] [--delete] [--dry-run] [--all] [--max-folders N] [--parallel N] SOURCE
+// DESTINATION. Options
 // come before the two paths ("--" ends them); `error` is the line that explains a wrong use,
 // empty when it is right.
 struct MirrorArguments {
@@ -27,11 +29,17 @@ struct MirrorArguments {
   bool dry_run = false;
   bool all = false;  // --all: remote hidden entries too, by "LIST -a" where there is no MLSD
   int max_folders = kDefaultMaxFolders;  // folders listed at most on either side
+  int parallel = 0;  // sessions that move the files at once; 0: not given (the stored Parallel)
   std::string source;
   std::string destination;
   std::string error;
 };
 MirrorArguments ParseMirrorArguments(std::string args);
+
+// The N of "--parallel N": a whole number of sessions from 1 to 16; nothing for anything else.
+std::optional<int> ParallelCount(std::string_view text);
+// The line that refuses "--parallel `text`" of `command`.
+std::string ParallelCountError(std::string_view command, std::string_view text);
 
 // "a" and "b" give "a/b"; an empty folder or "." gives the name alone; a folder ending in "/"
 // gets no second one.

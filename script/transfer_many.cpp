@@ -18,9 +18,12 @@
 #include "platform/file_times.h"
 #include "platform/files.h"
 #include "platform/local_folder.h"
+#include "platform/message_loop.h"
 #include "platform/replacement_file.h"
+#include "platform/text_encoding.h"
 #include "script/engine.h"
 #include "script/mirror_plan.h"
+#include "script/parallel_transfers.h"
 #include "text/printable.h"
 #include "text/string_helpers.h"
 #include "text/wildcard.h"
@@ -83,6 +86,61 @@ bool IsDeletion(StepKind kind) {
          kind == StepKind::DeleteFolder;
 }
 
+// Get of a file a listing named: its line, the download held to the listed size, the remote
+// time given to the local file. The local name is the server's, so it must not lead elsewhere:
+// a link, folder or device in its place is refused here, and one that comes in the meantime by
+// the download itself; what the link leads to stays untouched.
+FileOutcome DownloadFile(const FileMove& move, const std::string& remote, const std::string& local,
+                         std::optional<int64_t> listed_size, std::optional<int64_t> modified) {
+  if (const std::optional<std::string> in_the_way = platform::InTheWayOfServerName(local)) {
+    move.Note(Shown(local) + ": " + *in_the_way);
+    return FileOutcome{false, 0, 999};
+  }
+  move.log("Get " + Shown(remote) + " " + Shown(local));
+  const int32_t result = move.ftp.Download(
+      remote, local, DownloadOptions{.listed_size = listed_size, .name_from_server = true});
+  if (result > 400) return FileOutcome{false, 0, result};
+  FileOutcome outcome{true, 0, 0};
+  if (auto done = platform::LocalEntryOf(local)) outcome.bytes = done->size;
+  if (modified && !platform::SetModificationTime(local, *modified)) {
+    move.Note("cannot set the modification time of " + Shown(local));
+  }
+  return outcome;
+}
+
+// Put: its line, the upload, and (when given) the local time kept on the server. With
+// `via_temporary` the bytes go to a hidden name beside the target, which takes the target's
+// name once complete: an upload cut short never leaves a partial file under it.
+FileOutcome UploadFile(const FileMove& move, const std::string& local, const std::string& remote,
+                       std::optional<int64_t> modified, bool via_temporary) {
+  move.log("Put " + Shown(local) + " " + Shown(remote));
+  const int64_t size = platform::LocalEntryOf(local).value_or(platform::LocalEntry{}).size;
+  const std::string target = via_temporary ? UploadTemporaryName(remote) : remote;
+  int32_t result = move.ftp.Upload(local, target);
+  if (via_temporary && result <= 400) result = move.ftp.ReplaceRemoteFile(target, remote);
+  if (result > 400) {
+    bool removed = false;
+    if (via_temporary) move.ftp.TryDelete(target, removed);  // what came of it, if anything
+    return FileOutcome{false, 0, result};
+  }
+  if (modified) move.ftp.SetModificationTime(remote, *modified);  // a refusal is logged only
+  return FileOutcome{true, size, 0};
+}
+
+FileJob DownloadJob(std::string remote, std::string local, std::optional<int64_t> listed_size,
+                    std::optional<int64_t> modified) {
+  return [=](const FileMove& move) {
+    return DownloadFile(move, remote, local, listed_size, modified);
+  };
+}
+
+FileJob UploadJob(std::string local, std::string remote, std::optional<int64_t> modified,
+                  bool via_temporary) {
+  return [=](const FileMove& move) {
+    return UploadFile(move, local, remote, modified, via_temporary);
+  };
+}
+
 // What one command of many files shares: the log, the tally, the listings of either side.
 class ManyFiles {
  public:
@@ -93,7 +151,11 @@ class ManyFiles {
         started_ms_(platform::MonotonicMs()) {}
 
   TLowFTP& Ftp() { return engine_.FTP; }
-  void Log(const std::string& line) { engine_.AddLog(line); }
+  // A line of the command's own: in the order of the files when they go beside one another.
+  void Log(const std::string& line) {
+    if (parallel_) return parallel_->log.Add(line);
+    engine_.AddLog(line);
+  }
   void Note(const std::string& text) { Log(command_ + ": " + text); }
   // The run was stopped (the window closes): no further file is begun.
   bool Stopped() const { return !engine_.FRunning; }
@@ -129,53 +191,61 @@ class ManyFiles {
     return SafeEntries(std::move(entries), folder);
   }
 
-  // Get of a file a listing named: its line, the download held to the listed size, the
-  // remote time given to the local file. The local name is the server's, so it must not lead
-  // elsewhere: a link, folder or device in its place is refused here, and one that comes in
-  // the meantime by the download itself; what the link leads to stays untouched.
-  void Download(const std::string& remote, const std::string& local,
-                std::optional<int64_t> listed_size, std::optional<int64_t> modified) {
-    if (const std::optional<std::string> in_the_way = platform::InTheWayOfServerName(local)) {
-      Note(Shown(local) + ": " + *in_the_way);
-      return Failed();
+  // Moves one file: at once on the engine's session, its lines logged as they come, or, once
+  // BeginParallel has opened sessions of their own, queued for them.
+  void Move(FileJob job) {
+    if (!parallel_) {
+      const FileMove move{Ftp(), [this](const std::string& line) { Log(line); }, command_};
+      return Apply(job(move));
     }
-    Log("Get " + Shown(remote) + " " + Shown(local));
-    const int32_t result = Ftp().Download(
-        remote, local, DownloadOptions{.listed_size = listed_size, .name_from_server = true});
-    if (result > 400) return Failed(result);
-    ++tally.transferred;
-    if (auto done = platform::LocalEntryOf(local)) tally.bytes += done->size;
-    if (modified && !platform::SetModificationTime(local, *modified)) {
-      Note("cannot set the modification time of " + Shown(local));
-    }
+    const size_t place = parallel_->log.Reserve();
+    parallel_->waiting.insert(place);
+    parallel_->sessions->Submit({place, std::move(job)});
+    ++parallel_->files;
+    Collect();
   }
 
-  // Put: its line, the upload, and (when given) the local time kept on the server. With
-  // `via_temporary` the bytes go to a hidden name beside the target, which takes the
-  // target's name once complete: an upload cut short never leaves a partial file under it.
-  void Upload(const std::string& local, const std::string& remote, std::optional<int64_t> modified,
-              bool via_temporary = false) {
-    Log("Put " + Shown(local) + " " + Shown(remote));
-    const int64_t size = platform::LocalEntryOf(local).value_or(platform::LocalEntry{}).size;
-    const std::string target = via_temporary ? UploadTemporaryName(remote) : remote;
-    int32_t result = Ftp().Upload(local, target);
-    if (via_temporary && result <= 400) result = Ftp().ReplaceRemoteFile(target, remote);
-    if (result > 400) {
-      bool removed = false;
-      if (via_temporary) Ftp().TryDelete(target, removed);  // what came of it, if anything
-      return Failed(result);
+  // From here on the files go on `connections` sessions besides the engine's (no more than
+  // there are files), when that is more than one; else one after another, as always. A
+  // session that cannot be opened is named, and the others go on without it.
+  void BeginParallel(int connections, size_t files) {
+    const int count = static_cast<int>(std::min<size_t>(connections, files));
+    if (count < 2 || Stopped()) return;
+    std::optional<SessionProfile> profile = Ftp().ProfileForAnotherSession();
+    if (!profile) {
+      Note("the remote current folder is not known, so the files go one at a time");
+      return;
     }
-    ++tally.transferred;
-    tally.bytes += size;
-    if (modified) Ftp().SetModificationTime(remote, *modified);  // a refusal is logged only
+    if (!profile->passive) {
+      // Active data connections of several sessions at once were seen to stall until the
+      // time-out; until that is understood they go one at a time.
+      Note("files go beside one another in passive mode only (Passive on), so they go one at a "
+           "time");
+      return;
+    }
+    auto sessions = std::make_unique<ParallelSessions>(
+        *profile, count,
+        ParallelSessions::Options{command_, SendWaitSeconds(), platform::CurrentTextEncoding()});
+    auto& loop = platform::MessageLoop::Current();
+    while (!sessions->Settled()) {
+      if (Stopped()) sessions->Stop();
+      loop.WaitAndProcess(kWaitSliceMs);
+    }
+    for (const std::string& line : sessions->TakeOpenFailures()) Log(line);
+    if (sessions->OpenCount() == 0 || Stopped()) {
+      if (!Stopped()) Note("no parallel connection could be opened, so the files go one at a time");
+      return;
+    }
+    parallel_ = std::make_unique<Parallel>(*this, std::move(sessions));
   }
 
-  // The command fails although no file did: a pattern that matched nothing, as a shell's
+  // The command fails although no file did:  // The command fails although no file did: a pattern that matched nothing, as a shell's
   // glob or another client's mget fails then, so that a job notices an empty delivery.
   void FailAsAWhole() { failed_as_a_whole_ = true; }
 
   // The summary line; the command's result.
   int32_t Finish(bool dry_run = false) {
+    EndParallel();
     if (Stopped()) Note("stopped");
     Log(SummaryLine(command_, tally, dry_run, platform::MonotonicMs() - started_ms_));
     if (tally.failed == 0 && !failed_as_a_whole_ && !Stopped()) return 200;
@@ -185,6 +255,118 @@ class ManyFiles {
   TransferTally tally;
 
  private:
+  static constexpr int kWaitSliceMs = 100;
+  static constexpr int64_t kProgressEveryMs = 200;
+
+  // The files on sessions of their own: their lines in the order of the plan, the engine's
+  // own session logging into that order too until they are all done.
+  struct Parallel {
+    Parallel(ManyFiles& run, std::unique_ptr<ParallelSessions> opened)
+        : log([&run](const std::string& line) { run.engine_.AddLog(line); }),
+          sessions(std::move(opened)),
+          ftp(run.Ftp()),
+          engine_logging(ftp.OnLogging) {
+      ftp.OnLogging = [&run](TLowFTP&, const std::string& line) { run.Log(line); };
+    }
+    ~Parallel() { ftp.OnLogging = engine_logging; }
+    Parallel(const Parallel&) = delete;
+    Parallel& operator=(const Parallel&) = delete;
+
+    OrderedLog log;
+    std::unique_ptr<ParallelSessions> sessions;
+    TLowFTP& ftp;
+    TLowFTP::TLoggingEvent engine_logging;
+    std::set<size_t> waiting;  // places whose file has not come back
+    size_t files = 0;
+    size_t done = 0;
+    int64_t bytes_done = 0;
+    int64_t shown_ms = 0;
+  };
+
+  void Apply(const FileOutcome& outcome) {
+    if (outcome.failure != 0) return Failed(outcome.failure);
+    if (!outcome.transferred) return;
+    ++tally.transferred;
+    tally.bytes += outcome.bytes;
+  }
+
+  int SendWaitSeconds() const {
+    const settings::LiveSettings& settings = engine_.Settings();
+    return settings.cb_wait ? std::max(settings.sp_Wsec, 0) : 0;
+  }
+
+  // Takes in the files that came back: counted, their lines in their places, their finished
+  // transfers told to whoever follows the engine's session (the runner's counts), progress.
+  void Collect() {
+    for (ParallelSessions::Result& result : parallel_->sessions->TakeResults()) {
+      parallel_->waiting.erase(result.place);
+      ++parallel_->done;
+      Apply(result.outcome);
+      if (result.finished) {
+        parallel_->bytes_done += result.finished->bytes;
+        TLowFTP::TProgressEvent& event =
+            result.finished->download ? Ftp().Onretrievefinished : Ftp().Ontransferfinished;
+        if (event) event(Ftp(), result.finished->bytes, result.finished->milliseconds);
+      }
+      parallel_->log.Fill(result.place, std::move(result.lines));
+      parallel_->shown_ms = 0;
+    }
+    ShowProgress();
+  }
+
+  // Status panel 3 (and the progress window's caption): files done of those handed out, and
+  // the bytes moved, of every session together.
+  void ShowProgress() {
+    const int64_t now = platform::MonotonicMs();
+    if (now - parallel_->shown_ms < kProgressEveryMs) return;
+    parallel_->shown_ms = now;
+    engine_.ShowProgress(command_ + " " + std::to_string(parallel_->done) + "/" +
+                         std::to_string(parallel_->files) + " files, " +
+                         std::to_string(parallel_->bytes_done +
+                                        parallel_->sessions->BytesInProgress()) +
+                         " bytes");
+  }
+
+  // Waits for every file handed out (messages flowing; a stop aborts them), then moves those
+  // that no session took on the engine's own, and lets the engine's session log as before.
+  void EndParallel() {
+    if (!parallel_) return;
+    ParallelSessions& sessions = *parallel_->sessions;
+    sessions.Close();
+    auto& loop = platform::MessageLoop::Current();
+    bool stop_sent = false;
+    while (!sessions.AllEnded()) {
+      if (Stopped() && !stop_sent) {
+        sessions.Stop();
+        stop_sent = true;
+      }
+      loop.WaitAndProcess(kWaitSliceMs);
+      Collect();
+    }
+    Collect();
+    for (const std::string& line : sessions.TakeOpenFailures()) Log(line);
+    for (ParallelSessions::Job& job : sessions.TakeUnstarted()) MoveLeftOver(job);
+    for (size_t place : parallel_->waiting) {
+      Failed();  // a session took it and never said how it went
+      parallel_->log.Fill(place, {});
+    }
+    parallel_.reset();
+  }
+
+  // A file no parallel session took (they ended first): on the engine's session, its lines in
+  // its place. Not begun once the run is stopped.
+  void MoveLeftOver(ParallelSessions::Job& job) {
+    parallel_->waiting.erase(job.place);
+    std::vector<std::string> lines;
+    if (!Stopped()) {
+      const auto collect = [&lines](const std::string& line) { lines.push_back(line); };
+      Ftp().OnLogging = [&collect](TLowFTP&, const std::string& line) { collect(line); };
+      Apply(job.move(FileMove{Ftp(), collect, command_}));
+      Ftp().OnLogging = [this](TLowFTP&, const std::string& line) { Log(line); };
+    }
+    parallel_->log.Fill(job.place, std::move(lines));
+  }
+
   // A name that could lead out of the folder is left out, and so is a name listed again: one
   // path is one entry, and a walk never comes to the same folder twice through it.
   std::vector<DirectoryEntry> SafeEntries(std::vector<DirectoryEntry> entries,
@@ -215,6 +397,7 @@ class ManyFiles {
   int64_t started_ms_;
   int32_t failure_code_ = 0;
   bool failed_as_a_whole_ = false;
+  std::unique_ptr<Parallel> parallel_;  // last: it may log through the members above
 };
 
 // The regular files of one listed folder whose names match `pattern` (hidden ones by any
@@ -345,7 +528,7 @@ class RemoteSide final : public MirrorSide {
   void Receive(const std::string& from, const std::string& to, const DirectoryEntry& source,
                bool keep_time) override {
     if (dry_run_) return DryRunTransfer("Put ", from, to, source);
-    run_.Upload(from, to, keep_time ? source.modified : std::nullopt, true);
+    run_.Move(UploadJob(from, to, keep_time ? source.modified : std::nullopt, true));
   }
   bool MakeFolder(const std::string& path) override {
     if (DryRunLine("md " + Shown(path))) return true;
@@ -383,7 +566,7 @@ class LocalSide final : public MirrorSide {
   void Receive(const std::string& from, const std::string& to, const DirectoryEntry& source,
                bool) override {
     if (dry_run_) return DryRunTransfer("Get ", from, to, source);
-    run_.Download(from, to, source.size, source.modified);
+    run_.Move(DownloadJob(from, to, source.size, source.modified));
   }
   bool MakeFolder(const std::string& path) override {
     if (DryRunLine("local folder create: " + Shown(path))) return true;
@@ -437,7 +620,13 @@ class Mirror {
     source_->RefineTimes(source, nullptr, a_.source);
     FollowLinks(source);
     destination_->RefineTimes(destination, &source, a_.destination);
-    for (const MirrorStep& step : PlanMirror(source, destination, rules)) {
+    const std::vector<MirrorStep> steps = PlanMirror(source, destination, rules);
+    if (!a_.dry_run) {
+      run_.BeginParallel(a_.parallel, std::count_if(steps.begin(), steps.end(), [](const auto& s) {
+                           return s.kind == StepKind::Transfer;
+                         }));
+    }
+    for (const MirrorStep& step : steps) {
       if (run_.Stopped()) return;
       Execute(step);
     }
@@ -641,29 +830,47 @@ class Mirror {
 
 namespace {
 
-// mget [--all] PATTERN: "--all" (mget only) lists the remote folder with its hidden files
-// where that takes asking, and lets the pattern match them; "--" ends the options.
+// mget [--all] [--parallel N] PATTERN: "--all" (mget only) lists the remote folder with its
+// hidden files where that takes asking, and lets the pattern match them; "--parallel N" moves
+// the files on N sessions at once; "--" ends the options.
 struct PatternArguments {
   bool all = false;
+  int parallel = 0;  // 0: the stored Parallel
   std::string pattern;
+  std::string error;
 };
 
-PatternArguments ParsePatternArguments(bool download, std::string args) {
+PatternArguments ParsePatternArguments(const std::string& command, bool download,
+                                       std::string args) {
   PatternArguments parsed;
-  std::string word = NextArgument(args);
-  if (download && word == "--all") {
-    parsed.all = true;
-    word = NextArgument(args);
+  for (;;) {
+    std::string word = NextArgument(args);
+    if (download && word == "--all" && !parsed.all) {
+      parsed.all = true;
+    } else if (word == "--parallel" && parsed.parallel == 0) {
+      const std::string count = NextArgument(args);
+      const std::optional<int> connections = ParallelCount(count);
+      if (!connections) {
+        parsed.error = ParallelCountError(command, count);
+        return parsed;
+      }
+      parsed.parallel = *connections;
+    } else {
+      parsed.pattern = word == "--" ? NextArgument(args) : word;
+      return parsed;
+    }
   }
-  parsed.pattern = word == "--" ? NextArgument(args) : word;
-  return parsed;
 }
 
 // mget and mput: every matching file of one folder, a Get or Put each. Files land in, or go
 // to, the current folder of the other side.
 int32_t TransferMatching(ScriptEngine& engine, const char* command, bool download,
                          std::string args) {
-  const auto [all, pattern] = ParsePatternArguments(download, std::move(args));
+  const auto [all, parallel, pattern, error] = ParsePatternArguments(command, download, std::move(args));
+  if (!error.empty()) {
+    engine.AddLog(error);
+    return 999;
+  }
   ManyFiles run(engine, command, all ? ListScope::WithHidden : ListScope::Visible);
   if (pattern.empty()) {
     run.Note("give a pattern of file names, such as *.csv");
@@ -676,14 +883,13 @@ int32_t TransferMatching(ScriptEngine& engine, const char* command, bool downloa
     run.Failed();
     return run.Finish();
   }
-  for (const DirectoryEntry& file : MatchingFiles(run, std::move(*entries), names, all)) {
+  const std::vector<DirectoryEntry> files = MatchingFiles(run, std::move(*entries), names, all);
+  run.BeginParallel(parallel != 0 ? parallel : engine.Settings().Parallel, files.size());
+  for (const DirectoryEntry& file : files) {
     if (run.Stopped()) break;
     const std::string source = JoinPath(folder, file.name);
-    if (download) {
-      run.Download(source, file.name, file.size, std::nullopt);
-    } else {
-      run.Upload(source, file.name, std::nullopt);
-    }
+    run.Move(download ? DownloadJob(source, file.name, file.size, std::nullopt)
+                      : UploadJob(source, file.name, std::nullopt, false));
   }
   return run.Finish();
 }
@@ -699,11 +905,12 @@ int32_t ScriptEngine::DoMput(std::string args) {
 }
 
 int32_t ScriptEngine::DoMirror(std::string args) {
-  const MirrorArguments arguments = ParseMirrorArguments(std::move(args));
+  MirrorArguments arguments = ParseMirrorArguments(std::move(args));
   if (!arguments.error.empty()) {
     AddLog(arguments.error);
     return 999;
   }
+  if (arguments.parallel == 0) arguments.parallel = settings_.Parallel;
   ManyFiles run(*this, "mirror", arguments.all ? ListScope::WithHidden : ListScope::Visible);
   Mirror(run, arguments).Run();
   return run.Finish(arguments.dry_run);

@@ -44,6 +44,7 @@ struct LiveSettings {
   int Ed_timeout = 10;         // FTP inactivity time-out, seconds
   ConnectionSettings connection;
   int StepDelay = 500;  // the pause after each line of a whole run, milliseconds
+  int Parallel = 1;     // connections that move the files of mget, mput and mirror at once
 };
 
 }  // namespace tarnex::settings

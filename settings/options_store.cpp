@@ -102,6 +102,7 @@ void Load(LiveSettings& settings, const std::shared_ptr<platform::RegistryStore>
   settings.sp_Wsec = kWaitSecRange.Clamp(ReadIntegerOr(registry, "WaitSec", 0));
   settings.Ed_timeout = kTimeoutRange.Clamp(ReadIntegerOr(registry, "Timeout", 10));
   settings.StepDelay = kStepDelayRange.Clamp(ReadIntegerOr(registry, kStepDelayName, 500));
+  settings.Parallel = kParallelRange.Clamp(ReadIntegerOr(registry, kParallelName, 1));
   registry.CloseKey();
   LoadConnection(settings.connection, store);
 }

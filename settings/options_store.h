@@ -32,6 +32,7 @@ inline constexpr SpinRange kWaitSizeRange{4, 4096, 4};    // sp_Wsize
 inline constexpr SpinRange kWaitSecRange{0, 60, 1};       // sp_Wsec
 inline constexpr SpinRange kTimeoutRange{5, 200, 1};      // Ed_timeout
 inline constexpr SpinRange kStepDelayRange{0, 10000, 1};  // StepDelay, milliseconds
+inline constexpr SpinRange kParallelRange{1, 16, 1};      // Parallel, connections
 
 // Log saving switched on with an empty file name gets "Tarnex.log".
 void FillDefaultLogName(LiveSettings& settings);
@@ -45,6 +46,10 @@ inline constexpr std::string_view kTlsFingerprintName = "TlsFingerprint";
 // The pause after each line of a whole run of the desktop program, in its options dialog (and
 // the runner's --set-option); Store writes it after the others.
 inline constexpr std::string_view kStepDelayName = "StepDelay";
+// How many connections move the files of mget, mput and mirror at once (1: one after another
+// on the session's own). No dialog shows it: the runner's --set-option stores it, and Store
+// leaves it as it is.
+inline constexpr std::string_view kParallelName = "Parallel";
 
 // Reads every option into `settings`, in the stored order; an absent value gives its default.
 // A key that cannot be opened counts as holding nothing. A value of the wrong type stops the

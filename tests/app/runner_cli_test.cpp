@@ -169,7 +169,7 @@ TEST_F(RunnerCliTest, TheEncodingFlagDecidesForAmbiguousBytes) {
 
 TEST_F(RunnerCliTest, SettingsAreListedAndSetFromTheCommandLine) {
   EXPECT_EQ(Run("--set-option timeout=60 --set-option Passive=on --set-option "
-                "remoteencoding=AUTO --set-option Logsave=ログ.log")
+                "remoteencoding=AUTO --set-option Logsave=ログ.log --set-option parallel=4")
                 .status,
             0);
   Write("v.fcs", "set host=x\r\nset user=y\r\n");
@@ -178,7 +178,8 @@ TEST_F(RunnerCliTest, SettingsAreListedAndSetFromTheCommandLine) {
   EXPECT_EQ(listed.status, 0);
   for (const char* line :
        {"[Options]\n", "\nTimeout=60\n", "\nPassive=1\n", "\nRemoteEncoding=auto\n",
-        "\nLogsave=ログ.log\n", "\nch_Logsave=0\n", "\n[Variables]\nhost\nuser\n"}) {
+        "\nLogsave=ログ.log\n", "\nch_Logsave=0\n", "\nParallel=4\n",
+        "\n[Variables]\nhost\nuser\n"}) {
     EXPECT_TRUE(Has(listed.out, line)) << line << "\n" << listed.out;
   }
   // A value out of the dialog's range is refused, and nothing is stored.

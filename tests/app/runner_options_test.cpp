@@ -54,6 +54,8 @@ TEST(ParseCommandLine, AcceptsEveryFormOfEveryOption) {
        }},
       {"--step-delay=10000 s", [](const RunnerOptions& o) { EXPECT_EQ(o.step_delay, 10000); }},
       {"--step-delay 0 s", [](const RunnerOptions& o) { EXPECT_EQ(o.step_delay, 0); }},
+      {"--parallel=16 s", [](const RunnerOptions& o) { EXPECT_EQ(o.parallel, 16); }},
+      {"s", [](const RunnerOptions& o) { EXPECT_EQ(o.parallel, std::nullopt); }},
       {"--set a=1 --set=b=x=y -- --odd.fcs",
        [](const RunnerOptions& o) {
          EXPECT_EQ(o.variables, (std::vector<RunVariable>{{"a", "1"}, {"b", "x=y"}}));
@@ -120,6 +122,8 @@ TEST(ParseCommandLine, RefusesWhatIsWrongWithAClearMessage) {
       {"--step-delay 10001 a", "--step-delay needs milliseconds from 0 to 10000, not '10001'"},
       {"--step-delay -1 a", "--step-delay needs milliseconds from 0 to 10000, not '-1'"},
       {"--step-delay 0.5 a", "--step-delay needs milliseconds from 0 to 10000, not '0.5'"},
+      {"--parallel 0 a", "--parallel needs a number of connections from 1 to 16, not '0'"},
+      {"--parallel 17 a", "--parallel needs a number of connections from 1 to 16, not '17'"},
       {"--encoding latin1 a", "--encoding takes auto, cp932 or utf-8, not 'latin1'"},
       {"--exit-status all a", "--exit-status takes any or last, not 'all'"},
       {"--remote-encoding sjis a", "--remote-encoding takes cp932, utf-8 or auto, not 'sjis'"},
@@ -150,6 +154,8 @@ TEST(ParseOptionAssignment, TakesStoredNamesAndTheDialogsRanges) {
       {"stepdelay=0", OptionAssignment{"StepDelay", 0}},
       {"StepDelay=10000", OptionAssignment{"StepDelay", 10000}},
       {"StepDelay=10001", std::nullopt},
+      {"parallel=16", OptionAssignment{"Parallel", 16}},
+      {"Parallel=0", std::nullopt},
       {"Logsave=ログ.log", OptionAssignment{"Logsave", std::string("\x83\x8D\x83\x4F.log")}},
       {"Logsave=café.log", std::nullopt},  // the store keeps CP932, which has no é
       {"RemoteEncoding=utf-8", OptionAssignment{"RemoteEncoding", RemoteEncoding::Utf8}},

@@ -52,8 +52,8 @@ TEST(ParseMirrorArguments, OptionsBeforeTwoPaths) {
       {"--max-folders 99999999999 a b",
        "mirror: --max-folders takes a whole number from 1 up, not 99999999999"},
       {"--max-folders", "mirror: --max-folders takes a whole number from 1 up, not \"\""},
-      {"-x a b", "mirror: unknown option -x (give -R, --delete, --dry-run, --all or --max-folders N)"},
-      {"-r a b", "mirror: unknown option -r (give -R, --delete, --dry-run, --all or --max-folders N)"},
+      {"-x a b", "mirror: unknown option -x (give -R, --delete, --dry-run, --all, --max-folders N or --parallel N)"},
+      {"-r a b", "mirror: unknown option -r (give -R, --delete, --dry-run, --all, --max-folders N or --parallel N)"},
       {"only", "mirror: give a source and a destination folder"},
       {"", "mirror: give a source and a destination folder"},
   };

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <set>
 
@@ -228,6 +229,143 @@ TEST_F(TransferManyTest, DeleteRemovesOnlyWhatTheSourceLacksAndDryRunNothing) {
             (Lines{"mirror: 2 transferred, 8 bytes, 0 up to date, 4 deleted, 0 failed"}));
   EXPECT_EQ(TreeOf(server.Root() / "up"), TreeOf(local_.path() / "dst"));
   EXPECT_EQ(ReadFile(server.Root() / "outside/precious.txt"), "precious");
+}
+
+// Every file below `root` with its bytes: what mget and mput must reproduce (their local files
+// keep the time of their download).
+std::map<std::string, std::string> ContentsOf(const fs::path& root) {
+  std::map<std::string, std::string> contents;
+  for (const auto& item : fs::recursive_directory_iterator(root)) {
+    if (item.is_regular_file()) contents[fs::relative(item.path(), root).string()] = ReadFile(item.path());
+  }
+  return contents;
+}
+
+void Clear(const fs::path& folder) {
+  for (const auto& item : fs::directory_iterator(folder)) fs::remove_all(item.path());
+}
+
+// The lines a command wrote (after its own line, up to the Bye after it), without the figures
+// of time and speed, which differ from run to run.
+Lines CommandLines(const Lines& log, const std::string& command) {
+  const auto begin = std::find(log.begin(), log.end(), command);
+  const auto end = std::find(begin, log.end(), "Bye");
+  Lines lines;
+  for (auto line = begin == log.end() ? end : begin + 1; line != end; ++line) {
+    std::string shown = line->substr(0, line->find(" ("));
+    // The server answers 125 or 150 as its data connection happens to be ready or not.
+    if (shown.starts_with("125 ")) shown.replace(0, 3, "150");
+    lines.push_back(shown);
+  }
+  return lines;
+}
+
+// Files moved beside one another land as they land one after another, each file's lines
+// together and in the same order, a file that fails failing alone; --delete and --dry-run
+// do what they do without --parallel.
+TEST_F(TransferManyTest, ParallelTransfersMatchARunOfOneFileAfterAnother) {
+  TARNEX_SKIP_UNLESS_REAL_FTP_SERVER();
+  testing::RealFtpServer server;
+  const fs::path remote = server.Root();
+  const fs::path local = local_.path();
+  engine_.FTP.SetPassive(true);  // files go beside one another in passive mode only
+  const auto many = [](const fs::path& root, const std::string& extension) {
+    for (int i = 0; i < 12; ++i) {
+      WriteFile(root / ("f" + std::to_string(i) + extension),
+                std::string(static_cast<size_t>(i * i * 997), static_cast<char>('a' + i)),
+                1'700'000'000 + i * 60);
+    }
+  };
+  const auto tree = [many](const fs::path& root) {
+    many(root / "top", ".txt");
+    many(root / "top/sub/deeper", ".txt");
+    fs::create_directories(root / "top/empty");
+  };
+  struct Case {
+    std::string command;  // %N% stands for the connections
+    std::function<void()> prepare;
+    std::function<std::map<std::string, std::string>()> result;
+    int failed_commands;
+  };
+  const Case cases[] = {
+      {"mget --parallel %N% *.bin",
+       [&] {
+         many(remote, ".bin");
+         fs::create_directories(local / "f3.bin");  // in the way: that file fails alone
+       },
+       [&] { return ContentsOf(local); }, 1},
+      {"mput --parallel %N% *.dat",
+       [&] {
+         many(local, ".dat");
+         fs::create_directories(remote / "f5.dat");  // the server refuses to store over it
+       },
+       [&] { return ContentsOf(remote); }, 1},
+      {"mirror --delete --parallel %N% top copy",
+       [&] {
+         tree(remote);
+         WriteFile(local / "copy/extra.txt", "x");
+         WriteFile(local / "copy/gone/inner.txt", "x");
+         WriteFile(local / "copy/sub/f1.txt", "outdated");
+       },
+       [&] { return TreeOf(local / "copy"); }, 0},
+      {"mirror -R --delete --parallel %N% top pub",
+       [&] {
+         tree(local);
+         WriteFile(remote / "pub/extra.txt", "x");
+         WriteFile(remote / "pub/gone/inner.txt", "x");
+       },
+       [&] { return TreeOf(remote / "pub"); }, 0},
+      {"mirror --dry-run --delete --parallel %N% top copy",
+       [&] {
+         tree(remote);
+         WriteFile(local / "copy/extra.txt", "x");
+       },
+       [&] { return TreeOf(local); }, 0},
+  };
+  for (const Case& c : cases) {
+    std::map<std::string, Lines> lines;
+    std::map<std::string, std::map<std::string, std::string>> results;
+    for (const std::string connections : {"1", "4"}) {
+      Clear(remote);
+      Clear(local);
+      c.prepare();
+      std::string command = c.command;
+      command.replace(command.find("%N%"), 3, connections);
+      const int failed_before = engine_.FailedCommands();
+      lines[connections] = CommandLines(Run(With(LoginTo(server), {command, "Bye"})), command);
+      results[connections] = c.result();
+      EXPECT_EQ(engine_.FailedCommands() - failed_before, c.failed_commands) << command;
+    }
+    EXPECT_GT(lines["1"].size(), 12u) << c.command;
+    EXPECT_EQ(lines["4"], lines["1"]) << c.command;
+    EXPECT_EQ(results["4"], results["1"]) << c.command;
+  }
+}
+
+TEST_F(TransferManyTest, TheStoredParallelCountIsUsedAndABadCountRefused) {
+  for (const auto& [line, refusal] : std::vector<std::pair<std::string, std::string>>{
+           {"mget --parallel 0 *.csv",
+            "mget: --parallel takes a number of connections from 1 to 16, not 0"},
+           {"mput --parallel 17 *.csv",
+            "mput: --parallel takes a number of connections from 1 to 16, not 17"},
+           {"mirror --parallel x a b",
+            "mirror: --parallel takes a number of connections from 1 to 16, not x"}}) {
+    const int failed_before = engine_.FailedCommands();
+    EXPECT_EQ(Run({line}), (Lines{line, refusal}));
+    EXPECT_EQ(engine_.FailedCommands(), failed_before + 1) << line;
+  }
+
+  TARNEX_SKIP_UNLESS_REAL_FTP_SERVER();
+  testing::RealFtpServer server;
+  for (const char* name : {"a.csv", "b.csv", "c.csv"}) WriteFile(server.Root() / name, name);
+  settings_.Parallel = 3;
+  engine_.FTP.SetPassive(true);
+  const Lines log = Run(With(LoginTo(server), {"mget *.csv", "Bye"}));
+  EXPECT_EQ(Starting(log, "mget: "), (Lines{"mget: 3 transferred, 15 bytes, 0 up to date, 0 failed"}));
+  EXPECT_EQ(ContentsOf(local_.path()),
+            (std::map<std::string, std::string>{{"a.csv", "a.csv"}, {"b.csv", "b.csv"}, {"c.csv", "c.csv"}}));
+  // Only files moved beside one another show their overall progress.
+  EXPECT_EQ(host_.panels[3].substr(0, 16), "mget 3/3 files, ") << host_.panels[3];
 }
 
 // A session logged in as joe.
