@@ -96,7 +96,7 @@ int32_t TLowFTP::CheckEmptyHiddenListing(const std::string& folder, int32_t resu
 FtpReply TLowFTP::ListInFolder(const std::string& folder, ListScope scope) {
   // LIST takes no path safely (servers read options and patterns into it), so the listing is
   // made inside the folder, and the session goes back to where it was.
-  const std::string home = FFtp->CurrentDirectory();
+  const std::string home = FFtp->CurrentDirectory().value;
   FFtp->EnterDirectory(folder);
   std::exception_ptr failure;
   try {
@@ -162,8 +162,9 @@ int32_t TLowFTP::ReplaceRemoteFile(const std::string& uploaded, const std::strin
 std::optional<SessionProfile> TLowFTP::ProfileForAnotherSession() {
   SessionProfile profile;
   const int32_t result = SupervisedStep("PWD Send", "PWD End", [&] {
-    profile.folder = FFtp->CurrentDirectory();
-    return int32_t{FFtp->Answer().code};
+    Answered<std::string> folder = FFtp->CurrentDirectory();
+    profile.folder = std::move(folder.value);
+    return int32_t{folder.reply.code};
   });
   if (result > 400) return std::nullopt;
   profile.host = FHostName;

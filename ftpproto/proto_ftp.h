@@ -117,7 +117,7 @@ class TProtoFTP {
   // The FEAT lines of this login, asked for once when first needed (empty when refused).
   const std::vector<std::string>& KnownFeatures();
   // PWD; raises FTPException when the reply names no folder.
-  std::string CurrentDirectory();
+  Answered<std::string> CurrentDirectory();
   // CWD as one step of a larger operation; raises FTPException when refused.
   FtpReply EnterDirectory(const std::string& dir);
   // MDTM: the modification time (seconds since 1970 UTC); nothing when the server does not

@@ -33,11 +33,11 @@ const std::vector<std::string>& TProtoFTP::KnownFeatures() {
   return features_.lines();
 }
 
-std::string TProtoFTP::CurrentDirectory() {
-  const FtpReply reply = QuietTransaction("PWD");
+Answered<std::string> TProtoFTP::CurrentDirectory() {
+  FtpReply reply = QuietTransaction("PWD");
   std::optional<std::string> folder = ParsePwdReply(reply.line);
   if (!folder) throw Refusal(reply.line);
-  return *folder;
+  return {std::move(*folder), std::move(reply)};
 }
 
 FtpReply TProtoFTP::EnterDirectory(const std::string& dir) {
