@@ -216,13 +216,6 @@ class ManyFiles {
       Note("the remote current folder is not known, so the files go one at a time");
       return;
     }
-    if (!profile->passive) {
-      // Active data connections of several sessions at once were seen to stall until the
-      // time-out; until that is understood they go one at a time.
-      Note("files go beside one another in passive mode only (Passive on), so they go one at a "
-           "time");
-      return;
-    }
     auto sessions = std::make_unique<ParallelSessions>(
         *profile, count,
         ParallelSessions::Options{command_, SendWaitSeconds(), platform::CurrentTextEncoding()});
