@@ -41,7 +41,8 @@ bool MayAnswer(RequestKind kind, uint8_t reply_type) {
   return false;
 }
 
-RequestTable::RequestTable(size_t max_in_flight) : max_in_flight_(max_in_flight > 0 ? max_in_flight : 1) {}
+RequestTable::RequestTable(size_t max_in_flight, uint32_t first_id)
+    : max_in_flight_(max_in_flight > 0 ? max_in_flight : 1), next_id_(first_id) {}
 
 std::optional<uint32_t> RequestTable::Begin(RequestKind kind) {
   if (Full()) return std::nullopt;

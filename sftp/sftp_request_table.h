@@ -35,7 +35,8 @@ struct MatchedReply {
 // as in flight: the server still owes their replies.
 class RequestTable {
  public:
-  explicit RequestTable(size_t max_in_flight = 64);
+  // `first_id`: where the ids start (they go round past 2^32 - 1).
+  explicit RequestTable(size_t max_in_flight = 64, uint32_t first_id = 0);
 
   // A fresh id for a request of `kind`; nothing while max_in_flight requests are pending.
   std::optional<uint32_t> Begin(RequestKind kind);
@@ -57,7 +58,7 @@ class RequestTable {
   };
 
   size_t max_in_flight_;
-  uint32_t next_id_ = 0;
+  uint32_t next_id_;
   size_t abandoned_ = 0;
   std::unordered_map<uint32_t, Pending> pending_;
 };
