@@ -19,7 +19,7 @@ jobs=${2:-1}
 shift $(( $# > 2 ? 2 : $# ))
 build=${FUZZ_BUILD_DIR:-$root/build-fuzz}
 all=(reply_code reply_stream readln pasv_bytecount unix_list decipher tokenizer
-     expand_variables datetime netrc)
+     expand_variables datetime netrc sftp_packets)
 targets=("$@")
 ((${#targets[@]})) || targets=("${all[@]}")
 
