@@ -62,11 +62,11 @@ Decoded<std::optional<PacketView>> PacketReader::Next() {
   if (buffered < kLengthFieldSize) return std::optional<PacketView>();
   const uint32_t length = LoadU32(buffer_.get() + start_);
   if (length == 0 || length > max_packet_length_) {
-    failure_ = CodecError{length == 0 ? CodecFault::Malformed : CodecFault::TooLarge,
-                          "packet length " + std::to_string(length) +
-                              (length == 0 ? " leaves no room for its type"
-                                           : " is over the limit of " +
-                                                 std::to_string(max_packet_length_))};
+    failure_ = CodecError{
+        length == 0 ? CodecFault::Malformed : CodecFault::TooLarge,
+        "packet length " + std::to_string(length) +
+            (length == 0 ? " leaves no room for its type"
+                         : " is over the limit of " + std::to_string(max_packet_length_))};
     return *failure_;
   }
   if (buffered - kLengthFieldSize < length) return std::optional<PacketView>();

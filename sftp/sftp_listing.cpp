@@ -12,14 +12,22 @@ constexpr int64_t kSixMonths = 31'556'952 / 2;
 
 char TypeLetter(uint32_t mode) {
   switch (mode & kFileTypeMask) {
-    case kTypeFolder: return 'd';
-    case kTypeFile: return '-';
-    case kTypeLink: return 'l';
-    case 0020000: return 'c';
-    case 0060000: return 'b';
-    case 0010000: return 'p';
-    case 0140000: return 's';
-    default: return '?';
+    case kTypeFolder:
+      return 'd';
+    case kTypeFile:
+      return '-';
+    case kTypeLink:
+      return 'l';
+    case 0020000:
+      return 'c';
+    case 0060000:
+      return 'b';
+    case 0010000:
+      return 'p';
+    case 0140000:
+      return 's';
+    default:
+      return '?';
   }
 }
 
@@ -45,8 +53,8 @@ std::string PermissionColumn(const std::optional<uint32_t>& permissions) {
 std::string DateColumns(const std::optional<FileTimes>& times, int64_t now) {
   if (!times) return "??? ?? ?????";
   using namespace std::chrono;
-  static constexpr std::array<const char*, 12> kMonths = {
-      "Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+  static constexpr std::array<const char*, 12> kMonths = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                                          "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
   const int64_t when = times->mtime;
   const sys_seconds moment{seconds{when}};
   const sys_days day = floor<days>(moment);

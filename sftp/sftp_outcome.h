@@ -10,16 +10,16 @@ namespace tarnex::sftp {
 
 // What the status answers, for the code of a success (FTP answers each with its own code).
 enum class Action : uint8_t {
-  Login,          // 230: the session is set up (VERSION)
-  ChangeDir,      // 250, as CWD
-  MakeDir,        // 257, as MKD
-  RemoveDir,      // 250, as RMD
-  Delete,         // 250, as DELE
-  Rename,         // 250, as RNTO
-  OpenTransfer,   // 150: a file or listing opened, as the opening reply of RETR, STOR, LIST
-  EndTransfer,    // 226: the transfer or listing ended, as its closing reply
-  FileStatus,     // 213: a size or time read or set, as SIZE, MDTM, MFMT
-  Command,        // 200: anything else
+  Login,         // 230: the session is set up (VERSION)
+  ChangeDir,     // 250, as CWD
+  MakeDir,       // 257, as MKD
+  RemoveDir,     // 250, as RMD
+  Delete,        // 250, as DELE
+  Rename,        // 250, as RNTO
+  OpenTransfer,  // 150: a file or listing opened, as the opening reply of RETR, STOR, LIST
+  EndTransfer,   // 226: the transfer or listing ended, as its closing reply
+  FileStatus,    // 213: a size or time read or set, as SIZE, MDTM, MFMT
+  Command,       // 200: anything else
 };
 
 struct Outcome {

@@ -18,10 +18,10 @@ constexpr uint32_t kWriteRequestOverhead = 1 + 4 + 4 + kMaxHandleLength + 8 + 4;
 // A reader over the packet's body when its type is the expected one.
 std::optional<CodecError> WrongType(const PacketView& packet, uint8_t expected) {
   if (packet.type == expected) return std::nullopt;
-  return CodecError{CodecFault::UnexpectedReply,
-                    std::string(PacketTypeName(expected)) + " expected, got " +
-                        std::string(PacketTypeName(packet.type)) + " (type " +
-                        std::to_string(packet.type) + ")"};
+  return CodecError{CodecFault::UnexpectedReply, std::string(PacketTypeName(expected)) +
+                                                     " expected, got " +
+                                                     std::string(PacketTypeName(packet.type)) +
+                                                     " (type " + std::to_string(packet.type) + ")"};
 }
 
 }  // namespace
@@ -126,11 +126,11 @@ Decoded<FileSystemStats> DecodeStatvfs(std::string_view extended_reply_data) {
   WireReader in(extended_reply_data, kStatvfsExtension);
   FileSystemStats stats;
   const std::pair<uint64_t*, const char*> fields[] = {
-      {&stats.block_size, "f_bsize"},     {&stats.fragment_size, "f_frsize"},
-      {&stats.blocks, "f_blocks"},        {&stats.free_blocks, "f_bfree"},
+      {&stats.block_size, "f_bsize"},        {&stats.fragment_size, "f_frsize"},
+      {&stats.blocks, "f_blocks"},           {&stats.free_blocks, "f_bfree"},
       {&stats.available_blocks, "f_bavail"}, {&stats.files, "f_files"},
-      {&stats.free_files, "f_ffree"},     {&stats.available_files, "f_favail"},
-      {&stats.file_system_id, "f_fsid"},  {&stats.mount_flags, "f_flag"},
+      {&stats.free_files, "f_ffree"},        {&stats.available_files, "f_favail"},
+      {&stats.file_system_id, "f_fsid"},     {&stats.mount_flags, "f_flag"},
       {&stats.max_name_length, "f_namemax"},
   };
   for (const auto& [field, name] : fields) {

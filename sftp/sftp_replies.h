@@ -42,7 +42,7 @@ struct OfferedExtensions {
 struct StatusReply {
   uint32_t id = 0;
   uint32_t code = 0;
-  std::string message;   // empty when an old server sends none
+  std::string message;  // empty when an old server sends none
   std::string language;
 };
 

@@ -57,15 +57,15 @@ std::optional<uint32_t> RequestTable::Begin(RequestKind kind) {
 Decoded<MatchedReply> RequestTable::Match(uint32_t id, uint8_t reply_type) {
   const auto found = pending_.find(id);
   if (found == pending_.end()) {
-    return CodecError{CodecFault::UnexpectedReply,
-                      std::string(PacketTypeName(reply_type)) + " with id " +
-                          std::to_string(id) + ", which no request is waiting for"};
+    return CodecError{CodecFault::UnexpectedReply, std::string(PacketTypeName(reply_type)) +
+                                                       " with id " + std::to_string(id) +
+                                                       ", which no request is waiting for"};
   }
   const Pending request = found->second;
   if (!MayAnswer(request.kind, reply_type)) {
-    return CodecError{CodecFault::UnexpectedReply,
-                      std::string(PacketTypeName(reply_type)) + " with id " +
-                          std::to_string(id) + " cannot answer its request"};
+    return CodecError{CodecFault::UnexpectedReply, std::string(PacketTypeName(reply_type)) +
+                                                       " with id " + std::to_string(id) +
+                                                       " cannot answer its request"};
   }
   pending_.erase(found);
   if (request.abandoned) --abandoned_;

@@ -12,9 +12,28 @@ namespace tarnex::sftp {
 
 // What a request asks, as far as its reply goes.
 enum class RequestKind : uint8_t {
-  Open, Close, Read, Write, Lstat, Fstat, Setstat, Fsetstat, Opendir, Readdir, Remove, Mkdir,
-  Rmdir, Realpath, Stat, Rename, Readlink, Symlink,
-  Limits, PosixRename, Fsync, Statvfs,
+  Open,
+  Close,
+  Read,
+  Write,
+  Lstat,
+  Fstat,
+  Setstat,
+  Fsetstat,
+  Opendir,
+  Readdir,
+  Remove,
+  Mkdir,
+  Rmdir,
+  Realpath,
+  Stat,
+  Rename,
+  Readlink,
+  Symlink,
+  Limits,
+  PosixRename,
+  Fsync,
+  Statvfs,
 };
 
 // True when a request of this kind may be answered with a packet of this type: every request

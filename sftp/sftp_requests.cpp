@@ -79,8 +79,7 @@ std::string EncodeSetstat(uint32_t id, std::string_view path, const FileAttribut
   return IdStringAndAttributes(SSH_FXP_SETSTAT, id, path, attributes);
 }
 
-std::string EncodeFsetstat(uint32_t id, std::string_view handle,
-                           const FileAttributes& attributes) {
+std::string EncodeFsetstat(uint32_t id, std::string_view handle, const FileAttributes& attributes) {
   return IdStringAndAttributes(SSH_FXP_FSETSTAT, id, handle, attributes);
 }
 
@@ -124,7 +123,9 @@ std::string EncodeExtended(uint32_t id, std::string_view name, std::string_view 
   return ExtendedPacket(id, name).Raw(fields).Finish();
 }
 
-std::string EncodeLimits(uint32_t id) { return ExtendedPacket(id, kLimitsExtension).Finish(); }
+std::string EncodeLimits(uint32_t id) {
+  return ExtendedPacket(id, kLimitsExtension).Finish();
+}
 
 std::string EncodePosixRename(uint32_t id, std::string_view from, std::string_view to) {
   return ExtendedPacket(id, kPosixRenameExtension).String(from).String(to).Finish();

@@ -31,8 +31,7 @@ std::string EncodeLstat(uint32_t id, std::string_view path);
 std::string EncodeFstat(uint32_t id, std::string_view handle);
 std::string EncodeStat(uint32_t id, std::string_view path);
 std::string EncodeSetstat(uint32_t id, std::string_view path, const FileAttributes& attributes);
-std::string EncodeFsetstat(uint32_t id, std::string_view handle,
-                           const FileAttributes& attributes);
+std::string EncodeFsetstat(uint32_t id, std::string_view handle, const FileAttributes& attributes);
 std::string EncodeOpendir(uint32_t id, std::string_view path);
 std::string EncodeReaddir(uint32_t id, std::string_view handle);
 std::string EncodeRemove(uint32_t id, std::string_view path);

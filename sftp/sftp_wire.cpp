@@ -6,34 +6,62 @@ namespace tarnex::sftp {
 
 std::string_view PacketTypeName(uint8_t type) {
   switch (type) {
-    case SSH_FXP_INIT: return "SSH_FXP_INIT";
-    case SSH_FXP_VERSION: return "SSH_FXP_VERSION";
-    case SSH_FXP_OPEN: return "SSH_FXP_OPEN";
-    case SSH_FXP_CLOSE: return "SSH_FXP_CLOSE";
-    case SSH_FXP_READ: return "SSH_FXP_READ";
-    case SSH_FXP_WRITE: return "SSH_FXP_WRITE";
-    case SSH_FXP_LSTAT: return "SSH_FXP_LSTAT";
-    case SSH_FXP_FSTAT: return "SSH_FXP_FSTAT";
-    case SSH_FXP_SETSTAT: return "SSH_FXP_SETSTAT";
-    case SSH_FXP_FSETSTAT: return "SSH_FXP_FSETSTAT";
-    case SSH_FXP_OPENDIR: return "SSH_FXP_OPENDIR";
-    case SSH_FXP_READDIR: return "SSH_FXP_READDIR";
-    case SSH_FXP_REMOVE: return "SSH_FXP_REMOVE";
-    case SSH_FXP_MKDIR: return "SSH_FXP_MKDIR";
-    case SSH_FXP_RMDIR: return "SSH_FXP_RMDIR";
-    case SSH_FXP_REALPATH: return "SSH_FXP_REALPATH";
-    case SSH_FXP_STAT: return "SSH_FXP_STAT";
-    case SSH_FXP_RENAME: return "SSH_FXP_RENAME";
-    case SSH_FXP_READLINK: return "SSH_FXP_READLINK";
-    case SSH_FXP_SYMLINK: return "SSH_FXP_SYMLINK";
-    case SSH_FXP_STATUS: return "SSH_FXP_STATUS";
-    case SSH_FXP_HANDLE: return "SSH_FXP_HANDLE";
-    case SSH_FXP_DATA: return "SSH_FXP_DATA";
-    case SSH_FXP_NAME: return "SSH_FXP_NAME";
-    case SSH_FXP_ATTRS: return "SSH_FXP_ATTRS";
-    case SSH_FXP_EXTENDED: return "SSH_FXP_EXTENDED";
-    case SSH_FXP_EXTENDED_REPLY: return "SSH_FXP_EXTENDED_REPLY";
-    default: return "unknown";
+    case SSH_FXP_INIT:
+      return "SSH_FXP_INIT";
+    case SSH_FXP_VERSION:
+      return "SSH_FXP_VERSION";
+    case SSH_FXP_OPEN:
+      return "SSH_FXP_OPEN";
+    case SSH_FXP_CLOSE:
+      return "SSH_FXP_CLOSE";
+    case SSH_FXP_READ:
+      return "SSH_FXP_READ";
+    case SSH_FXP_WRITE:
+      return "SSH_FXP_WRITE";
+    case SSH_FXP_LSTAT:
+      return "SSH_FXP_LSTAT";
+    case SSH_FXP_FSTAT:
+      return "SSH_FXP_FSTAT";
+    case SSH_FXP_SETSTAT:
+      return "SSH_FXP_SETSTAT";
+    case SSH_FXP_FSETSTAT:
+      return "SSH_FXP_FSETSTAT";
+    case SSH_FXP_OPENDIR:
+      return "SSH_FXP_OPENDIR";
+    case SSH_FXP_READDIR:
+      return "SSH_FXP_READDIR";
+    case SSH_FXP_REMOVE:
+      return "SSH_FXP_REMOVE";
+    case SSH_FXP_MKDIR:
+      return "SSH_FXP_MKDIR";
+    case SSH_FXP_RMDIR:
+      return "SSH_FXP_RMDIR";
+    case SSH_FXP_REALPATH:
+      return "SSH_FXP_REALPATH";
+    case SSH_FXP_STAT:
+      return "SSH_FXP_STAT";
+    case SSH_FXP_RENAME:
+      return "SSH_FXP_RENAME";
+    case SSH_FXP_READLINK:
+      return "SSH_FXP_READLINK";
+    case SSH_FXP_SYMLINK:
+      return "SSH_FXP_SYMLINK";
+    case SSH_FXP_STATUS:
+      return "SSH_FXP_STATUS";
+    case SSH_FXP_HANDLE:
+      return "SSH_FXP_HANDLE";
+    case SSH_FXP_DATA:
+      return "SSH_FXP_DATA";
+    case SSH_FXP_NAME:
+      return "SSH_FXP_NAME";
+    case SSH_FXP_ATTRS:
+      return "SSH_FXP_ATTRS";
+    case SSH_FXP_EXTENDED:
+      return "SSH_FXP_EXTENDED";
+    case SSH_FXP_EXTENDED_REPLY:
+      return "SSH_FXP_EXTENDED_REPLY";
+    default:
+      return "unknown";
   }
 }
 
@@ -105,8 +133,8 @@ bool WireReader::Count(uint32_t& value, size_t min_item_size, std::string_view f
 
 void WireReader::Fail(CodecFault fault, std::string_view field, std::string_view reason) {
   if (failure_) return;
-  failure_ = CodecError{fault, std::string(message_) + ": " + std::string(field) + ": " +
-                                   std::string(reason)};
+  failure_ = CodecError{
+      fault, std::string(message_) + ": " + std::string(field) + ": " + std::string(reason)};
 }
 
 CodecError WireReader::Failure() const {
@@ -114,7 +142,9 @@ CodecError WireReader::Failure() const {
                   : CodecError{CodecFault::Malformed, std::string(message_) + ": no fault"};
 }
 
-PacketBuilder::PacketBuilder(uint8_t type) : bytes_(kLengthFieldSize, '\0') { U8(type); }
+PacketBuilder::PacketBuilder(uint8_t type) : bytes_(kLengthFieldSize, '\0') {
+  U8(type);
+}
 
 PacketBuilder& PacketBuilder::U8(uint8_t value) {
   bytes_.push_back(static_cast<char>(value));
@@ -144,7 +174,8 @@ PacketBuilder& PacketBuilder::Raw(std::string_view bytes) {
 }
 
 std::string PacketBuilder::Finish(uint32_t bytes_to_follow) {
-  StoreU32(bytes_.data(), static_cast<uint32_t>(bytes_.size() - kLengthFieldSize) + bytes_to_follow);
+  StoreU32(bytes_.data(),
+           static_cast<uint32_t>(bytes_.size() - kLengthFieldSize) + bytes_to_follow);
   return std::move(bytes_);
 }
 

@@ -28,8 +28,8 @@ struct CodecError {
 template <class T>
 class Decoded {
  public:
-  Decoded(T value) : state_(std::move(value)) {}               // NOLINT: implicit on purpose
-  Decoded(CodecError error) : state_(std::move(error)) {}      // NOLINT
+  Decoded(T value) : state_(std::move(value)) {}           // NOLINT: implicit on purpose
+  Decoded(CodecError error) : state_(std::move(error)) {}  // NOLINT
   explicit operator bool() const { return std::holds_alternative<T>(state_); }
   T& operator*() { return std::get<T>(state_); }
   const T& operator*() const { return std::get<T>(state_); }

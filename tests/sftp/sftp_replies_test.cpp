@@ -23,19 +23,27 @@ std::optional<CodecError> FaultOf(const Decoded<T>& decoded) {
 // The decoder of the packet's own type.
 std::optional<CodecError> DecodeFault(const PacketView& packet) {
   switch (packet.type) {
-    case SSH_FXP_VERSION: return FaultOf(DecodeVersion(packet));
-    case SSH_FXP_STATUS: return FaultOf(DecodeStatus(packet));
-    case SSH_FXP_HANDLE: return FaultOf(DecodeHandle(packet));
-    case SSH_FXP_DATA: return FaultOf(DecodeData(packet));
-    case SSH_FXP_NAME: return FaultOf(DecodeName(packet));
-    case SSH_FXP_ATTRS: return FaultOf(DecodeAttrs(packet));
-    default: return FaultOf(DecodeExtendedReply(packet));
+    case SSH_FXP_VERSION:
+      return FaultOf(DecodeVersion(packet));
+    case SSH_FXP_STATUS:
+      return FaultOf(DecodeStatus(packet));
+    case SSH_FXP_HANDLE:
+      return FaultOf(DecodeHandle(packet));
+    case SSH_FXP_DATA:
+      return FaultOf(DecodeData(packet));
+    case SSH_FXP_NAME:
+      return FaultOf(DecodeName(packet));
+    case SSH_FXP_ATTRS:
+      return FaultOf(DecodeAttrs(packet));
+    default:
+      return FaultOf(DecodeExtendedReply(packet));
   }
 }
 
 const std::string kAllAttributes = Hex("8000000f 0000000000001000 000003e8 00000064 000081a4") +
                                    U32(1700000000) + U32(1700000001) + U32(1) + S("t") + S("d");
-const std::string kLimitsData = Hex("0000000000040000 000000000003fc00 000000000003fc00 00000000000000ff");
+const std::string kLimitsData =
+    Hex("0000000000040000 000000000003fc00 000000000003fc00 00000000000000ff");
 
 TEST(SftpReplies, GoodRepliesDecodeAndEveryShorterCutFailsCleanly) {
   const std::string pair1 = S("limits@openssh.com") + S("1");
@@ -50,8 +58,10 @@ TEST(SftpReplies, GoodRepliesDecodeAndEveryShorterCutFailsCleanly) {
       {SSH_FXP_STATUS, U32(9) + U32(2) + message + S("en"), {8, 8 + message.size()}},
       {SSH_FXP_HANDLE, U32(9) + S("H1"), {}},
       {SSH_FXP_DATA, U32(9) + S("hello"), {}},
-      {SSH_FXP_NAME, U32(9) + U32(2) + S("a") + S("-rw-r--r-- 1 u g 4096 Dec  8 12:00 a") +
-                         kAllAttributes + S("b") + S("") + U32(0), {}},
+      {SSH_FXP_NAME,
+       U32(9) + U32(2) + S("a") + S("-rw-r--r-- 1 u g 4096 Dec  8 12:00 a") + kAllAttributes +
+           S("b") + S("") + U32(0),
+       {}},
       {SSH_FXP_ATTRS, U32(9) + kAllAttributes, {}},
       {SSH_FXP_EXTENDED_REPLY, U32(9) + kLimitsData, {}},
   };
@@ -61,8 +71,8 @@ TEST(SftpReplies, GoodRepliesDecodeAndEveryShorterCutFailsCleanly) {
     for (size_t cut = 0; cut < c.body.size(); ++cut) {
       // Copied, so that the address sanitizer sees a read past the cut.
       const std::string shorter = c.body.substr(0, cut);
-      const bool whole = c.complete_cuts.contains(cut) ||
-                         (c.type == SSH_FXP_EXTENDED_REPLY && cut >= 4);
+      const bool whole =
+          c.complete_cuts.contains(cut) || (c.type == SSH_FXP_EXTENDED_REPLY && cut >= 4);
       EXPECT_EQ(DecodeFault({c.type, shorter}).has_value(), !whole)
           << PacketTypeName(c.type) << " cut at " << cut;
     }
@@ -70,12 +80,11 @@ TEST(SftpReplies, GoodRepliesDecodeAndEveryShorterCutFailsCleanly) {
 }
 
 TEST(SftpReplies, FieldsComeOutAsSent) {
-  const auto version = DecodeVersion(
-      {SSH_FXP_VERSION, U32(3) + S("limits@openssh.com") + S("1") + S("x") + S("")});
+  const auto version =
+      DecodeVersion({SSH_FXP_VERSION, U32(3) + S("limits@openssh.com") + S("1") + S("x") + S("")});
   ASSERT_TRUE(version);
   EXPECT_EQ(version->version, 3u);
-  EXPECT_EQ(version->extensions,
-            (std::vector<Extension>{{"limits@openssh.com", "1"}, {"x", ""}}));
+  EXPECT_EQ(version->extensions, (std::vector<Extension>{{"limits@openssh.com", "1"}, {"x", ""}}));
 
   const auto status = DecodeStatus({SSH_FXP_STATUS, U32(5) + U32(3) + S("Permission denied")});
   ASSERT_TRUE(status);
@@ -90,8 +99,8 @@ TEST(SftpReplies, FieldsComeOutAsSent) {
   EXPECT_EQ(data->data, "hello");
   EXPECT_EQ(data->data.data(), data_body.data() + 8) << "a view into the packet, not a copy";
 
-  const auto name = DecodeName(
-      {SSH_FXP_NAME, U32(7) + U32(1) + S("a b") + S("long") + kAllAttributes});
+  const auto name =
+      DecodeName({SSH_FXP_NAME, U32(7) + U32(1) + S("a b") + S("long") + kAllAttributes});
   ASSERT_TRUE(name);
   ASSERT_EQ(name->entries.size(), 1u);
   EXPECT_EQ(name->entries[0].filename, "a b");
@@ -137,8 +146,8 @@ TEST(SftpReplies, MalformedRepliesAreFaultsOfTheirKind) {
     CodecFault fault;
   } cases[] = {
       {"a count no packet can hold", SSH_FXP_NAME, U32(1) + U32(0xffffffff), CodecFault::TooLarge},
-      {"more entries than sent", SSH_FXP_NAME, U32(1) + U32(2) + S("a") + S("longer than 12") + U32(0),
-       CodecFault::Truncated},
+      {"more entries than sent", SSH_FXP_NAME,
+       U32(1) + U32(2) + S("a") + S("longer than 12") + U32(0), CodecFault::Truncated},
       {"a string length past the end", SSH_FXP_HANDLE, U32(1) + U32(0xffffffff) + "H",
        CodecFault::Truncated},
       {"data shorter than announced", SSH_FXP_DATA, U32(1) + U32(100) + "hello",
@@ -149,7 +158,8 @@ TEST(SftpReplies, MalformedRepliesAreFaultsOfTheirKind) {
        CodecFault::Malformed},
       {"an extended attribute count no packet can hold", SSH_FXP_ATTRS,
        U32(1) + U32(SSH_FILEXFER_ATTR_EXTENDED) + U32(0x20000000), CodecFault::TooLarge},
-      {"half a message length", SSH_FXP_STATUS, U32(1) + U32(4) + Hex("0000"), CodecFault::Truncated},
+      {"half a message length", SSH_FXP_STATUS, U32(1) + U32(4) + Hex("0000"),
+       CodecFault::Truncated},
       {"an extension without its data", SSH_FXP_VERSION, U32(3) + S("x"), CodecFault::Truncated},
       {"no version at all", SSH_FXP_VERSION, "", CodecFault::Truncated},
   };
@@ -172,12 +182,18 @@ TEST(SftpReplies, ReplyIdIsTheFirstFieldOfEveryReplyButVersion) {
 }
 
 TEST(SftpReplies, OnlyTheExtensionVersionsWeSpeakAreOffered) {
-  VersionReply openssh{3, {{"posix-rename@openssh.com", "1"}, {"statvfs@openssh.com", "2"},
-                           {"fstatvfs@openssh.com", "2"}, {"fsync@openssh.com", "1"},
-                           {"limits@openssh.com", "1"}}};
+  VersionReply openssh{3,
+                       {{"posix-rename@openssh.com", "1"},
+                        {"statvfs@openssh.com", "2"},
+                        {"fstatvfs@openssh.com", "2"},
+                        {"fsync@openssh.com", "1"},
+                        {"limits@openssh.com", "1"}}};
   EXPECT_EQ(ExtensionsOffered(openssh), (OfferedExtensions{true, true, true, true}));
-  VersionReply other{3, {{"posix-rename@openssh.com", "2"}, {"statvfs@openssh.com", "1"},
-                         {"limits@openssh.com", ""}, {"fsync@example.com", "1"}}};
+  VersionReply other{3,
+                     {{"posix-rename@openssh.com", "2"},
+                      {"statvfs@openssh.com", "1"},
+                      {"limits@openssh.com", ""},
+                      {"fsync@example.com", "1"}}};
   EXPECT_EQ(ExtensionsOffered(other), (OfferedExtensions{}));
 }
 

@@ -141,12 +141,12 @@ TEST(FormatListLine, LongFormatLinesThatTheFtpListingParserReadsBack) {
        "drwxr-xr-x    1 1000     100          4096 Nov 14  2023 old dir", EntryKind::Folder},
       {"link", attributes(0120777, 7, kNow - 86400 * 30),
        "lrwxrwxrwx    1 1000     100             7 Nov  8 12:00 link", EntryKind::Link},
-      {"tool", attributes(0106755, 10, kNow), "-rwsr-sr-x    1 1000     100            10 Dec  8 12:00 tool",
-       EntryKind::File},
+      {"tool", attributes(0106755, 10, kNow),
+       "-rwsr-sr-x    1 1000     100            10 Dec  8 12:00 tool", EntryKind::File},
       {"tmp", attributes(041777, 0, kNow + 86400 * 2),  // in the future: the year
        "drwxrwxrwt    1 1000     100             0 Dec 10  2026 tmp", EntryKind::Folder},
-      {"fifo", attributes(0010600, 0, 0), "prw-------    1 1000     100             0 Jan  1  1970 fifo",
-       EntryKind::Other},
+      {"fifo", attributes(0010600, 0, 0),
+       "prw-------    1 1000     100             0 Jan  1  1970 fifo", EntryKind::Other},
   };
   for (const auto& c : cases) {
     const std::string line = FormatListLine(c.name, c.attributes, kNow);
@@ -162,7 +162,8 @@ TEST(FormatListLine, LongFormatLinesThatTheFtpListingParserReadsBack) {
                                                                          : mtime - mtime % 86400)
         << line;
   }
-  EXPECT_EQ(FormatListLine("x", {}, kNow), "?---------    1 ?        ?               ? ??? ?? ????? x");
+  EXPECT_EQ(FormatListLine("x", {}, kNow),
+            "?---------    1 ?        ?               ? ??? ?? ????? x");
 }
 
 TEST(ListLineOf, TheServersLongnameWhenItIsALongFormatLineOfTheEntry) {

@@ -29,7 +29,9 @@ inline std::string U32(uint32_t value) {
   return bytes;
 }
 
-inline std::string S(std::string_view text) { return U32(static_cast<uint32_t>(text.size())) + std::string(text); }
+inline std::string S(std::string_view text) {
+  return U32(static_cast<uint32_t>(text.size())) + std::string(text);
+}
 
 // A whole packet: the length, the type, the fields.
 inline std::string Packet(uint8_t type, std::string_view fields) {
