@@ -90,6 +90,15 @@ std::optional<Announcement> ParseServerAnnouncement(std::string_view line) {
   return std::nullopt;
 }
 
+std::string CommandVerb(std::string_view line) {
+  std::string verb;
+  for (const char c : line) {
+    if (!std::isalpha(static_cast<unsigned char>(c))) break;
+    verb += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  }
+  return verb;
+}
+
 std::optional<Announcement> ParseClientAnnouncement(std::string_view line) {
   if (StartsWithWord(line, "PORT")) {
     if (const auto found = SixNumbers(line, 5)) {

@@ -22,6 +22,10 @@ std::optional<Announcement> ParseServerAnnouncement(std::string_view line);
 // A client's command line that names a data port, or nothing.
 std::optional<Announcement> ParseClientAnnouncement(std::string_view line);
 
+// The verb of a client's command line in capitals ("RETR" of "retr a.bin\r\n"); empty for a
+// line that starts with no letter (the blank of a Telnet sequence, an empty line).
+std::string CommandVerb(std::string_view line);
+
 // The line with the data endpoint replaced by 127.0.0.1 at `port`; the rest of the line (its
 // text, its line end) stays as it was.
 std::string Readdressed(std::string_view line, const Announcement& announced, uint16_t port);

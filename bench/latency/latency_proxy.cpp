@@ -105,6 +105,10 @@ class LatencyProxy::Relay {
   void FilterLines(int from, LineFilter filter) { directions_[from].filter = std::move(filter); }
   // From here on the bytes pass as they are (the session turns to TLS).
   void StopReadingLines() { reading_lines_ = false; }
+  // Called once when end `from` has nothing more to read (its end, a reset, a failed send).
+  void WhenReadEnds(int from, std::function<void()> ended) {
+    directions_[from].read_end = std::move(ended);
+  }
 
   void Run() {
     while (!(directions_[0].done && directions_[1].done)) {
@@ -152,6 +156,7 @@ class LatencyProxy::Relay {
     bool read_ended = false;
     bool done = false;
     LineFilter filter;
+    std::function<void()> read_end;
     std::string partial;  // a line not yet ended, while lines are read
   };
 
@@ -183,7 +188,7 @@ class LatencyProxy::Relay {
       return;
     }
     if (n <= 0) {  // the end, or a reset: both end the stream this way
-      d.read_ended = true;
+      ReadEnded(d);
       Queue(d, std::exchange(d.partial, {}));
       Queue(d, nullptr, 0, true);
       return;
@@ -206,6 +211,11 @@ class LatencyProxy::Relay {
     Queue(d, out);
   }
 
+  void ReadEnded(Direction& d) {
+    d.read_ended = true;
+    if (d.read_end) std::exchange(d.read_end, nullptr)();
+  }
+
   void Write(int from) {
     Direction& d = directions_[from];
     const int to = ends_[1 - from].Get();
@@ -221,7 +231,7 @@ class LatencyProxy::Relay {
       if (n < 0 && (errno == EAGAIN || errno == EINTR)) return;
       if (n < 0) {  // the other side is gone: nothing more can reach it
         d.done = true;
-        d.read_ended = true;
+        ReadEnded(d);
         return;
       }
       chunk.offset += static_cast<size_t>(n);
@@ -294,6 +304,10 @@ void LatencyProxy::AcceptClients() {
     if (fds[0].revents == 0) continue;
     Fd client(::accept4(listener_.Get(), nullptr, nullptr, SOCK_CLOEXEC));
     if (!client) continue;
+    {
+      std::lock_guard<std::mutex> lock(tally_mutex_);
+      ++tally_.open_sessions;
+    }
     Spawn([this, client = std::make_shared<Fd>(std::move(client))] {
       RunControl(std::move(*client));
     });
@@ -316,14 +330,34 @@ uint16_t LatencyProxy::OfferDataConnection(const std::string& target_host, uint1
   return port;
 }
 
+LatencyProxy::Tally LatencyProxy::Counts() const {
+  std::lock_guard<std::mutex> lock(tally_mutex_);
+  return tally_;
+}
+
 void LatencyProxy::RunControl(Fd client) {
+  // The session counts as open until its client has nothing more to say, or the relay ends.
+  bool open = true;
+  const auto closed = [this, &open] {
+    std::lock_guard<std::mutex> lock(tally_mutex_);
+    if (std::exchange(open, false)) --tally_.open_sessions;
+  };
+  struct CloseAtExit {
+    const decltype(closed)& close;
+    ~CloseAtExit() { close(); }
+  } close_at_exit{closed};
   // The connection reaches the server one way later.
   if (!WaitOneWay()) return;
   Relay relay(std::move(client), ConnectTo("127.0.0.1", server_port_), delay_, stop_.Get());
+  relay.WhenReadEnds(0, closed);
   bool tls_asked = false;
   relay.FilterLines(0, [this, &tls_asked](std::string_view line) {
     if (line.size() >= 5 && (line.substr(0, 5) == "AUTH " || line.substr(0, 5) == "auth ")) {
       tls_asked = true;
+    }
+    if (const std::string verb = CommandVerb(line); !verb.empty()) {
+      std::lock_guard<std::mutex> lock(tally_mutex_);
+      ++tally_.commands[verb];
     }
     const auto announced = ParseClientAnnouncement(line);
     if (!announced) return std::string(line);
@@ -346,7 +380,12 @@ void LatencyProxy::RunData(Fd listener, std::string target_host, uint16_t target
   }
   Fd accepted(::accept4(listener.Get(), nullptr, nullptr, SOCK_CLOEXEC));
   listener.Reset();
-  if (!accepted || !WaitOneWay()) return;
+  if (!accepted) return;
+  {
+    std::lock_guard<std::mutex> lock(tally_mutex_);
+    ++tally_.data_connections;
+  }
+  if (!WaitOneWay()) return;
   Relay relay(std::move(accepted), ConnectTo(target_host, target_port), delay_, stop_.Get());
   relay.Run();
 }

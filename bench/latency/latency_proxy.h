@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cstdint>
 #include <list>
+#include <map>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -63,6 +64,16 @@ class LatencyProxy {
 
   uint16_t Port() const { return port_; }
 
+  // What the clients have asked for so far: their commands by verb (until a session turns to
+  // TLS), the data connections made, and the control connections whose client has not closed
+  // yet (while one is open, commands may still be on their way).
+  struct Tally {
+    std::map<std::string, uint64_t> commands;
+    uint64_t data_connections = 0;
+    uint64_t open_sessions = 0;
+  };
+  Tally Counts() const;
+
  private:
   struct Worker {
     std::thread thread;
@@ -82,6 +93,8 @@ class LatencyProxy {
   // Waits `delay_` unless the proxy stops first (then false).
   bool WaitOneWay() const;
 
+  mutable std::mutex tally_mutex_;
+  Tally tally_;
   const uint16_t server_port_;
   const std::chrono::microseconds delay_;
   Fd listener_;

@@ -2,7 +2,10 @@
 //
 //   tarnex-latency-proxy SERVER_PORT ONE_WAY_DELAY_MS [LISTEN_PORT]
 //
-// Prints the port it listens on (one line) and runs until SIGINT or SIGTERM.
+// Prints the port it listens on (one line) and runs until SIGINT or SIGTERM. On SIGUSR1 it
+// prints what the clients have asked for so far, on one line:
+//   counts open=SESSIONS data=CONNECTIONS VERB=COUNT VERB=COUNT ...
+// (the control connections still open, the data connections made, the commands by verb).
 #include <signal.h>
 
 #include <charconv>
@@ -35,6 +38,7 @@ int main(int argc, char** argv) {
   sigemptyset(&signals);
   sigaddset(&signals, SIGINT);
   sigaddset(&signals, SIGTERM);
+  sigaddset(&signals, SIGUSR1);
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
   try {
     tarnex::bench::LatencyProxy proxy(static_cast<uint16_t>(server_port),
@@ -43,7 +47,16 @@ int main(int argc, char** argv) {
     std::printf("%u\n", static_cast<unsigned>(proxy.Port()));
     std::fflush(stdout);
     int signal = 0;
-    sigwait(&signals, &signal);
+    while (sigwait(&signals, &signal) == 0 && signal == SIGUSR1) {
+      const tarnex::bench::LatencyProxy::Tally tally = proxy.Counts();
+      std::printf("counts open=%llu data=%llu", static_cast<unsigned long long>(tally.open_sessions),
+                  static_cast<unsigned long long>(tally.data_connections));
+      for (const auto& [verb, count] : tally.commands) {
+        std::printf(" %s=%llu", verb.c_str(), static_cast<unsigned long long>(count));
+      }
+      std::printf("\n");
+      std::fflush(stdout);
+    }
   } catch (const std::exception& e) {
     std::fprintf(stderr, "tarnex-latency-proxy: %s\n", e.what());
     return 1;

@@ -64,6 +64,15 @@ TEST(Announcements, DataEndpointsAreFoundAndReaddressed) {
   }
 }
 
+TEST(Announcements, CommandVerbsAreReadInCapitals) {
+  const struct {
+    const char* line;
+    const char* verb;
+  } cases[] = {{"RETR a.bin\r\n", "RETR"}, {"retr a.bin\r\n", "RETR"}, {"QUIT\r\n", "QUIT"},
+               {"Pasv\n", "PASV"},          {"\r\n", ""},                {" NOOP\r\n", ""}};
+  for (const auto& c : cases) EXPECT_EQ(CommandVerb(c.line), c.verb) << c.line;
+}
+
 // A server that sends back what it receives, on one connection, until the client's end.
 class EchoServer {
  public:
@@ -166,6 +175,7 @@ TEST(LatencyProxy, FtpSessionsPassWithTheirDataConnections) {
   std::ofstream(dir / "up.bin", std::ios::binary) << bytes;
   for (const char* passive : {"on", "off"}) {
     SCOPED_TRACE(passive);
+    const LatencyProxy::Tally before = proxy.Counts();
     std::ofstream(dir / "s.fcs", std::ios::binary)
         << "Open 127.0.0.1 NONE " << proxy.Port() << "\r\nLogin " << server.User() << " "
         << server.Password() << "\r\nPassive " << passive
@@ -181,6 +191,26 @@ TEST(LatencyProxy, FtpSessionsPassWithTheirDataConnections) {
     const std::string listing{std::istreambuf_iterator<char>(list), {}};
     EXPECT_NE(listing.find("up.bin"), std::string::npos) << listing;
     std::filesystem::remove(dir / "down.bin");
+    // The proxy has counted the session's commands once its client has closed (which it
+    // sees soon after the runner's end).
+    LatencyProxy::Tally after = proxy.Counts();
+    for (const auto deadline = Clock::now() + 10s;
+         after.open_sessions > 0 && Clock::now() < deadline; after = proxy.Counts()) {
+      std::this_thread::sleep_for(10ms);
+    }
+    EXPECT_EQ(after.open_sessions, 0u);
+    const auto added = [&](const char* verb) {
+      const auto count = [verb](const LatencyProxy::Tally& tally) {
+        const auto found = tally.commands.find(verb);
+        return found == tally.commands.end() ? uint64_t{0} : found->second;
+      };
+      return count(after) - count(before);
+    };
+    EXPECT_EQ(after.data_connections - before.data_connections, 3u);  // Put, Dir, Get
+    EXPECT_EQ(added("STOR"), 1u);
+    EXPECT_EQ(added("RETR"), 1u);
+    EXPECT_EQ(added("QUIT"), 1u);
+    EXPECT_EQ(added(std::string(passive) == "on" ? "PORT" : "EPSV"), 0u);
   }
 }
 
