@@ -62,11 +62,22 @@ def parse_arguments():
                         help="size of each file the 12-line job uploads and downloads")
     parser.add_argument("--job-only", action="store_true",
                         help="only the rows of the 12-line job on vsftpd (seconds)")
+    parser.add_argument("--replace-only", action="store_true",
+                        help="only the rows of the download over an existing file on vsftpd "
+                             "(in the --work folder: tmpfs by default)")
     parser.add_argument("--rtt-ms", type=int, default=0,
                         help="also a table on pyftpdlib behind the latency proxy with this round "
                              "trip (half of it each way; 0: no such table)")
     parser.add_argument("--rtt-only", action="store_true",
                         help="only the table behind the latency proxy (with --rtt-ms)")
+    parser.add_argument("--rtt-mirror-files", type=int, default=200,
+                        help="files in the tree mirrored behind the latency proxy, both ways "
+                             "(in folders of 100, of --mirror-kib each; 2000 take an hour)")
+    parser.add_argument("--mget-files", type=int, default=200,
+                        help="files that mget fetches behind the latency proxy")
+    parser.add_argument("--mget-kib", type=int, default=64, help="size of each of them")
+    parser.add_argument("--parallel", type=int, default=4,
+                        help="transfers at once in the parallel rows behind the latency proxy")
     parser.add_argument("--markdown", help="also write the tables to this file")
     arguments = parser.parse_args()
     arguments.servers = [name.strip() for name in arguments.servers.split(",") if name.strip()]
@@ -83,9 +94,10 @@ def parse_arguments():
         parser.error("--rtt-ms takes an even number of milliseconds up to 20000")
     if arguments.rtt_only:
         arguments.servers = ["pyftpdlib"]
-    if arguments.job_only:
-        if arguments.mirror_only or "vsftpd" not in arguments.servers:
-            parser.error("--job-only measures on vsftpd alone")
+    if arguments.job_only or arguments.replace_only:
+        if (arguments.mirror_only or "vsftpd" not in arguments.servers or arguments.rtt_only or
+                (arguments.job_only and arguments.replace_only)):
+            parser.error("--job-only and --replace-only each measure on vsftpd alone")
         arguments.servers = ["vsftpd"]
     return arguments
 
@@ -224,12 +236,68 @@ class LatencyProxy:
             sys.exit("bench: the latency proxy did not start")
         self.port = int(line)
 
+    def counts(self):
+        """What the clients have asked so far: {"open": control connections not yet closed by
+        their client, "data": data connections made, VERB: commands}."""
+        self.process.send_signal(signal.SIGUSR1)
+        ready, _, _ = select.select([self.process.stdout], [], [], 10)
+        line = self.process.stdout.readline() if ready else ""
+        if not line.startswith("counts "):
+            sys.exit("bench: the latency proxy told no counts: %r" % line)
+        return {key: int(value) for key, value in
+                (field.split("=", 1) for field in line.split()[1:])}
+
+    def settled_counts(self):
+        """The counts once every client has closed its control connection (a client may end
+        before the proxy has read its last command), or after 10 s."""
+        deadline = time.monotonic() + 10
+        while True:
+            counts = self.counts()
+            if counts["open"] == 0 or time.monotonic() > deadline:
+                return counts
+            time.sleep(0.02)
+
     def stop(self):
         self.process.send_signal(signal.SIGTERM)
         try:
             self.process.wait(30)
         except subprocess.TimeoutExpired:
             self.process.kill()
+
+
+class CommandCounter:
+    """The commands and data connections of each job's last run, as the proxy counted them."""
+
+    def __init__(self, proxy):
+        self.proxy = proxy
+        self.start_counts = {}
+        self.per_job = {}
+
+    def start(self):
+        self.start_counts = self.proxy.settled_counts()
+
+    def stop(self, name):
+        end = self.proxy.settled_counts()
+        self.per_job[name] = {key: end[key] - self.start_counts.get(key, 0)
+                              for key in end if key != "open"
+                              and end[key] != self.start_counts.get(key, 0)}
+
+    def per_file(self, name, files):
+        """'2.0 (PORT 1.0, RETR 1.0; data 1.0)': the commands per file in all, those of them
+        sent for at least every tenth file, and the data connections per file."""
+        counts = dict(self.per_job.get(name, {}))
+        if not counts:
+            return "not counted"
+        data = counts.pop("data", 0)
+        total = sum(counts.values())
+        frequent = sorted(((count, verb) for verb, count in counts.items()
+                           if count >= files / 10), reverse=True)
+        verbs = ", ".join("%s %s" % (verb, per(count, files)) for count, verb in frequent)
+        return "%s (%s; data %s)" % (per(total, files), verbs, per(data, files))
+
+
+def per(count, files):
+    return "%.2f" % (count / files) if count % files else "%d" % (count // files)
 
 
 class Unavailable(Exception):
@@ -380,9 +448,10 @@ class Job:
         self.limit = limit
 
 
-def interleaved(jobs, work, repeat):
+def interleaved(jobs, work, repeat, counter=None):
     """Runs every job `repeat` times, round by round (each round in another order), so that a
-    slow moment of the machine falls on all clients alike; returns the medians per job."""
+    slow moment of the machine falls on all clients alike; returns the medians per job. A
+    CommandCounter learns the commands of each job's runs."""
     runs = {name: [] for name in jobs}
     names = list(jobs)
     for round_number in range(repeat):
@@ -391,7 +460,11 @@ def interleaved(jobs, work, repeat):
             job = jobs[name]
             if job.before:
                 job.before()
+            if counter:
+                counter.start()
             result = timed(job.command, work, env=job.env, limit=job.limit)
+            if counter:
+                counter.stop(name)
             if job.check:
                 job.check(result)
             del result["stdout"]  # a long log need not stay for the other rounds
@@ -408,6 +481,7 @@ class Table:
     def __init__(self, intro):
         self.intro = intro
         self.rows = []
+        self.notes = []  # lines below the table
 
     def row(self, measure, tarnex_value, curl_value, lftp_value, better, limit, unit):
         """better: 'higher' or 'lower'; limit: the ratio Tarnex/curl must meet. Without a curl
@@ -430,7 +504,8 @@ class Table:
     def text(self):
         lines = ["| " + " | ".join(self.HEADER) + " |", "|" + "---|" * len(self.HEADER)]
         lines += ["| " + " | ".join(row) + " |" for row in self.rows]
-        return self.intro + "\n\n" + "\n".join(lines) + "\n"
+        notes = "".join("\n" + note + "\n" for note in self.notes)
+        return self.intro + "\n\n" + "\n".join(lines) + "\n" + notes
 
 
 def factor(limit):
@@ -448,10 +523,13 @@ class Bench:
         need = 64 * MIB
         if pyftpdlib:
             need += 3 * arguments.mirror_files * arguments.mirror_kib * 1024
+        if arguments.rtt_ms:
+            need += 4 * arguments.rtt_mirror_files * arguments.mirror_kib * 1024
+            need += 2 * arguments.mget_files * arguments.mget_kib * 1024
         if not arguments.mirror_only and not arguments.job_only:
-            need += 3 * arguments.size_mib * MIB
+            need += 4 * arguments.size_mib * MIB  # with the file a download replaces
             need += 3 * arguments.small_mib * MIB if pyftpdlib else 0
-        if vsftpd and not arguments.job_only:
+        if vsftpd and not arguments.job_only and not arguments.replace_only:
             need += 100 * arguments.huge_entries  # one listing of the huge folder at a time
         self.work = scratch_folder(arguments.work, need)
         self.root = os.path.join(self.work, "root")
@@ -468,6 +546,8 @@ class Bench:
         print("bench: files in %s" % self.work, flush=True)
         if "pyftpdlib" in self.a.servers:
             self.prepare_mirror()
+        if self.a.rtt_ms:
+            self.prepare_many_files()
         if self.a.mirror_only:
             return
         self.prepare_job()
@@ -483,6 +563,18 @@ class Bench:
             open(os.path.join(many, "file-%05d.txt" % index), "w").close()
         open(os.path.join(self.root, "empty.txt"), "w").close()
 
+    def prepare_many_files(self):
+        """What is moved behind the latency proxy: a tree on the server to mirror down, the
+        same tree here to mirror up, and the folder that mget fetches."""
+        tree = os.path.join(self.root, "rtt-tree")
+        self.prepare_mirror(tree, self.a.rtt_mirror_files)
+        shutil.copytree(tree, self.local_path("rtt-tree"))
+        folder = os.path.join(self.root, "mget")
+        os.makedirs(folder)
+        for index in range(self.a.mget_files):
+            with open(os.path.join(folder, "g%05d.bin" % index), "wb") as stream:
+                stream.write(os.urandom(self.a.mget_kib * 1024))
+
     def prepare_job(self):
         """The job's five local files to upload and the server's file to download."""
         size = self.a.job_kib * 1024
@@ -493,11 +585,11 @@ class Bench:
         with open(os.path.join(self.root, "job-get.bin"), "wb") as stream:
             stream.write(os.urandom(size))
 
-    def prepare_mirror(self):
+    def prepare_mirror(self, tree=None, files=None):
         """The tree that is mirrored: --mirror-files files of random bytes, 100 per folder."""
-        tree = os.path.join(self.root, "tree")
+        tree = tree or os.path.join(self.root, "tree")
         size = self.a.mirror_kib * 1024
-        for index in range(self.a.mirror_files):
+        for index in range(self.a.mirror_files if files is None else files):
             folder = os.path.join(tree, "d%03d" % (index // 100))
             os.makedirs(folder, exist_ok=True)
             with open(os.path.join(folder, "f%05d.bin" % index), "wb") as stream:
@@ -527,7 +619,7 @@ class Bench:
             except KeyError:
                 raise Unavailable("its user \"ftp\" is missing (the vsftpd package makes it)")
             os.chown(os.path.join(root, "incoming"), ftp.pw_uid, ftp.pw_gid)
-        if self.a.job_only:
+        if self.a.job_only or self.a.replace_only:
             return folder, root
         huge = os.path.join(root, "huge")
         os.mkdir(huge)
@@ -707,6 +799,51 @@ class Bench:
         return Job([self.runner, script], before=self.fresh(target), check=check,
                    env=self.runner_env)
 
+    def replacement_job(self, server, client, existing):
+        """The big file downloaded by tarnex-run (a script `Get`, timed as a whole process like
+        curl) or curl, over PORT, to a new file or over an existing one of the same size (a copy
+        made before the run, outside its time). tarnex-run writes a temporary file beside the
+        target and renames it over the old one once complete; curl truncates the old file and
+        writes into it."""
+        source = os.path.join(server.root, "big.bin")
+        size = os.path.getsize(source)
+        target = self.local_path("replaced-%s.bin" % client)
+        if client == "tarnex":
+            script = runner_script(os.path.join(self.work, "replace.fcs"), server,
+                                   ["Binary", "Get big.bin %s" % target])
+            command = [self.runner, "--active", script]
+        else:
+            command = curl(server, False) + ["-o", target, url(server, "big.bin")]
+
+        def before():
+            self.fresh(target)()
+            if existing:
+                shutil.copyfile(source, target)
+
+        return Job(command, before=before, check=self.expect_size(target, size),
+                   env=self.runner_env if client == "tarnex" else None)
+
+    def replacement_rows(self, table, server):
+        """The big download to a new file and over an existing one, wall and CPU time of
+        tarnex-run against curl's; every run removes its file afterwards."""
+        place = "tmpfs" if filesystem_type(self.local) == "tmpfs" else filesystem_type(self.local)
+        print("bench: %s: download %s to a new file and over an existing one (%s)"
+              % (server.name, self.big, place), flush=True)
+        jobs = {"%s %s" % (client, case): self.replacement_job(server, client, case == "over")
+                for client in ("tarnex", "curl") for case in ("new", "over")}
+        medians = interleaved(jobs, self.work, self.a.repeat)
+        for case, text, limit in (("new", "to a new file", None),
+                                  ("over", "over an existing file", 0.8)):
+            for key, unit, what in (("elapsed", "%.2f", "wall s"), ("cpu", "%.2f", "CPU s")):
+                label = "tarnex-run `Get` %s %s (%s, PORT), %s" % (self.big, text, place, what)
+                tarnex_value = medians["tarnex " + case][key]
+                curl_value = medians["curl " + case][key]
+                if limit:
+                    table.row(label, tarnex_value, curl_value, None, "lower", limit, unit)
+                else:
+                    table.rows.append((label, fmt(tarnex_value, unit), fmt(curl_value, unit), "–",
+                                       "%.2f" % (tarnex_value / curl_value), "–", "–"))
+
     def dir_row(self, table, server):
         """`Dir huge >FILE` in a tarnex-run script against curl writing the same listing to a
         file, both over PORT; each file must hold a line per entry, and goes after the run."""
@@ -847,6 +984,109 @@ class Bench:
                            "%.2f (÷ lftp)" % ratio, "≤ 1.0 × lftp",
                            "yes" if ratio <= 1.0 else "NO"))
 
+    # -- many files behind the latency proxy ------------------------------------------------
+    MANY = {  # kind: what it moves, tarnex-run's line, lftp's command (source, destination)
+        "mirror down": ("mirror", "mirror %s %s", "mirror%s %s %s"),
+        "mirror up": ("mirror", "mirror -R %s %s", "mirror -R%s %s %s"),
+        "mget": ("mget", "mget %s", "mget%s -O %s %s"),
+    }
+
+    def many_files_job(self, server, kind, client, parallel, seconds):
+        """A mirror of the tree down into an empty local folder, or up into a new remote
+        one, or an mget of the folder's files into an empty local folder, over PORT. Tarnex is
+        tarnex-run, timed by the command's summary line (its listings, plan and transfers, not
+        the start and the login); lftp is timed as a whole process, login included. `parallel`:
+        transfers at once (tarnex's --parallel N, lftp's --parallel=N or -P N), or 0."""
+        verb, tarnex_line, lftp_line = self.MANY[kind]
+        if kind == "mget":
+            files = self.a.mget_files
+            source = "mget/*"
+            target = self.local_path("mget-%s" % client)
+            written = target
+        else:
+            files = self.a.rtt_mirror_files
+            remote = "rtt-up-%s" % client
+            source = self.local_path("rtt-tree") if kind == "mirror up" else "rtt-tree"
+            target = remote if kind == "mirror up" else self.local_path("rtt-down-%s" % client)
+            written = os.path.join(server.root, remote) if kind == "mirror up" else target
+
+        def fresh():
+            shutil.rmtree(written, ignore_errors=True)
+            if kind == "mget":
+                os.makedirs(written)
+
+        def count_and_remove(result):
+            found = sum(len(names) for _, _, names in os.walk(written))
+            if found != files:
+                sys.exit("bench: the %s %s left %d files, expected %d\n%s"
+                         % (client, kind, found, files, result["stdout"][-2000:]))
+            fresh()
+
+        if client == "lftp":
+            option = ""
+            if parallel:
+                option = (" -P %d" if kind == "mget" else " --parallel=%d") % parallel
+            return Job(lftp(server, False, lftp_line % (option, target, source) if kind == "mget"
+                            else lftp_line % (option, source, target)),
+                       before=fresh, check=count_and_remove)
+        line = tarnex_line % (source,) if kind == "mget" else tarnex_line % (source, target)
+        if parallel:
+            line = line.replace(verb + " ", "%s --parallel %d " % (verb, parallel), 1)
+        lines = ["Binary"] + (["lcd %s" % target] if kind == "mget" else []) + [line]
+        script = runner_script(os.path.join(self.work, "many.fcs"), server, lines)
+
+        def check(result):
+            found = re.search(r"^%s: (\d+) transferred, .* \(([\d.]+) s\)" % verb,
+                              result["stdout"], re.MULTILINE)
+            if not found or int(found.group(1)) != files:
+                sys.exit("bench: tarnex-run did not move %d files (%s):\n%s"
+                         % (files, line, result["stdout"][-2000:]))
+            seconds.append(float(found.group(2)))
+            count_and_remove(result)
+
+        return Job([self.runner, script], before=fresh, check=check, env=self.runner_env)
+
+    def takes_parallel(self, server, verb):
+        """Whether tarnex-run's `verb` (mirror or mget) takes --parallel N: a runner without
+        the option fails a script that gives it (an unknown option, or a pattern that matches
+        nothing)."""
+        probe = self.local_path("parallel-probe")
+        shutil.rmtree(probe, ignore_errors=True)
+        os.makedirs(probe)
+        line = ("mget --parallel 2 mget/g00000.bin" if verb == "mget" else
+                "mirror --parallel 2 --dry-run rtt-tree/d000 %s/d" % probe)
+        script = runner_script(os.path.join(self.work, "probe.fcs"), server,
+                               ["Binary", "lcd %s" % probe, line])
+        completed = subprocess.run([self.runner, script], stdout=subprocess.PIPE,
+                                   stderr=subprocess.STDOUT, env=self.runner_env, timeout=120)
+        shutil.rmtree(probe, ignore_errors=True)
+        return completed.returncode == 0
+
+    def many_files_row(self, table, server, kind, parallel, counter, target):
+        files = self.a.mget_files if kind == "mget" else self.a.rtt_mirror_files
+        kib = self.a.mget_kib if kind == "mget" else self.a.mirror_kib
+        what = "mget" if kind == "mget" else "mirror %s" % ("upload" if kind == "mirror up"
+                                                              else "download")
+        label = "%s of %d files of %d KiB%s (PORT), s" % (
+            what, files, kib, ", --parallel %d" % parallel if parallel else "")
+        if parallel and not self.takes_parallel(server, self.MANY[kind][0]):
+            table.rows.append((label, "not built", "–", "–", "–", target or "–", "–"))
+            return
+        print("bench: %s: %s" % (server.name, label), flush=True)
+        seconds = []
+        medians = interleaved({client: self.many_files_job(server, kind, client, parallel,
+                                                           seconds)
+                               for client in ("tarnex", "lftp")},
+                              self.work, self.a.repeat, counter)
+        tarnex_value = statistics.median(seconds)
+        lftp_value = medians["lftp"]["elapsed"]
+        ratio = tarnex_value / lftp_value if lftp_value else float("inf")
+        met = "–" if not target else "yes" if ratio <= float(target.split()[1]) else "NO"
+        table.rows.append((label, fmt(tarnex_value, "%.2f"), "–", fmt(lftp_value, "%.2f"),
+                           "%.2f (÷ lftp)" % ratio, target or "–", met))
+        table.notes.append("Commands per file, %s: tarnex %s, lftp %s." % (
+            label[:-3], counter.per_file("tarnex", files), counter.per_file("lftp", files)))
+
     # -- the tables -------------------------------------------------------------------------
     def intro(self, server):
         return ("%s, %s, %d cores, curl %s, lftp %s; medians of %d runs; server: %s."
@@ -931,9 +1171,14 @@ class Bench:
         proxy = LatencyProxy(self.a.build, server.port, one_way)
         endpoint = dataclasses.replace(server.endpoint, name="pyftpdlib+%dms" % self.a.rtt_ms,
                                        port=proxy.port)
+        counter = CommandCounter(proxy)
         try:
             self.transfer_rows(table, endpoint, "download", True, 1.0, 1.2)
-            self.mirror_row(table, endpoint)
+            for parallel in (0, self.a.parallel):
+                for kind in ("mirror down", "mirror up", "mget"):
+                    target = ("≤ 0.9 × lftp" if parallel else
+                              "" if kind == "mget" else "≤ 1.0 × lftp")
+                    self.many_files_row(table, endpoint, kind, parallel, counter, target)
         finally:
             proxy.stop()
             server.stop()
@@ -943,7 +1188,7 @@ class Bench:
         if not os.access(VSFTPD, os.X_OK):
             sys.exit("bench: %s is missing (bench/run.sh installs it)" % VSFTPD)
         version = package_version("vsftpd")
-        tls = "" if self.a.job_only else (
+        tls = "" if self.a.job_only or self.a.replace_only else (
             "; FTPS: explicit TLS, a self-signed RSA 2048 certificate, TLS session reuse "
             "required on data connections")
         table = Table(self.intro("vsftpd %s on 127.0.0.1, anonymous%s" % (version, tls)))
@@ -955,6 +1200,10 @@ class Bench:
                 self.check_serves(servers[0].endpoint)
                 self.small_job_rows(table, servers[0].endpoint)
                 return table
+            if self.a.replace_only:
+                self.check_serves(servers[0].endpoint)
+                self.replacement_rows(table, servers[0].endpoint)
+                return table
             servers.append(Vsftpd("vsftpd-tls", folder, root, make_certificate(folder)))
             plain, tls = (server.endpoint for server in servers)
             for endpoint in (plain, tls):
@@ -962,6 +1211,7 @@ class Bench:
             for direction in ("download", "upload"):
                 for passive in (False, True):
                     self.transfer_rows(table, plain, direction, passive, 1.25, 0.6)
+            self.replacement_rows(table, plain)
             self.listing_row(table, plain, 1.0)
             self.noop_row(table, plain)
             self.small_job_rows(table, plain)
@@ -987,6 +1237,20 @@ class Bench:
         if completed.returncode != 0:
             raise Unavailable("%s lists nothing: %s" % (
                 server.name, completed.stdout.decode(errors="replace").strip()))
+
+
+def filesystem_type(path):
+    """The type of the file system that holds `path` ("tmpfs", "ext4", ...), from the mounts."""
+    path = os.path.realpath(path)
+    best, kind = "", "?"
+    with open("/proc/self/mounts") as stream:
+        for line in stream:
+            fields = line.split()
+            mount = fields[1].replace("\\040", " ")
+            inside = path == mount or path.startswith(mount.rstrip("/") + "/")
+            if inside and len(mount) >= len(best):
+                best, kind = mount, fields[2]
+    return kind
 
 
 def fmt(value, unit):
