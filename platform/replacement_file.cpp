@@ -11,6 +11,7 @@
 #include <memory>
 #include <utility>
 
+#include "platform/background_close.h"
 #include "platform/errors.h"
 #include "platform/temp_file_registry.h"
 
@@ -20,6 +21,9 @@ namespace {
 // Room for "." + name + ".tarnex-XXXXXX" within the longest file name a folder takes.
 constexpr size_t kMaxBaseBytes = 200;
 constexpr int kNameAttempts = 64;
+// A replaced file smaller than this is let go at once: freeing its pages takes less than
+// handing it to another thread.
+constexpr off_t kBackgroundReleaseBytes = off_t{16} << 20;
 
 std::string RandomSuffix() {
   static constexpr char kLetters[] =
@@ -68,6 +72,28 @@ int OpenSibling(const std::string& target, std::string& temp_path, int& slot) {
   temp_path.clear();
   slot = -1;
   return -1;
+}
+
+// The file at `path` itself (not where a link there leads), held so that its pages outlive
+// its name; -1 when there is none.
+int HoldFile(const std::string& path) {
+  int fd;
+  do {
+    fd = ::open(path.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  return fd;
+}
+
+// Lets go of a file held by HoldFile: on the closing thread when this frees a big file's
+// pages (its last name is gone), else at once.
+void ReleaseFile(int fd) {
+  if (fd < 0) return;
+  struct stat info {};
+  if (::fstat(fd, &info) == 0 && info.st_nlink == 0 && info.st_size >= kBackgroundReleaseBytes) {
+    CloseInBackground(fd);
+  } else {
+    ::close(fd);
+  }
 }
 
 }  // namespace
@@ -154,9 +180,12 @@ void ReplacementFile::Commit() {
   } while (sync != 0 && errno == EINTR);
   if (sync != 0) throw EFileError(FileWriteErrorText(file_.Name()));
   file_.Close();
-  if (::rename(temp_path_.c_str(), target_path_.c_str()) != 0) {
-    throw EFileError(FileWriteErrorText(file_.Name()));
-  }
+  // The file the new one replaces would be freed within the rename, which then takes as long
+  // as freeing its pages; held past it, the file is let go on the closing thread instead.
+  const int replaced = HoldFile(target_path_);
+  const int renamed = ::rename(temp_path_.c_str(), target_path_.c_str());
+  ReleaseFile(replaced);
+  if (renamed != 0) throw EFileError(FileWriteErrorText(file_.Name()));
   UnregisterTempFile(signal_slot_);
   signal_slot_ = -1;
   temp_path_.clear();

@@ -1,6 +1,7 @@
 #include "platform/replacement_file.h"
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -8,6 +9,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "platform/background_close.h"
 #include "platform/errors.h"
 
 namespace tarnex::platform {
@@ -61,6 +63,32 @@ TEST_F(ReplacementFileTest, UncommittedLeavesTheTargetAsItWasAndNothingElse) {
   EXPECT_EQ(Bytes(old_target), "the user's bytes");
   EXPECT_FALSE(fs::exists(Path("new.bin")));
   EXPECT_EQ(Entries(), 1u);
+}
+
+TEST_F(ReplacementFileTest, OldFilesSmallAndBigAreReplacedWhole) {
+  // A big old file (16 MiB and more) is let go on the closing thread after the rename.
+  for (const size_t old_size : {size_t{3}, (size_t{16} << 20) + 1}) {
+    SCOPED_TRACE(old_size);
+    const std::string target = Path("replaced.bin");
+    std::ofstream(target, std::ios::binary) << std::string(old_size, 'o');
+    ReplacementFile file = ReplacementFile::Create(target);
+    file.Output().Write("new bytes");
+    EXPECT_EQ(fs::file_size(target), old_size);
+    file.Commit();
+    EXPECT_EQ(Bytes(target), "new bytes");
+    EXPECT_EQ(Entries(), 1u);
+  }
+  WaitForBackgroundCloses();
+}
+
+TEST(BackgroundClose, TheDescriptorIsClosedByTheTimeTheWaitReturns) {
+  int ends[2];
+  ASSERT_EQ(::pipe2(ends, O_NONBLOCK), 0);  // a read that would wait fails instead
+  CloseInBackground(ends[1]);
+  WaitForBackgroundCloses();
+  char byte;
+  EXPECT_EQ(::read(ends[0], &byte, 1), 0);  // the end of the stream: the writing end is gone
+  ::close(ends[0]);
 }
 
 TEST_F(ReplacementFileTest, ALinkStaysALinkAndADeviceIsWrittenInPlace) {
