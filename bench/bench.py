@@ -1166,7 +1166,9 @@ class Bench:
 
     def delayed_table(self):
         """pyftpdlib behind the latency proxy: what the round trips of a network cost. The
-        big download in passive mode (curl's and lftp's too) and the mirror of the tree."""
+        big download in passive mode (curl's and lftp's too), the mirrors of a tree both ways
+        and an mget, one at a time and --parallel, with the commands each client sent per
+        file."""
         one_way = self.a.rtt_ms // 2
         table = Table(self.intro("pyftpdlib %s on 127.0.0.1 behind the latency proxy, %d ms "
                                  "each way (%d ms round trip)"

@@ -7,6 +7,8 @@
 #   bench/run.sh --servers vsftpd               # one server's table alone
 #   bench/run.sh --mirror-only                  # tarnex-run's mirror against lftp's alone
 #   bench/run.sh --job-only                     # the 12-line job on vsftpd against lftp's alone
+#   bench/run.sh --replace-only                 # the big download to a new file and over an old one
+#   bench/run.sh --rtt-ms 20 --rtt-only         # behind a 20 ms round trip: download, mirrors, mget
 #
 # Defaults: a 1 GiB file (held in /dev/shm when there is room), 3 runs per figure; a mirror of
 # 2,000 files of 4 KiB; a vsftpd folder of 1,000,000 empty files to list (--huge-entries).
