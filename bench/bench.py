@@ -997,7 +997,9 @@ class Bench:
 
     def many_files_job(self, server, kind, client, parallel, seconds):
         """A mirror of the tree down into an empty local folder, or up into a new remote
-        one, or an mget of the folder's files into an empty local folder, over PORT. Tarnex is
+        one, or an mget of the folder's files into an empty local folder, over PORT (PASV with
+        `parallel`: pyftpdlib misses its own connects when one client opens several active
+        data connections at once, and would have every client wait for its time-out). Tarnex is
         tarnex-run, timed by the command's summary line (its listings, plan and transfers, not
         the start and the login); lftp is timed as a whole process, login included. `parallel`:
         transfers at once (tarnex's --parallel N, lftp's --parallel=N or -P N), or 0."""
@@ -1030,13 +1032,15 @@ class Bench:
             option = ""
             if parallel:
                 option = (" -P %d" if kind == "mget" else " --parallel=%d") % parallel
-            return Job(lftp(server, False, lftp_line % (option, target, source) if kind == "mget"
+            return Job(lftp(server, bool(parallel),
+                            lftp_line % (option, target, source) if kind == "mget"
                             else lftp_line % (option, source, target)),
                        before=fresh, check=count_and_remove)
         line = tarnex_line % (source,) if kind == "mget" else tarnex_line % (source, target)
         if parallel:
             line = line.replace(verb + " ", "%s --parallel %d " % (verb, parallel), 1)
-        lines = ["Binary"] + (["lcd %s" % target] if kind == "mget" else []) + [line]
+        lines = (["Binary"] + (["Passive on"] if parallel else []) +
+                 (["lcd %s" % target] if kind == "mget" else []) + [line])
         script = runner_script(os.path.join(self.work, "many.fcs"), server, lines)
 
         def check(result):
@@ -1071,8 +1075,9 @@ class Bench:
         kib = self.a.mget_kib if kind == "mget" else self.a.mirror_kib
         what = "mget" if kind == "mget" else "mirror %s" % ("upload" if kind == "mirror up"
                                                               else "download")
-        label = "%s of %d files of %d KiB%s (PORT), s" % (
-            what, files, kib, ", --parallel %d" % parallel if parallel else "")
+        label = "%s of %d files of %d KiB%s (%s), s" % (
+            what, files, kib, ", --parallel %d" % parallel if parallel else "",
+            "PASV" if parallel else "PORT")
         if parallel and not self.takes_parallel(server, self.MANY[kind][0]):
             table.rows.append((label, "not built", "–", "–", "–", target or "–", "–"))
             return
