@@ -135,7 +135,7 @@ class ScriptEngine {
   // TLS off|explicit|implicit: FTPS for the next Login.
   int32_t DoTls(const std::string& word);
   // mget PATTERN, mput PATTERN, mirror [-R] [--delete] [--dry-run] [--max-folders N] SOURCE
-  // DESTINATION (transfer_many.cpp): many files, each moved as Get or Put moves one.
+  // DESTINATION (mget_mput.cpp, mirror.cpp): many files, each moved as Get or Put moves one.
   int32_t DoMget(std::string args);
   int32_t DoMput(std::string args);
   int32_t DoMirror(std::string args);
