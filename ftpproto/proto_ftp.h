@@ -127,8 +127,8 @@ class TProtoFTP {
   Answered<bool> SetRemoteModificationTime(const std::string& name, int64_t seconds);
   // DELE as a question: true when the server deleted `name`, false when it refused.
   Answered<bool> TryDeleteFile(const std::string& name);
-  // RNFR and RNTO: false when the server refuses RNTO; raises FTPException when it refuses
-  // RNFR.
+  // RNFR and RNTO, sent together: false when the server refuses RNTO; raises FTPException
+  // when it refuses RNFR (RNTO's refusal is then read before the next command).
   Answered<bool> TryRenameFile(const std::string& old_name, const std::string& new_name);
   int64_t DataBytesReceived() const;
   int64_t DataBytesSent() const;

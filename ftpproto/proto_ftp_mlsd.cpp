@@ -63,9 +63,18 @@ Answered<bool> TProtoFTP::TryDeleteFile(const std::string& name) {
 }
 
 Answered<bool> TProtoFTP::TryRenameFile(const std::string& old_name, const std::string& new_name) {
-  const FtpReply from = QuietTransaction("RNFR " + old_name);
+  control_.Canceled = false;
+  control_.CheckConnection();
+  DiscardWaitingInput();
+  // RNTO goes out right behind RNFR: one round trip for the two, per file of a mirror. A
+  // server that refuses RNFR refuses the RNTO behind it too (it has nothing to rename); that
+  // answer is owed, and read before the next command.
+  answer_.code = 0;
+  SendCommand("RNFR " + old_name, /*settle_first=*/false);
+  SendCommand("RNTO " + new_name, /*settle_first=*/false);
+  const FtpReply from = ReadAnswer(/*answers=*/true);
   if (from.code != 350) throw Refusal(from.line);
-  FtpReply to = Exchange("RNTO " + new_name);
+  FtpReply to = ReadAnswer(/*answers=*/true);
   return {to.Completed(), std::move(to)};
 }
 

@@ -206,6 +206,26 @@ TEST_F(ProtoTest, RenameRules) {
   EXPECT_EQ(server.Commands().back(), "RNTO g");
 }
 
+// A mirror's rename goes out as RNFR and RNTO together; the RNTO that a refused RNFR leaves
+// behind is answered before the next command, never taken for its answer.
+TEST_F(ProtoTest, TheRenameOfAnUploadSendsBothCommandsAtOnce) {
+  FakeFtpServer server({Connected({
+      Expect("RNFR a", "350 Ready\r\n"), Expect("RNTO b", "250 Done\r\n"),
+      Expect("RNFR c", "550 No such file\r\n"), Expect("RNTO d", "503 Bad sequence\r\n"),
+      Expect("NOOP", "200 ok\r\n"),
+      Expect("RNFR e", "350 Ready\r\n"), Expect("RNTO f", "553 Not allowed\r\n"),
+      Silence()})});
+  Attach(server);
+  ftp_.LogIn();
+  EXPECT_TRUE(ftp_.TryRenameFile("a", "b").value);
+  EXPECT_EQ(Raised([&] { ftp_.TryRenameFile("c", "d"); }), "550 No such file\r\n");
+  EXPECT_EQ(ftp_.RunCommand("NOOP").code, 200);
+  const Answered<bool> refused = ftp_.TryRenameFile("e", "f");
+  EXPECT_FALSE(refused.value);
+  EXPECT_EQ(refused.reply.line, "553 Not allowed\r\n");
+  EXPECT_EQ(ftp_.ReplyCode(), 553);
+}
+
 TEST_F(ProtoTest, TransferTypesAndQuit) {
   FakeFtpServer server({Connected({Expect("TYPE A", "200 A\r\n"), Expect("TYPE I", "200 I\r\n"),
                                    Expect("TYPE L 8", "200 L\r\n"),
