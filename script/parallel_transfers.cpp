@@ -199,7 +199,12 @@ void ParallelSessions::Close() {
 }
 
 void ParallelSessions::Stop() {
-  stopping_.store(true);
+  {
+    // Under the lock: a session between its look at the flag and its wait would miss the
+    // notification and wait for good.
+    std::lock_guard lock(mutex_);
+    stopping_.store(true);
+  }
   work_.notify_all();
   for (const auto& session : sessions_) session->Abort();
 }
