@@ -200,9 +200,8 @@ class TProtoFTP {
   // Writes a command and counts its reply as owed; with `settle_first` the replies still owed
   // for earlier commands are read before.
   void SendCommand(const std::string& command, bool settle_first = true);
-  // Writes `commands` at once, each owing its reply (the replies still owed before are the
-  // caller's to have settled).
-  void SendTogether(const std::vector<std::string>& commands);
+  // The same for several commands in one write, each owing its reply.
+  void SendTogether(const std::vector<std::string>& commands, bool settle_first = true);
   // Reads one whole reply (reported line by line) and settles its account: a final reply
   // pays what a command owes, a preliminary one (1xx) does not. Raises when the server closed
   // the connection instead. Its code is that of its first line (0 when that is no reply).

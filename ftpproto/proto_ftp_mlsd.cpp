@@ -70,7 +70,7 @@ Answered<bool> TProtoFTP::TryRenameFile(const std::string& old_name, const std::
   // server that refuses RNFR refuses the RNTO behind it too (it has nothing to rename); that
   // answer is owed, and read before the next command.
   answer_.code = 0;
-  SendTogether({"RNFR " + old_name, "RNTO " + new_name});
+  SendTogether({"RNFR " + old_name, "RNTO " + new_name}, /*settle_first=*/false);
   const FtpReply from = ReadAnswer(/*answers=*/true);
   if (from.code != 350) throw Refusal(from.line);
   FtpReply to = ReadAnswer(/*answers=*/true);

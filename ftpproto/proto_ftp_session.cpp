@@ -44,27 +44,24 @@ TProtoFTP::~TProtoFTP() {
 }
 
 void TProtoFTP::SendCommand(const std::string& command, bool settle_first) {
-  // Converted before anything moves: a name that cannot go as UTF-8 fails the command alone.
-  const std::string wire = ToWire(command);
-  if (settle_first) SettleOwedReplies();
-  if (OnDialogue) OnDialogue(true, CommandForTrace(command));
-  control_.Writeln(wire);
-  ++owed_replies_;
+  SendTogether({command}, settle_first);
 }
 
-void TProtoFTP::SendTogether(const std::vector<std::string>& commands) {
-  // One write for them all: sent apart, each would wait for the one before it to be
+void TProtoFTP::SendTogether(const std::vector<std::string>& commands, bool settle_first) {
+  // Converted before anything moves: a name that cannot go as UTF-8 fails the commands alone.
+  // They go in one write: sent apart, each would wait for the one before it to be
   // acknowledged (a round trip) before it left.
   std::string text;
   for (const std::string& command : commands) {
     const std::string wire = ToWire(command);
+    if (!text.empty()) text += "\r\n";
     text.append(wire.c_str(), ::strnlen(wire.c_str(), wire.size()));  // as Writeln cuts it
-    text += "\r\n";
   }
+  if (settle_first) SettleOwedReplies();
   for (const std::string& command : commands) {
     if (OnDialogue) OnDialogue(true, CommandForTrace(command));
   }
-  control_.Write(text);
+  control_.Writeln(text);
   owed_replies_ += static_cast<int>(commands.size());
 }
 
