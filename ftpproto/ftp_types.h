@@ -36,6 +36,9 @@ enum class RemoteEncoding { Cp932, Utf8, Auto };
 // FTPS: none, "AUTH TLS" after the greeting, or TLS from the first byte (port 990).
 enum class TlsMode { Off, Explicit, Implicit };
 
+// What carries a session: FTP (with or without TLS), or SFTP over OpenSSH's own client.
+enum class RemoteProtocol { Ftp, Sftp };
+
 // What a LIST names: what the server shows by default, or with "LIST -a" the entries whose
 // names begin with "." too (many servers leave them out unless asked; some take "-a" for a
 // name instead, so it is never sent unless asked for).
