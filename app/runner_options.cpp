@@ -40,6 +40,12 @@ enum LongOnly : int {
   kQuiet,
   kSummaryJson,
   kParallel,
+  kProtocol,
+  kSshKey,
+  kSshKnownHosts,
+  kSshHostKey,
+  kSshAcceptNew,
+  kSshConfig,
 };
 
 constexpr char kShortOptions[] = ":hV";  // ':' first: a missing value is told apart
@@ -71,6 +77,12 @@ constexpr option kLongOptions[] = {
     {"quiet", no_argument, nullptr, kQuiet},
     {"summary-json", required_argument, nullptr, kSummaryJson},
     {"parallel", required_argument, nullptr, kParallel},
+    {"protocol", required_argument, nullptr, kProtocol},
+    {"ssh-key", required_argument, nullptr, kSshKey},
+    {"ssh-known-hosts", required_argument, nullptr, kSshKnownHosts},
+    {"ssh-hostkey", required_argument, nullptr, kSshHostKey},
+    {"ssh-accept-new", no_argument, nullptr, kSshAcceptNew},
+    {"ssh-config", required_argument, nullptr, kSshConfig},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, 'V'},
     {nullptr, 0, nullptr, 0},
@@ -219,6 +231,31 @@ std::string TakeOption(int value, const std::string& arg, RunnerOptions& o) {
       }
       o.tls_fingerprint = arg;
       return {};
+    case kProtocol:
+      if (auto protocol = settings::RemoteProtocolFromText(arg)) {
+        o.protocol = *protocol;
+        return {};
+      }
+      return Format(Tr("--protocol takes ftp or sftp, not '%s'"), arg.c_str());
+    case kSshKey:
+    case kSshKnownHosts:
+    case kSshConfig:
+      if (arg.empty()) return NeedsFileName(value);
+      (value == kSshKey ? o.ssh_key_file
+       : value == kSshKnownHosts ? o.ssh_known_hosts_file
+                                 : o.ssh_config_file) = arg;
+      return {};
+    case kSshHostKey:
+      if (!IsSshHostKeyFingerprint(arg)) {
+        return Format(Tr("--ssh-hostkey takes a host key fingerprint as ssh shows it "
+                         "(SHA256: and 43 characters), not '%s'"),
+                      arg.c_str());
+      }
+      o.ssh_host_key = arg;
+      return {};
+    case kSshAcceptNew:
+      o.ssh_accept_new = true;
+      return {};
     case kNetrcFile:
       if (arg.empty()) return NeedsFileName(value);
       o.netrc_file = arg;
@@ -337,6 +374,15 @@ constexpr UsageEntry kUsageEntries[] = {
     {"--tls off|explicit|implicit", N_("FTPS for this run (implicit: port 990 unless Open says)")},
     {"--tls-ca FILE", N_("also trust the authorities in FILE (PEM)")},
     {"--tls-fingerprint HEX", N_("accept exactly the certificate with this SHA-256")},
+    {"--protocol ftp|sftp", N_("how Open reaches a host given without ftp://, ftps:// or\n"
+                               "sftp:// in this run")},
+    {"--ssh-key FILE", N_("SFTP: log in with the private key in FILE")},
+    {"--ssh-known-hosts FILE", N_("SFTP: trust the host keys in FILE instead of\n"
+                                  "~/.ssh/known_hosts")},
+    {"--ssh-hostkey SHA256:...", N_("SFTP: trust exactly the host key with this fingerprint")},
+    {"--ssh-accept-new", N_("SFTP: trust and remember the key of a host never seen\n"
+                            "(a changed key still fails)")},
+    {"--ssh-config FILE", N_("SFTP: ssh's configuration from FILE instead of ~/.ssh/config")},
     {"--list-settings", N_("print the stored options and variable names, then exit")},
     {"--set-option NAME=VALUE", N_("store one option (as --list-settings names it), then exit;\n"
                                    "may be repeated")},

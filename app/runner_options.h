@@ -53,6 +53,12 @@ struct RunnerOptions {
   std::optional<TlsMode> tls;
   std::optional<std::string> tls_ca_file;
   std::optional<std::string> tls_fingerprint;
+  std::optional<RemoteProtocol> protocol;
+  std::optional<std::string> ssh_key_file;
+  std::optional<std::string> ssh_known_hosts_file;
+  std::optional<std::string> ssh_host_key;
+  bool ssh_accept_new = false;
+  std::optional<std::string> ssh_config_file;
   bool list_settings = false;
   std::vector<OptionAssignment> set_options;
   bool help = false;

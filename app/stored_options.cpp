@@ -12,7 +12,7 @@
 namespace tarnex::app {
 namespace {
 
-enum class Kind { Flag, Integer, Text, Encoding, Tls, Path, Fingerprint };
+enum class Kind { Flag, Integer, Text, Encoding, Tls, Path, Fingerprint, Protocol, HostKey };
 
 struct OptionInfo {
   std::string_view name;  // as the store writes it
@@ -22,7 +22,7 @@ struct OptionInfo {
 
 // In the order the options dialog stores them, the connection settings, the step delay and the
 // parallel transfers after them.
-constexpr std::array<OptionInfo, 17> kOptions{{
+constexpr std::array<OptionInfo, 22> kOptions{{
     {"Runmode", Kind::Flag},
     {"Logsave", Kind::Text},
     {"ch_Logsave", Kind::Flag},
@@ -38,6 +38,11 @@ constexpr std::array<OptionInfo, 17> kOptions{{
     {settings::kTlsModeName, Kind::Tls},
     {settings::kTlsCaFileName, Kind::Path},
     {settings::kTlsFingerprintName, Kind::Fingerprint},
+    {settings::kProtocolName, Kind::Protocol},
+    {settings::kSshKeyFileName, Kind::Path},
+    {settings::kSshKnownHostsName, Kind::Path},
+    {settings::kSshHostKeyName, Kind::HostKey},
+    {settings::kSshAcceptNewName, Kind::Flag},
     {settings::kStepDelayName, Kind::Integer, settings::kStepDelayRange},
     {settings::kParallelName, Kind::Integer, settings::kParallelRange},
 }};
@@ -45,7 +50,9 @@ constexpr std::array<OptionInfo, 17> kOptions{{
 bool IsConnectionOption(std::string_view name) {
   for (std::string_view connection :
        {settings::kPassiveName, settings::kRemoteEncodingName, settings::kTlsModeName,
-        settings::kTlsCaFileName, settings::kTlsFingerprintName}) {
+        settings::kTlsCaFileName, settings::kTlsFingerprintName, settings::kProtocolName,
+        settings::kSshKeyFileName, settings::kSshKnownHostsName, settings::kSshHostKeyName,
+        settings::kSshAcceptNewName}) {
     if (name == connection) return true;
   }
   return false;
@@ -105,6 +112,17 @@ ParsedAssignment ParseValue(const OptionInfo& option, std::string_view text) {
         return {OptionAssignment{option.name, std::string(text)}, {}};
       }
       return Refused(option.name, Tr("the value must be a SHA-256 fingerprint (64 hex digits)"));
+    case Kind::Protocol:
+      if (auto protocol = settings::RemoteProtocolFromText(text)) {
+        return {OptionAssignment{option.name, *protocol}, {}};
+      }
+      return Refused(option.name, Tr("the value must be ftp or sftp"));
+    case Kind::HostKey:
+      if (text.empty() || IsSshHostKeyFingerprint(text)) {
+        return {OptionAssignment{option.name, std::string(text)}, {}};
+      }
+      return Refused(option.name,
+                     Tr("the value must be a host key fingerprint as ssh shows it (SHA256:...)"));
   }
   return Refused(option.name, "unknown kind");
 }
@@ -128,9 +146,37 @@ std::string ValueText(std::string_view name, const settings::LiveSettings& s) {
   if (name == settings::kTlsModeName) return std::string(settings::TlsModeText(s.connection.tls_mode));
   if (name == settings::kTlsCaFileName) return s.connection.tls_ca_file;
   if (name == settings::kTlsFingerprintName) return s.connection.tls_fingerprint;
+  if (name == settings::kProtocolName) {
+    return std::string(settings::RemoteProtocolText(s.connection.protocol));
+  }
+  if (name == settings::kSshKeyFileName) return s.connection.ssh.key_file;
+  if (name == settings::kSshKnownHostsName) return s.connection.ssh.known_hosts_file;
+  if (name == settings::kSshHostKeyName) return s.connection.ssh.host_key;
+  if (name == settings::kSshAcceptNewName) return FlagText(s.connection.ssh.accept_new);
   if (name == settings::kStepDelayName) return std::to_string(s.StepDelay);
   if (name == settings::kParallelName) return std::to_string(s.Parallel);
   return std::string(settings::RemoteEncodingText(s.connection.remote_encoding));
+}
+
+// Puts the one value into the connection settings, by the name it is stored under.
+void ApplyToConnection(const OptionAssignment& assignment, settings::ConnectionSettings& connection) {
+  const std::string_view name = assignment.name;
+  if (const bool* flag = std::get_if<bool>(&assignment.value)) {
+    (name == settings::kSshAcceptNewName ? connection.ssh.accept_new : connection.Passive) = *flag;
+  } else if (const auto* encoding = std::get_if<RemoteEncoding>(&assignment.value)) {
+    connection.remote_encoding = *encoding;
+  } else if (const auto* mode = std::get_if<TlsMode>(&assignment.value)) {
+    connection.tls_mode = *mode;
+  } else if (const auto* protocol = std::get_if<RemoteProtocol>(&assignment.value)) {
+    connection.protocol = *protocol;
+  } else if (const auto* text = std::get_if<std::string>(&assignment.value)) {
+    std::string* field = name == settings::kTlsCaFileName       ? &connection.tls_ca_file
+                         : name == settings::kSshKeyFileName    ? &connection.ssh.key_file
+                         : name == settings::kSshKnownHostsName ? &connection.ssh.known_hosts_file
+                         : name == settings::kSshHostKeyName    ? &connection.ssh.host_key
+                                                                : &connection.tls_fingerprint;
+    *field = *text;
+  }
 }
 
 }  // namespace
@@ -156,15 +202,7 @@ void StoreOption(const OptionAssignment& assignment,
   if (IsConnectionOption(assignment.name)) {
     settings::ConnectionSettings connection;
     settings::LoadConnection(connection, store);
-    if (const bool* passive = std::get_if<bool>(&assignment.value)) connection.Passive = *passive;
-    if (const auto* encoding = std::get_if<RemoteEncoding>(&assignment.value)) {
-      connection.remote_encoding = *encoding;
-    }
-    if (const auto* mode = std::get_if<TlsMode>(&assignment.value)) connection.tls_mode = *mode;
-    if (const auto* text = std::get_if<std::string>(&assignment.value)) {
-      (assignment.name == settings::kTlsCaFileName ? connection.tls_ca_file
-                                                   : connection.tls_fingerprint) = *text;
-    }
+    ApplyToConnection(assignment, connection);
     settings::StoreConnection(connection, store);
     return;
   }

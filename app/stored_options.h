@@ -18,7 +18,7 @@ namespace tarnex::app {
 struct OptionAssignment {
   std::string_view name;
   // A string is CP932 for Logsave, the file name or fingerprint as given for the TLS options.
-  std::variant<bool, int, std::string, RemoteEncoding, TlsMode> value;
+  std::variant<bool, int, std::string, RemoteEncoding, TlsMode, RemoteProtocol> value;
 
   bool operator==(const OptionAssignment&) const = default;
 };

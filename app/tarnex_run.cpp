@@ -130,10 +130,20 @@ void ApplyRunFlags(const RunnerOptions& options, settings::LiveSettings& setting
   if (options.debug) settings.cb_debugmode = true;
   if (options.parallel) settings.Parallel = *options.parallel;
   if (options.passive) settings.connection.Passive = *options.passive;
-  if (options.remote_encoding) settings.connection.remote_encoding = *options.remote_encoding;
+  if (options.remote_encoding) {
+    settings.connection.remote_encoding = *options.remote_encoding;
+    settings.connection.sftp_remote_encoding = *options.remote_encoding;
+  }
   if (options.tls) settings.connection.tls_mode = *options.tls;
   if (options.tls_ca_file) settings.connection.tls_ca_file = *options.tls_ca_file;
   if (options.tls_fingerprint) settings.connection.tls_fingerprint = *options.tls_fingerprint;
+  if (options.protocol) settings.connection.protocol = *options.protocol;
+  settings::SshSettings& ssh = settings.connection.ssh;
+  if (options.ssh_key_file) ssh.key_file = *options.ssh_key_file;
+  if (options.ssh_known_hosts_file) ssh.known_hosts_file = *options.ssh_known_hosts_file;
+  if (options.ssh_host_key) ssh.host_key = *options.ssh_host_key;
+  if (options.ssh_accept_new) ssh.accept_new = true;
+  if (options.ssh_config_file) ssh.config_file = *options.ssh_config_file;
 }
 
 // The netrc file Login takes what a script leaves out from: one named on the command line

@@ -22,13 +22,36 @@ using tarnex::TlsMode;
 std::optional<TlsMode> TlsModeFromText(std::string_view text);
 std::string_view TlsModeText(TlsMode mode);
 
+using tarnex::RemoteProtocol;
+
+// "ftp" and "sftp" (any case); nothing for anything else.
+std::optional<RemoteProtocol> RemoteProtocolFromText(std::string_view text);
+std::string_view RemoteProtocolText(RemoteProtocol protocol);
+
+// How SFTP sessions reach their server through OpenSSH's client: ssh's own defaults (its
+// config, keys and agent, ~/.ssh/known_hosts) unless one of these says otherwise.
+struct SshSettings {
+  std::string key_file;          // the private key to log in with (UTF-8 path)
+  std::string known_hosts_file;  // the host keys to trust instead of ~/.ssh/known_hosts
+  std::string host_key;          // "SHA256:..." pins the one host key to trust
+  bool accept_new = false;       // a host never seen is trusted and remembered (never a changed key)
+  std::string config_file;       // ssh's config instead of ~/.ssh/config (not stored)
+
+  bool operator==(const SshSettings&) const = default;
+};
+
 // The connection settings, stored next to the options but shown in a dialog of their own.
 struct ConnectionSettings {
+  RemoteProtocol protocol = RemoteProtocol::Ftp;  // for an Open of a bare host
   bool Passive = false;  // data connections by EPSV/PASV instead of PORT
   RemoteEncoding remote_encoding = RemoteEncoding::Cp932;
   TlsMode tls_mode = TlsMode::Off;
   std::string tls_ca_file;      // a PEM file of authorities beside the system's (UTF-8 path)
   std::string tls_fingerprint;  // SHA-256 of the one certificate to accept (hex, colons allowed)
+  SshSettings ssh;
+  // How names reach an SFTP server in this run; nothing: UTF-8, as OpenSSH servers keep them
+  // today (the stored encoding above is the FTP servers'). Not stored.
+  std::optional<RemoteEncoding> sftp_remote_encoding;
 };
 
 struct LiveSettings {

@@ -31,6 +31,11 @@ constexpr std::array<std::pair<std::string_view, TlsMode>, 3> kTlsModeNames{{
     {"implicit", TlsMode::Implicit},
 }};
 
+constexpr std::array<std::pair<std::string_view, RemoteProtocol>, 2> kProtocolNames{{
+    {"ftp", RemoteProtocol::Ftp},
+    {"sftp", RemoteProtocol::Sftp},
+}};
+
 // The stored names of a setting's values: read without case; an unknown value is written
 // as the first name (the default).
 template <typename Value, size_t N>
@@ -56,6 +61,14 @@ std::string ReadStringOr(Registry& registry, std::string_view name) {
 }
 
 }  // namespace
+
+std::optional<RemoteProtocol> RemoteProtocolFromText(std::string_view text) {
+  return ValueNamed(kProtocolNames, text);
+}
+
+std::string_view RemoteProtocolText(RemoteProtocol protocol) {
+  return NameOf(kProtocolNames, protocol);
+}
 
 std::optional<TlsMode> TlsModeFromText(std::string_view text) {
   return ValueNamed(kTlsModeNames, text);
@@ -121,6 +134,12 @@ void LoadConnection(ConnectionSettings& connection,
       TlsModeFromText(ReadStringOr(registry, kTlsModeName)).value_or(TlsMode::Off);
   connection.tls_ca_file = ReadStringOr(registry, kTlsCaFileName);
   connection.tls_fingerprint = ReadStringOr(registry, kTlsFingerprintName);
+  connection.protocol =
+      RemoteProtocolFromText(ReadStringOr(registry, kProtocolName)).value_or(RemoteProtocol::Ftp);
+  connection.ssh.key_file = ReadStringOr(registry, kSshKeyFileName);
+  connection.ssh.known_hosts_file = ReadStringOr(registry, kSshKnownHostsName);
+  connection.ssh.host_key = ReadStringOr(registry, kSshHostKeyName);
+  connection.ssh.accept_new = ReadBoolOr(registry, kSshAcceptNewName, false);
   registry.CloseKey();
 }
 
@@ -133,6 +152,11 @@ void StoreConnection(const ConnectionSettings& connection,
   registry.WriteString(kTlsModeName, TlsModeText(connection.tls_mode));
   registry.WriteString(kTlsCaFileName, connection.tls_ca_file);
   registry.WriteString(kTlsFingerprintName, connection.tls_fingerprint);
+  registry.WriteString(kProtocolName, RemoteProtocolText(connection.protocol));
+  registry.WriteString(kSshKeyFileName, connection.ssh.key_file);
+  registry.WriteString(kSshKnownHostsName, connection.ssh.known_hosts_file);
+  registry.WriteString(kSshHostKeyName, connection.ssh.host_key);
+  registry.WriteBool(kSshAcceptNewName, connection.ssh.accept_new);
   registry.CloseKey();
 }
 

@@ -43,6 +43,11 @@ inline constexpr std::string_view kRemoteEncodingName = "RemoteEncoding";
 inline constexpr std::string_view kTlsModeName = "TlsMode";
 inline constexpr std::string_view kTlsCaFileName = "TlsCaFile";
 inline constexpr std::string_view kTlsFingerprintName = "TlsFingerprint";
+inline constexpr std::string_view kProtocolName = "Protocol";
+inline constexpr std::string_view kSshKeyFileName = "SshKeyFile";
+inline constexpr std::string_view kSshKnownHostsName = "SshKnownHosts";
+inline constexpr std::string_view kSshHostKeyName = "SshHostKey";
+inline constexpr std::string_view kSshAcceptNewName = "SshAcceptNew";
 // The pause after each line of a whole run of the desktop program, in its options dialog (and
 // the runner's --set-option); Store writes it after the others.
 inline constexpr std::string_view kStepDelayName = "StepDelay";

@@ -201,6 +201,9 @@ TEST_F(OptionsStoreTest, ConnectionSettingsRoundTripAndUnknownTextsReadAsDefault
   written.tls_mode = TlsMode::Explicit;
   written.tls_ca_file = "/etc/ssl/own-ca.pem";
   written.tls_fingerprint = "AB:CD";
+  written.protocol = RemoteProtocol::Sftp;
+  written.ssh = {"/home/u/.ssh/id_job", "/srv/known_hosts",
+                 "SHA256:uNiVztksCsDhcc0u9e8BujQXVUpKZIDTMczCvj3tD2s", true, ""};
   StoreConnection(written, store_);
   LiveSettings loaded;
   Load(loaded, store_);  // the options load brings the connection settings too
@@ -209,13 +212,17 @@ TEST_F(OptionsStoreTest, ConnectionSettingsRoundTripAndUnknownTextsReadAsDefault
   EXPECT_EQ(loaded.connection.tls_mode, TlsMode::Explicit);
   EXPECT_EQ(loaded.connection.tls_ca_file, "/etc/ssl/own-ca.pem");
   EXPECT_EQ(loaded.connection.tls_fingerprint, "AB:CD");
+  EXPECT_EQ(loaded.connection.protocol, RemoteProtocol::Sftp);
+  EXPECT_EQ(loaded.connection.ssh, written.ssh);
 
   platform::Registry registry(store_, platform::RootKey::LocalMachine);
   registry.OpenKey(kOptionsKey, true);
   registry.WriteString(kRemoteEncodingName, "latin-1");
   registry.WriteString(kTlsModeName, "maybe");
+  registry.WriteString(kProtocolName, "gopher");
   ConnectionSettings odd;
   LoadConnection(odd, store_);
+  EXPECT_EQ(odd.protocol, RemoteProtocol::Ftp);
   EXPECT_EQ(odd.remote_encoding, RemoteEncoding::Cp932);
   EXPECT_EQ(odd.tls_mode, TlsMode::Off);
 }

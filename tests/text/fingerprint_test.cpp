@@ -29,5 +29,24 @@ TEST(NormalizeFingerprint, SixtyFourHexDigitsInAnyCaseWithOrWithoutColons) {
   for (const auto& c : cases) EXPECT_EQ(NormalizeFingerprint(c.text), c.normal) << c.text;
 }
 
+TEST(IsSshHostKeyFingerprint, OpenSshsFormOnly) {
+  const std::string digits = "uNiVztksCsDhcc0u9e8BujQXVUpKZIDTMczCvj3tD2s";
+  struct Case {
+    std::string text;
+    bool valid;
+  } cases[] = {
+      {"SHA256:" + digits, true},
+      {"SHA256:" + digits.substr(0, 42) + "A", true},
+      {"SHA256:" + digits.substr(0, 42) + "B", false},  // bits beyond the 256 set
+      {"SHA256:" + digits + "=", false},               // padding
+      {"SHA256:" + digits.substr(0, 42), false},
+      {"sha256:" + digits, false},
+      {"SHA256:" + digits.substr(0, 42) + "-", false},
+      {"MD5:" + digits, false},
+      {"", false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(IsSshHostKeyFingerprint(c.text), c.valid) << c.text;
+}
+
 }  // namespace
 }  // namespace tarnex
