@@ -169,7 +169,9 @@ TEST_F(RunnerCliTest, TheEncodingFlagDecidesForAmbiguousBytes) {
 
 TEST_F(RunnerCliTest, SettingsAreListedAndSetFromTheCommandLine) {
   EXPECT_EQ(Run("--set-option timeout=60 --set-option Passive=on --set-option "
-                "remoteencoding=AUTO --set-option Logsave=ログ.log --set-option parallel=4")
+                "remoteencoding=AUTO --set-option Logsave=ログ.log --set-option parallel=4 "
+                "--set-option SshAcceptNew=1 --set-option protocol=sftp --set-option "
+                "SshKnownHosts=/srv/kh")
                 .status,
             0);
   Write("v.fcs", "set host=x\r\nset user=y\r\n");
@@ -178,7 +180,8 @@ TEST_F(RunnerCliTest, SettingsAreListedAndSetFromTheCommandLine) {
   EXPECT_EQ(listed.status, 0);
   for (const char* line :
        {"[Options]\n", "\nTimeout=60\n", "\nPassive=1\n", "\nRemoteEncoding=auto\n",
-        "\nLogsave=ログ.log\n", "\nch_Logsave=0\n", "\nParallel=4\n",
+        "\nLogsave=ログ.log\n", "\nch_Logsave=0\n", "\nParallel=4\n", "\nProtocol=sftp\n",
+        "\nSshAcceptNew=1\n", "\nSshKnownHosts=/srv/kh\n", "\nSshKeyFile=\n",
         "\n[Variables]\nhost\nuser\n"}) {
     EXPECT_TRUE(Has(listed.out, line)) << line << "\n" << listed.out;
   }

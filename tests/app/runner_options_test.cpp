@@ -94,6 +94,16 @@ TEST(ParseCommandLine, AcceptsEveryFormOfEveryOption) {
          EXPECT_TRUE(o.timestamps && o.quiet);
          EXPECT_EQ(o.summary_json, "run.json");
        }},
+      {"--protocol SFTP --ssh-key k --ssh-known-hosts kh --ssh-hostkey=SHA256:uNiVztksCsDhcc0u9e8BujQXVUpKZIDTMczCvj3tD2s --ssh-accept-new "
+       "--ssh-config c s",
+       [](const RunnerOptions& o) {
+         EXPECT_EQ(o.protocol, RemoteProtocol::Sftp);
+         EXPECT_EQ(o.ssh_key_file, "k");
+         EXPECT_EQ(o.ssh_known_hosts_file, "kh");
+         EXPECT_EQ(o.ssh_host_key, "SHA256:uNiVztksCsDhcc0u9e8BujQXVUpKZIDTMczCvj3tD2s");
+         EXPECT_TRUE(o.ssh_accept_new);
+         EXPECT_EQ(o.ssh_config_file, "c");
+       }},
       {"-h", [](const RunnerOptions& o) { EXPECT_TRUE(o.help); }},
       {"-V x y", [](const RunnerOptions& o) { EXPECT_TRUE(o.version); }},
   };
@@ -135,6 +145,11 @@ TEST(ParseCommandLine, RefusesWhatIsWrongWithAClearMessage) {
       {"--quiet=yes a", "option --quiet takes no value"},
       {"--list-settings a.fcs", "--list-settings and --set-option run no script"},
       {"--set-option Timeout=4", "--set-option Timeout: 4 is out of range (from 5 to 200)"},
+      {"--protocol scp a", "--protocol takes ftp or sftp, not 'scp'"},
+      {"--ssh-key= a", "--ssh-key needs a file name"},
+      {"--ssh-hostkey AB:CD a",
+       "--ssh-hostkey takes a host key fingerprint as ssh shows it (SHA256: and 43 characters), "
+       "not 'AB:CD'"},
   };
   for (const auto& c : cases) EXPECT_EQ(ParseCommandLine(Words(c.line)).error, c.error) << c.line;
 }
@@ -159,6 +174,11 @@ TEST(ParseOptionAssignment, TakesStoredNamesAndTheDialogsRanges) {
       {"Logsave=ログ.log", OptionAssignment{"Logsave", std::string("\x83\x8D\x83\x4F.log")}},
       {"Logsave=café.log", std::nullopt},  // the store keeps CP932, which has no é
       {"RemoteEncoding=utf-8", OptionAssignment{"RemoteEncoding", RemoteEncoding::Utf8}},
+      {"protocol=SFTP", OptionAssignment{"Protocol", RemoteProtocol::Sftp}},
+      {"Protocol=scp", std::nullopt},
+      {"SshHostKey=", OptionAssignment{"SshHostKey", std::string()}},
+      {"SshHostKey=SHA256:x", std::nullopt},
+      {"sshacceptnew=yes", OptionAssignment{"SshAcceptNew", true}},
       {"cb_debugmode=2", std::nullopt},
       {"Colour=1", std::nullopt},
       {"Timeout", std::nullopt},
