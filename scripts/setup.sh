@@ -4,6 +4,7 @@ set -euo pipefail
 
 packages=(cmake ninja-build g++ pkg-config libsqlite3-dev libgtest-dev libgmock-dev
           qt6-base-dev libssl-dev openssl python3-pyftpdlib python3-openssl vsftpd curl
+          openssh-sftp-server  # the SFTP session's tests run its server directly
           nlohmann-json3-dev  # the runner's --summary-json
           gettext  # msgfmt compiles the runner's message catalogues (po/)
           dpkg-dev file groff-base  # the Debian packages (dpkg-shlibdeps) and their manual pages
