@@ -18,88 +18,15 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/child_process.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/test_socket.h"
 
 namespace tarnex::testing {
-namespace detail {
-
-// A child process that is always stopped and reaped: SIGTERM, then SIGKILL if it lingers.
-class ChildProcess {
- public:
-  // Starts `argv`; with `capture` its standard output comes through Output(), else it is
-  // thrown away together with standard error.
-  ChildProcess(const std::vector<std::string>& argv, bool capture);
-  ~ChildProcess() { Stop(); }
-  ChildProcess(const ChildProcess&) = delete;
-  ChildProcess& operator=(const ChildProcess&) = delete;
-
-  int Output() const { return output_.Get(); }
-  // Waits up to `limit` for the exit; returns the wait status, or nothing if it still runs.
-  std::optional<int> WaitExit(std::chrono::milliseconds limit);
-  void Stop();
-
- private:
-  pid_t pid_ = -1;
-  Fd output_;
-};
-
-ChildProcess::ChildProcess(const std::vector<std::string>& argv, bool capture) {
-  std::vector<char*> args;
-  for (const auto& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
-  args.push_back(nullptr);
-  int pipe_ends[2];
-  if (::pipe2(pipe_ends, O_CLOEXEC) != 0) throw std::runtime_error("pipe2 failed");
-  Fd read_end(pipe_ends[0]), write_end(pipe_ends[1]);
-  Fd null(::open("/dev/null", O_RDWR | O_CLOEXEC));
-  pid_t parent = ::getpid();
-  pid_ = ::fork();
-  if (pid_ < 0) throw std::runtime_error(std::string("fork: ") + std::strerror(errno));
-  if (pid_ == 0) {
-    // Only async-signal-safe calls between fork and exec: the test process has threads.
-    ::prctl(PR_SET_PDEATHSIG, SIGTERM);  // no server outlives a crashed test
-    if (::getppid() != parent) ::_exit(126);
-    ::dup2(null.Get(), 0);
-    ::dup2(capture ? write_end.Get() : null.Get(), 1);
-    if (!capture) ::dup2(null.Get(), 2);
-    ::execv(args[0], args.data());
-    ::_exit(127);
-  }
-  output_ = std::move(read_end);
-}
-
-std::optional<int> ChildProcess::WaitExit(std::chrono::milliseconds limit) {
-  if (pid_ < 0) return 0;
-  auto deadline = Clock::now() + limit;
-  for (;;) {
-    int status = 0;
-    pid_t done = ::waitpid(pid_, &status, WNOHANG);
-    if (done == pid_ || (done < 0 && errno != EINTR)) {
-      pid_ = -1;
-      return status;
-    }
-    if (Clock::now() >= deadline) return std::nullopt;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-}
-
-void ChildProcess::Stop() {
-  if (pid_ < 0) return;
-  ::kill(pid_, SIGTERM);
-  if (WaitExit(std::chrono::seconds(3))) return;
-  ::kill(pid_, SIGKILL);
-  WaitExit(std::chrono::seconds(10));
-}
-
-}  // namespace detail
 
 namespace {
 
-std::string ExitText(int status) {
-  if (WIFEXITED(status)) return "exit status " + std::to_string(WEXITSTATUS(status));
-  if (WIFSIGNALED(status)) return "signal " + std::to_string(WTERMSIG(status));
-  return "status " + std::to_string(status);
-}
+using detail::ExitText;
 
 std::string CheckAvailability() {
   if (::access(RealFtpServer::kPython, X_OK) != 0) {

@@ -1,0 +1,42 @@
+#include "ssh/ssh_helper_path.h"
+
+#include <unistd.h>
+
+#include <cstdlib>
+
+namespace tarnex::ssh {
+namespace {
+
+// The folder of the running program, from the kernel (argv[0] may be a bare name).
+std::string ProgramFolder() {
+  std::string path(4096, '\0');
+  const ssize_t n = ::readlink("/proc/self/exe", path.data(), path.size());
+  if (n <= 0 || static_cast<size_t>(n) >= path.size()) return {};
+  path.resize(static_cast<size_t>(n));
+  return path.substr(0, path.rfind('/'));
+}
+
+bool IsInside(std::string_view folder, std::string_view tree) {
+  if (tree.empty() || !folder.starts_with(tree)) return false;
+  return folder.size() == tree.size() || folder[tree.size()] == '/';
+}
+
+}  // namespace
+
+std::string ChooseSshHelper(const HelperPlaces& places) {
+  if (!places.from_environment.empty()) return std::string(places.from_environment);
+  if (IsInside(places.program_folder, places.build_tree)) return std::string(places.in_build_tree);
+  return std::string(places.installed);
+}
+
+std::string FindSshHelper() {
+  const char* variable = std::getenv(kHelperVariable);
+  const std::string folder = ProgramFolder();
+  return ChooseSshHelper({.from_environment = variable != nullptr ? variable : "",
+                          .program_folder = folder,
+                          .build_tree = TARNEX_BUILD_TREE,
+                          .in_build_tree = TARNEX_SSH_HELPER_IN_BUILD_TREE,
+                          .installed = TARNEX_SSH_HELPER_INSTALLED});
+}
+
+}  // namespace tarnex::ssh
