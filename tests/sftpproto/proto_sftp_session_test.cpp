@@ -43,6 +43,8 @@ TEST_F(SftpSessionTest, LogsInAtTheStartFolderAndQuits) {
   EXPECT_EQ(pwd.value, root);
   EXPECT_EQ(pwd.reply.code, 257);
   EXPECT_EQ(dialogue_.front(), "> INIT 3");
+  // The server's limits set the sizes of reads and writes.
+  EXPECT_NE(std::find(dialogue_.begin(), dialogue_.end(), "> LIMITS"), dialogue_.end());
   EXPECT_EQ(dialogue_.back(), "< NAME " + root);
 
   const FtpReply quit = session_.Quit();

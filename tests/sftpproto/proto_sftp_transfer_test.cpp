@@ -88,6 +88,32 @@ TEST_F(TransferTest, AnIncompleteDownloadKeepsTheOldFile) {
   EXPECT_TRUE(session_.Connected());
 }
 
+TEST_F(TransferTest, AnAbortedTransferLeavesTheSessionUsable) {
+  session_.LogIn();
+  const std::string bytes = Pattern(10 * 1024 * 1024);
+  WriteAll(Remote("big"), bytes);
+  WriteAll(Local("big"), "old content");
+  WriteAll(Local("up"), bytes);
+  bool abort = true;
+  session_.OnPacketRecvd = [&](TProtoSFTP& s) {
+    if (abort) s.Abort();
+  };
+  session_.OnPacketSent = session_.OnPacketRecvd;
+  EXPECT_THROW(session_.DownloadFile("big", Local("big")), EAbortError);
+  EXPECT_EQ(ReadAll(Local("big")), "old content");
+  EXPECT_THROW(session_.UploadFile(Local("up"), "up"), EAbortError);
+  // The replies still owed for the abandoned READs and WRITEs are dropped as they come, and
+  // the handles given up on are closed: the next transfers are whole.
+  abort = false;
+  session_.DownloadFile("big", Local("big"));
+  EXPECT_TRUE(ReadAll(Local("big")) == bytes);
+  session_.UploadFile(Local("up"), "up");
+  EXPECT_TRUE(ReadAll(Remote("up")) == bytes);
+  EXPECT_NE(std::find(dialogue_.begin(), dialogue_.end(), "> CLOSE (a handle given up on)"),
+            dialogue_.end());
+  EXPECT_EQ(session_.Quit().code, 221);
+}
+
 TEST_F(TransferTest, AServerKilledMidTransferFailsClearlyAndKeepsTheOldFile) {
   const std::string pid_file = Local("server.pid");
   Launch({"sh", "-c", "echo $$ > '" + pid_file + "'; exec " + std::string(kSftpServer) + " -d '" +
