@@ -151,7 +151,7 @@ std::string ValueText(std::string_view name, const settings::LiveSettings& s) {
   }
   if (name == settings::kSshKeyFileName) return s.connection.ssh.key_file;
   if (name == settings::kSshKnownHostsName) return s.connection.ssh.known_hosts_file;
-  if (name == settings::kSshHostKeyName) return s.connection.ssh.host_key;
+  if (name == settings::kSshHostKeyName) return s.connection.ssh.host_key_pin;
   if (name == settings::kSshAcceptNewName) return FlagText(s.connection.ssh.accept_new);
   if (name == settings::kStepDelayName) return std::to_string(s.StepDelay);
   if (name == settings::kParallelName) return std::to_string(s.Parallel);
@@ -173,7 +173,7 @@ void ApplyToConnection(const OptionAssignment& assignment, settings::ConnectionS
     std::string* field = name == settings::kTlsCaFileName       ? &connection.tls_ca_file
                          : name == settings::kSshKeyFileName    ? &connection.ssh.key_file
                          : name == settings::kSshKnownHostsName ? &connection.ssh.known_hosts_file
-                         : name == settings::kSshHostKeyName    ? &connection.ssh.host_key
+                         : name == settings::kSshHostKeyName    ? &connection.ssh.host_key_pin
                                                                 : &connection.tls_fingerprint;
     *field = *text;
   }

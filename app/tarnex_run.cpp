@@ -141,7 +141,7 @@ void ApplyRunFlags(const RunnerOptions& options, settings::LiveSettings& setting
   settings::SshSettings& ssh = settings.connection.ssh;
   if (options.ssh_key_file) ssh.key_file = *options.ssh_key_file;
   if (options.ssh_known_hosts_file) ssh.known_hosts_file = *options.ssh_known_hosts_file;
-  if (options.ssh_host_key) ssh.host_key = *options.ssh_host_key;
+  if (options.ssh_host_key) ssh.host_key_pin = *options.ssh_host_key;
   if (options.ssh_accept_new) ssh.accept_new = true;
   if (options.ssh_config_file) ssh.config_file = *options.ssh_config_file;
 }

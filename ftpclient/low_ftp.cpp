@@ -4,7 +4,11 @@
 #include <exception>
 
 #include "ftpclient/facade_text.h"
+#include "ftpclient/open_target.h"
+#include "ftpclient/session_protocol.h"
+#include "ftpclient/sftp_launch.h"
 #include "ftpproto/proto_ftp.h"
+#include "sftpproto/proto_sftp.h"
 #include "platform/clock.h"
 #include "platform/errors.h"
 #include "platform/scope_guard.h"
@@ -63,12 +67,15 @@ int32_t ResultOfFailure(std::exception_ptr error) {
 }  // namespace
 
 TLowFTP::TLowFTP()
-    : FFtp(std::make_unique<TProtoFTP>()), FTimer(kCheckIntervalMs, [this] { CheckTimeout(); }) {
+    : FFtp(std::make_unique<TProtoFTP>()),
+      FSftp(std::make_unique<TProtoSFTP>()),
+      FTimer(kCheckIntervalMs, [this] { CheckTimeout(); }) {
   FAppend = false;
   SetWaitTimeout(30000);
   debugmode_ = false;
-  // Failures the socket layer had to set aside are not lost: the debug trace shows them.
+  // Failures the layers below had to set aside are not lost: the debug trace shows them.
   FFtp->OnSwallowedError = [this](const std::string& text) { DebugLog(text); };
+  FSftp->OnSwallowedError = [this](const std::string& text) { DebugLog(text); };
 }
 
 TLowFTP::~TLowFTP() {
@@ -79,6 +86,7 @@ TLowFTP::~TLowFTP() {
   }
   FTimer.SetEnabled(false);
   FFtp->OnSwallowedError = nullptr;
+  FSftp->OnSwallowedError = nullptr;
 }
 
 void TLowFTP::SetWaitTimeout(uint32_t milliseconds) {
@@ -87,20 +95,52 @@ void TLowFTP::SetWaitTimeout(uint32_t milliseconds) {
 }
 
 int32_t TLowFTP::SetServer(const std::string& host, const std::string& proxy, int32_t port) {
-  FHostName = host;
+  const std::variant<OpenTarget, std::string> target = ParseOpenTarget(host);
+  if (const auto* problem = std::get_if<std::string>(&target)) {
+    // Nothing of an earlier Open is left for the next Login to reach by mistake.
+    FHostName.clear();
+    WriteLog(*problem);
+    return 999;
+  }
+  const OpenTarget& open = std::get<OpenTarget>(target);
+  FHostName = open.host;
   FProxyHost = proxy;
-  FPortNumber = port;
+  FPortNumber = open.port != 0 ? open.port : port;
+  session_protocol_ = open.protocol.value_or(default_protocol_);
+  open_implicit_tls_ = open.implicit_tls;
   AttachHandlers();
   return 100;
 }
 
-void TLowFTP::AttachHandlers() {
-  TProtoFTP& ftp = *FFtp;
-  ftp.OnSuccess = [this](TCmdType type) { HandleSuccess(type); };
-  ftp.OnConnect = [this](TProtoFTP&) {
-    WriteLog(std::to_string(FFtp->ReplyCode()) + " Connect success");
+template <typename Session>
+void TLowFTP::AttachSessionHandlers(Session& session) {
+  session.OnSuccess = [this](TCmdType type) { HandleSuccess(type); };
+  session.OnConnect = [this](auto&) {
+    WriteLog(std::to_string(LastReplyCode()) + " Connect success");
     if (Onctlsockconnect) Onctlsockconnect(*this);
   };
+  session.OnPacketRecvd = [this](auto& sender) {
+    Touch();
+    FBytesReceived = sender.DataBytesReceived();
+    DoRetrieve(FBytesReceived, static_cast<int32_t>(platform::TickCount() - FStartTick));
+  };
+  session.OnPacketSent = [this](auto& sender) {
+    Touch();
+    FBytesSent = sender.DataBytesSent();
+    DoTransfer(FBytesSent, static_cast<int32_t>(platform::TickCount() - FStartTick));
+  };
+  session.OnNotice = [this](const std::string& line) { WriteLog(line); };
+}
+
+void TLowFTP::AttachHandlers() {
+  AttachSessionHandlers(*FFtp);
+  AttachSessionHandlers(*FSftp);
+  FSftp->OnDisconnect = [this] {
+    if (FSftp->ReplyCode() == 0) return;
+    WriteLog(std::to_string(FSftp->ReplyCode()) + " Disconnected");
+    if (OnCtlsockClose) OnCtlsockClose(*this);
+  };
+  TProtoFTP& ftp = *FFtp;
   // The control connection's own events.
   TAsyncSock& control = ftp.Control();
   control.OnDisconnect = [this](TAsyncSock&) {
@@ -108,20 +148,9 @@ void TLowFTP::AttachHandlers() {
     WriteLog(std::to_string(FFtp->ReplyCode()) + " Disconnected");
     if (OnCtlsockClose) OnCtlsockClose(*this);
   };
-  ftp.OnPacketRecvd = [this](TProtoFTP&) {
-    Touch();
-    FBytesReceived = FFtp->DataBytesReceived();
-    DoRetrieve(FBytesReceived, static_cast<int32_t>(platform::TickCount() - FStartTick));
-  };
-  ftp.OnPacketSent = [this](TProtoFTP&) {
-    Touch();
-    FBytesSent = FFtp->DataBytesSent();
-    DoTransfer(FBytesSent, static_cast<int32_t>(platform::TickCount() - FStartTick));
-  };
   control.OnError = [this](TAsyncSock&, uint16_t code, const std::string& message) {
     if (OnLogging) OnLogging(*this, message + " " + std::to_string(code));
   };
-  ftp.OnNotice = [this](const std::string& line) { WriteLog(line); };
   ftp.OnFailure = [this](bool&, TCmdType) { DebugLog("Failure Event"); };
   ftp.OnUnSupportedFunction = [this](TCmdType) { DebugLog("UnSupportedFunction Event"); };
   control.OnInvalidHost = [this](TAsyncSock&, bool&) { DebugLog("InvalidHost Event"); };
@@ -145,7 +174,7 @@ void TLowFTP::HandleSuccess(TCmdType type) {
     case TCmdType::cmdOther: text = "DoCommand success"; break;
     default: return;
   }
-  WriteLog(std::to_string(FFtp->ReplyCode()) + " " + text);
+  WriteLog(std::to_string(LastReplyCode()) + " " + text);
 }
 
 void TLowFTP::Touch() { FLastActivity = platform::MonotonicMs(); }
@@ -160,7 +189,17 @@ void TLowFTP::DebugLog(const std::string& text) {
 }
 
 int32_t TLowFTP::FailureResult(std::exception_ptr error) {
-  WriteLog(TrimmedMessage(error));
+  // A message of several lines (ssh's explanation of a changed host key) is logged a line at
+  // a time, as every other line is.
+  const std::string message = TrimmedMessage(error);
+  std::string_view rest = message;
+  while (!rest.empty()) {
+    const size_t end = rest.find('\n');
+    std::string_view line = rest.substr(0, end);
+    if (line.ends_with('\r')) line.remove_suffix(1);
+    WriteLog(std::string(line));
+    rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
+  }
   return ResultOfFailure(error);
 }
 
@@ -175,16 +214,41 @@ void TLowFTP::CheckTimeout() {
   // change of the wall clock does not move.
   if (platform::MonotonicMs() - FLastActivity <= FWaitSpanMs) return;
   DebugLog("TimeOut Abort");
-  FFtp->GiveUp();
+  OnSession([](auto& session) { session.GiveUp(); });
   FTimer.SetEnabled(false);
 }
 
 int32_t TLowFTP::Connect(const std::string& user, const std::string& password) {
-  TProtoFTP& ftp = *FFtp;
   // A login on an open session starts a new one, with the new user and password and the
   // passive and TLS settings of now: the old session is ended as Bye ends it, and the result is
   // the new login's, never that of a session that merely went on.
-  if (ftp.Connected()) Disconnect();
+  if (Connected()) Disconnect();
+  sftp_in_use_ = session_protocol_ == RemoteProtocol::Sftp;
+  return sftp_in_use_ ? ConnectSftp(user, password) : ConnectFtp(user, password);
+}
+
+int32_t TLowFTP::ConnectSftp(const std::string& user, const std::string& password) {
+  TProtoSFTP& sftp = *FSftp;
+  sftp.Host = FHostName;
+  sftp.Port = FPortNumber != 0 ? FPortNumber : 22;
+  sftp.UserID = user;
+  sftp.Password = password;
+  sftp.NameEncoding = sftp_encoding_ == RemoteEncoding::Cp932 ? RemoteEncoding::Cp932
+                                                               : RemoteEncoding::Utf8;
+  return Supervised("Connect Send ", "Connect End ", [&] {
+    if (!FProxyHost.empty()) {
+      throw Exception("SFTP goes through no FTP proxy: name the way in ssh's configuration "
+                      "(ProxyJump) and Open the host alone");
+    }
+    SftpLogin login{FHostName, FPortNumber, user, password, WaitSpanSeconds(wait_timeout_)};
+    sftp.Transport = MakeSftpLaunch(ssh_options_, login);
+    return sftp.LogIn();
+  });
+}
+
+int32_t TLowFTP::ConnectFtp(const std::string& user, const std::string& password) {
+  TProtoFTP& ftp = *FFtp;
+  ftp.Tls = open_implicit_tls_ ? TlsMode::Implicit : configured_tls_;
   // Open without a port means the usual one of the login's TLS mode, at every login.
   const int32_t port = FPortNumber != 0 ? FPortNumber : FFtp->Tls == TlsMode::Implicit ? 990 : 21;
   ftp.Host = FHostName;
@@ -211,15 +275,17 @@ int32_t TLowFTP::List(const std::string& directory, std::string& listing) {
     // never answers it must not hold the script.
     Touch();
     FTimer.SetEnabled(true);
-    if (!directory.empty()) FFtp->ChangeDirectory(directory);
-    FFtp->OnListItem = [&collected](const std::string& line) {
+    if (!directory.empty()) OnSession([&](auto& session) { return session.ChangeDirectory(directory); });
+    const auto collect = [&collected](const std::string& line) {
       collected += line;
       collected += "\r\n";
     };
+    FFtp->OnListItem = collect;
+    FSftp->OnListItem = collect;
     DebugLog("List Send ");
     Touch();
     FTimer.SetEnabled(true);
-    const FtpReply listed = FFtp->ListDirectory();
+    const FtpReply listed = OnSession([](auto& session) { return session.ListDirectory(); });
     DebugLog("List End ");
     result = listed.code;
   } catch (...) {
@@ -228,6 +294,7 @@ int32_t TLowFTP::List(const std::string& directory, std::string& listing) {
   // What arrived is the caller's also when the listing failed: it was seen, and it is shown.
   listing = std::move(collected);
   FFtp->OnListItem = nullptr;
+  FSftp->OnListItem = nullptr;
   FTimer.SetEnabled(false);
   return result;
 }
@@ -260,22 +327,31 @@ int32_t TLowFTP::TransferFrame(Direction direction, const std::string& before,
 int32_t TLowFTP::Download(const std::string& remote_file, const std::string& local_file,
                           const DownloadOptions& options) {
   return TransferFrame(Direction::Receive, "Download Send " + remote_file, "Download End ",
-                       [&] { return Moved{FFtp->DownloadFile(remote_file, local_file, options)}; });
+                       [&] {
+    return Moved{OnSession(
+        [&](auto& session) { return session.DownloadFile(remote_file, local_file, options); })};
+  });
 }
 
 int32_t TLowFTP::Upload(const std::string& local_file, const std::string& remote_file) {
   if (FAppend) {
     return TransferFrame(Direction::Send, "UploadAppend Send " + remote_file, "UploadAppend End ",
-                         [&] { return Moved{FFtp->AppendFile(local_file, remote_file)}; });
+                         [&] {
+      return Moved{OnSession([&](auto& session) { return session.AppendFile(local_file, remote_file); })};
+    });
   }
   return TransferFrame(Direction::Send, "Upload Send " + remote_file, "Upload End ",
-                       [&] { return Moved{FFtp->UploadFile(local_file, remote_file)}; });
+                       [&] {
+    return Moved{OnSession([&](auto& session) { return session.UploadFile(local_file, remote_file); })};
+  });
 }
 
 int32_t TLowFTP::ResumeDownload(const std::string& remote_file, const std::string& local_file) {
   return TransferFrame(Direction::Receive, "ResumeDownload Send " + remote_file,
                        "ResumeDownload End ", [&] {
-                         return Resumed(FFtp->ResumeDownloadFile(remote_file, local_file),
+                         return Resumed(OnSession([&](auto& session) {
+                                          return session.ResumeDownloadFile(remote_file, local_file);
+                                        }),
                                         local_file.empty() ? remote_file : local_file);
                        });
 }
@@ -283,7 +359,12 @@ int32_t TLowFTP::ResumeDownload(const std::string& remote_file, const std::strin
 int32_t TLowFTP::ResumeUpload(const std::string& local_file, const std::string& remote_file) {
   return TransferFrame(
       Direction::Send, "ResumeUpload Send " + remote_file, "ResumeUpload End ",
-      [&] { return Resumed(FFtp->ResumeUploadFile(local_file, remote_file), local_file); });
+      [&] {
+        return Resumed(OnSession([&](auto& session) {
+                         return session.ResumeUploadFile(local_file, remote_file);
+                       }),
+                       local_file);
+      });
 }
 
 TLowFTP::Moved TLowFTP::Resumed(Answered<ResumeOutcome> resumed, const std::string& name) {
@@ -310,24 +391,26 @@ int32_t TLowFTP::Disconnect() {
     if (IsInvalidReply(error)) return failure;  // an answer that is no reply has no code
   }
   // A refused QUIT, or one that never got its answer: the session's last answer.
-  return FFtp->Answer().code;
+  return LastReplyCode();
 }
 
 FtpReply TLowFTP::QuitWithinTime() {
   // QUIT may be asked for while another operation waits (Stop during a transfer): its wait
   // has a timer of its own, as FTimer supervises that operation.
   platform::LoopTimer give_up(static_cast<uint32_t>(std::max<int64_t>(FWaitSpanMs, 1)),
-                              [this] { FFtp->Cancel(); });
+                              [this] { OnSession([](auto& session) { session.Cancel(); }); });
   give_up.SetEnabled(true);
-  return FFtp->Quit();
+  return OnSession([](auto& session) { return session.Quit(); });
 }
 
 bool TLowFTP::Connected() const {
-  return FFtp->Connected();
+  return sftp_in_use_ ? FSftp->Connected() : FFtp->Connected();
 }
 
 int32_t TLowFTP::Delete(const std::string& file) {
-  return Supervised("Delete Send  " + file, "Delete End  ", [&] { return FFtp->DeleteFile(file); });
+  return Supervised("Delete Send  " + file, "Delete End  ", [&] {
+    return OnSession([&](auto& session) { return session.DeleteFile(file); });
+  });
 }
 
 int32_t TLowFTP::ChangeDir(const std::string& path) {
@@ -345,58 +428,60 @@ int32_t TLowFTP::ChangeDir(const std::string& path) {
 
 int32_t TLowFTP::ChangeDirStep(const std::string& segment) {
   return Supervised("ChangeDir Send  " + segment, "ChangeDir End  ",
-                    [&] { return FFtp->ChangeDirectory(segment); });
+                    [&] { return OnSession([&](auto& session) { return session.ChangeDirectory(segment); }); });
 }
 
 int32_t TLowFTP::RemoveDir(const std::string& directory) {
   return Supervised("RemoveDir Send", "RemoveDir End",
-                    [&] { return FFtp->RemoveDirectory(directory); });
+                    [&] { return OnSession([&](auto& session) { return session.RemoveDirectory(directory); }); });
 }
 
 int32_t TLowFTP::MakeDir(const std::string& directory) {
   return Supervised("MakeDirectory Send", "MakeDirectory End",
-                    [&] { return FFtp->MakeDirectory(directory); });
+                    [&] { return OnSession([&](auto& session) { return session.MakeDirectory(directory); }); });
 }
 
 int32_t TLowFTP::Rename(const std::string& old_name, const std::string& new_name) {
   return Supervised("Rename Send", "Rename End",
-                    [&] { return FFtp->RenameFile(old_name, new_name); });
+                    [&] { return OnSession([&](auto& session) { return session.RenameFile(old_name, new_name); }); });
 }
 
 int32_t TLowFTP::DoCommand(const std::string& command) {
   return Supervised("Law Command Send", "Law Command End",
-                    [&] { return FFtp->RunCommand(command); });
+                    [&] { return OnSession([&](auto& session) { return session.RunCommand(command); }); });
 }
 
 int32_t TLowFTP::ModeAscii() {
   return Supervised("ModeChange to ASCII", "ModeChange to ASCII End",
-                    [&] { return FFtp->SetTransferType(tmAscii); });
+                    [&] { return OnSession([](auto& session) { return session.SetTransferType(tmAscii); }); });
 }
 
 int32_t TLowFTP::ModeImage() {
   return Supervised("ModeChange to IMAGE", "ModeChange to IMAGE End",
-                    [&] { return FFtp->SetTransferType(tmImage); });
+                    [&] { return OnSession([](auto& session) { return session.SetTransferType(tmImage); }); });
 }
 
 void TLowFTP::Abort() {
-  FFtp->Abort();
+  OnSession([](auto& session) { session.Abort(); });
 }
 
 int32_t TLowFTP::LastReplyCode() const {
-  return FFtp->ReplyCode();
+  return sftp_in_use_ ? FSftp->ReplyCode() : FFtp->ReplyCode();
 }
 
 const std::string& TLowFTP::LastReplyLine() const {
-  return FFtp->LastReply();
+  return sftp_in_use_ ? FSftp->LastReply() : FFtp->LastReply();
 }
 
 int64_t TLowFTP::TransferTotal() const {
   // A listing has no size; what BytesTotal holds then is left from the transfer before.
+  if (sftp_in_use_) return FSftp->ListInProgress() ? 0 : FSftp->BytesTotal;
   return FFtp->ListInProgress() ? 0 : FFtp->BytesTotal;
 }
 
 void TLowFTP::SetDialogueTrace(std::function<void(bool sent, const std::string& line)> trace) {
-  FFtp->OnDialogue = std::move(trace);
+  FFtp->OnDialogue = trace;
+  FSftp->OnDialogue = std::move(trace);
 }
 
 void TLowFTP::SetPassive(bool passive) {
@@ -408,6 +493,7 @@ bool TLowFTP::Passive() const {
 }
 
 void TLowFTP::SetTlsMode(TlsMode mode) {
+  configured_tls_ = mode;
   FFtp->Tls = mode;
 }
 

@@ -14,15 +14,18 @@
 #include "ftpproto/ftp_types.h"
 #include "ftpproto/machine_listing.h"
 #include "platform/loop_timer.h"
+#include "ssh/ssh_launch_plan.h"
 
 namespace tarnex {
 
 class TProtoFTP;
+class TProtoSFTP;
 
 // What another session needs to log in as one session did and to stand where it stands: the
 // server, the login, the connection settings, the time-out, the transfer type and the remote
 // current folder. For files moved beside that session on connections of their own.
 struct SessionProfile {
+  RemoteProtocol protocol = RemoteProtocol::Ftp;
   std::string host;
   std::string proxy;
   int32_t port = 0;
@@ -33,6 +36,8 @@ struct SessionProfile {
   TlsMode tls = TlsMode::Off;
   std::string tls_ca_file;
   std::string tls_fingerprint;
+  ssh::SshOptions ssh;
+  RemoteEncoding sftp_remote_encoding = RemoteEncoding::Utf8;
   uint32_t wait_timeout = 0;
   bool debug = false;
   int transfer_type = tmAscii;
@@ -52,8 +57,17 @@ class TLowFTP {
   TLowFTP& operator=(const TLowFTP&) = delete;
 
   // Records the server and attaches the facade's handlers to the protocol component; sends
-  // nothing; returns 100.
+  // nothing; returns 100. `host` may choose its protocol (sftp://, ftp://, ftps://, with a
+  // port that wins over `port`); one that cannot be read is logged and returns 999.
   int32_t SetServer(const std::string& host, const std::string& proxy, int32_t port);
+  // The protocol of a host given alone, from the next Open on.
+  void SetProtocol(RemoteProtocol protocol) { default_protocol_ = protocol; }
+  // The protocol of the server the last Open named.
+  RemoteProtocol SessionProtocol() const { return session_protocol_; }
+  // How SFTP sessions check the server's key and log in, from the next login on.
+  void SetSshOptions(const ssh::SshOptions& options) { ssh_options_ = options; }
+  // How names reach an SFTP server, from the next login on (Auto: UTF-8).
+  void SetSftpRemoteEncoding(RemoteEncoding encoding) { sftp_encoding_ = encoding; }
   // On an open session: QUIT first (logged as Disconnect logs it), then a new login.
   int32_t Connect(const std::string& user, const std::string& password);
   // Every line that arrived, each followed by CR LF, goes to `listing`, also when the listing
@@ -155,8 +169,9 @@ class TLowFTP {
   // argument shown as "****") and every reply line as it is read, without line ends.
   void SetDialogueTrace(std::function<void(bool sent, const std::string& line)> trace);
 
-  // The protocol component, for tests that look beneath the facade.
+  // The protocol components, for tests that look beneath the facade.
   TProtoFTP& Protocol() { return *FFtp; }
+  TProtoSFTP& SftpProtocol() { return *FSftp; }
 
  protected:
   virtual void DoTransfer(int64_t totalbytes, int32_t mmseconds);
@@ -203,7 +218,18 @@ class TLowFTP {
   // either, else the failure of a listing that cannot be trusted.
   int32_t CheckEmptyHiddenListing(const std::string& folder, int32_t result);
 
+  // Calls `call` with the protocol component of the session in use: both have the same face
+  // (ftpclient/session_protocol.h), so that every frame above is written once.
+  template <typename Call>
+  decltype(auto) OnSession(Call&& call);
+  template <typename Session>
+  void AttachSessionHandlers(Session& session);
+  bool SftpInUse() const { return sftp_in_use_; }
+  int32_t ConnectFtp(const std::string& user, const std::string& password);
+  int32_t ConnectSftp(const std::string& user, const std::string& password);
+
   std::unique_ptr<TProtoFTP> FFtp;
+  std::unique_ptr<TProtoSFTP> FSftp;
   platform::LoopTimer FTimer;
   std::string FHostName;
   int32_t FPortNumber = 0;
@@ -217,6 +243,13 @@ class TLowFTP {
   uint32_t FStartTick = 0;
   int64_t FLastActivity = 0;  // monotonic milliseconds
   RemoteEncoding remote_encoding_ = RemoteEncoding::Cp932;
+  RemoteProtocol default_protocol_ = RemoteProtocol::Ftp;
+  RemoteProtocol session_protocol_ = RemoteProtocol::Ftp;
+  bool sftp_in_use_ = false;     // the session that is (or was last) logged in is SFTP's
+  bool open_implicit_tls_ = false;  // the last Open named an ftps:// host
+  TlsMode configured_tls_ = TlsMode::Off;
+  ssh::SshOptions ssh_options_;
+  RemoteEncoding sftp_encoding_ = RemoteEncoding::Utf8;
 };
 
 }  // namespace tarnex

@@ -6,6 +6,7 @@
 #include <exception>
 
 #include "ftpclient/low_ftp.h"
+#include "ftpclient/session_protocol.h"
 #include "ftpproto/proto_ftp.h"
 #include "ftpproto/reply_parsing.h"
 #include "platform/errors.h"
@@ -50,6 +51,12 @@ int32_t TLowFTP::SupervisedStep(const std::string& before, const std::string& af
 
 int32_t TLowFTP::ListEntries(const std::string& folder, std::vector<DirectoryEntry>& entries,
                              std::vector<std::string>& not_understood, ListScope scope) {
+  if (SftpInUse()) {
+    // SFTP names each entry with its attributes: nothing to parse, nothing not understood.
+    return SupervisedStep("ListEntries Send " + folder, "ListEntries End ", [&] {
+      return int32_t{FSftp->ListEntries(folder, entries).code};
+    });
+  }
   std::vector<std::string> lines;
   bool machine = false;
   bool listed = false;
@@ -116,7 +123,7 @@ FtpReply TLowFTP::ListInFolder(const std::string& folder, ListScope scope) {
 
 int32_t TLowFTP::ModificationTime(const std::string& file, std::optional<int64_t>& value) {
   return SupervisedStep("MDTM Send " + file, "MDTM End ", [&] {
-    Answered<std::optional<int64_t>> time = FFtp->RemoteModificationTime(file);
+    Answered<std::optional<int64_t>> time = OnSession([&](auto& session) { return session.RemoteModificationTime(file); });
     value = time.value;
     return int32_t{time.reply.code};
   });
@@ -124,7 +131,7 @@ int32_t TLowFTP::ModificationTime(const std::string& file, std::optional<int64_t
 
 int32_t TLowFTP::FileSize(const std::string& file, std::optional<int64_t>& value) {
   return SupervisedStep("SIZE Send " + file, "SIZE End ", [&] {
-    Answered<std::optional<int64_t>> size = FFtp->RemoteFileSize(file);
+    Answered<std::optional<int64_t>> size = OnSession([&](auto& session) { return session.RemoteFileSize(file); });
     value = size.value;
     return int32_t{size.reply.code};
   });
@@ -132,7 +139,7 @@ int32_t TLowFTP::FileSize(const std::string& file, std::optional<int64_t>& value
 
 int32_t TLowFTP::SetModificationTime(const std::string& file, int64_t seconds) {
   return SupervisedStep("MFMT Send " + file, "MFMT End ", [&] {
-    const Answered<bool> set = FFtp->SetRemoteModificationTime(file, seconds);
+    const Answered<bool> set = OnSession([&](auto& session) { return session.SetRemoteModificationTime(file, seconds); });
     if (!set.value) throw Refusal(set.reply.line);
     return int32_t{set.reply.code};
   });
@@ -140,7 +147,7 @@ int32_t TLowFTP::SetModificationTime(const std::string& file, int64_t seconds) {
 
 int32_t TLowFTP::TryDelete(const std::string& path, bool& deleted) {
   return SupervisedStep("TryDelete Send " + path, "TryDelete End ", [&] {
-    const Answered<bool> deletion = FFtp->TryDeleteFile(path);
+    const Answered<bool> deletion = OnSession([&](auto& session) { return session.TryDeleteFile(path); });
     deleted = deletion.value;
     return int32_t{deletion.reply.code};
   });
@@ -148,12 +155,17 @@ int32_t TLowFTP::TryDelete(const std::string& path, bool& deleted) {
 
 int32_t TLowFTP::ReplaceRemoteFile(const std::string& uploaded, const std::string& target) {
   return SupervisedStep("ReplaceRemoteFile Send " + target, "ReplaceRemoteFile End ", [&] {
-    const Answered<bool> renamed = FFtp->TryRenameFile(uploaded, target);
+    const auto rename = [&] {
+      return OnSession([&](auto& session) { return session.TryRenameFile(uploaded, target); });
+    };
+    const Answered<bool> renamed = rename();
     if (renamed.value) return int32_t{renamed.reply.code};
     // Deleted only once the new file is complete beside it: the name is never that of a
     // partial file, only missing for a moment.
-    if (!FFtp->TryDeleteFile(target).value) throw Refusal(renamed.reply.line);
-    const Answered<bool> again = FFtp->TryRenameFile(uploaded, target);
+    if (!OnSession([&](auto& session) { return session.TryDeleteFile(target); }).value) {
+      throw Refusal(renamed.reply.line);
+    }
+    const Answered<bool> again = rename();
     if (!again.value) throw Refusal(again.reply.line);
     return int32_t{again.reply.code};
   });
@@ -162,48 +174,66 @@ int32_t TLowFTP::ReplaceRemoteFile(const std::string& uploaded, const std::strin
 std::optional<SessionProfile> TLowFTP::ProfileForAnotherSession() {
   SessionProfile profile;
   const int32_t result = SupervisedStep("PWD Send", "PWD End", [&] {
-    Answered<std::string> folder = FFtp->CurrentDirectory();
+    Answered<std::string> folder = OnSession([](auto& session) { return session.CurrentDirectory(); });
     profile.folder = std::move(folder.value);
     return int32_t{folder.reply.code};
   });
   if (result > 400) return std::nullopt;
+  profile.protocol = sftp_in_use_ ? RemoteProtocol::Sftp : RemoteProtocol::Ftp;
   profile.host = FHostName;
   profile.proxy = FProxyHost;
   profile.port = FPortNumber;
-  profile.user = FFtp->UserID;
-  profile.password = FFtp->Password;
+  profile.user = OnSession([](auto& session) { return session.UserID; });
+  profile.password = OnSession([](auto& session) { return session.Password; });
   profile.passive = FFtp->Passive;
   profile.remote_encoding = remote_encoding_;
   profile.tls = FFtp->Tls;
   profile.tls_ca_file = FFtp->TlsCaFile;
   profile.tls_fingerprint = FFtp->TlsFingerprint;
+  profile.ssh = ssh_options_;
+  profile.sftp_remote_encoding = sftp_encoding_;
   profile.wait_timeout = wait_timeout_;
   profile.debug = debugmode_;
-  profile.transfer_type = FFtp->TransferType;
+  profile.transfer_type = OnSession([](auto& session) { return session.TransferType; });
   return profile;
 }
 
 int32_t TLowFTP::OpenLike(const SessionProfile& profile) {
-  SetServer(profile.host, profile.proxy, profile.port);
+  // The host as that session's Open left it: an address, never a URL that chooses anew.
+  SetProtocol(profile.protocol);
+  FHostName = profile.host;
+  FProxyHost = profile.proxy;
+  FPortNumber = profile.port;
+  session_protocol_ = profile.protocol;
+  open_implicit_tls_ = false;
+  AttachHandlers();
   SetWaitTimeout(profile.wait_timeout);
   set_debugmode(profile.debug);
   SetPassive(profile.passive);
   SetRemoteEncoding(profile.remote_encoding);
   SetTlsMode(profile.tls);
   SetTlsTrust(profile.tls_ca_file, profile.tls_fingerprint);
+  SetSshOptions(profile.ssh);
+  SetSftpRemoteEncoding(profile.sftp_remote_encoding);
   int32_t result = Connect(profile.user, profile.password);
   if (result > 400) return result;
   // One CWD to the whole path and one TYPE, once for the session, not once per file.
   result = SupervisedStep("EnterFolder Send " + profile.folder, "EnterFolder End", [&] {
-    return int32_t{FFtp->EnterDirectory(profile.folder).code};
+    return int32_t{OnSession([&](auto& session) { return session.EnterDirectory(profile.folder); }).code};
   });
-  if (result > 400 || profile.transfer_type == FFtp->TransferType) return result;
+  if (result > 400) return result;
+  if (profile.transfer_type == OnSession([](auto& session) { return session.TransferType; })) {
+    return result;
+  }
   return SupervisedStep("ModeChange", "ModeChange End", [&] {
-    return int32_t{FFtp->SetTransferType(profile.transfer_type).code};
+    return int32_t{
+        OnSession([&](auto& session) { return session.SetTransferType(profile.transfer_type); }).code};
   });
 }
 
 bool TLowFTP::ServerOffers(const std::string& feature) {
+  // What SFTP's attributes give every server: sizes, times, and times set on a file.
+  if (SftpInUse()) return feature == "SIZE" || feature == "MDTM" || feature == "MFMT";
   bool offered = false;
   SupervisedStep("FEAT Send", "FEAT End", [&] {
     offered = HasFeature(FFtp->KnownFeatures(), feature);

@@ -42,6 +42,9 @@ void ScriptEngine::ApplyConnectionSettings() {
   FTP.SetRemoteEncoding(connection.remote_encoding);
   FTP.SetTlsMode(connection.tls_mode);
   FTP.SetTlsTrust(connection.tls_ca_file, connection.tls_fingerprint);
+  FTP.SetProtocol(connection.protocol);
+  FTP.SetSshOptions(connection.ssh);
+  FTP.SetSftpRemoteEncoding(connection.sftp_remote_encoding.value_or(RemoteEncoding::Utf8));
 }
 
 void ScriptEngine::RunScript(int32_t& index) {

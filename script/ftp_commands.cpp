@@ -182,6 +182,11 @@ void ScriptEngine::DoDir(std::string args) {
 }
 
 int32_t ScriptEngine::DoPassive(const std::string& word) {
+  if (FTP.SessionProtocol() == RemoteProtocol::Sftp) {
+    AddLog("Passive: SFTP moves files on its one SSH connection, so there is no data "
+           "connection to make passive");
+    return 999;
+  }
   // From the next data connection on; nothing of it is stored.
   if (SameText(word, "on") || SameText(word, "off")) {
     FTP.SetPassive(SameText(word, "on"));
@@ -192,6 +197,10 @@ int32_t ScriptEngine::DoPassive(const std::string& word) {
 }
 
 int32_t ScriptEngine::DoTls(const std::string& word) {
+  if (FTP.SessionProtocol() == RemoteProtocol::Sftp) {
+    AddLog("TLS: SFTP is protected by SSH; TLS applies to FTP servers only");
+    return 999;
+  }
   // For the next Login; nothing of it is stored.
   static constexpr std::pair<std::string_view, TlsMode> kModes[] = {
       {"off", TlsMode::Off}, {"explicit", TlsMode::Explicit}, {"implicit", TlsMode::Implicit}};

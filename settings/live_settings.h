@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "ftpproto/ftp_types.h"
+#include "ssh/ssh_options.h"
 
 namespace tarnex::settings {
 
@@ -28,17 +29,8 @@ using tarnex::RemoteProtocol;
 std::optional<RemoteProtocol> RemoteProtocolFromText(std::string_view text);
 std::string_view RemoteProtocolText(RemoteProtocol protocol);
 
-// How SFTP sessions reach their server through OpenSSH's client: ssh's own defaults (its
-// config, keys and agent, ~/.ssh/known_hosts) unless one of these says otherwise.
-struct SshSettings {
-  std::string key_file;          // the private key to log in with (UTF-8 path)
-  std::string known_hosts_file;  // the host keys to trust instead of ~/.ssh/known_hosts
-  std::string host_key;          // "SHA256:..." pins the one host key to trust
-  bool accept_new = false;       // a host never seen is trusted and remembered (never a changed key)
-  std::string config_file;       // ssh's config instead of ~/.ssh/config (not stored)
-
-  bool operator==(const SshSettings&) const = default;
-};
+// How SFTP sessions reach their server through OpenSSH's client.
+using SshSettings = ssh::SshOptions;
 
 // The connection settings, stored next to the options but shown in a dialog of their own.
 struct ConnectionSettings {

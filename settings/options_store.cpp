@@ -138,7 +138,7 @@ void LoadConnection(ConnectionSettings& connection,
       RemoteProtocolFromText(ReadStringOr(registry, kProtocolName)).value_or(RemoteProtocol::Ftp);
   connection.ssh.key_file = ReadStringOr(registry, kSshKeyFileName);
   connection.ssh.known_hosts_file = ReadStringOr(registry, kSshKnownHostsName);
-  connection.ssh.host_key = ReadStringOr(registry, kSshHostKeyName);
+  connection.ssh.host_key_pin = ReadStringOr(registry, kSshHostKeyName);
   connection.ssh.accept_new = ReadBoolOr(registry, kSshAcceptNewName, false);
   registry.CloseKey();
 }
@@ -155,7 +155,7 @@ void StoreConnection(const ConnectionSettings& connection,
   registry.WriteString(kProtocolName, RemoteProtocolText(connection.protocol));
   registry.WriteString(kSshKeyFileName, connection.ssh.key_file);
   registry.WriteString(kSshKnownHostsName, connection.ssh.known_hosts_file);
-  registry.WriteString(kSshHostKeyName, connection.ssh.host_key);
+  registry.WriteString(kSshHostKeyName, connection.ssh.host_key_pin);
   registry.WriteBool(kSshAcceptNewName, connection.ssh.accept_new);
   registry.CloseKey();
 }

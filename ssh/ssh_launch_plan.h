@@ -7,16 +7,9 @@
 #include <utility>
 #include <vector>
 
-namespace tarnex::ssh {
+#include "ssh/ssh_options.h"
 
-// How the user asked ssh to authenticate the server and itself (--ssh-... options).
-struct SshOptions {
-  std::string key_file;          // -i: this key only
-  std::string known_hosts_file;  // instead of ~/.ssh/known_hosts
-  std::string host_key_pin;      // "SHA256:...": trust this key and no other
-  bool accept_new = false;       // a host not yet known is added; a changed key still fails
-  std::string config_file;       // -F: instead of ~/.ssh/config
-};
+namespace tarnex::ssh {
 
 struct SshTarget {
   std::string host;

@@ -5,10 +5,12 @@
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QVBoxLayout>
 
 #include "settings/options_store.h"
+#include "text/fingerprint.h"
 #include "ui/slot_guard.h"
 #include "ui/ui_fonts.h"
 
@@ -40,6 +42,18 @@ TConnectionDialog::TConnectionDialog(QWidget* main_window, settings::LiveSetting
   auto* layout = new QVBoxLayout(this);
   rows_ = new QFormLayout;
   layout->addLayout(rows_);
+
+  cm_protocol = new QComboBox(this);
+  cm_protocol->setObjectName(QStringLiteral("cm_protocol"));
+  const std::pair<settings::RemoteProtocol, const char*> protocols[] = {
+      {settings::RemoteProtocol::Ftp, "FTP（ftp:// と ftps:// も使える）"},
+      {settings::RemoteProtocol::Sftp, "SFTP（ssh を使う）"},
+  };
+  for (const auto& [protocol, caption] : protocols) {
+    cm_protocol->addItem(QString::fromUtf8(caption),
+                         ChoiceData(settings::RemoteProtocolText(protocol)));
+  }
+  AddRow(QStringLiteral("プロトコル"), cm_protocol);
 
   cb_passive = new QCheckBox(QStringLiteral("パッシブモード（EPSV、だめなら PASV）"), this);
   cb_passive->setObjectName(QStringLiteral("cb_passive"));
@@ -77,6 +91,22 @@ TConnectionDialog::TConnectionDialog(QWidget* main_window, settings::LiveSetting
   Ed_tls_fingerprint->setPlaceholderText(QStringLiteral("SHA-256（証明書を固定する）"));
   AddRow(QStringLiteral("フィンガープリント"), Ed_tls_fingerprint);
 
+  Ed_ssh_key = new QLineEdit(this);
+  Ed_ssh_key->setObjectName(QStringLiteral("Ed_ssh_key"));
+  Ed_ssh_key->setPlaceholderText(QStringLiteral("空なら ssh の鍵とエージェント"));
+  AddRow(QStringLiteral("SSH 秘密鍵"), Ed_ssh_key);
+  Ed_ssh_known_hosts = new QLineEdit(this);
+  Ed_ssh_known_hosts->setObjectName(QStringLiteral("Ed_ssh_known_hosts"));
+  Ed_ssh_known_hosts->setPlaceholderText(QStringLiteral("空なら ~/.ssh/known_hosts"));
+  AddRow(QStringLiteral("known_hosts"), Ed_ssh_known_hosts);
+  Ed_ssh_host_key = new QLineEdit(this);
+  Ed_ssh_host_key->setObjectName(QStringLiteral("Ed_ssh_host_key"));
+  Ed_ssh_host_key->setPlaceholderText(QStringLiteral("SHA256:...（ホスト鍵を固定する）"));
+  AddRow(QStringLiteral("ホスト鍵"), Ed_ssh_host_key);
+  cb_ssh_accept_new = new QCheckBox(QStringLiteral("初めてのホストの鍵を信頼して記録する"), this);
+  cb_ssh_accept_new->setObjectName(QStringLiteral("cb_ssh_accept_new"));
+  AddRow(QString(), cb_ssh_accept_new);
+
   auto* buttons = new QHBoxLayout;
   buttons->addStretch();
   btn_Ng = new QPushButton(QStringLiteral("Cancel"), this);
@@ -104,12 +134,17 @@ void TConnectionDialog::FormShow() {
   settings::ConnectionSettings stored = settings_.connection;
   settings::LoadConnection(stored, store_);
   shown_ = stored;
+  SelectChoice(*cm_protocol, ChoiceData(settings::RemoteProtocolText(stored.protocol)));
   cb_passive->setChecked(stored.Passive);
   SelectChoice(*cm_remote_encoding,
                ChoiceData(settings::RemoteEncodingText(stored.remote_encoding)));
   SelectChoice(*cm_tls_mode, ChoiceData(settings::TlsModeText(stored.tls_mode)));
   Ed_tls_ca->setText(QString::fromStdString(stored.tls_ca_file));
   Ed_tls_fingerprint->setText(QString::fromStdString(stored.tls_fingerprint));
+  Ed_ssh_key->setText(QString::fromStdString(stored.ssh.key_file));
+  Ed_ssh_known_hosts->setText(QString::fromStdString(stored.ssh.known_hosts_file));
+  Ed_ssh_host_key->setText(QString::fromStdString(stored.ssh.host_key_pin));
+  cb_ssh_accept_new->setChecked(stored.ssh.accept_new);
   if (main_window_ != nullptr) move(main_window_->pos() + QPoint(50, 50));
 }
 
@@ -125,11 +160,25 @@ settings::ConnectionSettings TConnectionDialog::FromControls() const {
           .value_or(settings::TlsMode::Off);
   connection.tls_ca_file = Ed_tls_ca->text().trimmed().toStdString();
   connection.tls_fingerprint = Ed_tls_fingerprint->text().trimmed().toStdString();
+  connection.protocol =
+      settings::RemoteProtocolFromText(cm_protocol->currentData().toString().toStdString())
+          .value_or(settings::RemoteProtocol::Ftp);
+  connection.ssh.key_file = Ed_ssh_key->text().trimmed().toStdString();
+  connection.ssh.known_hosts_file = Ed_ssh_known_hosts->text().trimmed().toStdString();
+  connection.ssh.host_key_pin = Ed_ssh_host_key->text().trimmed().toStdString();
+  connection.ssh.accept_new = cb_ssh_accept_new->isChecked();
   return connection;
 }
 
 void TConnectionDialog::btn_OkClick() {
   const settings::ConnectionSettings connection = FromControls();
+  if (!connection.ssh.host_key_pin.empty() && !IsSshHostKeyFingerprint(connection.ssh.host_key_pin)) {
+    // Stored, a pin of another form would fail every SFTP login later, far from here.
+    QMessageBox::warning(this, windowTitle(),
+                         QStringLiteral("ホスト鍵は ssh が示す形（SHA256: と 43 文字）で入力してください。"));
+    Ed_ssh_host_key->setFocus();
+    return;
+  }
   settings::StoreConnection(connection, store_);
   settings_.connection = connection;
   if (OnApplied) OnApplied();

@@ -1,5 +1,7 @@
-// The connection settings dialog "接続設定": passive mode, the encoding of remote file names
-// and FTPS (the TLS mode, a CA file, a pinned fingerprint), stored next to the options. Unlike the options dialog its controls are not the live
+// The connection settings dialog "接続設定": the protocol of a host given alone, passive mode,
+// the encoding of remote file names, FTPS (the TLS mode, a CA file, a pinned fingerprint) and
+// SFTP's SSH options (a key, a known hosts file, a pinned host key, accept-new), stored next to
+// the options. Unlike the options dialog its controls are not the live
 // settings: Ok stores them and puts them in force, Cancel forgets what was changed. The rows
 // sit in one form layout, so a setting added later is one more row.
 #pragma once
@@ -33,11 +35,16 @@ class TConnectionDialog : public QDialog {
   // the dialog stays open.
   void btn_OkClick();
 
+  QComboBox* cm_protocol;
   QCheckBox* cb_passive;
   QComboBox* cm_remote_encoding;
   QComboBox* cm_tls_mode;
   QLineEdit* Ed_tls_ca;
   QLineEdit* Ed_tls_fingerprint;
+  QLineEdit* Ed_ssh_key;
+  QLineEdit* Ed_ssh_known_hosts;
+  QLineEdit* Ed_ssh_host_key;
+  QCheckBox* cb_ssh_accept_new;
   QPushButton* btn_Ok;
   QPushButton* btn_Ng;
 

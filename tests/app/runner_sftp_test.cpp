@@ -1,0 +1,156 @@
+// tarnex-run end to end over SFTP: OpenSSH's server on loopback, reached through OpenSSH's
+// client, with the same script commands and the same log lines as over FTP.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "tests/support/process_run.h"
+#include "tests/support/sshd_server.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+using tarnex::testing::SshdServer;
+using tarnex::testing::SshKeyKind;
+
+class RunnerSftpTest : public ::testing::Test {
+ protected:
+  void Write(const std::filesystem::path& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+  }
+  std::string Read(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  }
+  // The script runs with the server's key pinned and the test's user key; ssh reads no
+  // configuration of this machine's.
+  tarnex::testing::ProcessOutcome Run(const std::string& script, const std::string& flags = "") {
+    Write(dir_ / "s.fcs", script);
+    return tarnex::testing::RunProcess(
+        dir_.path().string(),
+        "'" TARNEX_RUN "' --ssh-config /dev/null --ssh-key '" +
+            sshd_.UserKey(SshKeyKind::kEd25519).string() + "' " + flags + " --registry '" +
+            (dir_ / "registry.db") + "' --set host=127.0.0.1 --set port=" +
+            std::to_string(sshd_.Port()) + " --set remote='" + remote_.path().string() +
+            "' s.fcs",
+        120);
+  }
+  std::string Pinned() const { return "--ssh-hostkey " + sshd_.HostKeyFingerprint(); }
+  static bool Has(const std::string& log, const std::string& line) {
+    return log.find("\n" + line + "\n") != std::string::npos;
+  }
+
+  SshdServer sshd_;
+  tarnex::testing::TempDir dir_;
+  tarnex::testing::TempDir remote_;
+};
+
+TEST_F(RunnerSftpTest, EveryCommandWritesTheLinesItWritesOverFtp) {
+  Write(dir_ / "my file.txt", "line one\r\nline two\r\n");
+  const auto o = Run(
+      "Open sftp://%host%:%port%\r\n"
+      "Login root\r\n"
+      "Cd %remote%\r\n"
+      "Binary\r\n"
+      "md \"dir one\"\r\n"
+      "Cd \"dir one\"\r\n"
+      "Put \"my file.txt\"\r\n"
+      "Append \"my file.txt\" \"my file.txt\"\r\n"
+      "Dir >list.txt\r\n"
+      "Get \"my file.txt\" \"copy of it.txt\"\r\n"
+      "rename \"my file.txt\" renamed.txt\r\n"
+      "Ascii\r\n"
+      "Del renamed.txt\r\n"
+      "md a\r\n"
+      "md a/b\r\n"
+      "Cd a\\b\r\n"
+      "Cd ..\\..\r\n"
+      "rd a/b\r\n"
+      "rd a\r\n"
+      "Cd ..\r\n"
+      "rd \"dir one\"\r\n"
+      "if NonError Bye\r\n",
+      Pinned());
+  EXPECT_EQ(o.status, 0) << o.out << o.err;
+  for (const char* line :
+       {"230 Connect success", "200 DoCommand success", "257 MakeDir success",
+        "250 ChangeDir success", "150 Upload success", "150 UploadAppend success",
+        "150 List success", "250 Rename success", "250 Delete success", "250 RemoveDir success",
+        "SFTP moves files as they are: Ascii has no effect", "221 Disconnected"}) {
+    EXPECT_TRUE(Has(o.out, line)) << line << "\n" << o.out;
+  }
+  EXPECT_EQ(Read(dir_ / "copy of it.txt"), "line one\r\nline two\r\nline one\r\nline two\r\n");
+  EXPECT_NE(Read(dir_ / "list.txt").find("my file.txt"), std::string::npos);
+  EXPECT_TRUE(std::filesystem::is_empty(remote_.path()));
+}
+
+TEST_F(RunnerSftpTest, HostKeysAreNeverTrustedBlindly) {
+  const std::string known = dir_ / "known_hosts";
+  Write(known, "");
+  const std::string script = "Open sftp://%host%:%port%\r\nLogin root\r\nBye\r\n";
+  const std::string server = "127.0.0.1:" + std::to_string(sshd_.Port());
+  // Unknown: no login is tried, and the line names the key as ssh-keygen -l does.
+  auto o = Run(script, "--ssh-known-hosts " + known);
+  EXPECT_EQ(o.status, 1) << o.out;
+  EXPECT_TRUE(Has(o.out, "Host key of " + server + " is not known: " +
+                             sshd_.HostKeyFingerprint() + " (ED25519)"))
+      << o.out;
+  // A wrong pin fails as well; accept-new trusts a host never seen and remembers it.
+  o = Run(script, "--ssh-hostkey SHA256:uNiVztksCsDhcc0u9e8BujQXVUpKZIDTMczCvj3tD2s");
+  EXPECT_EQ(o.status, 1) << o.out;
+  EXPECT_NE(o.out.find("is not the pinned key"), std::string::npos) << o.out;
+  o = Run(script, "--ssh-accept-new --ssh-known-hosts " + known);
+  EXPECT_EQ(o.status, 0) << o.out;
+  EXPECT_NE(Read(known).find("ssh-ed25519"), std::string::npos);
+  // A changed key is a loud failure, with accept-new too.
+  sshd_.ChangeHostKey();
+  o = Run(script, "--ssh-accept-new --ssh-known-hosts " + known);
+  EXPECT_EQ(o.status, 1) << o.out;
+  EXPECT_TRUE(Has(o.out, "HOST KEY OF " + server +
+                             " HAS CHANGED: the connection was refused. Either the server's key "
+                             "was replaced, or somebody is between you and the server. ssh says:"))
+      << o.out;
+}
+
+TEST_F(RunnerSftpTest, WhatSftpHasNotFailsWithAClearLine) {
+  const auto o = Run(
+      "Open sftp://%host%:%port%\r\nPassive on\r\nTLS explicit\r\nLogin root\r\n"
+      "FTP NOOP\r\nGet no-such-file\r\nBye\r\nOpen sftp://%host%:0\r\n",
+      Pinned() + " --exit-status last");
+  EXPECT_TRUE(Has(o.out, "Passive: SFTP moves files on its one SSH connection, so there is no "
+                         "data connection to make passive"))
+      << o.out;
+  EXPECT_TRUE(Has(o.out, "TLS: SFTP is protected by SSH; TLS applies to FTP servers only"));
+  EXPECT_TRUE(Has(o.out, "502 FTP commands cannot be sent over SFTP: NOOP")) << o.out;
+  EXPECT_TRUE(Has(o.out, "550 No such file")) << o.out;
+  EXPECT_TRUE(Has(o.out, "Open: sftp://127.0.0.1:0: the port must be a number from 1 to 65535"));
+  EXPECT_EQ(o.status, 1);
+}
+
+TEST_F(RunnerSftpTest, MirrorBothWaysInParallelKeepsTimesAndDeletes) {
+  std::filesystem::create_directories(dir_.path() / "up" / "sub");
+  for (const char* name : {"a.txt", "b.bin", "sub/c.txt"}) {
+    Write(dir_.path() / "up" / name, std::string(100000, name[0]));
+  }
+  Write(remote_.path() / "stale.txt", "old");
+  const std::string script =
+      "Open sftp://%host%:%port%\r\nLogin root\r\nBinary\r\n"
+      "mirror -R --delete --parallel 2 up %remote%\r\n"
+      "mirror --delete %remote% down\r\n"
+      "mirror -R up %remote%\r\nBye\r\n";
+  const auto o = Run(script, Pinned());
+  EXPECT_EQ(o.status, 0) << o.out << o.err;
+  EXPECT_NE(o.out.find("mirror: 3 transferred, 300000 bytes, 0 up to date, 1 deleted, 0 failed"),
+            std::string::npos)
+      << o.out;
+  EXPECT_NE(o.out.find("mirror: 3 transferred, 300000 bytes, 0 up to date, 0 failed"),
+            std::string::npos);
+  // Times were set on upload and taken on download: the last mirror finds nothing to do.
+  EXPECT_NE(o.out.find("mirror: 0 transferred, 0 bytes, 3 up to date, 0 failed"),
+            std::string::npos);
+  EXPECT_FALSE(std::filesystem::exists(remote_.path() / "stale.txt"));
+  EXPECT_EQ(Read(dir_.path() / "down" / "sub" / "c.txt"), std::string(100000, 's'));
+}
+
+}  // namespace
