@@ -6,6 +6,8 @@ packages=(cmake ninja-build g++ pkg-config libsqlite3-dev libgtest-dev libgmock-
           qt6-base-dev libssl-dev openssl python3-pyftpdlib python3-openssl vsftpd curl
           openssh-sftp-server  # the SFTP session's tests run its server directly
           nlohmann-json3-dev  # the runner's --summary-json
+          openssh-client  # SFTP runs over ssh; its tests also use ssh-keygen and ssh-agent
+          openssh-server openssh-sftp-server  # the tests' sshd
           gettext  # msgfmt compiles the runner's message catalogues (po/)
           dpkg-dev file groff-base  # the Debian packages (dpkg-shlibdeps) and their manual pages
           lintian shared-mime-info zsh  # checks of the packages, the scripts' file types, completions

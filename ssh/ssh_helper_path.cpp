@@ -32,11 +32,14 @@ std::string ChooseSshHelper(const HelperPlaces& places) {
 std::string FindSshHelper() {
   const char* variable = std::getenv(kHelperVariable);
   const std::string folder = ProgramFolder();
-  return ChooseSshHelper({.from_environment = variable != nullptr ? variable : "",
+  std::string helper = ChooseSshHelper({.from_environment = variable != nullptr ? variable : "",
                           .program_folder = folder,
                           .build_tree = TARNEX_BUILD_TREE,
                           .in_build_tree = TARNEX_SSH_HELPER_IN_BUILD_TREE,
                           .installed = TARNEX_SSH_HELPER_INSTALLED});
+  // ssh would fail every login on a helper it cannot run, with a message about the helper.
+  if (::access(helper.c_str(), X_OK) != 0) return {};
+  return helper;
 }
 
 }  // namespace tarnex::ssh

@@ -20,7 +20,7 @@ struct HelperPlaces {
 
 std::string ChooseSshHelper(const HelperPlaces& places);
 
-// ChooseSshHelper for this program and this build.
+// ChooseSshHelper for this program and this build; empty when that is no program to run.
 std::string FindSshHelper();
 
 }  // namespace tarnex::ssh

@@ -2,6 +2,7 @@
 
 #include "ssh/ssh_channel_protocol.h"
 #include "ssh/ssh_config_word.h"
+#include "ssh/ssh_helper_path.h"
 #include "ssh/ssh_host_key.h"
 #include "ssh/ssh_names.h"
 
@@ -26,7 +27,10 @@ std::string CheckPaths(const SshOptions& options, const SshPlaces& places) {
     if (path->empty()) continue;
     if (std::string why = CheckPathForSsh(*path); !why.empty()) return std::string(name) + ": " + why;
   }
-  if (places.helper.empty()) return "the ssh helper (tarnex-ssh-helper) is not found";
+  if (places.helper.empty()) {
+    return "tarnex-ssh-helper is not installed (in libexec/tarnex/), or " +
+           std::string(kHelperVariable) + " names no program";
+  }
   return {};
 }
 

@@ -131,7 +131,7 @@ TEST(SshLaunchPlan, RefusesWhatSshWouldReadAsAnOptionOrMoreThanOneName) {
       {{.host_key_pin = "MD5:aa:bb"}, {.host = "h"}, kPlaces, "no SHA256"},
       {{.key_file = "/k/\"x"}, {.host = "h"}, kPlaces, "--ssh-key: "},
       {{.known_hosts_file = "/k/${HOME}"}, {.host = "h"}, kPlaces, "would expand"},
-      {{}, {.host = "h"}, {.ssh_program = "ssh"}, "tarnex-ssh-helper) is not found"},
+      {{}, {.host = "h"}, {.ssh_program = "ssh"}, "tarnex-ssh-helper is not installed"},
   };
   for (const Refusal& r : refusals) {
     const SshLaunchPlan plan = MakeSshLaunchPlan(r.options, r.target, r.places);

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
@@ -146,8 +147,12 @@ void SshdServer::Start() {
 PasswordUser::PasswordUser() {
   // One test at a time holds the user and its password, across test processes and builds.
   lock_fd_ = ::open("/run/lock/tarnex-sftp-test.lock", O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-  if (lock_fd_ < 0 || ::flock(lock_fd_, LOCK_EX) != 0) {
-    throw std::runtime_error(std::string("cannot lock the test user: ") + std::strerror(errno));
+  if (lock_fd_ < 0) {
+    throw std::runtime_error(std::string("cannot open the test user's lock: ") + std::strerror(errno));
+  }
+  if (!WaitUntil(std::chrono::seconds(60), [&] { return ::flock(lock_fd_, LOCK_EX | LOCK_NB) == 0; })) {
+    ::close(lock_fd_);
+    throw std::runtime_error("another test held the test user for 60 s");
   }
   const std::string here = std::filesystem::temp_directory_path().string();
   if (RunProcess(here, std::string("id -u ") + kName + " >/dev/null").status != 0) {
