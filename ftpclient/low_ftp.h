@@ -62,8 +62,9 @@ class TLowFTP {
   int32_t SetServer(const std::string& host, const std::string& proxy, int32_t port);
   // The protocol of a host given alone, from the next Open on.
   void SetProtocol(RemoteProtocol protocol) { default_protocol_ = protocol; }
-  // The protocol of the server the last Open named.
+  // The protocol and host of the server the last Open named (the host without its URL).
   RemoteProtocol SessionProtocol() const { return session_protocol_; }
+  const std::string& HostName() const { return FHostName; }
   // How SFTP sessions check the server's key and log in, from the next login on.
   void SetSshOptions(const ssh::SshOptions& options) { ssh_options_ = options; }
   // How names reach an SFTP server, from the next login on (Auto: UTF-8).

@@ -135,7 +135,8 @@ int32_t ScriptEngine::DoLogin(std::string args) {
   const bool password_given = args.find_first_not_of(' ') != std::string::npos;
   FPassword = NextArgument(args);
   if (!password_given && OnLoginCredentials) {
-    const CredentialsAnswer answer = OnLoginCredentials(FHost, FUser);
+    // The netrc entry is the host's, also when Open named it as sftp://host:port.
+    const CredentialsAnswer answer = OnLoginCredentials(FTP.HostName(), FUser);
     switch (answer.outcome) {
       case CredentialsAnswer::Outcome::None:
         break;

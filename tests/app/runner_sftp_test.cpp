@@ -23,14 +23,16 @@ class RunnerSftpTest : public ::testing::Test {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
   }
-  // The script runs with the server's key pinned and the test's user key; ssh reads no
-  // configuration of this machine's.
-  tarnex::testing::ProcessOutcome Run(const std::string& script, const std::string& flags = "") {
+  // The script runs with the test's user key (unless a password is to be the way in); ssh
+  // reads no configuration of this machine's.
+  tarnex::testing::ProcessOutcome Run(const std::string& script, const std::string& flags = "",
+                                      bool with_key = true) {
     Write(dir_ / "s.fcs", script);
+    const std::string key =
+        with_key ? "--ssh-key '" + sshd_.UserKey(SshKeyKind::kEd25519).string() + "' " : "";
     return tarnex::testing::RunProcess(
         dir_.path().string(),
-        "'" TARNEX_RUN "' --ssh-config /dev/null --ssh-key '" +
-            sshd_.UserKey(SshKeyKind::kEd25519).string() + "' " + flags + " --registry '" +
+        "'" TARNEX_RUN "' --ssh-config /dev/null " + key + flags + " --registry '" +
             (dir_ / "registry.db") + "' --set host=127.0.0.1 --set port=" +
             std::to_string(sshd_.Port()) + " --set remote='" + remote_.path().string() +
             "' s.fcs",
@@ -83,6 +85,31 @@ TEST_F(RunnerSftpTest, EveryCommandWritesTheLinesItWritesOverFtp) {
   EXPECT_EQ(Read(dir_ / "copy of it.txt"), "line one\r\nline two\r\nline one\r\nline two\r\n");
   EXPECT_NE(Read(dir_ / "list.txt").find("my file.txt"), std::string::npos);
   EXPECT_TRUE(std::filesystem::is_empty(remote_.path()));
+}
+
+TEST_F(RunnerSftpTest, APasswordFromTheScriptOrNetrcReachesSshAndNoLog) {
+  tarnex::testing::PasswordUser user;
+  const std::string netrc = dir_ / "netrc";
+  Write(netrc, std::string("machine 127.0.0.1 login ") + user.kName + " password " +
+                   user.Password() + "\n");
+  std::filesystem::permissions(netrc, std::filesystem::perms::owner_read |
+                                          std::filesystem::perms::owner_write);
+  const std::string login = std::string("Login ") + user.kName;
+  const auto o = Run("Open sftp://%host%:%port%\r\n" + login + " %pw%\r\nBye\r\n"
+                     "Open sftp://%host%:%port%\r\n" + login + "\r\nBye\r\n"
+                     "Open sftp://%host%:%port%\r\n" + login + " wrong\r\n",
+                     Pinned() + " --netrc-file " + netrc + " --set pw=" + user.Password(),
+                     /*with_key=*/false);
+  EXPECT_EQ(o.status, 1) << o.out << o.err;
+  EXPECT_EQ(o.out.find(user.Password()), std::string::npos) << o.out;
+  EXPECT_NE(o.out.find("\nLogin refused: "), std::string::npos) << o.out;
+  EXPECT_TRUE(Has(o.out, std::string("Login: ") + user.kName + " and the password from " + netrc))
+      << o.out;
+  size_t logins = 0;
+  for (size_t at = 0; (at = o.out.find("\n230 Connect success\n", at)) != std::string::npos; ++at) {
+    ++logins;
+  }
+  EXPECT_EQ(logins, 2u) << o.out;
 }
 
 TEST_F(RunnerSftpTest, HostKeysAreNeverTrustedBlindly) {
