@@ -155,6 +155,22 @@ TEST_F(RunnerSftpTest, WhatSftpHasNotFailsWithAClearLine) {
   EXPECT_EQ(o.status, 1);
 }
 
+TEST_F(RunnerSftpTest, MgetMputRegetAndReput) {
+  const std::string big(300001, 'b');
+  for (const char* name : {"one.csv", "two.csv", "skip.txt"}) Write(dir_ / name, name + big);
+  std::filesystem::create_directories(dir_.path() / "back");
+  const auto o = Run(
+      "Open sftp://%host%:%port%\r\nLogin root\r\nCd %remote%\r\nBinary\r\n"
+      "mput --parallel 2 *.csv\r\nlcd back\r\nmget *.csv\r\n"
+      "reget one.csv\r\nreput one.csv\r\nBye\r\n",
+      Pinned());
+  EXPECT_EQ(o.status, 0) << o.out << o.err;
+  EXPECT_EQ(Read(remote_.path() / "two.csv"), "two.csv" + big);
+  EXPECT_FALSE(std::filesystem::exists(remote_.path() / "skip.txt"));
+  EXPECT_EQ(Read(dir_.path() / "back" / "one.csv"), "one.csv" + big);
+  EXPECT_TRUE(Has(o.out, "Already complete: one.csv")) << o.out;
+}
+
 TEST_F(RunnerSftpTest, MirrorBothWaysInParallelKeepsTimesAndDeletes) {
   std::filesystem::create_directories(dir_.path() / "up" / "sub");
   for (const char* name : {"a.txt", "b.bin", "sub/c.txt"}) {
