@@ -2,6 +2,7 @@
 // command on the control connection, moves the data and reads the closing reply.
 #include <exception>
 
+#include "ftpproto/resume_plan.h"
 #include "ftpproto/data_operations.h"
 #include "ftpproto/reply_parsing.h"
 #include "platform/errors.h"
@@ -40,36 +41,20 @@ Answered<TProtoFTP::ResumeOutcome> TProtoFTP::ResumeDownloadFile(const std::stri
                                                                  const DownloadOptions& options) {
   control_.CheckConnection();
   RequireBinaryForResume();
-  std::string local = local_file;
-  platform::TargetName chosen = options.name_from_server ? platform::TargetName::FromServer
-                                                         : platform::TargetName::ChosenByUser;
-  if (local.empty()) {
-    local = LocalNameForDownload(remote_file).value_or("");
-    chosen = platform::TargetName::FromServer;
-  }
-  // A name the server chose is not followed through a link, not even to read its size.
-  const std::optional<platform::LocalEntry> there = platform::LocalEntryOf(local);
-  const bool regular = there && there->kind == platform::LocalKind::File;
-  const int64_t have =
-      chosen == platform::TargetName::FromServer
-          ? (regular ? there->size : 0)
-          : (platform::FileExists(local) ? platform::File::OpenRead(local).Size() : 0);
-  if (have <= 0) {
-    // Nothing (or nothing yet) to go on from.
+  const ResumedDownloadTarget target =
+      ResumedDownloadTargetOf(remote_file, local_file, options.name_from_server);
+  if (PlanResumedDownload(target.have, std::nullopt) == ResumeStep::Whole) {
     DownloadOptions whole = options;
-    whole.name_from_server = chosen == platform::TargetName::FromServer;
+    whole.name_from_server = target.name_from_server;
     return {ResumeOutcome::Transferred, DownloadFile(remote_file, local_file, whole)};
   }
   Answered<std::optional<int64_t>> size = RemoteFileSize(remote_file);
-  const std::optional<int64_t> remote_size = size.value;
-  if (remote_size && have == *remote_size) {
+  if (PlanResumedDownload(target.have, size.value) == ResumeStep::Complete) {
     return {ResumeOutcome::AlreadyComplete, std::move(size.reply)};
   }
-  if (remote_size && have > *remote_size) {
-    throw Exception("Cannot resume: the local file is larger than the remote one (" +
-                    std::to_string(have) + " > " + std::to_string(*remote_size) + " bytes)");
-  }
-  RetrieveOperation rest(remote_file, local, TransferSpan{have, remote_size, chosen});
+  const platform::TargetName chosen = target.name_from_server ? platform::TargetName::FromServer
+                                                              : platform::TargetName::ChosenByUser;
+  RetrieveOperation rest(remote_file, target.local, TransferSpan{target.have, size.value, chosen});
   return {ResumeOutcome::Transferred, RunDataOperation(rest)};
 }
 
@@ -80,17 +65,15 @@ Answered<TProtoFTP::ResumeOutcome> TProtoFTP::ResumeUploadFile(const std::string
   const std::string remote = remote_file.empty() ? FileNamePart(local_file) : remote_file;
   const int64_t local_size = platform::File::OpenRead(local_file).Size();
   Answered<std::optional<int64_t>> size = RemoteFileSize(remote);
-  const std::optional<int64_t> remote_size = size.value;
-  if (!remote_size || *remote_size == 0) {
-    // No such file there yet: all of it.
-    return {ResumeOutcome::Transferred, UploadFile(local_file, remote)};
+  switch (PlanResumedUpload(size.value, local_size)) {
+    case ResumeStep::Whole:
+      return {ResumeOutcome::Transferred, UploadFile(local_file, remote)};
+    case ResumeStep::Complete:
+      return {ResumeOutcome::AlreadyComplete, std::move(size.reply)};
+    case ResumeStep::Rest:
+      break;
   }
-  if (*remote_size == local_size) return {ResumeOutcome::AlreadyComplete, std::move(size.reply)};
-  if (*remote_size > local_size) {
-    throw Exception("Cannot resume: the remote file is larger than the local one (" +
-                    std::to_string(*remote_size) + " > " + std::to_string(local_size) + " bytes)");
-  }
-  StoreOperation rest(local_file, remote, /*append=*/true, *remote_size);
+  StoreOperation rest(local_file, remote, /*append=*/true, *size.value);
   return {ResumeOutcome::Transferred, RunDataOperation(rest)};
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <map>
 
+#include "ftpproto/resume_plan.h"
 #include "ftpproto/reply_parsing.h"
 #include "platform/errors.h"
 #include "platform/files.h"
@@ -282,33 +283,22 @@ FtpReply TProtoSFTP::AppendFile(const std::string& local_file, const std::string
 Answered<TProtoSFTP::ResumeOutcome> TProtoSFTP::ResumeDownloadFile(
     const std::string& remote_file, const std::string& local_file, const DownloadOptions& options) {
   RequireSession();
-  std::string local = local_file;
-  bool from_server = options.name_from_server;
-  if (local.empty()) {
-    local = LocalNameForDownload(remote_file).value_or("");
-    from_server = true;
-  }
-  // A name the server chose is not followed through a link, not even to read its size.
-  const std::optional<platform::LocalEntry> there = platform::LocalEntryOf(local);
-  const bool regular = there && there->kind == platform::LocalKind::File;
-  const int64_t have =
-      from_server ? (regular ? there->size : 0)
-                  : (platform::FileExists(local) ? platform::File::OpenRead(local).Size() : 0);
-  if (have <= 0) {
+  const ResumedDownloadTarget target =
+      ResumedDownloadTargetOf(remote_file, local_file, options.name_from_server);
+  if (PlanResumedDownload(target.have, std::nullopt) == ResumeStep::Whole) {
     return {ResumeOutcome::Transferred, Run([&] {
-              return DownloadFrom(remote_file, local_file, 0, options.listed_size, from_server);
+              return DownloadFrom(remote_file, local_file, 0, options.listed_size,
+                                  target.name_from_server);
             })};
   }
   Answered<std::optional<int64_t>> size = RemoteFileSize(remote_file);
-  if (size.value && have == *size.value) {
+  if (PlanResumedDownload(target.have, size.value) == ResumeStep::Complete) {
     return {ResumeOutcome::AlreadyComplete, std::move(size.reply)};
   }
-  if (size.value && have > *size.value) {
-    throw Exception("Cannot resume: the local file is larger than the remote one (" +
-                    std::to_string(have) + " > " + std::to_string(*size.value) + " bytes)");
-  }
-  return {ResumeOutcome::Transferred,
-          Run([&] { return DownloadFrom(remote_file, local, have, size.value, from_server); })};
+  return {ResumeOutcome::Transferred, Run([&] {
+            return DownloadFrom(remote_file, target.local, target.have, size.value,
+                                target.name_from_server);
+          })};
 }
 
 Answered<TProtoSFTP::ResumeOutcome> TProtoSFTP::ResumeUploadFile(const std::string& local_file,
@@ -317,17 +307,16 @@ Answered<TProtoSFTP::ResumeOutcome> TProtoSFTP::ResumeUploadFile(const std::stri
   const std::string remote = remote_file.empty() ? FileNamePart(local_file) : remote_file;
   const int64_t local_size = platform::File::OpenRead(local_file).Size();
   Answered<std::optional<int64_t>> size = RemoteFileSize(remote);
-  const std::optional<int64_t> remote_size = size.value;
-  if (!remote_size || *remote_size == 0) {
-    return {ResumeOutcome::Transferred, UploadFile(local_file, remote)};
-  }
-  if (*remote_size == local_size) return {ResumeOutcome::AlreadyComplete, std::move(size.reply)};
-  if (*remote_size > local_size) {
-    throw Exception("Cannot resume: the remote file is larger than the local one (" +
-                    std::to_string(*remote_size) + " > " + std::to_string(local_size) + " bytes)");
+  switch (PlanResumedUpload(size.value, local_size)) {
+    case ResumeStep::Whole:
+      return {ResumeOutcome::Transferred, UploadFile(local_file, remote)};
+    case ResumeStep::Complete:
+      return {ResumeOutcome::AlreadyComplete, std::move(size.reply)};
+    case ResumeStep::Rest:
+      break;
   }
   return {ResumeOutcome::Transferred,
-          Run([&] { return UploadFrom(local_file, remote, *remote_size, /*append=*/false); })};
+          Run([&] { return UploadFrom(local_file, remote, *size.value, /*append=*/false); })};
 }
 
 }  // namespace tarnex
