@@ -192,6 +192,11 @@ class TProtoSFTP {
   sftp::FileAttributes AttributesOf(const Reply& reply, sftp::Action action);
   std::string SingleNameOf(const Reply& reply, sftp::Action action);
   // A simple request answered by STATUS: its outcome (raised when it fails and `raise`).
+  // A request on one path answered by STATUS (REMOVE, MKDIR, RMDIR): raised when refused,
+  // `type`'s success fired when done.
+  FtpReply PathCommand(sftp::RequestKind kind, std::string (*encode)(uint32_t, std::string_view),
+                       const char* verb, const std::string& name, sftp::Action action,
+                       TCmdType type);
   sftp::Outcome StatusCall(sftp::RequestKind kind,
                            const std::function<std::string(uint32_t)>& encode,
                            const std::string& trace, sftp::Action action, bool raise);

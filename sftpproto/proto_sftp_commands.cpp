@@ -65,34 +65,34 @@ Answered<std::string> TProtoSFTP::CurrentDirectory() {
   return {folder, answer_};
 }
 
-FtpReply TProtoSFTP::DeleteFile(const std::string& file_name) {
+FtpReply TProtoSFTP::PathCommand(sftp::RequestKind kind,
+                                 std::string (*encode)(uint32_t, std::string_view),
+                                 const char* verb, const std::string& name, sftp::Action action,
+                                 TCmdType type) {
   return Run([&] {
-    const std::string path = PathOf(file_name);
-    StatusCall(RequestKind::Remove, [&](uint32_t id) { return sftp::EncodeRemove(id, path); },
-               "REMOVE " + FromWire(path), Action::Delete, /*raise=*/true);
-    if (OnSuccess) OnSuccess(TCmdType::cmdDelete);
+    const std::string path = PathOf(name);
+    StatusCall(kind, [&](uint32_t id) { return encode(id, path); },
+               std::string(verb) + " " + FromWire(path), action, /*raise=*/true);
+    if (OnSuccess) OnSuccess(type);
     return answer_;
   });
+}
+
+FtpReply TProtoSFTP::DeleteFile(const std::string& file_name) {
+  return PathCommand(RequestKind::Remove, sftp::EncodeRemove, "REMOVE", file_name, Action::Delete,
+                     TCmdType::cmdDelete);
 }
 
 FtpReply TProtoSFTP::MakeDirectory(const std::string& dir) {
-  return Run([&] {
-    const std::string path = PathOf(dir);
-    StatusCall(RequestKind::Mkdir, [&](uint32_t id) { return sftp::EncodeMkdir(id, path); },
-               "MKDIR " + FromWire(path), Action::MakeDir, /*raise=*/true);
-    if (OnSuccess) OnSuccess(TCmdType::cmdMakeDir);
-    return answer_;
-  });
+  // A new folder gets the server's default rights: no attributes are sent.
+  return PathCommand(
+      RequestKind::Mkdir, [](uint32_t id, std::string_view path) { return sftp::EncodeMkdir(id, path); },
+      "MKDIR", dir, Action::MakeDir, TCmdType::cmdMakeDir);
 }
 
 FtpReply TProtoSFTP::RemoveDirectory(const std::string& dir) {
-  return Run([&] {
-    const std::string path = PathOf(dir);
-    StatusCall(RequestKind::Rmdir, [&](uint32_t id) { return sftp::EncodeRmdir(id, path); },
-               "RMDIR " + FromWire(path), Action::RemoveDir, /*raise=*/true);
-    if (OnSuccess) OnSuccess(TCmdType::cmdRemoveDir);
-    return answer_;
-  });
+  return PathCommand(RequestKind::Rmdir, sftp::EncodeRmdir, "RMDIR", dir, Action::RemoveDir,
+                     TCmdType::cmdRemoveDir);
 }
 
 sftp::Outcome TProtoSFTP::Rename(const std::string& from, const std::string& to, bool raise) {
