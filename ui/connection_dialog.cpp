@@ -5,12 +5,13 @@
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QVBoxLayout>
 
 #include "settings/options_store.h"
 #include "text/fingerprint.h"
+#include "ui/qt_text.h"
+#include "ui/user_dialogs.h"
 #include "ui/slot_guard.h"
 #include "ui/ui_fonts.h"
 
@@ -31,11 +32,13 @@ void SelectChoice(QComboBox& box, const QString& data) {
 }  // namespace
 
 TConnectionDialog::TConnectionDialog(QWidget* main_window, settings::LiveSettings& settings,
-                                     std::shared_ptr<platform::RegistryStore> store)
+                                     std::shared_ptr<platform::RegistryStore> store,
+                                     UserDialogs& dialogs)
     : QDialog(main_window),
       main_window_(main_window),
       settings_(settings),
-      store_(std::move(store)) {
+      store_(std::move(store)),
+      dialogs_(dialogs) {
   setObjectName(QStringLiteral("ConnectionOption"));
   setWindowTitle(QStringLiteral("接続設定"));
   setFont(PGothicFont(12));
@@ -174,8 +177,11 @@ void TConnectionDialog::btn_OkClick() {
   const settings::ConnectionSettings connection = FromControls();
   if (!connection.ssh.host_key_pin.empty() && !IsSshHostKeyFingerprint(connection.ssh.host_key_pin)) {
     // Stored, a pin of another form would fail every SFTP login later, far from here.
-    QMessageBox::warning(this, windowTitle(),
-                         QStringLiteral("ホスト鍵は ssh が示す形（SHA256: と 43 文字）で入力してください。"));
+    platform::MessageBoxRequest box;
+    box.text = FromQt(QStringLiteral("ホスト鍵は ssh が示す形（SHA256: と 43 文字）で入力してください。"));
+    box.caption = "Tarnex";
+    box.icon = platform::MessageIcon::Warning;
+    dialogs_.ShowMessage(this, box);
     Ed_ssh_host_key->setFocus();
     return;
   }

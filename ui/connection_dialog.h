@@ -19,12 +19,15 @@ class QFormLayout;
 class QLineEdit;
 class QPushButton;
 
+
 namespace tarnex::ui {
+
+class UserDialogs;
 
 class TConnectionDialog : public QDialog {
  public:
   TConnectionDialog(QWidget* main_window, settings::LiveSettings& settings,
-                    std::shared_ptr<platform::RegistryStore> store);
+                    std::shared_ptr<platform::RegistryStore> store, UserDialogs& dialogs);
 
   // After Ok has stored the settings: the window hands them to its FTP client.
   std::function<void()> OnApplied;
@@ -58,6 +61,7 @@ class TConnectionDialog : public QDialog {
   QWidget* main_window_;
   settings::LiveSettings& settings_;
   std::shared_ptr<platform::RegistryStore> store_;
+  UserDialogs& dialogs_;
   QFormLayout* rows_;
   settings::ConnectionSettings shown_;  // as last loaded, rows or not
 };

@@ -370,7 +370,7 @@ void TTarnexfm::LogOriginActivated(const LogOrigin& origin) {
 
 TConnectionDialog& TTarnexfm::ConnectionDialog() {
   if (connection_ == nullptr) {
-    connection_ = new TConnectionDialog(this, settings_, store_);
+    connection_ = new TConnectionDialog(this, settings_, store_, dialogs_);
     connection_->OnApplied = [this] { ApplyConnectionSettings(); };
   }
   return *connection_;

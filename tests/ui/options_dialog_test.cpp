@@ -301,6 +301,28 @@ TEST_F(OptionsDialogTest, ConnectionSettingsAreStoredAndUsedOnlyAfterOk) {
   settings::LoadConnection(stored, store);
   EXPECT_EQ(stored.tls_mode, TlsMode::Explicit);
   EXPECT_EQ(stored.tls_ca_file, "/etc/own-ca.pem");
+  // The SFTP rows: a host key of another form than ssh's is refused and nothing is stored.
+  const auto set_sftp = [](QDialog& d, const char* pin) {
+    auto& connection = static_cast<TConnectionDialog&>(d);
+    connection.cm_protocol->setCurrentIndex(1);
+    connection.Ed_ssh_key->setText(QStringLiteral("/home/u/.ssh/id_job"));
+    connection.Ed_ssh_host_key->setText(QString::fromLatin1(pin));
+    connection.btn_Ok->click();
+  };
+  dialogs.boxes.clear();
+  dialogs.on_modal = [&](QDialog& d) { set_sftp(d, "ab:cd"); };
+  Main().ConnectOption1->trigger();
+  EXPECT_EQ(dialogs.boxes.size(), 1u);
+  settings::LoadConnection(stored, store);
+  EXPECT_EQ(stored.protocol, RemoteProtocol::Ftp);
+  dialogs.on_modal = [&](QDialog& d) {
+    set_sftp(d, "SHA256:uNiVztksCsDhcc0u9e8BujQXVUpKZIDTMczCvj3tD2s");
+  };
+  Main().ConnectOption1->trigger();
+  settings::LoadConnection(stored, store);
+  EXPECT_EQ(stored.protocol, RemoteProtocol::Sftp);
+  EXPECT_EQ(stored.ssh.key_file, "/home/u/.ssh/id_job");
+  EXPECT_EQ(stored.ssh.host_key_pin, "SHA256:uNiVztksCsDhcc0u9e8BujQXVUpKZIDTMczCvj3tD2s");
   // The next opening shows what is stored; the next start of the program uses it.
   dialogs.on_modal = [&](QDialog& d) {
     auto& connection = static_cast<TConnectionDialog&>(d);
