@@ -171,6 +171,18 @@ TEST_F(RunnerSftpTest, MgetMputRegetAndReput) {
   EXPECT_TRUE(Has(o.out, "Already complete: one.csv")) << o.out;
 }
 
+TEST_F(RunnerSftpTest, NamesOfACp932ScriptReachTheServerAsUtf8) {
+  Write(dir_ / "テスト.txt", "shift-jis");
+  // "Put テスト.txt テスト2.txt" in CP932, as a script of the desktop program is written.
+  const std::string name = "\x83\x65\x83\x58\x83\x67";
+  const auto o = Run("Open sftp://%host%:%port%\r\nLogin root\r\nCd %remote%\r\nPut " + name +
+                         ".txt " + name + "2.txt\r\nGet " + name + "2.txt back.txt\r\nBye\r\n",
+                     Pinned() + " --encoding cp932");
+  EXPECT_EQ(o.status, 0) << o.out << o.err;
+  EXPECT_EQ(Read(remote_.path() / "テスト2.txt"), "shift-jis");
+  EXPECT_EQ(Read(dir_.path() / "back.txt"), "shift-jis");
+}
+
 TEST_F(RunnerSftpTest, MirrorBothWaysInParallelKeepsTimesAndDeletes) {
   std::filesystem::create_directories(dir_.path() / "up" / "sub");
   for (const char* name : {"a.txt", "b.bin", "sub/c.txt"}) {
