@@ -263,7 +263,16 @@ class TProtoFTP {
   bool WithDataConnection(bool receives, const std::function<bool()>& move);
   // A command whose reply the caller reads itself: no events, no failure handlers.
   FtpReply QuietTransaction(const std::string& command);
+  // Passive: asks for the server's data port and connects to it. Active: listens, and leaves
+  // the PORT or EPRT that names the listener to go out with the data command
+  // (ExchangeDataCommand). False when a handler took a refusal.
   bool OpenDataChannel(TCmdType type);
+  // A command of a listing or transfer (REST, RETR, STOR, LIST...) and its reply, which becomes
+  // the answer. The PORT or EPRT still to go goes out in the same write, one round trip for the
+  // two, and its reply is read first: a refused one is offered as the operation's failure, and
+  // the command's reply behind it is owed, read before the next command. Nothing when a handler
+  // took that refusal.
+  std::optional<FtpReply> ExchangeDataCommand(TCmdType type, const std::string& command);
   // A passive data connection to `port` of the host the control connection is connected to
   // (never to a name looked up again, nor to an address a reply names).
   void ConnectPassive(uint16_t port);
@@ -301,6 +310,7 @@ class TProtoFTP {
   FtpReply answer_;  // the session's last answer
   std::unique_ptr<TAsyncSock> data_connection_;
   int owed_replies_ = 0;  // replies the server still owes on the control connection
+  std::string data_port_command_;  // the PORT or EPRT of the data connection, not sent yet
   // The FEAT lines and whether this login asked for them: whatever empties the list at a
   // login (clear) forgets the asking too, so that every login asks afresh.
   class FeatureList {
@@ -327,6 +337,8 @@ class TProtoFTP {
   std::unique_ptr<net::TlsContext> tls_;  // of this login, when it is FTPS
   bool protect_data_ = false;
   bool epsv_refused_ = false;  // the server refused EPSV: PASV until the next login
+  // A PORT sent with its command was refused: PORT goes alone until the next login.
+  bool port_sent_alone_ = false;
   bool size_unknown_ = false;  // the server knows no SIZE: not asked again until the next login
   bool pasv_address_noted_ = false;  // a PASV address not used was told of in this login
   bool list_in_progress_ = false;

@@ -211,6 +211,7 @@ FtpReply TProtoFTP::LogIn() {
   owed_replies_ = 1;  // the greeting
   TransferType = tmAscii;
   epsv_refused_ = false;
+  port_sent_alone_ = false;
   size_unknown_ = false;
   pasv_address_noted_ = false;
   features_.clear();
