@@ -120,8 +120,11 @@ class TLowFTP {
   // a folder, and deleting what is "in" it would delete what the link leads to.
   int32_t TryDelete(const std::string& path, bool& deleted);
   // Gives an uploaded file its final name (RNFR, RNTO), replacing the file there; a server
-  // that will not rename over a file has that file deleted first. Only a failure is logged.
-  int32_t ReplaceRemoteFile(const std::string& uploaded, const std::string& target);
+  // that will not rename over a file has that file deleted first. With `modified` the upload
+  // is given that time first (MFMT); its refusal is logged and the rename goes on. Only a
+  // failure is logged.
+  int32_t ReplaceRemoteFile(const std::string& uploaded, const std::string& target,
+                            std::optional<int64_t> modified = std::nullopt);
   // This session's profile, its current folder asked for (PWD); nothing when the server does
   // not name it (the failure is logged).
   std::optional<SessionProfile> ProfileForAnotherSession();

@@ -16,7 +16,8 @@ namespace tarnex {
 
 template <typename P>
 concept SessionProtocol = requires(P p, const P& c, const std::string& name, int mode,
-                                   int64_t seconds, const DownloadOptions& options) {
+                                   int64_t seconds, const DownloadOptions& options,
+                                   Answered<bool>& answered) {
   { c.Connected() } -> std::same_as<bool>;
   { p.LogIn() } -> std::same_as<FtpReply>;
   { p.Quit() } -> std::same_as<FtpReply>;
@@ -44,6 +45,7 @@ concept SessionProtocol = requires(P p, const P& c, const std::string& name, int
   { p.SetRemoteModificationTime(name, seconds) } -> std::same_as<Answered<bool>>;
   { p.TryDeleteFile(name) } -> std::same_as<Answered<bool>>;
   { p.TryRenameFile(name, name) } -> std::same_as<Answered<bool>>;
+  { p.TryRenameFileWithTime(name, name, seconds, answered) } -> std::same_as<Answered<bool>>;
   { c.DataBytesReceived() } -> std::same_as<int64_t>;
   { c.DataBytesSent() } -> std::same_as<int64_t>;
   { c.ListInProgress() } -> std::same_as<bool>;

@@ -130,6 +130,10 @@ class TProtoFTP {
   // RNFR and RNTO, sent together: false when the server refuses RNTO; raises FTPException
   // when it refuses RNFR (RNTO's refusal is then read before the next command).
   Answered<bool> TryRenameFile(const std::string& old_name, const std::string& new_name);
+  // TryRenameFile with the time of `old_name` set first (MFMT; a rename keeps it), the three
+  // commands in one write; MFMT's answer goes to `time_set`.
+  Answered<bool> TryRenameFileWithTime(const std::string& old_name, const std::string& new_name,
+                                       int64_t seconds, Answered<bool>& time_set);
   int64_t DataBytesReceived() const;
   int64_t DataBytesSent() const;
 
@@ -261,6 +265,9 @@ class TProtoFTP {
   // A fresh data connection for `move`, dropped whatever happens; a cancelled receive is
   // aborted before `move`'s failure goes on, so its replies are read before anything else.
   bool WithDataConnection(bool receives, const std::function<bool()>& move);
+  // `first` (when not empty), RNFR and RNTO in one write; `first`'s answer to `first_done`.
+  Answered<bool> RenameTogether(const std::string& first, const std::string& old_name,
+                                const std::string& new_name, Answered<bool>* first_done = nullptr);
   // A command whose reply the caller reads itself: no events, no failure handlers.
   FtpReply QuietTransaction(const std::string& command);
   // Passive: asks for the server's data port and connects to it. Active: listens, and leaves

@@ -113,6 +113,10 @@ class TProtoSFTP {
   Answered<bool> SetRemoteModificationTime(const std::string& name, int64_t seconds);
   Answered<bool> TryDeleteFile(const std::string& name);
   Answered<bool> TryRenameFile(const std::string& old_name, const std::string& new_name);
+  // The time of `old_name` set before it is renamed (a rename keeps it); its answer goes to
+  // `time_set`.
+  Answered<bool> TryRenameFileWithTime(const std::string& old_name, const std::string& new_name,
+                                       int64_t seconds, Answered<bool>& time_set);
 
   int64_t DataBytesReceived() const { return received_; }
   int64_t DataBytesSent() const { return sent_; }

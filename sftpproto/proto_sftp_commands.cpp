@@ -220,4 +220,11 @@ Answered<bool> TProtoSFTP::TryRenameFile(const std::string& old_name, const std:
   });
 }
 
+Answered<bool> TProtoSFTP::TryRenameFileWithTime(const std::string& old_name,
+                                                 const std::string& new_name, int64_t seconds,
+                                                 Answered<bool>& time_set) {
+  time_set = SetRemoteModificationTime(old_name, seconds);
+  return TryRenameFile(old_name, new_name);
+}
+
 }  // namespace tarnex

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <tuple>
 
 #include "tests/ftpproto/proto_test_fixture.h"
 #include "platform/errors.h"
@@ -224,6 +225,32 @@ TEST_F(ProtoTest, TheRenameOfAnUploadSendsBothCommandsAtOnce) {
   EXPECT_FALSE(refused.value);
   EXPECT_EQ(refused.reply.line, "553 Not allowed\r\n");
   EXPECT_EQ(ftp_.ReplyCode(), 553);
+}
+
+// An upload's time goes out with its rename: MFMT, RNFR and RNTO in one write (the trace
+// shows all three sent before a reply). A refused MFMT leaves the rename to go on.
+TEST_F(ProtoTest, TheTimeOfAnUploadGoesOutWithItsRename) {
+  FakeFtpServer server({Connected({
+      Expect("MFMT 20260102030405 a", "213 Modify=20260102030405; a\r\n"),
+      Expect("RNFR a", "350 Ready\r\n"), Expect("RNTO b", "250 Done\r\n"),
+      Expect("MFMT 20260102030405 c", "500 Unknown\r\n"),
+      Expect("RNFR c", "350 Ready\r\n"), Expect("RNTO d", "250 Done\r\n"), Silence()})});
+  Attach(server);
+  ftp_.LogIn();
+  std::vector<std::string> trace;
+  ftp_.OnDialogue = [&](bool sent, const std::string& line) {
+    trace.push_back((sent ? "> " : "< ") + line.substr(0, 4));
+  };
+  const int64_t time = 1767323045;  // 2026-01-02 03:04:05 UTC
+  for (const auto& [from, to, time_set] : {std::tuple{"a", "b", true}, {"c", "d", false}}) {
+    Answered<bool> set{!time_set, {}};
+    EXPECT_TRUE(ftp_.TryRenameFileWithTime(from, to, time, set).value) << from;
+    EXPECT_EQ(set.value, time_set) << from;
+  }
+  EXPECT_EQ(trace, (std::vector<std::string>{"> MFMT", "> RNFR", "> RNTO", "< 213 ", "< 350 ",
+                                             "< 250 ", "> MFMT", "> RNFR", "> RNTO", "< 500 ",
+                                             "< 350 ", "< 250 "}));
+  EXPECT_EQ(server.Mismatches(), "");
 }
 
 TEST_F(ProtoTest, TransferTypesAndQuit) {
