@@ -113,6 +113,13 @@ class TLowFTP {
   // failure is logged: these are steps of a larger command.
   int32_t ModificationTime(const std::string& file, std::optional<int64_t>& value);
   int32_t FileSize(const std::string& file, std::optional<int64_t>& value);
+  // MDTM of each of `files`, asked at once (over FTP in one write); `times` gets, in their
+  // order, what each reply said and its code. Only a failure is logged.
+  struct RemoteTime {
+    std::optional<int64_t> seconds;
+    int32_t code = 0;
+  };
+  int32_t ModificationTimes(const std::vector<std::string>& files, std::vector<RemoteTime>& times);
   // MFMT; a refusal is logged and returned.
   int32_t SetModificationTime(const std::string& file, int64_t seconds);
   // DELE as a question, not logged when refused: `deleted` tells whether the file went. A

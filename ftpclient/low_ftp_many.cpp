@@ -129,6 +129,20 @@ int32_t TLowFTP::ModificationTime(const std::string& file, std::optional<int64_t
   });
 }
 
+int32_t TLowFTP::ModificationTimes(const std::vector<std::string>& files,
+                                   std::vector<RemoteTime>& times) {
+  times.clear();
+  return SupervisedStep("MDTM Send " + std::to_string(files.size()) + " files", "MDTM End ", [&] {
+    int32_t last = 0;
+    for (auto& time :
+         OnSession([&](auto& session) { return session.RemoteModificationTimes(files); })) {
+      last = time.reply.code;
+      times.push_back({time.value, last});
+    }
+    return last;
+  });
+}
+
 int32_t TLowFTP::FileSize(const std::string& file, std::optional<int64_t>& value) {
   return SupervisedStep("SIZE Send " + file, "SIZE End ", [&] {
     Answered<std::optional<int64_t>> size = OnSession([&](auto& session) { return session.RemoteFileSize(file); });

@@ -7,6 +7,7 @@
 #include <concepts>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "ftpclient/low_ftp.h"
 #include "ftpproto/proto_ftp.h"
@@ -17,7 +18,8 @@ namespace tarnex {
 template <typename P>
 concept SessionProtocol = requires(P p, const P& c, const std::string& name, int mode,
                                    int64_t seconds, const DownloadOptions& options,
-                                   Answered<bool>& answered) {
+                                   Answered<bool>& answered,
+                                   const std::vector<std::string>& names) {
   { c.Connected() } -> std::same_as<bool>;
   { p.LogIn() } -> std::same_as<FtpReply>;
   { p.Quit() } -> std::same_as<FtpReply>;
@@ -43,6 +45,9 @@ concept SessionProtocol = requires(P p, const P& c, const std::string& name, int
   { p.RemoteFileSize(name) } -> std::same_as<Answered<std::optional<int64_t>>>;
   { p.RemoteModificationTime(name) } -> std::same_as<Answered<std::optional<int64_t>>>;
   { p.SetRemoteModificationTime(name, seconds) } -> std::same_as<Answered<bool>>;
+  {
+    p.RemoteModificationTimes(names)
+  } -> std::same_as<std::vector<Answered<std::optional<int64_t>>>>;
   { p.TryDeleteFile(name) } -> std::same_as<Answered<bool>>;
   { p.TryRenameFile(name, name) } -> std::same_as<Answered<bool>>;
   { p.TryRenameFileWithTime(name, name, seconds, answered) } -> std::same_as<Answered<bool>>;

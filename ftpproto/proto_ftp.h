@@ -123,6 +123,10 @@ class TProtoFTP {
   // MDTM: the modification time (seconds since 1970 UTC); nothing when the server does not
   // say, its reply telling why.
   Answered<std::optional<int64_t>> RemoteModificationTime(const std::string& name);
+  // MDTM of each of `names`, the commands in one write (one round trip for them all); the
+  // answers in their order.
+  std::vector<Answered<std::optional<int64_t>>> RemoteModificationTimes(
+      const std::vector<std::string>& names);
   // MFMT: sets it; false when the server refuses.
   Answered<bool> SetRemoteModificationTime(const std::string& name, int64_t seconds);
   // DELE as a question: true when the server deleted `name`, false when it refused.

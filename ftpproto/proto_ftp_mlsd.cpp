@@ -52,6 +52,26 @@ Answered<std::optional<int64_t>> TProtoFTP::RemoteModificationTime(const std::st
   return {time, std::move(reply)};
 }
 
+std::vector<Answered<std::optional<int64_t>>> TProtoFTP::RemoteModificationTimes(
+    const std::vector<std::string>& names) {
+  std::vector<Answered<std::optional<int64_t>>> times;
+  if (names.empty()) return times;
+  control_.Canceled = false;
+  control_.CheckConnection();
+  DiscardWaitingInput();
+  std::vector<std::string> commands;
+  for (const std::string& name : names) commands.push_back("MDTM " + name);
+  answer_.code = 0;
+  // The replies not read when one fails are owed, and read before the next command.
+  SendTogether(commands, /*settle_first=*/false);
+  for (size_t n = 0; n < names.size(); ++n) {
+    FtpReply reply = ReadAnswer(/*answers=*/true);
+    const std::optional<int64_t> time = ParseMdtmReply(reply.line);
+    times.push_back({time, std::move(reply)});
+  }
+  return times;
+}
+
 Answered<bool> TProtoFTP::SetRemoteModificationTime(const std::string& name, int64_t seconds) {
   FtpReply reply = QuietTransaction("MFMT " + FormatFtpTime(seconds) + " " + name);
   return {reply.Completed(), std::move(reply)};

@@ -109,6 +109,9 @@ class TProtoSFTP {
                                            const std::string& remote_file);
   Answered<std::optional<int64_t>> RemoteFileSize(const std::string& name);
   Answered<std::optional<int64_t>> RemoteModificationTime(const std::string& name);
+  // One after another: SFTP asks without waiting anyway.
+  std::vector<Answered<std::optional<int64_t>>> RemoteModificationTimes(
+      const std::vector<std::string>& names);
   // SETSTAT of the modification time, the access time kept.
   Answered<bool> SetRemoteModificationTime(const std::string& name, int64_t seconds);
   Answered<bool> TryDeleteFile(const std::string& name);

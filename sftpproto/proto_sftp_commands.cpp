@@ -178,6 +178,13 @@ Answered<std::optional<int64_t>> TProtoSFTP::RemoteModificationTime(const std::s
   });
 }
 
+std::vector<Answered<std::optional<int64_t>>> TProtoSFTP::RemoteModificationTimes(
+    const std::vector<std::string>& names) {
+  std::vector<Answered<std::optional<int64_t>>> times;
+  for (const std::string& name : names) times.push_back(RemoteModificationTime(name));
+  return times;
+}
+
 Answered<bool> TProtoSFTP::SetRemoteModificationTime(const std::string& name, int64_t seconds) {
   return Run([&]() -> Answered<bool> {
     const std::string path = PathOf(name);

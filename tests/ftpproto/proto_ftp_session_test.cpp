@@ -4,6 +4,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <tuple>
 
 #include "tests/ftpproto/proto_test_fixture.h"
@@ -250,6 +251,26 @@ TEST_F(ProtoTest, TheTimeOfAnUploadGoesOutWithItsRename) {
   EXPECT_EQ(trace, (std::vector<std::string>{"> MFMT", "> RNFR", "> RNTO", "< 213 ", "< 350 ",
                                              "< 250 ", "> MFMT", "> RNFR", "> RNTO", "< 500 ",
                                              "< 350 ", "< 250 "}));
+  EXPECT_EQ(server.Mismatches(), "");
+}
+
+// A mirror's questions about many files' times go out in one write, answered in order.
+TEST_F(ProtoTest, TheTimesOfManyFilesAreAskedInOneWrite) {
+  FakeFtpServer server({Connected({Expect("MDTM a", "213 20260102030405\r\n"),
+                                   Expect("MDTM b", "550 No such file\r\n"),
+                                   Expect("MDTM c", "213 20260102030406\r\n"), Silence()})});
+  Attach(server);
+  ftp_.LogIn();
+  std::vector<std::string> trace;
+  ftp_.OnDialogue = [&](bool sent, const std::string& line) {
+    trace.push_back((sent ? "> " : "< ") + line.substr(0, 4));
+  };
+  std::vector<std::optional<int64_t>> times;
+  for (const auto& time : ftp_.RemoteModificationTimes({"a", "b", "c"})) times.push_back(time.value);
+  EXPECT_EQ(times, (std::vector<std::optional<int64_t>>{1767323045, std::nullopt, 1767323046}));
+  EXPECT_EQ(trace, (std::vector<std::string>{"> MDTM", "> MDTM", "> MDTM", "< 213 ", "< 550 ",
+                                             "< 213 "}));
+  EXPECT_TRUE(ftp_.RemoteModificationTimes({}).empty());  // nothing sent
   EXPECT_EQ(server.Mismatches(), "");
 }
 
