@@ -280,9 +280,9 @@ class TProtoFTP {
   bool OpenDataChannel(TCmdType type);
   // A command of a listing or transfer (REST, RETR, STOR, LIST...) and its reply, which becomes
   // the answer. The PORT or EPRT still to go goes out in the same write, one round trip for the
-  // two, and its reply is read first: a refused one is offered as the operation's failure, and
-  // the command's reply behind it is owed, read before the next command. Nothing when a handler
-  // took that refusal.
+  // two, and the first final reply is taken for its: a refusal there is offered as the
+  // operation's failure, and the other reply is owed, read before the next command. Nothing
+  // when a handler took that refusal.
   std::optional<FtpReply> ExchangeDataCommand(TCmdType type, const std::string& command);
   // A passive data connection to `port` of the host the control connection is connected to
   // (never to a name looked up again, nor to an address a reply names).
@@ -348,7 +348,8 @@ class TProtoFTP {
   std::unique_ptr<net::TlsContext> tls_;  // of this login, when it is FTPS
   bool protect_data_ = false;
   bool epsv_refused_ = false;  // the server refused EPSV: PASV until the next login
-  // A PORT sent with its command was refused: PORT goes alone until the next login.
+  // A PORT sent with its command was refused after the command's 1xx: PORT goes alone until
+  // the next login.
   bool port_sent_alone_ = false;
   bool size_unknown_ = false;  // the server knows no SIZE: not asked again until the next login
   bool pasv_address_noted_ = false;  // a PASV address not used was told of in this login

@@ -74,8 +74,9 @@ std::optional<FtpReply> TProtoFTP::ExchangeDataCommand(TCmdType type, const std:
   answer_.code = 0;
   SendTogether({port, command});
   // A server may answer the command before the PORT: one that connects before it says 200
-  // has taken the command already and says 150 first. PORT has no preliminary reply, so a
-  // 1xx is the command's.
+  // has taken the command already and says 150 first, or refuses it ("550 No such file")
+  // first. PORT has no preliminary reply, so a 1xx is the command's; the first final reply is
+  // taken for PORT's, and a refusal there fails the transfer whichever of the two it answers.
   std::optional<FtpReply> preliminary;
   FtpReply port_reply = ReadAnswer(/*answers=*/true);
   while (IsPreliminaryReply(port_reply.code)) {
@@ -83,10 +84,11 @@ std::optional<FtpReply> TProtoFTP::ExchangeDataCommand(TCmdType type, const std:
     port_reply = ReadAnswer(/*answers=*/true);
   }
   if (port_reply.code > 300 && port_reply.code < 600) {
-    // The command's reply is still owed. A server may never send it (it waits for a data
-    // connection that will not come), so PORT goes alone from now on: the next command waits
-    // for that reply once, not once per transfer.
-    port_sent_alone_ = true;
+    // The other reply is owed, and read before the next command. A server that took the
+    // command (its 1xx came) and then could not connect may never end it: it waits for a
+    // data connection that will not come. PORT goes alone from then on, so that the next
+    // command waits for such a reply once, not once per transfer.
+    if (preliminary) port_sent_alone_ = true;
     OfferFailure(type, port_reply.line);  // raises unless a handler takes it
     return std::nullopt;
   }
