@@ -266,7 +266,9 @@ TEST_F(ProtoTest, TheTimesOfManyFilesAreAskedInOneWrite) {
     trace.push_back((sent ? "> " : "< ") + line.substr(0, 4));
   };
   std::vector<std::optional<int64_t>> times;
-  for (const auto& time : ftp_.RemoteModificationTimes({"a", "b", "c"})) times.push_back(time.value);
+  for (const auto& time : ftp_.RemoteModificationTimes({"a", "b", "c"})) {
+    times.push_back(time.value);
+  }
   EXPECT_EQ(times, (std::vector<std::optional<int64_t>>{1767323045, std::nullopt, 1767323046}));
   EXPECT_EQ(trace, (std::vector<std::string>{"> MDTM", "> MDTM", "> MDTM", "< 213 ", "< 550 ",
                                              "< 213 "}));
