@@ -114,6 +114,13 @@ class TLowFTP {
   // failure is logged: these are steps of a larger command.
   int32_t ModificationTime(const std::string& file, std::optional<int64_t>& value);
   int32_t FileSize(const std::string& file, std::optional<int64_t>& value);
+  // MDTM of each of `files`, asked at once (over FTP in one write); `times` gets, in their
+  // order, what each reply said and its code. Only a failure is logged.
+  struct RemoteTime {
+    std::optional<int64_t> seconds;
+    int32_t code = 0;
+  };
+  int32_t ModificationTimes(const std::vector<std::string>& files, std::vector<RemoteTime>& times);
   // MFMT; a refusal is logged and returned.
   int32_t SetModificationTime(const std::string& file, int64_t seconds);
   // DELE as a question, not logged when refused: `deleted` tells whether the file went. A
@@ -121,8 +128,11 @@ class TLowFTP {
   // a folder, and deleting what is "in" it would delete what the link leads to.
   int32_t TryDelete(const std::string& path, bool& deleted);
   // Gives an uploaded file its final name (RNFR, RNTO), replacing the file there; a server
-  // that will not rename over a file has that file deleted first. Only a failure is logged.
-  int32_t ReplaceRemoteFile(const std::string& uploaded, const std::string& target);
+  // that will not rename over a file has that file deleted first. With `modified` the upload
+  // is given that time first (MFMT); its refusal is logged and the rename goes on. Only a
+  // failure is logged.
+  int32_t ReplaceRemoteFile(const std::string& uploaded, const std::string& target,
+                            std::optional<int64_t> modified = std::nullopt);
   // This session's profile, its current folder asked for (PWD); nothing when the server does
   // not name it (the failure is logged).
   std::optional<SessionProfile> ProfileForAnotherSession();

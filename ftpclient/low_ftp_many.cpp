@@ -129,6 +129,20 @@ int32_t TLowFTP::ModificationTime(const std::string& file, std::optional<int64_t
   });
 }
 
+int32_t TLowFTP::ModificationTimes(const std::vector<std::string>& files,
+                                   std::vector<RemoteTime>& times) {
+  times.clear();
+  return SupervisedStep("MDTM Send " + std::to_string(files.size()) + " files", "MDTM End ", [&] {
+    int32_t last = 0;
+    for (auto& time :
+         OnSession([&](auto& session) { return session.RemoteModificationTimes(files); })) {
+      last = time.reply.code;
+      times.push_back({time.value, last});
+    }
+    return last;
+  });
+}
+
 int32_t TLowFTP::FileSize(const std::string& file, std::optional<int64_t>& value) {
   return SupervisedStep("SIZE Send " + file, "SIZE End ", [&] {
     Answered<std::optional<int64_t>> size = OnSession([&](auto& session) { return session.RemoteFileSize(file); });
@@ -153,12 +167,24 @@ int32_t TLowFTP::TryDelete(const std::string& path, bool& deleted) {
   });
 }
 
-int32_t TLowFTP::ReplaceRemoteFile(const std::string& uploaded, const std::string& target) {
+int32_t TLowFTP::ReplaceRemoteFile(const std::string& uploaded, const std::string& target,
+                                   std::optional<int64_t> modified) {
   return SupervisedStep("ReplaceRemoteFile Send " + target, "ReplaceRemoteFile End ", [&] {
     const auto rename = [&] {
       return OnSession([&](auto& session) { return session.TryRenameFile(uploaded, target); });
     };
-    const Answered<bool> renamed = rename();
+    // The time goes to the upload before it takes its name (a rename keeps it): over FTP in
+    // the same round trip as the rename.
+    const auto first_rename = [&] {
+      if (!modified) return rename();
+      Answered<bool> time_set{false, {}};
+      Answered<bool> renamed = OnSession([&](auto& session) {
+        return session.TryRenameFileWithTime(uploaded, target, *modified, time_set);
+      });
+      if (!time_set.value) FailureResult(std::make_exception_ptr(Refusal(time_set.reply.line)));
+      return renamed;
+    };
+    const Answered<bool> renamed = first_rename();
     if (renamed.value) return int32_t{renamed.reply.code};
     // Deleted only once the new file is complete beside it: the name is never that of a
     // partial file, only missing for a moment.

@@ -7,6 +7,7 @@
 #include <concepts>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "ftpclient/low_ftp.h"
 #include "ftpproto/proto_ftp.h"
@@ -16,7 +17,9 @@ namespace tarnex {
 
 template <typename P>
 concept SessionProtocol = requires(P p, const P& c, const std::string& name, int mode,
-                                   int64_t seconds, const DownloadOptions& options) {
+                                   int64_t seconds, const DownloadOptions& options,
+                                   Answered<bool>& answered,
+                                   const std::vector<std::string>& names) {
   { c.Connected() } -> std::same_as<bool>;
   { p.LogIn() } -> std::same_as<FtpReply>;
   { p.Quit() } -> std::same_as<FtpReply>;
@@ -42,8 +45,12 @@ concept SessionProtocol = requires(P p, const P& c, const std::string& name, int
   { p.RemoteFileSize(name) } -> std::same_as<Answered<std::optional<int64_t>>>;
   { p.RemoteModificationTime(name) } -> std::same_as<Answered<std::optional<int64_t>>>;
   { p.SetRemoteModificationTime(name, seconds) } -> std::same_as<Answered<bool>>;
+  {
+    p.RemoteModificationTimes(names)
+  } -> std::same_as<std::vector<Answered<std::optional<int64_t>>>>;
   { p.TryDeleteFile(name) } -> std::same_as<Answered<bool>>;
   { p.TryRenameFile(name, name) } -> std::same_as<Answered<bool>>;
+  { p.TryRenameFileWithTime(name, name, seconds, answered) } -> std::same_as<Answered<bool>>;
   { c.DataBytesReceived() } -> std::same_as<int64_t>;
   { c.DataBytesSent() } -> std::same_as<int64_t>;
   { c.ListInProgress() } -> std::same_as<bool>;

@@ -123,6 +123,10 @@ class TProtoFTP {
   // MDTM: the modification time (seconds since 1970 UTC); nothing when the server does not
   // say, its reply telling why.
   Answered<std::optional<int64_t>> RemoteModificationTime(const std::string& name);
+  // MDTM of each of `names`, the commands in one write (one round trip for them all); the
+  // answers in their order.
+  std::vector<Answered<std::optional<int64_t>>> RemoteModificationTimes(
+      const std::vector<std::string>& names);
   // MFMT: sets it; false when the server refuses.
   Answered<bool> SetRemoteModificationTime(const std::string& name, int64_t seconds);
   // DELE as a question: true when the server deleted `name`, false when it refused.
@@ -130,6 +134,10 @@ class TProtoFTP {
   // RNFR and RNTO, sent together: false when the server refuses RNTO; raises FTPException
   // when it refuses RNFR (RNTO's refusal is then read before the next command).
   Answered<bool> TryRenameFile(const std::string& old_name, const std::string& new_name);
+  // TryRenameFile with the time of `old_name` set first (MFMT; a rename keeps it), the three
+  // commands in one write; MFMT's answer goes to `time_set`.
+  Answered<bool> TryRenameFileWithTime(const std::string& old_name, const std::string& new_name,
+                                       int64_t seconds, Answered<bool>& time_set);
   int64_t DataBytesReceived() const;
   int64_t DataBytesSent() const;
 
@@ -261,9 +269,21 @@ class TProtoFTP {
   // A fresh data connection for `move`, dropped whatever happens; a cancelled receive is
   // aborted before `move`'s failure goes on, so its replies are read before anything else.
   bool WithDataConnection(bool receives, const std::function<bool()>& move);
+  // `first` (when not empty), RNFR and RNTO in one write; `first`'s answer to `first_done`.
+  Answered<bool> RenameTogether(const std::string& first, const std::string& old_name,
+                                const std::string& new_name, Answered<bool>* first_done = nullptr);
   // A command whose reply the caller reads itself: no events, no failure handlers.
   FtpReply QuietTransaction(const std::string& command);
+  // Passive: asks for the server's data port and connects to it. Active: listens, and leaves
+  // the PORT or EPRT that names the listener to go out with the data command
+  // (ExchangeDataCommand). False when a handler took a refusal.
   bool OpenDataChannel(TCmdType type);
+  // A command of a listing or transfer (REST, RETR, STOR, LIST...) and its reply, which becomes
+  // the answer. The PORT or EPRT still to go goes out in the same write, one round trip for the
+  // two, and the first final reply is taken for its: a refusal there is offered as the
+  // operation's failure, and the other reply is owed, read before the next command. Nothing
+  // when a handler took that refusal.
+  std::optional<FtpReply> ExchangeDataCommand(TCmdType type, const std::string& command);
   // A passive data connection to `port` of the host the control connection is connected to
   // (never to a name looked up again, nor to an address a reply names).
   void ConnectPassive(uint16_t port);
@@ -301,6 +321,7 @@ class TProtoFTP {
   FtpReply answer_;  // the session's last answer
   std::unique_ptr<TAsyncSock> data_connection_;
   int owed_replies_ = 0;  // replies the server still owes on the control connection
+  std::string data_port_command_;  // the PORT or EPRT of the data connection, not sent yet
   // The FEAT lines and whether this login asked for them: whatever empties the list at a
   // login (clear) forgets the asking too, so that every login asks afresh.
   class FeatureList {
@@ -327,6 +348,9 @@ class TProtoFTP {
   std::unique_ptr<net::TlsContext> tls_;  // of this login, when it is FTPS
   bool protect_data_ = false;
   bool epsv_refused_ = false;  // the server refused EPSV: PASV until the next login
+  // A PORT sent with its command was refused after the command's 1xx: PORT goes alone until
+  // the next login.
+  bool port_sent_alone_ = false;
   bool size_unknown_ = false;  // the server knows no SIZE: not asked again until the next login
   bool pasv_address_noted_ = false;  // a PASV address not used was told of in this login
   bool list_in_progress_ = false;

@@ -1,5 +1,7 @@
 // The data channel of a listing or transfer (PASV or PORT), and the steps its operations
 // share: SIZE before a download, the listing's lines, the download's completeness.
+#include <utility>
+
 #include "ftpproto/proto_ftp.h"
 #include "ftpproto/reply_parsing.h"
 #include "platform/errors.h"
@@ -50,12 +52,49 @@ bool TProtoFTP::OpenDataChannel(TCmdType type) {
   if (auto peer = control_.PeerEnd()) data.AcceptOnlyFrom = peer;
   data.Port = 0;  // the system chooses a free port
   data.Listen(true);
-  const FtpReply reply =
+  data_port_command_ =
       local && local->ss_family == AF_INET6
-          ? Exchange("EPRT " + EprtArgument(net::AddressText(*local), data.LocalPort()))
-          : Exchange("PORT " + control_.LocalAddressText() + data.LocalPortText());
-  if (reply.code > 300 && reply.code < 600) return !OfferFailure(type, reply.line);
+          ? "EPRT " + EprtArgument(net::AddressText(*local), data.LocalPort())
+          : "PORT " + control_.LocalAddressText() + data.LocalPortText();
   return true;
+}
+
+std::optional<FtpReply> TProtoFTP::ExchangeDataCommand(TCmdType type, const std::string& command) {
+  const std::string port = std::exchange(data_port_command_, {});
+  if (port.empty()) return Exchange(command);
+  if (port_sent_alone_) {
+    const FtpReply port_reply = Exchange(port);
+    if (port_reply.code > 300 && port_reply.code < 600) {
+      OfferFailure(type, port_reply.line);  // raises unless a handler takes it
+      return std::nullopt;
+    }
+    return Exchange(command);
+  }
+  control_.ReportStatus(TAsyncSock::kLevelTrace, "Transaction");
+  answer_.code = 0;
+  SendTogether({port, command});
+  // A server may answer the command before the PORT: one that connects before it says 200
+  // has taken the command already and says 150 first, or refuses it ("550 No such file")
+  // first. PORT has no preliminary reply, so a 1xx is the command's; the first final reply is
+  // taken for PORT's, and a refusal there fails the transfer whichever of the two it answers.
+  std::optional<FtpReply> preliminary;
+  FtpReply port_reply = ReadAnswer(/*answers=*/true);
+  while (IsPreliminaryReply(port_reply.code)) {
+    if (!preliminary) preliminary = port_reply;
+    port_reply = ReadAnswer(/*answers=*/true);
+  }
+  if (port_reply.code > 300 && port_reply.code < 600) {
+    // The other reply is owed, and read before the next command. A server that took the
+    // command (its 1xx came) and then could not connect may never end it: it waits for a
+    // data connection that will not come. PORT goes alone from then on, so that the next
+    // command waits for such a reply once, not once per transfer.
+    if (preliminary) port_sent_alone_ = true;
+    OfferFailure(type, port_reply.line);  // raises unless a handler takes it
+    return std::nullopt;
+  }
+  if (!preliminary) return ReadAnswer(/*answers=*/true);
+  answer_ = *preliminary;
+  return preliminary;
 }
 
 std::optional<int64_t> TProtoFTP::SizeBeforeDownload(const std::string& remote_file) {

@@ -50,6 +50,8 @@ bool TProtoFTP::MoveOperation(DataOperation& operation) {
     };
   }
   operation.Prepare(*this);
+  // A PORT that no command took with it is never sent later.
+  ScopeExit port_unsent([&] { data_port_command_.clear(); });
   // A failing reply that a handler took ends the operation quietly, without success.
   if (!OpenDataChannel(operation.Type())) return false;
   if (!operation.SendCommand(*this)) return false;
@@ -85,12 +87,13 @@ void TProtoFTP::ReadClosingReply(const DataOperation& operation) {
 bool TProtoFTP::DataOperation::SendNamed(TProtoFTP& ftp, const std::string& command,
                                          const std::string& status) const {
   ftp.ReportProtocol(status);
-  const FtpReply reply = ftp.Exchange(command);
-  if (reply.code > 300 && reply.code < 600) {
-    if (ftp.OnUnSupportedFunction && reply.code >= 500 && reply.code <= 502) {
+  const std::optional<FtpReply> reply = ftp.ExchangeDataCommand(Type(), command);
+  if (!reply) return false;
+  if (reply->code > 300 && reply->code < 600) {
+    if (ftp.OnUnSupportedFunction && reply->code >= 500 && reply->code <= 502) {
       ftp.OnUnSupportedFunction(Type());
     }
-    return !ftp.OfferFailure(Type(), reply.line);
+    return !ftp.OfferFailure(Type(), reply->line);
   }
   return true;
 }
@@ -130,14 +133,16 @@ void TProtoFTP::RetrieveOperation::Prepare(TProtoFTP& ftp) {
 bool TProtoFTP::RetrieveOperation::SendCommand(TProtoFTP& ftp) {
   if (span_.offset > 0) {
     // Without a 350 the server would send the file from its start: nothing is asked of it.
-    const FtpReply rest = ftp.Exchange("REST " + std::to_string(span_.offset));
-    if (rest.code != 350) throw Refusal(rest.line);
+    const std::optional<FtpReply> rest =
+        ftp.ExchangeDataCommand(Type(), "REST " + std::to_string(span_.offset));
+    if (!rest) return false;
+    if (rest->code != 350) throw Refusal(rest->line);
   }
   ftp.BytesTotal = 0;
   ftp.ReportProtocol("RETR " + remote_);
-  ftp.answer_.code = 0;
-  ftp.SendCommand("RETR " + remote_);
-  const FtpReply answer = ftp.ReadAnswer(/*answers=*/true);
+  const std::optional<FtpReply> sent = ftp.ExchangeDataCommand(Type(), "RETR " + remote_);
+  if (!sent) return false;
+  const FtpReply& answer = *sent;
   if (answer.code > 300 && answer.code < 600) return !ftp.OfferFailure(Type(), answer.line);
   // The size may stand on any line of RETR's reply; the last line that gives one counts.
   AnnouncedSize announced;

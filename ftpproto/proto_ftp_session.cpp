@@ -93,6 +93,9 @@ std::string TProtoFTP::ReadReplyLine() {
 }
 
 FtpReply TProtoFTP::ReadReply() {
+  // Replies often come in pairs (a 1xx and the next, the replies of commands sent together):
+  // a server that holds the second until the first is acknowledged gets that at once.
+  if (control_.Connected) control_.AcknowledgeAtOnce();
   FtpReply reply;
   reply.line = ReadReplyLine();
   if (!reply.line.empty()) ReportProtocol(reply.line);
@@ -211,6 +214,7 @@ FtpReply TProtoFTP::LogIn() {
   owed_replies_ = 1;  // the greeting
   TransferType = tmAscii;
   epsv_refused_ = false;
+  port_sent_alone_ = false;
   size_unknown_ = false;
   pasv_address_noted_ = false;
   features_.clear();

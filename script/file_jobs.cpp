@@ -37,13 +37,14 @@ FileOutcome UploadFile(const FileMove& move, const std::string& local, const std
   const int64_t size = platform::LocalEntryOf(local).value_or(platform::LocalEntry{}).size;
   const std::string target = via_temporary ? UploadTemporaryName(remote) : remote;
   int32_t result = move.ftp.Upload(local, target);
-  if (via_temporary && result <= 400) result = move.ftp.ReplaceRemoteFile(target, remote);
+  // The time is set with the rename, in the same round trip (a refusal is logged only).
+  if (via_temporary && result <= 400) result = move.ftp.ReplaceRemoteFile(target, remote, modified);
   if (result > 400) {
     bool removed = false;
     if (via_temporary) move.ftp.TryDelete(target, removed);  // what came of it, if anything
     return FileOutcome{false, 0, result};
   }
-  if (modified) move.ftp.SetModificationTime(remote, *modified);  // a refusal is logged only
+  if (modified && !via_temporary) move.ftp.SetModificationTime(remote, *modified);
   return FileOutcome{true, size, 0};
 }
 

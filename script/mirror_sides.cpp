@@ -1,6 +1,9 @@
 #include "script/mirror_sides.h"
 
+#include <algorithm>
 #include <map>
+#include <utility>
+#include <vector>
 
 #include "ftpclient/low_ftp.h"
 #include "platform/files.h"
@@ -28,6 +31,9 @@ class RemoteSide final : public MirrorSide {
  public:
   using MirrorSide::MirrorSide;
 
+  // MDTM asked in one write for this many files: few enough for any server's input buffer.
+  static constexpr size_t kTimesAtOnce = 32;
+
   std::optional<std::vector<DirectoryEntry>> List(const std::string& folder) override {
     return run_.ListRemote(folder);
   }
@@ -35,7 +41,7 @@ class RemoteSide final : public MirrorSide {
     run_.Note(Shown(root) + ": could not be listed");
   }
   void RefineTimes(FolderTree& tree, const FolderTree* source, const std::string& root) override {
-    bool mdtm_refused = false;
+    std::vector<std::pair<DirectoryEntry*, std::string>> untimed;  // and their paths
     for (auto& [folder, entries] : tree.folders) {
       const std::map<std::string, const DirectoryEntry*> source_files =
           source == nullptr ? std::map<std::string, const DirectoryEntry*>()
@@ -50,17 +56,10 @@ class RemoteSide final : public MirrorSide {
         }
         const std::string path = JoinPath(root, JoinPath(folder, entry.name));
         if (!entry.size) run_.Ftp().FileSize(path, entry.size);
-        if (entry.precision == TimePrecision::Second || mdtm_refused) continue;
-        std::optional<int64_t> time;
-        const int32_t code = run_.Ftp().ModificationTime(path, time);
-        if (time) {
-          entry.modified = time;
-          entry.precision = TimePrecision::Second;
-        } else if (code >= 500 && code <= 502) {
-          mdtm_refused = true;  // the server has no MDTM: the listing's times must do
-        }
+        if (entry.precision != TimePrecision::Second) untimed.emplace_back(&entry, path);
       }
     }
+    AskTimes(untimed);
   }
   bool KeepsTimes() override { return run_.Ftp().ServerOffers("MFMT"); }
   void Receive(const std::string& from, const std::string& to, const DirectoryEntry& source,
@@ -89,6 +88,26 @@ class RemoteSide final : public MirrorSide {
     run_.Ftp().TryDelete(path, deleted);
     if (deleted) run_.Log("Del " + Shown(path) + " (a link, not followed)");
     return deleted;
+  }
+
+ private:
+  // MDTM of each file, a batch of them per round trip, until the server says it has none. The
+  // first goes alone: a server without MDTM is asked once, not for a whole batch.
+  void AskTimes(const std::vector<std::pair<DirectoryEntry*, std::string>>& untimed) {
+    for (size_t first = 0, end = 0; first < untimed.size(); first = end) {
+      if (run_.Stopped()) return;
+      end = std::min(untimed.size(), first == 0 ? 1 : first + kTimesAtOnce);
+      std::vector<std::string> paths;
+      for (size_t n = first; n < end; ++n) paths.push_back(untimed[n].second);
+      std::vector<TLowFTP::RemoteTime> times;
+      run_.Ftp().ModificationTimes(paths, times);
+      for (size_t n = 0; n < times.size(); ++n) {
+        if (times[n].code >= 500 && times[n].code <= 502) return;  // no MDTM: the listing's times
+        if (!times[n].seconds) continue;
+        untimed[first + n].first->modified = times[n].seconds;
+        untimed[first + n].first->precision = TimePrecision::Second;
+      }
+    }
   }
 };
 

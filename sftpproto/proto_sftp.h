@@ -109,10 +109,17 @@ class TProtoSFTP {
                                            const std::string& remote_file);
   Answered<std::optional<int64_t>> RemoteFileSize(const std::string& name);
   Answered<std::optional<int64_t>> RemoteModificationTime(const std::string& name);
+  // One after another: SFTP asks without waiting anyway.
+  std::vector<Answered<std::optional<int64_t>>> RemoteModificationTimes(
+      const std::vector<std::string>& names);
   // SETSTAT of the modification time, the access time kept.
   Answered<bool> SetRemoteModificationTime(const std::string& name, int64_t seconds);
   Answered<bool> TryDeleteFile(const std::string& name);
   Answered<bool> TryRenameFile(const std::string& old_name, const std::string& new_name);
+  // The time of `old_name` set before it is renamed (a rename keeps it); its answer goes to
+  // `time_set`.
+  Answered<bool> TryRenameFileWithTime(const std::string& old_name, const std::string& new_name,
+                                       int64_t seconds, Answered<bool>& time_set);
 
   int64_t DataBytesReceived() const { return received_; }
   int64_t DataBytesSent() const { return sent_; }

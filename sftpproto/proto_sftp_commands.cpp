@@ -178,6 +178,13 @@ Answered<std::optional<int64_t>> TProtoSFTP::RemoteModificationTime(const std::s
   });
 }
 
+std::vector<Answered<std::optional<int64_t>>> TProtoSFTP::RemoteModificationTimes(
+    const std::vector<std::string>& names) {
+  std::vector<Answered<std::optional<int64_t>>> times;
+  for (const std::string& name : names) times.push_back(RemoteModificationTime(name));
+  return times;
+}
+
 Answered<bool> TProtoSFTP::SetRemoteModificationTime(const std::string& name, int64_t seconds) {
   return Run([&]() -> Answered<bool> {
     const std::string path = PathOf(name);
@@ -218,6 +225,13 @@ Answered<bool> TProtoSFTP::TryRenameFile(const std::string& old_name, const std:
     const sftp::Outcome outcome = Rename(old_name, new_name, /*raise=*/false);
     return {outcome.Succeeded(), answer_};
   });
+}
+
+Answered<bool> TProtoSFTP::TryRenameFileWithTime(const std::string& old_name,
+                                                 const std::string& new_name, int64_t seconds,
+                                                 Answered<bool>& time_set) {
+  time_set = SetRemoteModificationTime(old_name, seconds);
+  return TryRenameFile(old_name, new_name);
 }
 
 }  // namespace tarnex

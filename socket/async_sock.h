@@ -137,6 +137,9 @@ class TAsyncSock {
   void UseAcceptedSocket();
   // Linger on with time 0 resets the connection at close; off lets the last bytes drain.
   void SetLinger(bool on);
+  // The next bytes that arrive are acknowledged at once: a peer that holds a small write until
+  // its last one is acknowledged (Nagle's rule) then sends it a round trip sooner.
+  void AcknowledgeAtOnce();
 
   // Switches the connected socket to TLS with `context`, for the server `host`: the handshake
   // runs now, bounded by TimeOut and Cancel like any wait; a failure raises ESockError with

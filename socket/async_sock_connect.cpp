@@ -194,6 +194,12 @@ void TAsyncSock::SetLinger(bool on) {
   abortive_close_ = on;
 }
 
+void TAsyncSock::AcknowledgeAtOnce() {
+  // A hint: where the system does not take it, acknowledgements come as they did, and nothing
+  // else changes, so its outcome is not looked at.
+  static_cast<void>(net::AcknowledgeAtOnce(socket_.Get()));
+}
+
 std::string TAsyncSock::LocalAddressText() const {
   auto local = net::LocalAddress(socket_.Get());
   std::string result = local && local->ss_family == AF_INET ? net::AddressText(*local) : "0.0.0.0";

@@ -1,6 +1,8 @@
 #include "socket/socket_api.h"
 
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/sendfile.h>
 #include <sys/socket.h>
@@ -87,6 +89,11 @@ IoResult ReceiveBytes(int fd, char* data, size_t length) {
 uint16_t SetLinger(int fd, bool on, int seconds) {
   linger value{on ? 1 : 0, seconds};
   return CallOutcome(::setsockopt(fd, SOL_SOCKET, SO_LINGER, &value, sizeof value));
+}
+
+uint16_t AcknowledgeAtOnce(int fd) {
+  int on = 1;
+  return CallOutcome(::setsockopt(fd, IPPROTO_TCP, TCP_QUICKACK, &on, sizeof on));
 }
 
 uint16_t ShutdownSending(int fd) {

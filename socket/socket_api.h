@@ -54,6 +54,9 @@ IoResult SendBytes(int fd, const char* data, size_t length);
 IoResult ReceiveBytes(int fd, char* data, size_t length);
 
 uint16_t SetLinger(int fd, bool on, int seconds);
+// What arrives next is acknowledged at once, not after the delay the system otherwise takes
+// (TCP_QUICKACK; the system goes back to delaying on its own, so it is asked again each time).
+uint16_t AcknowledgeAtOnce(int fd);
 // Ends the sending direction (the peer reads the end of the stream).
 uint16_t ShutdownSending(int fd);
 

@@ -71,10 +71,15 @@ TEST_F(RunnerFtpTest, EveryFtpCommandAgainstARealServer) {
   EXPECT_EQ(o.status, 0) << o.out << o.err;
   for (const char* line :
        {"230 Connect success", "200 DoCommand success", "257 MakeDir success",
-        "250 ChangeDir success", "125 Upload success", "125 UploadAppend success",
-        "125 List success", "250 Rename success", "250 Delete success", "250 RemoveDir success",
-        "221 Disconnected"}) {
+        "250 ChangeDir success", "250 Rename success", "250 Delete success",
+        "250 RemoveDir success", "221 Disconnected"}) {
     EXPECT_TRUE(Has(o.out, line)) << line << "\n" << o.out;
+  }
+  // The server answers a data command 125 or 150 as its data connection happens to be made
+  // already or not (PORT goes out with the command).
+  for (const std::string success : {"Upload success", "UploadAppend success", "List success"}) {
+    EXPECT_TRUE(Has(o.out, "125 " + success) || Has(o.out, "150 " + success))
+        << success << "\n" << o.out;
   }
   // The listing file holds the listing and one empty line after it.
   std::string listing = Read(dir_.path() / "list.txt");

@@ -4,6 +4,8 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <optional>
+#include <tuple>
 
 #include "tests/ftpproto/proto_test_fixture.h"
 #include "platform/errors.h"
@@ -224,6 +226,54 @@ TEST_F(ProtoTest, TheRenameOfAnUploadSendsBothCommandsAtOnce) {
   EXPECT_FALSE(refused.value);
   EXPECT_EQ(refused.reply.line, "553 Not allowed\r\n");
   EXPECT_EQ(ftp_.ReplyCode(), 553);
+}
+
+// An upload's time goes out with its rename: MFMT, RNFR and RNTO in one write (the trace
+// shows all three sent before a reply). A refused MFMT leaves the rename to go on.
+TEST_F(ProtoTest, TheTimeOfAnUploadGoesOutWithItsRename) {
+  FakeFtpServer server({Connected({
+      Expect("MFMT 20260102030405 a", "213 Modify=20260102030405; a\r\n"),
+      Expect("RNFR a", "350 Ready\r\n"), Expect("RNTO b", "250 Done\r\n"),
+      Expect("MFMT 20260102030405 c", "500 Unknown\r\n"),
+      Expect("RNFR c", "350 Ready\r\n"), Expect("RNTO d", "250 Done\r\n"), Silence()})});
+  Attach(server);
+  ftp_.LogIn();
+  std::vector<std::string> trace;
+  ftp_.OnDialogue = [&](bool sent, const std::string& line) {
+    trace.push_back((sent ? "> " : "< ") + line.substr(0, 4));
+  };
+  const int64_t time = 1767323045;  // 2026-01-02 03:04:05 UTC
+  for (const auto& [from, to, time_set] : {std::tuple{"a", "b", true}, {"c", "d", false}}) {
+    Answered<bool> set{!time_set, {}};
+    EXPECT_TRUE(ftp_.TryRenameFileWithTime(from, to, time, set).value) << from;
+    EXPECT_EQ(set.value, time_set) << from;
+  }
+  EXPECT_EQ(trace, (std::vector<std::string>{"> MFMT", "> RNFR", "> RNTO", "< 213 ", "< 350 ",
+                                             "< 250 ", "> MFMT", "> RNFR", "> RNTO", "< 500 ",
+                                             "< 350 ", "< 250 "}));
+  EXPECT_EQ(server.Mismatches(), "");
+}
+
+// A mirror's questions about many files' times go out in one write, answered in order.
+TEST_F(ProtoTest, TheTimesOfManyFilesAreAskedInOneWrite) {
+  FakeFtpServer server({Connected({Expect("MDTM a", "213 20260102030405\r\n"),
+                                   Expect("MDTM b", "550 No such file\r\n"),
+                                   Expect("MDTM c", "213 20260102030406\r\n"), Silence()})});
+  Attach(server);
+  ftp_.LogIn();
+  std::vector<std::string> trace;
+  ftp_.OnDialogue = [&](bool sent, const std::string& line) {
+    trace.push_back((sent ? "> " : "< ") + line.substr(0, 4));
+  };
+  std::vector<std::optional<int64_t>> times;
+  for (const auto& time : ftp_.RemoteModificationTimes({"a", "b", "c"})) {
+    times.push_back(time.value);
+  }
+  EXPECT_EQ(times, (std::vector<std::optional<int64_t>>{1767323045, std::nullopt, 1767323046}));
+  EXPECT_EQ(trace, (std::vector<std::string>{"> MDTM", "> MDTM", "> MDTM", "< 213 ", "< 550 ",
+                                             "< 213 "}));
+  EXPECT_TRUE(ftp_.RemoteModificationTimes({}).empty());  // nothing sent
+  EXPECT_EQ(server.Mismatches(), "");
 }
 
 TEST_F(ProtoTest, TransferTypesAndQuit) {

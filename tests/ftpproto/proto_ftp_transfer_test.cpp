@@ -89,6 +89,42 @@ TEST_F(TransferTest, DownloadWithoutALocalNameUsesTheRemoteName) {
   EXPECT_EQ(FileBytes(Local("c.txt")), "xyz");
 }
 
+// In active mode PORT goes out in the same write as its command (the trace shows both sent
+// before either reply); a 1xx read first is the command's, as from a server that answers the
+// command before it has connected. A refusal read first fails the transfer, whichever of the
+// two it answers, and the other reply is read before the next command. After a PORT refused
+// behind the command's 1xx, PORT goes alone: such a server may never end that command.
+TEST_F(TransferTest, PortGoesOutWithItsCommand) {
+  FakeFtpServer server({Connected({
+      Expect("PORT *"), Expect("RETR a", "150 ok\r\n", Data::Send("hi").InBackground()),
+      Reply("200 PORT ok\r\n"), testing::AwaitData(), Reply("226 done\r\n"),
+      Expect("PORT *"), Expect("RETR b", "550 No such file\r\n"), Reply("200 PORT ok\r\n"),
+      Expect("PORT *"), Expect("RETR c", "150 ok\r\n"), Reply("425 Cannot connect\r\n"),
+      Reply("426 No data connection\r\n"), Expect("NOOP", "200 ok\r\n"),
+      Expect("PORT *", "200 ok\r\n"), Expect("RETR d", "150 ok\r\n", Data::Send("x")),
+      Reply("226 done\r\n"), Silence()})});
+  Connect(server, false);
+  std::vector<std::string> trace;
+  ftp_.OnDialogue = [&](bool sent, const std::string& line) {
+    trace.push_back(sent ? "> " + line.substr(0, line.find(' ')) : "< " + line);
+  };
+  ftp_.DownloadFile("a", Local("a"));
+  EXPECT_EQ(FileBytes(Local("a")), "hi");
+  EXPECT_EQ(ftp_.ReplyCode(), 150);
+  EXPECT_EQ(Raised([&] { ftp_.DownloadFile("b", Local("b")); }), "550 No such file\r\n");
+  EXPECT_EQ(Raised([&] { ftp_.DownloadFile("c", Local("c")); }), "425 Cannot connect\r\n");
+  EXPECT_EQ(ftp_.RunCommand("NOOP").code, 200);
+  ftp_.DownloadFile("d", Local("d"));
+  EXPECT_EQ(FileBytes(Local("d")), "x");
+  EXPECT_EQ(trace, (std::vector<std::string>{
+                       "> PORT", "> RETR", "< 150 ok", "< 200 PORT ok", "< 226 done",
+                       "> PORT", "> RETR", "< 550 No such file",
+                       "< 200 PORT ok", "> PORT", "> RETR", "< 150 ok", "< 425 Cannot connect",
+                       "< 426 No data connection", "> NOOP", "< 200 ok",
+                       "> PORT", "< 200 ok", "> RETR", "< 150 ok", "< 226 done"}));
+  Finish(server);
+}
+
 TEST_F(TransferTest, ListingLinesLoseTheirLineEnd) {
   FakeFtpServer server({Connected({
       Expect("PORT *", "200 ok\r\n"),
