@@ -17,7 +17,8 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BENCH_BUILD_DIR:-$root/build-perf}
 
 missing=()
-for p in curl lftp python3-pyftpdlib vsftpd openssl time cmake ninja-build g++; do
+for p in curl lftp python3-pyftpdlib vsftpd openssl time cmake ninja-build g++ \
+         openssh-server openssh-client; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
 if ((${#missing[@]})); then
