@@ -6,10 +6,14 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/uio.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -322,6 +326,46 @@ PipeResult ChildProcess::WriteSome(std::string_view bytes) {
   const int error = errno;
   if (count < 0 && error == EPIPE) blocked.Raised();
   return ResultOf(count, error);
+}
+
+PipeResult ChildProcess::WriteSome(std::span<const std::string_view> pieces) {
+  if (input_ < 0) return {PipeResult::State::Failed, 0, EPIPE};
+  std::array<iovec, 64> vector{};
+  size_t count = 0;
+  for (const std::string_view piece : pieces) {
+    if (count == vector.size()) break;
+    if (piece.empty()) continue;
+    vector[count++] = iovec{const_cast<char*>(piece.data()), piece.size()};
+  }
+  if (count == 0) return PipeResult::Moved(0);
+  SigpipeBlocked blocked;
+  const ssize_t moved = ::writev(input_, vector.data(), static_cast<int>(count));
+  const int error = errno;
+  if (moved < 0 && error == EPIPE) blocked.Raised();
+  return ResultOf(moved, error);
+}
+
+PipeResult ChildProcess::SpliceIntoInput(int fd, int64_t& offset, size_t length) {
+  if (input_ < 0) return {PipeResult::State::Failed, 0, EPIPE};
+  if (length == 0) return PipeResult::Moved(0);
+  SigpipeBlocked blocked;
+  loff_t from = offset;
+  const ssize_t moved =
+      ::splice(fd, &from, input_, nullptr, length, SPLICE_F_MOVE | SPLICE_F_NONBLOCK);
+  const int error = errno;
+  if (moved < 0 && error == EPIPE) blocked.Raised();
+  if (moved > 0) offset = from;
+  return ResultOf(moved, error);
+}
+
+size_t ChildProcess::GrowPipes(size_t bytes) {
+  const int wanted = static_cast<int>(std::min<size_t>(bytes, INT_MAX));
+  // A refusal (over the system's limit for this user) leaves the pipes as they are.
+  if (input_ >= 0) ::fcntl(input_, F_SETPIPE_SZ, wanted);
+  if (output_ < 0) return 0;
+  ::fcntl(output_, F_SETPIPE_SZ, wanted);
+  const int size = ::fcntl(output_, F_GETPIPE_SZ);
+  return size > 0 ? static_cast<size_t>(size) : 0;
 }
 
 PipeResult ChildProcess::ReadSome(std::span<char> into) { return ReadFrom(output_, into); }

@@ -5,6 +5,7 @@
 #include <sys/types.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
@@ -60,10 +61,21 @@ class ChildProcess {
   // Non-blocking moves on the pipes. A write to a child that has closed its input is Failed
   // with EPIPE (no SIGPIPE reaches us).
   PipeResult WriteSome(std::string_view bytes);
+  // As WriteSome, the pieces one after another in one system call (as far as the pipe takes
+  // them; at most IOV_MAX pieces).
+  PipeResult WriteSome(std::span<const std::string_view> pieces);
+  // Up to `length` bytes of the file `fd` from `offset` on (moved past them) into the child's
+  // input, by the kernel (splice): the bytes never enter this process. End when the file has
+  // none there; Failed with EINVAL when the file cannot be spliced from (the caller copies).
+  PipeResult SpliceIntoInput(int fd, int64_t& offset, size_t length);
   PipeResult ReadSome(std::span<char> into);       // the child's standard output
   PipeResult ReadErrorSome(std::span<char> into);  // the child's standard error
   // The child reads the end of its input.
   void CloseInput();
+  // Asks for pipes to and from the child that hold `bytes` each (F_SETPIPE_SZ; the system
+  // may cap it), so that big transfers move in big pieces with fewer wake-ups on both sides.
+  // What the output pipe holds now: its old size when the request was refused.
+  size_t GrowPipes(size_t bytes);
 
   // Our ends, for a wait (-1 once closed).
   int InputDescriptor() const { return input_; }

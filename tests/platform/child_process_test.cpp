@@ -6,6 +6,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
+#include <string_view>
+
 #include "platform/cancellable_wait.h"
 #include "platform/clock.h"
 #include "platform/errors.h"
@@ -49,6 +52,31 @@ TEST(ChildProcess, EchoesWhatItIsGivenAndEndsAtTheEndOfItsInput) {
   EXPECT_EQ(sent.count, 6u);
   child.CloseInput();
   EXPECT_EQ(ReadToEnd(child, 1), "hello\n");
+  EXPECT_EQ(ReapWithin(child), (ChildExit{0, 0}));
+}
+
+TEST(ChildProcess, GatheredPiecesAndSplicedFileBytesArriveInTheirOrder) {
+  ChildProcess child = ChildProcess::Start({"cat"});
+  EXPECT_GE(child.GrowPipes(1024 * 1024), 64u * 1024);
+  const std::string_view pieces[] = {"a", "", "bc"};
+  const PipeResult sent = child.WriteSome(std::span<const std::string_view>(pieces));
+  ASSERT_EQ(sent.state, PipeResult::State::Moved);
+  EXPECT_EQ(sent.count, 3u);
+  FILE* file = std::tmpfile();
+  ASSERT_NE(file, nullptr);
+  std::fputs("0123456789", file);
+  std::fflush(file);
+  int64_t offset = 2;
+  const PipeResult spliced = child.SpliceIntoInput(::fileno(file), offset, 5);
+  ASSERT_EQ(spliced.state, PipeResult::State::Moved);
+  EXPECT_EQ(spliced.count, 5u);
+  EXPECT_EQ(offset, 7);
+  offset = 10;  // the file's end: nothing there
+  EXPECT_EQ(child.SpliceIntoInput(::fileno(file), offset, 5).state, PipeResult::State::End);
+  EXPECT_EQ(offset, 10);
+  std::fclose(file);
+  child.CloseInput();
+  EXPECT_EQ(ReadToEnd(child, 1), "abc23456");
   EXPECT_EQ(ReapWithin(child), (ChildExit{0, 0}));
 }
 
