@@ -197,8 +197,12 @@ bool SftpChannel::SpliceFront(Outgoing& front, bool& moved) {
   switch (spliced.state) {
     case platform::PipeResult::State::Moved:
       moved = true;
-      front.file_left -= spliced.count;
-      if (front.file_left == 0) queue_.pop_front();
+      if (spliced.count < front.file_left) {
+        front.file_left -= spliced.count;
+        input_ready_ = false;  // the pipe is full
+        return false;
+      }
+      queue_.pop_front();
       return true;
     case platform::PipeResult::State::WouldBlock:
       input_ready_ = false;
