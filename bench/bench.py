@@ -1,6 +1,7 @@
 #!/usr/bin/python3
 """Tarnex against curl and lftp on loopback FTP servers, in one run: pyftpdlib, then Debian's
-vsftpd (plain, and with explicit TLS). One table per server.
+vsftpd (plain, and with explicit TLS); then SFTP against OpenSSH's sshd, Tarnex against
+OpenSSH's sftp and curl. One table per server.
 
 Every client runs as its own process, so that wall time, CPU time (user + system of the
 reaped process) and peak memory (/usr/bin/time) are measured the same way for all of them. Each figure is the
