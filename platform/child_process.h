@@ -68,11 +68,12 @@ class ChildProcess {
   // with EPIPE (no SIGPIPE reaches us).
   PipeResult WriteSome(std::string_view bytes);
   // As WriteSome, the pieces one after another in one system call (as far as the pipe takes
-  // them; at most IOV_MAX pieces).
+  // them; the first 64 pieces).
   PipeResult WriteSome(std::span<const std::string_view> pieces);
   // Up to `length` bytes of the file `fd` from `offset` on (moved past them) into the child's
-  // input, by the kernel (splice, sendfile): the bytes never enter this process. End when the file has
-  // none there; Failed with EINVAL when the file cannot be spliced from (the caller copies).
+  // input, by the kernel (splice, sendfile): the bytes never enter this process. End when the
+  // file has none there; Failed with EINVAL when the file cannot be spliced from (the caller
+  // copies).
   PipeResult SpliceIntoInput(int fd, int64_t& offset, size_t length);
   PipeResult ReadSome(std::span<char> into);       // the child's standard output
   PipeResult ReadErrorSome(std::span<char> into);  // the child's standard error

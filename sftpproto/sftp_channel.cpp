@@ -3,9 +3,8 @@
 #include <poll.h>
 #include <unistd.h>
 
-#include <cerrno>
-
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 #include "platform/clock.h"
@@ -66,7 +65,6 @@ void SftpChannel::Send(std::string bytes) {
   queue_.push_back(Outgoing{std::move(bytes), {}});
   queue_.back().bytes = queue_.back().owned;
 }
-
 
 void SftpChannel::SendFileBytes(int fd, int64_t offset, size_t length) {
   if (length == 0) return;
