@@ -1,6 +1,7 @@
 #!/usr/bin/python3
 """Tarnex against curl and lftp on loopback FTP servers, in one run: pyftpdlib, then Debian's
-vsftpd (plain, and with explicit TLS). One table per server.
+vsftpd (plain, and with explicit TLS); then SFTP against OpenSSH's sshd, Tarnex against
+OpenSSH's sftp and curl. One table per server.
 
 Every client runs as its own process, so that wall time, CPU time (user + system of the
 reaped process) and peak memory (/usr/bin/time) are measured the same way for all of them. Each figure is the
@@ -35,6 +36,10 @@ MIB = 1024 * 1024
 GIB = 1024 * MIB
 SERVERS = ("pyftpdlib", "vsftpd")
 CLIENTS = ("tarnex", "curl", "lftp")
+SFTP_CLIENTS = ("tarnex", "sftp", "curl")
+# aes128-ctr (with hmac-sha2-256) is the one cipher curl's libssh2 1.10 shares with OpenSSH.
+SFTP_CIPHERS = ("aes128-gcm@openssh.com", "chacha20-poly1305@openssh.com", "aes128-ctr")
+SSHD = "/usr/sbin/sshd"
 VSFTPD = "/usr/sbin/vsftpd"
 
 
@@ -43,8 +48,9 @@ def parse_arguments():
     parser.add_argument("--build", required=True, help="build folder with bench/tarnex-bench")
     parser.add_argument("--source", required=True, help="the repository")
     parser.add_argument("--work", help="scratch folder (default: /dev/shm when it has room)")
-    parser.add_argument("--servers", default=",".join(SERVERS),
-                        help="the servers to measure on, comma-separated (default: %(default)s)")
+    parser.add_argument("--servers",
+                        help="the FTP servers to measure on, comma-separated (default: %s, "
+                             "and the SFTP table)" % ",".join(SERVERS))
     parser.add_argument("--size-mib", type=int, default=1024, help="size of the big file")
     parser.add_argument("--small-mib", type=int, default=100, help="size of the small file")
     parser.add_argument("--repeat", type=int, default=3)
@@ -78,9 +84,27 @@ def parse_arguments():
     parser.add_argument("--mget-kib", type=int, default=64, help="size of each of them")
     parser.add_argument("--parallel", type=int, default=4,
                         help="transfers at once in the parallel rows behind the latency proxy")
+    parser.add_argument("--sftp-only", action="store_true",
+                        help="only the SFTP table: OpenSSH's sshd on loopback, Tarnex against "
+                             "OpenSSH's sftp and curl")
+    parser.add_argument("--sftp-ciphers", default=",".join(SFTP_CIPHERS),
+                        help="the SSH ciphers the SFTP rows are timed with, one after another, "
+                             "comma-separated (default: %(default)s)")
+    parser.add_argument("--no-sftp", action="store_true", help="the full run without SFTP")
     parser.add_argument("--markdown", help="also write the tables to this file")
     arguments = parser.parse_args()
-    arguments.servers = [name.strip() for name in arguments.servers.split(",") if name.strip()]
+    arguments.sftp_ciphers = [name.strip() for name in arguments.sftp_ciphers.split(",")
+                              if name.strip()]
+    if arguments.sftp_only and (arguments.mirror_only or arguments.job_only or
+                                arguments.replace_only or arguments.rtt_only or
+                                arguments.no_sftp or not arguments.sftp_ciphers):
+        parser.error("--sftp-only goes alone, with at least one cipher")
+    # The SFTP table belongs to the full run: not to a run of chosen servers or rows.
+    arguments.sftp = arguments.servers is None and not arguments.no_sftp and not (
+        arguments.mirror_only or arguments.job_only or arguments.replace_only or
+        arguments.rtt_only)
+    arguments.servers = [name.strip() for name in (arguments.servers or ",".join(SERVERS)).split(",")
+                         if name.strip()]
     unknown = [name for name in arguments.servers if name not in SERVERS]
     if unknown or not arguments.servers:
         parser.error("--servers takes %s, not %r" % (" and/or ".join(SERVERS),
@@ -99,6 +123,9 @@ def parse_arguments():
                 (arguments.job_only and arguments.replace_only)):
             parser.error("--job-only and --replace-only each measure on vsftpd alone")
         arguments.servers = ["vsftpd"]
+    if arguments.sftp_only:
+        arguments.servers = []
+        arguments.sftp = True
     return arguments
 
 
@@ -389,6 +416,90 @@ def make_certificate(folder):
     return certificate, key, output.split("=", 1)[1].strip()
 
 
+class Sshd:
+    """OpenSSH's sshd in the foreground on a free loopback port, as tests/support/sshd_server
+    starts it: a configuration, host key and user key of its own, made for the run in `folder`;
+    root logs in with the key; SFTP served inside sshd (internal-sftp). `cipher` is the only
+    cipher it offers (and hmac-sha2-256 the only MAC where the cipher needs one), so that a
+    client that cannot speak it fails instead of agreeing on another."""
+
+    def __init__(self, folder, cipher):
+        if os.geteuid() != 0:
+            raise Unavailable("sshd runs only as root")
+        if not os.access(SSHD, os.X_OK):
+            raise Unavailable("%s is missing (bench/run.sh installs it)" % SSHD)
+        os.makedirs("/run/sshd", mode=0o755, exist_ok=True)  # its privilege separation folder
+        self.folder = folder
+        self.cipher = cipher
+        self.port = free_port()
+        self.host_key = os.path.join(folder, "host_ed25519")
+        self.user_key = os.path.join(folder, "user_ed25519")
+        for key in (self.host_key, self.user_key):
+            if not os.path.exists(key):
+                subprocess.run(["ssh-keygen", "-q", "-N", "", "-t", "ed25519", "-f", key],
+                               check=True, timeout=60)
+        authorized = os.path.join(folder, "authorized_keys")
+        shutil.copyfile(self.user_key + ".pub", authorized)
+        with open(self.host_key + ".pub") as stream:
+            kind, blob = stream.read().split()[:2]
+        self.known_hosts = os.path.join(folder, "known_hosts")
+        with open(self.known_hosts, "w") as stream:
+            stream.write("[%s]:%d %s %s\n" % (HOST, self.port, kind, blob))
+        fingerprint = subprocess.run(["ssh-keygen", "-lf", self.host_key + ".pub"],
+                                     stdout=subprocess.PIPE, check=True,
+                                     timeout=60).stdout.decode().split()[1]
+        # "SHA256:<base64 without padding>": curl wants the padded base64 alone.
+        self.sha256 = fingerprint.split(":", 1)[1] + "="
+        algorithms = ["Ciphers %s" % cipher] + ([] if self.aead else ["MACs hmac-sha2-256"])
+        config = os.path.join(folder, "sshd_config")
+        with open(config, "w") as stream:
+            stream.write("".join(line + "\n" for line in [
+                "ListenAddress %s" % HOST, "Port %d" % self.port, "HostKey %s" % self.host_key,
+                "PidFile none", "UsePAM no", "StrictModes no",
+                "AuthorizedKeysFile %s" % authorized, "PermitRootLogin prohibit-password",
+                "PasswordAuthentication no", "KbdInteractiveAuthentication no",
+                "AllowTcpForwarding no", "X11Forwarding no", "PermitTTY no",
+                "Subsystem sftp internal-sftp"] + algorithms))
+        # The clients' ssh configuration (Tarnex's --ssh-config, sftp's -F): the same cipher,
+        # the run's key, and the host key of this run as the only one trusted.
+        self.client_config = os.path.join(folder, "ssh_config")
+        with open(self.client_config, "w") as stream:
+            stream.write("".join(line + "\n" for line in [
+                "Host *", "  User root", "  IdentityFile %s" % self.user_key,
+                "  IdentitiesOnly yes", "  UserKnownHostsFile %s" % self.known_hosts,
+                "  GlobalKnownHostsFile none", "  StrictHostKeyChecking yes",
+                "  BatchMode yes"] + ["  " + line for line in algorithms]))
+        self.log = os.path.join(folder, "sshd.log")
+        self.process = subprocess.Popen([SSHD, "-D", "-f", config, "-E", self.log],
+                                        stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                        stderr=subprocess.DEVNULL)
+        deadline = time.monotonic() + 15
+        while "Server listening on %s port %d" % (HOST, self.port) not in self.said():
+            if self.process.poll() is not None or time.monotonic() > deadline:
+                self.stop()
+                raise Unavailable("sshd did not listen: %s" % self.said()[-500:])
+            time.sleep(0.05)
+
+    @property
+    def aead(self):
+        return self.cipher.startswith(("chacha20-poly1305", "aes128-gcm", "aes256-gcm"))
+
+    def said(self):
+        if not os.path.exists(self.log):
+            return ""
+        with open(self.log, errors="replace") as stream:
+            return stream.read()
+
+    def stop(self):
+        if self.process.poll() is None:
+            self.process.send_signal(signal.SIGTERM)
+        try:
+            self.process.wait(10)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+            self.process.wait(10)
+
+
 class SilentServer:
     """Accepts connections on loopback and never says a word."""
 
@@ -506,6 +617,27 @@ class Table:
         lines += ["| " + " | ".join(row) + " |" for row in self.rows]
         notes = "".join("\n" + note + "\n" for note in self.notes)
         return self.intro + "\n\n" + "\n".join(lines) + "\n" + notes
+
+
+class PeerTable(Table):
+    """Tarnex against two peers; the ratio is Tarnex ÷ the better of them (the faster, or
+    the cheaper)."""
+    HEADER = ("measure", "Tarnex", "OpenSSH sftp", "curl", "Tarnex ÷ better peer", "target",
+              "met")
+
+    def peer_row(self, measure, tarnex_value, peers, better, limit, unit):
+        shown = [fmt(value, unit) if value is not None else "–" for value in peers]
+        present = [value for value in peers if value is not None]
+        if not present:
+            self.rows.append((measure, fmt(tarnex_value, unit), *shown, "–", "–", "–"))
+            return
+        best = max(present) if better == "higher" else min(present)
+        ratio = tarnex_value / best if best else float("inf")
+        met = ratio >= limit if better == "higher" else ratio <= limit
+        target = "%s %s × %s" % ("≥" if better == "higher" else "≤", factor(limit),
+                                 "the faster" if better == "higher" else "the cheaper")
+        self.rows.append((measure, fmt(tarnex_value, unit), *shown, "%.2f" % ratio, target,
+                          "yes" if met else "NO"))
 
 
 def factor(limit):
@@ -1118,6 +1250,11 @@ class Bench:
                     sys.exit("bench: vsftpd does not serve: %s" % reason)
                 print("bench: vsftpd cannot serve without root here (%s); no vsftpd table"
                       % reason, flush=True)
+        if self.a.sftp:
+            try:
+                tables.append(self.sftp_table())
+            except Unavailable as reason:
+                print("bench: no SFTP table: %s" % reason, flush=True)
         return "\n".join(table.text() for table in tables)
 
     def pyftpdlib_table(self):
@@ -1233,6 +1370,109 @@ class Bench:
         finally:
             for server in servers:
                 server.stop()
+        return table
+
+    # -- SFTP ---------------------------------------------------------------------------------
+    def sftp_job(self, sshd, client, direction):
+        """The big file down from or up to sshd by `client` (tarnex-run, OpenSSH's sftp -b,
+        curl), timed as a whole process, login included; the file it wrote is checked for its
+        size."""
+        source = os.path.join(self.root, "big.bin")
+        size = os.path.getsize(source)
+        if direction == "download":
+            remote, local = source, self.local_path("got-sftp-%s.bin" % client)
+            written = local
+        else:
+            remote = os.path.join(self.work, "sftp-up", "up-%s.bin" % client)
+            local = self.local_path("big-source.bin")
+            written = remote
+        env = None
+        if client == "tarnex":
+            verb = "Get %s %s" % (remote, local) if direction == "download" else "Put %s %s" % (
+                local, remote)
+            script = os.path.join(self.work, "sftp-%s.fcs" % direction)
+            with open(script, "w", newline="") as stream:
+                stream.write("".join(line + "\r\n" for line in [
+                    "Open sftp://%s:%d" % (HOST, sshd.port), "Login root", "Binary", verb,
+                    "Bye"]))
+            command = [self.runner, "--ssh-config", sshd.client_config, script]
+            env = self.runner_env
+        elif client == "sftp":
+            batch = os.path.join(self.work, "sftp-%s.batch" % direction)
+            with open(batch, "w") as stream:
+                stream.write("get %s %s\n" % (remote, local) if direction == "download"
+                             else "put %s %s\n" % (local, remote))
+            command = ["sftp", "-q", "-F", sshd.client_config, "-b", batch, "-P", str(sshd.port),
+                       HOST]
+        else:
+            command = self.sftp_curl(sshd) + (
+                ["-o", local, "sftp://root@%s:%d%s" % (HOST, sshd.port, remote)]
+                if direction == "download" else
+                ["-T", local, "sftp://root@%s:%d%s" % (HOST, sshd.port, remote)])
+        return Job(command, before=self.fresh(written), check=self.expect_size(written, size),
+                   env=env)
+
+    @staticmethod
+    def sftp_curl(sshd):
+        # The run's user key, and the host key pinned by its SHA-256: no -k/--insecure.
+        return ["curl", "-s", "-S", "--key", sshd.user_key, "--pubkey", sshd.user_key + ".pub",
+                "--hostpubsha256", sshd.sha256]
+
+    def curl_speaks(self, sshd):
+        """Whether curl agrees on the server's one cipher (libssh2 1.10 knows neither AES-GCM
+        nor ChaCha20-Poly1305): one small download, bounded."""
+        probe = os.path.join(self.work, "sftp-probe.bin")
+        with open(probe, "wb") as stream:
+            stream.write(b"probe")
+        try:
+            completed = subprocess.run(
+                self.sftp_curl(sshd) + ["-m", "20", "-o", os.devnull,
+                                        "sftp://root@%s:%d%s" % (HOST, sshd.port, probe)],
+                stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=30)
+        except subprocess.TimeoutExpired:
+            return False
+        return completed.returncode == 0
+
+    def sftp_table(self):
+        table = PeerTable(
+            "%s, %s, %d cores, OpenSSH %s (sshd with internal-sftp, ssh and sftp), curl %s "
+            "(libssh2 %s); medians of %d alternated runs; 127.0.0.1, root with an Ed25519 key; "
+            "the same single cipher offered by the server and asked for by every client."
+            % (datetime.date.today().isoformat(), platform.machine(), os.cpu_count(),
+               package_version("openssh-server"), tool_version(["curl", "--version"]),
+               package_version("libssh2-1"), self.a.repeat))
+        folder = os.path.join(self.work, "sshd")
+        os.makedirs(folder, exist_ok=True)
+        os.makedirs(os.path.join(self.work, "sftp-up"), exist_ok=True)
+        size = self.a.size_mib * MIB
+        for cipher in self.a.sftp_ciphers:
+            sshd = Sshd(folder, cipher)
+            try:
+                clients = [client for client in SFTP_CLIENTS
+                           if client != "curl" or self.curl_speaks(sshd)]
+                if "curl" not in clients:
+                    table.notes.append("curl cannot take part with %s: its libssh2 does not "
+                                       "offer that cipher." % cipher)
+                short = cipher.split("@")[0] + ("" if sshd.aead else " + hmac-sha2-256")
+                for direction in ("download", "upload"):
+                    label = "%s %s, %s" % (direction, self.big, short)
+                    print("bench: sftp: %s" % label, flush=True)
+                    jobs = {client: self.sftp_job(sshd, client, direction) for client in clients}
+                    medians = interleaved(jobs, self.work, self.a.repeat)
+                    figures = {name: self.figures(result, size)
+                               for name, result in medians.items()}
+
+                    def of(client, key):
+                        return figures[client][key] if client in figures else None
+
+                    table.peer_row("%s, MiB/s" % label, of("tarnex", "mib_s"),
+                                   [of("sftp", "mib_s"), of("curl", "mib_s")], "higher", 1.0,
+                                   "%.0f")
+                    table.peer_row("%s, CPU s per GiB" % label, of("tarnex", "cpu_gib"),
+                                   [of("sftp", "cpu_gib"), of("curl", "cpu_gib")], "lower", 1.0,
+                                   "%.3f")
+            finally:
+                sshd.stop()
         return table
 
     def check_serves(self, server):

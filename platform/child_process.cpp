@@ -4,12 +4,18 @@
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/sendfile.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/uio.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -40,6 +46,20 @@ int AboveStandard(int fd) {
 PipeEnds MakePipe() {
   int fds[2];
   if (::pipe2(fds, O_CLOEXEC) != 0) return {};
+  PipeEnds ends{AboveStandard(fds[0]), AboveStandard(fds[1])};
+  if (ends.read < 0 || ends.write < 0) {
+    if (ends.read >= 0) ::close(ends.read);
+    if (ends.write >= 0) ::close(ends.write);
+    return {};
+  }
+  return ends;
+}
+
+// A connected pair of Unix stream sockets, both ends above the standard descriptors, as
+// MakePipe's ends: `read` for the child, `write` for us.
+PipeEnds MakeSocketPair() {
+  int fds[2];
+  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0) return {};
   PipeEnds ends{AboveStandard(fds[0]), AboveStandard(fds[1])};
   if (ends.read < 0 || ends.write < 0) {
     if (ends.read >= 0) ::close(ends.read);
@@ -204,7 +224,8 @@ std::optional<std::string> FindProgram(std::string_view program, std::string_vie
   }
 }
 
-ChildProcess ChildProcess::Start(const std::vector<std::string>& argv, const Environment& extra) {
+ChildProcess ChildProcess::Start(const std::vector<std::string>& argv, const Environment& extra,
+                                 InputKind input) {
   if (argv.empty() || argv[0].empty()) throw Exception("Cannot start a program without a name");
   const char* path_env = std::getenv("PATH");
   const std::optional<std::string> path =
@@ -217,7 +238,7 @@ ChildProcess ChildProcess::Start(const std::vector<std::string>& argv, const Env
   std::vector<std::string> environment = MergedEnvironment(extra);
   std::vector<char*> env_pointers = Pointers(environment);
 
-  PipeEnds in = MakePipe();
+  PipeEnds in = input == InputKind::Socket ? MakeSocketPair() : MakePipe();
   PipeEnds out = MakePipe();
   PipeEnds err = MakePipe();
   PipeEnds status = MakePipe();
@@ -248,6 +269,7 @@ ChildProcess ChildProcess::Start(const std::vector<std::string>& argv, const Env
   ChildProcess child;
   child.pid_ = pid;
   child.input_ = in.write;
+  child.input_is_socket_ = input == InputKind::Socket;
   child.output_ = out.read;
   child.error_ = err.read;
   in.write = out.read = err.read = -1;
@@ -278,6 +300,7 @@ ChildProcess::ChildProcess(ChildProcess&& other) noexcept
       input_(other.input_),
       output_(other.output_),
       error_(other.error_),
+      input_is_socket_(other.input_is_socket_),
       exit_(other.exit_) {
   other.Release();
 }
@@ -290,6 +313,7 @@ ChildProcess& ChildProcess::operator=(ChildProcess&& other) noexcept {
     input_ = other.input_;
     output_ = other.output_;
     error_ = other.error_;
+    input_is_socket_ = other.input_is_socket_;
     exit_ = other.exit_;
     other.Release();
   }
@@ -317,11 +341,69 @@ void ChildProcess::CloseAll() noexcept {
 PipeResult ChildProcess::WriteSome(std::string_view bytes) {
   if (input_ < 0) return {PipeResult::State::Failed, 0, EPIPE};
   if (bytes.empty()) return PipeResult::Moved(0);
+  if (input_is_socket_) {
+    const ssize_t count = ::send(input_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+    return ResultOf(count, errno);
+  }
   SigpipeBlocked blocked;
   const ssize_t count = ::write(input_, bytes.data(), bytes.size());
   const int error = errno;
   if (count < 0 && error == EPIPE) blocked.Raised();
   return ResultOf(count, error);
+}
+
+PipeResult ChildProcess::WriteSome(std::span<const std::string_view> pieces) {
+  if (input_ < 0) return {PipeResult::State::Failed, 0, EPIPE};
+  std::array<iovec, 64> vector{};
+  size_t count = 0;
+  for (const std::string_view piece : pieces) {
+    if (count == vector.size()) break;
+    if (piece.empty()) continue;
+    vector[count++] = iovec{const_cast<char*>(piece.data()), piece.size()};
+  }
+  if (count == 0) return PipeResult::Moved(0);
+  if (input_is_socket_) {
+    msghdr message{};
+    message.msg_iov = vector.data();
+    message.msg_iovlen = count;
+    const ssize_t moved = ::sendmsg(input_, &message, MSG_NOSIGNAL);
+    return ResultOf(moved, errno);
+  }
+  SigpipeBlocked blocked;
+  const ssize_t moved = ::writev(input_, vector.data(), static_cast<int>(count));
+  const int error = errno;
+  if (moved < 0 && error == EPIPE) blocked.Raised();
+  return ResultOf(moved, error);
+}
+
+PipeResult ChildProcess::SpliceIntoInput(int fd, int64_t& offset, size_t length) {
+  if (input_ < 0) return {PipeResult::State::Failed, 0, EPIPE};
+  if (length == 0) return PipeResult::Moved(0);
+  SigpipeBlocked blocked;  // a socket whose reader has gone raises it here too
+  loff_t from = offset;
+  const ssize_t moved =
+      input_is_socket_
+          ? ::sendfile(input_, fd, &from, length)
+          : ::splice(fd, &from, input_, nullptr, length, SPLICE_F_MOVE | SPLICE_F_NONBLOCK);
+  const int error = errno;
+  if (moved < 0 && error == EPIPE) blocked.Raised();
+  if (moved > 0) offset = from;
+  return ResultOf(moved, error);
+}
+
+size_t ChildProcess::GrowPipes(size_t bytes) {
+  const int wanted = static_cast<int>(std::min<size_t>(bytes, INT_MAX));
+  // A refusal (over the system's limit for this user) leaves the pipes as they are; a send
+  // buffer is capped by the system (net.core.wmem_max).
+  if (input_ >= 0 && input_is_socket_) {
+    ::setsockopt(input_, SOL_SOCKET, SO_SNDBUF, &wanted, sizeof wanted);
+  } else if (input_ >= 0) {
+    ::fcntl(input_, F_SETPIPE_SZ, wanted);
+  }
+  if (output_ < 0) return 0;
+  ::fcntl(output_, F_SETPIPE_SZ, wanted);
+  const int size = ::fcntl(output_, F_GETPIPE_SZ);
+  return size > 0 ? static_cast<size_t>(size) : 0;
 }
 
 PipeResult ChildProcess::ReadSome(std::span<char> into) { return ReadFrom(output_, into); }

@@ -5,6 +5,7 @@
 #include <sys/types.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
@@ -48,7 +49,13 @@ class ChildProcess {
   // three pipes, has default signal dispositions and an empty signal mask, stays in our
   // process group (Ctrl-C at the terminal reaches both) and gets SIGTERM when we die. Raises
   // Exception "Cannot start <program>: <reason>" when it cannot be started.
-  static ChildProcess Start(const std::vector<std::string>& argv, const Environment& extra = {});
+  //
+  // The child's standard input is a pipe, or with InputKind::Socket one end of a Unix stream
+  // socket pair: a writer that fills it is woken again only once most of it has been read,
+  // not at every read the child makes, and writes to it raise no SIGPIPE.
+  enum class InputKind { Pipe, Socket };
+  static ChildProcess Start(const std::vector<std::string>& argv, const Environment& extra = {},
+                            InputKind input = InputKind::Pipe);
 
   ChildProcess(ChildProcess&& other) noexcept;
   ChildProcess& operator=(ChildProcess&& other) noexcept;
@@ -60,10 +67,23 @@ class ChildProcess {
   // Non-blocking moves on the pipes. A write to a child that has closed its input is Failed
   // with EPIPE (no SIGPIPE reaches us).
   PipeResult WriteSome(std::string_view bytes);
+  // As WriteSome, the pieces one after another in one system call (as far as the pipe takes
+  // them; the first 64 pieces).
+  PipeResult WriteSome(std::span<const std::string_view> pieces);
+  // Up to `length` bytes of the file `fd` from `offset` on (moved past them) into the child's
+  // input, by the kernel (splice, sendfile): the bytes never enter this process. End when the
+  // file has none there; Failed with EINVAL when the file cannot be spliced from (the caller
+  // copies).
+  PipeResult SpliceIntoInput(int fd, int64_t& offset, size_t length);
   PipeResult ReadSome(std::span<char> into);       // the child's standard output
   PipeResult ReadErrorSome(std::span<char> into);  // the child's standard error
   // The child reads the end of its input.
   void CloseInput();
+  // Asks for pipes to and from the child that hold `bytes` each (F_SETPIPE_SZ, or the send
+  // buffer of an input socket; the system may cap it), so that big transfers move in big
+  // pieces with fewer wake-ups on both sides. What the output pipe holds now: its old size
+  // when the request was refused.
+  size_t GrowPipes(size_t bytes);
 
   // Our ends, for a wait (-1 once closed).
   int InputDescriptor() const { return input_; }
@@ -91,6 +111,7 @@ class ChildProcess {
   int input_ = -1;
   int output_ = -1;
   int error_ = -1;
+  bool input_is_socket_ = false;
   std::optional<ChildExit> exit_;
 };
 

@@ -32,6 +32,11 @@ void PacketReader::MakeRoom(size_t at_least) {
   end_ = kept;
 }
 
+void PacketReader::Reserve(size_t bytes) {
+  if (capacity_ >= bytes) return;
+  MakeRoom(bytes - (end_ - start_));
+}
+
 void PacketReader::Feed(std::string_view bytes) {
   if (failure_ || bytes.empty()) return;
   MakeRoom(bytes.size());

@@ -36,6 +36,9 @@ class PacketReader {
   // to read into directly; Commit then says how many were written there.
   std::span<char> Space(size_t at_least);
   void Commit(size_t count);
+  // Makes the buffer hold at least `bytes` (a reader fed in big pieces moves the unfinished
+  // packet at its end to the front less often).
+  void Reserve(size_t bytes);
 
   // The next whole packet, nothing while it is still incomplete, or the protocol error. The
   // view stays valid until the next call of Next, Feed or Space.

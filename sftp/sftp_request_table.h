@@ -69,6 +69,8 @@ class RequestTable {
   size_t InFlight() const { return pending_.size(); }
   size_t Abandoned() const { return abandoned_; }
   bool Full() const { return pending_.size() >= max_in_flight_; }
+  // How many more requests may begin now.
+  size_t Room() const { return Full() ? 0 : max_in_flight_ - pending_.size(); }
 
  private:
   struct Pending {

@@ -188,7 +188,6 @@ class TProtoSFTP {
     sftp::PacketView packet;
   };
   Incoming NextReply();
-  std::optional<Incoming> PollReply();
   void Abandon(uint32_t id) noexcept;
   [[noreturn]] static void ProtocolError(const std::string& what);
 

@@ -44,17 +44,6 @@ uint32_t TProtoSFTP::Begin(sftp::RequestKind kind) {
   }
 }
 
-std::optional<TProtoSFTP::Incoming> TProtoSFTP::PollReply() {
-  while (std::optional<sftp::PacketView> packet = channel_->PollPacket()) {
-    const sftp::Decoded<uint32_t> id = sftp::ReplyId(*packet);
-    if (!id) ProtocolError(id.error().message);
-    const sftp::Decoded<sftp::MatchedReply> match = requests_.Match(*id, packet->type);
-    if (!match) ProtocolError(match.error().message);
-    if (!match->late) return Incoming{*id, match->kind, *packet};
-  }
-  return std::nullopt;
-}
-
 TProtoSFTP::Incoming TProtoSFTP::NextReply() {
   while (true) {
     const sftp::PacketView packet = channel_->NextPacket();

@@ -62,7 +62,10 @@ FtpReply TProtoSFTP::LogIn() {
   try {
     platform::ChildProcess child = [&] {
       try {
-        return platform::ChildProcess::Start(Transport.argv, Transport.env);
+        // Requests go out through a socket: an upload that fills it is woken once most of
+        // it has been read, not at every read ssh makes.
+        return platform::ChildProcess::Start(Transport.argv, Transport.env,
+                                             platform::ChildProcess::InputKind::Socket);
       } catch (const ESockError&) {
         throw;
       } catch (const Exception& e) {

@@ -6,6 +6,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
+#include <string_view>
+
 #include "platform/cancellable_wait.h"
 #include "platform/clock.h"
 #include "platform/errors.h"
@@ -50,6 +53,36 @@ TEST(ChildProcess, EchoesWhatItIsGivenAndEndsAtTheEndOfItsInput) {
   child.CloseInput();
   EXPECT_EQ(ReadToEnd(child, 1), "hello\n");
   EXPECT_EQ(ReapWithin(child), (ChildExit{0, 0}));
+}
+
+TEST(ChildProcess, GatheredPiecesAndFileBytesArriveInTheirOrderOverAPipeOrASocket) {
+  FILE* file = std::tmpfile();
+  ASSERT_NE(file, nullptr);
+  std::fputs("0123456789", file);
+  std::fflush(file);
+  for (const ChildProcess::InputKind kind :
+       {ChildProcess::InputKind::Pipe, ChildProcess::InputKind::Socket}) {
+    SCOPED_TRACE(kind == ChildProcess::InputKind::Pipe ? "pipe" : "socket");
+    ChildProcess child = ChildProcess::Start({"cat"}, {}, kind);
+    EXPECT_GE(child.GrowPipes(1024 * 1024), 64u * 1024);
+    const std::string_view pieces[] = {"a", "", "bc"};
+    const PipeResult sent = child.WriteSome(std::span<const std::string_view>(pieces));
+    ASSERT_EQ(sent.state, PipeResult::State::Moved);
+    EXPECT_EQ(sent.count, 3u);
+    int64_t offset = 2;
+    const PipeResult moved = child.SpliceIntoInput(::fileno(file), offset, 5);
+    ASSERT_EQ(moved.state, PipeResult::State::Moved);
+    EXPECT_EQ(moved.count, 5u);
+    EXPECT_EQ(offset, 7);
+    offset = 10;  // the file's end: nothing there
+    EXPECT_EQ(child.SpliceIntoInput(::fileno(file), offset, 5).state, PipeResult::State::End);
+    EXPECT_EQ(offset, 10);
+    EXPECT_EQ(child.WriteSome("!").count, 1u);
+    child.CloseInput();
+    EXPECT_EQ(ReadToEnd(child, 1), "abc23456!");
+    EXPECT_EQ(ReapWithin(child), (ChildExit{0, 0}));
+  }
+  std::fclose(file);
 }
 
 TEST(ChildProcess, StandardErrorAndExitCodeAreItsOwn) {
@@ -130,8 +163,13 @@ TEST(ChildProcess, AChildThatIgnoresSigtermIsKilledAfterTheGrace) {
 
 TEST(ChildProcess, DestructionLeavesNoZombieAndWritesAfterTheEndFailQuietly) {
   pid_t pid = -1;
-  {
-    ChildProcess child = ChildProcess::Start({"sh", "-c", "exit 0"});
+  FILE* file = std::tmpfile();
+  ASSERT_NE(file, nullptr);
+  std::fputs(std::string(65536, 'f').c_str(), file);
+  std::fflush(file);
+  for (const ChildProcess::InputKind kind :
+       {ChildProcess::InputKind::Pipe, ChildProcess::InputKind::Socket}) {
+    ChildProcess child = ChildProcess::Start({"sh", "-c", "exit 0"}, {}, kind);
     pid = child.Pid();
     ASSERT_TRUE(ReapWithin(child));
     // Its input has no reader now: EPIPE, and no SIGPIPE ends this test.
@@ -141,7 +179,12 @@ TEST(ChildProcess, DestructionLeavesNoZombieAndWritesAfterTheEndFailQuietly) {
     }
     EXPECT_EQ(sent.state, PipeResult::State::Failed);
     EXPECT_EQ(sent.error, EPIPE);
+    int64_t offset = 0;
+    const PipeResult spliced = child.SpliceIntoInput(::fileno(file), offset, 65536);
+    EXPECT_EQ(spliced.state, PipeResult::State::Failed);
+    EXPECT_EQ(spliced.error, EPIPE);
   }
+  std::fclose(file);
   {
     ChildProcess running = ChildProcess::Start({"cat"});
     pid = running.Pid();

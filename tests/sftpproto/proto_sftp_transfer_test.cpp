@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "platform/errors.h"
+#include "platform/message_loop.h"
 #include "tests/sftpproto/sftp_fixture.h"
 
 namespace tarnex::testing {
@@ -111,6 +112,42 @@ TEST_F(TransferTest, AnAbortedTransferLeavesTheSessionUsable) {
   EXPECT_TRUE(ReadAll(Remote("up")) == bytes);
   EXPECT_NE(std::find(dialogue_.begin(), dialogue_.end(), "> CLOSE (a handle given up on)"),
             dialogue_.end());
+  EXPECT_EQ(session_.Quit().code, 221);
+}
+
+TEST_F(TransferTest, AnUploadGivenUpOnWithItsWritesStillQueuedLeavesTheSessionWhole) {
+  const std::string pid_file = Local("server.pid");
+  Launch({"sh", "-c", "echo $$ > '" + pid_file + "'; exec " + std::string(kSftpServer) + " -d '" +
+                          remote_.path().string() + "'"});
+  session_.LogIn();
+  const pid_t server = std::stoi(ReadAll(pid_file));
+  const std::string bytes = Pattern(10 * 1024 * 1024);
+  WriteAll(Local("up"), bytes);
+  // The server stops reading before the first WRITE, so a batch of them cannot all enter the
+  // pipe; the give-up comes while they wait, and the server then goes on.
+  bool stopped = false;
+  session_.OnDialogue = [&](bool sent, const std::string& line) {
+    if (!sent || stopped || line.rfind("WRITE ", 0) != 0) return;
+    stopped = true;
+    ASSERT_EQ(::kill(server, SIGSTOP), 0);
+    platform::MessageLoop::Current().Post([&] {
+      session_.GiveUp();
+      ::kill(server, SIGCONT);
+    });
+  };
+  EXPECT_THROW(session_.UploadFile(Local("up"), "first"), EAbortError);
+  ASSERT_TRUE(stopped);
+  // The WRITEs begun went out whole, with the bytes of their own file, ahead of the next
+  // requests: the framing holds, and the next transfers are byte for byte.
+  const std::string other = Pattern(bytes.size(), 9);
+  WriteAll(Local("other"), other);
+  session_.UploadFile(Local("other"), "second");
+  EXPECT_TRUE(ReadAll(Remote("second")) == other);
+  session_.DownloadFile("second", Local("down"));
+  EXPECT_TRUE(ReadAll(Local("down")) == other);
+  const std::string first = ReadAll(Remote("first"));
+  EXPECT_FALSE(first.empty());
+  EXPECT_TRUE(first == bytes.substr(0, first.size()));
   EXPECT_EQ(session_.Quit().code, 221);
 }
 
