@@ -43,9 +43,9 @@ int AboveStandard(int fd) {
   return moved;
 }
 
-PipeEnds MakePipe() {
-  int fds[2];
-  if (::pipe2(fds, O_CLOEXEC) != 0) return {};
+// The two ends of a new pipe or socket pair, both moved above the standard descriptors;
+// none when either could not be.
+PipeEnds EndsAboveStandard(const int (&fds)[2]) {
   PipeEnds ends{AboveStandard(fds[0]), AboveStandard(fds[1])};
   if (ends.read < 0 || ends.write < 0) {
     if (ends.read >= 0) ::close(ends.read);
@@ -55,18 +55,18 @@ PipeEnds MakePipe() {
   return ends;
 }
 
+PipeEnds MakePipe() {
+  int fds[2];
+  if (::pipe2(fds, O_CLOEXEC) != 0) return {};
+  return EndsAboveStandard(fds);
+}
+
 // A connected pair of Unix stream sockets, both ends above the standard descriptors, as
 // MakePipe's ends: `read` for the child, `write` for us.
 PipeEnds MakeSocketPair() {
   int fds[2];
   if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0) return {};
-  PipeEnds ends{AboveStandard(fds[0]), AboveStandard(fds[1])};
-  if (ends.read < 0 || ends.write < 0) {
-    if (ends.read >= 0) ::close(ends.read);
-    if (ends.write >= 0) ::close(ends.write);
-    return {};
-  }
-  return ends;
+  return EndsAboveStandard(fds);
 }
 
 void CloseIfOpen(int& fd) noexcept {

@@ -198,6 +198,11 @@ class TProtoSFTP {
   sftp::FileAttributes AttributesOf(const Reply& reply, sftp::Action action);
   std::string SingleNameOf(const Reply& reply, sftp::Action action);
   // A simple request answered by STATUS: its outcome (raised when it fails and `raise`).
+  // SIZE's or MDTM's answer from the attributes of `name`: `pick` gives the value and the text
+  // of its 213 line, nothing when the server did not send it (a 550 line naming `what`).
+  template <typename Pick>
+  Answered<std::optional<int64_t>> AttributeOf(const std::string& name, Pick pick,
+                                               const char* what);
   // A request on one path answered by STATUS (REMOVE, MKDIR, RMDIR): raised when refused,
   // `type`'s success fired when done.
   FtpReply PathCommand(sftp::RequestKind kind, std::string (*encode)(uint32_t, std::string_view),

@@ -142,7 +142,9 @@ FtpReply TProtoSFTP::RunCommand(const std::string& command) {
   throw FTPException(line + "\r\n", 502);
 }
 
-Answered<std::optional<int64_t>> TProtoSFTP::RemoteFileSize(const std::string& name) {
+template <typename Pick>
+Answered<std::optional<int64_t>> TProtoSFTP::AttributeOf(const std::string& name, Pick pick,
+                                                         const char* what) {
   return Run([&]() -> Answered<std::optional<int64_t>> {
     FtpReply refused;
     const std::optional<sftp::FileAttributes> attributes =
@@ -151,31 +153,37 @@ Answered<std::optional<int64_t>> TProtoSFTP::RemoteFileSize(const std::string& n
       answer_ = refused;
       return {std::nullopt, refused};
     }
-    if (!attributes->size) {
-      SetAnswer(550, "550 " + name + ": the server gives no size");
+    // The value and the 213 line SIZE or MDTM would have answered; nothing when not sent.
+    const std::optional<std::pair<int64_t, std::string>> value = pick(*attributes);
+    if (!value) {
+      SetAnswer(550, "550 " + name + ": the server gives no " + what);
       return {std::nullopt, answer_};
     }
-    SetAnswer(213, "213 " + std::to_string(*attributes->size));
-    return {static_cast<int64_t>(*attributes->size), answer_};
+    SetAnswer(213, "213 " + value->second);
+    return {value->first, answer_};
   });
 }
 
+Answered<std::optional<int64_t>> TProtoSFTP::RemoteFileSize(const std::string& name) {
+  return AttributeOf(
+      name,
+      [](const sftp::FileAttributes& attributes) -> std::optional<std::pair<int64_t, std::string>> {
+        if (!attributes.size) return std::nullopt;
+        return std::make_pair(static_cast<int64_t>(*attributes.size),
+                              std::to_string(*attributes.size));
+      },
+      "size");
+}
+
 Answered<std::optional<int64_t>> TProtoSFTP::RemoteModificationTime(const std::string& name) {
-  return Run([&]() -> Answered<std::optional<int64_t>> {
-    FtpReply refused;
-    const std::optional<sftp::FileAttributes> attributes =
-        StatOf(PathOf(name), /*raise=*/false, &refused);
-    if (!attributes) {
-      answer_ = refused;
-      return {std::nullopt, refused};
-    }
-    if (!attributes->times) {
-      SetAnswer(550, "550 " + name + ": the server gives no time");
-      return {std::nullopt, answer_};
-    }
-    SetAnswer(213, "213 " + FormatFtpTime(attributes->times->mtime));
-    return {static_cast<int64_t>(attributes->times->mtime), answer_};
-  });
+  return AttributeOf(
+      name,
+      [](const sftp::FileAttributes& attributes) -> std::optional<std::pair<int64_t, std::string>> {
+        if (!attributes.times) return std::nullopt;
+        return std::make_pair(static_cast<int64_t>(attributes.times->mtime),
+                              FormatFtpTime(attributes.times->mtime));
+      },
+      "time");
 }
 
 std::vector<Answered<std::optional<int64_t>>> TProtoSFTP::RemoteModificationTimes(
