@@ -146,6 +146,8 @@ void SshdServer::Start() {
 
 PasswordUser::PasswordUser() {
   // One test at a time holds the user and its password, across test processes and builds.
+  // A bare container may lack /run/lock.
+  ::mkdir("/run/lock", 01777);
   lock_fd_ = ::open("/run/lock/tarnex-sftp-test.lock", O_RDWR | O_CREAT | O_CLOEXEC, 0600);
   if (lock_fd_ < 0) {
     throw std::runtime_error(std::string("cannot open the test user's lock: ") + std::strerror(errno));
