@@ -12,19 +12,12 @@
 #include <cstdarg>
 #include <cstdio>
 
+#include "platform/files.h"
+
 namespace tarnex::app {
 namespace {
 
 constexpr char kTextDomain[] = "tarnex-run";
-
-// The folder of the running program, from the kernel (argv[0] may be a bare name).
-std::string ProgramFolder() {
-  std::string path(4096, '\0');
-  const ssize_t n = ::readlink("/proc/self/exe", path.data(), path.size());
-  if (n <= 0 || static_cast<size_t>(n) >= path.size()) return {};
-  path.resize(static_cast<size_t>(n));
-  return path.substr(0, path.rfind('/'));
-}
 
 bool IsFolder(const std::string& path) {
   struct stat info {};
@@ -32,7 +25,7 @@ bool IsFolder(const std::string& path) {
 }
 
 std::string CatalogueFolder() {
-  const std::string folder = ProgramFolder();
+  const std::string folder = platform::RunningProgramFolder();
   if (!folder.empty()) {
     const std::string beside = folder + "/" TARNEX_LOCALEDIR_FROM_BINDIR;
     if (IsFolder(beside)) return beside;

@@ -173,4 +173,12 @@ void File::Close() {
   if (::close(fd) != 0 && errno != EINTR) throw EFileError(FileWriteErrorText(name_));
 }
 
+std::string RunningProgramFolder() {
+  std::string path(4096, '\0');
+  const ssize_t n = ::readlink("/proc/self/exe", path.data(), path.size());
+  if (n <= 0 || static_cast<size_t>(n) >= path.size()) return {};
+  path.resize(static_cast<size_t>(n));
+  return path.substr(0, path.rfind('/'));
+}
+
 }  // namespace tarnex::platform

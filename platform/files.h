@@ -58,6 +58,10 @@ class File {
   std::string name_;  // as given, for messages
 };
 
+// The folder of the running program, from the kernel (argv[0] may be a bare name); empty
+// when it cannot be told.
+std::string RunningProgramFolder();
+
 // The texts of the file errors in the thread's encoding, with the name inserted as it is.
 std::string FileOpenErrorText(std::string_view name);
 std::string FileCreateErrorText(std::string_view name);

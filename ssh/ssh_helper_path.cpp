@@ -4,17 +4,10 @@
 
 #include <cstdlib>
 
+#include "platform/files.h"
+
 namespace tarnex::ssh {
 namespace {
-
-// The folder of the running program, from the kernel (argv[0] may be a bare name).
-std::string ProgramFolder() {
-  std::string path(4096, '\0');
-  const ssize_t n = ::readlink("/proc/self/exe", path.data(), path.size());
-  if (n <= 0 || static_cast<size_t>(n) >= path.size()) return {};
-  path.resize(static_cast<size_t>(n));
-  return path.substr(0, path.rfind('/'));
-}
 
 bool IsInside(std::string_view folder, std::string_view tree) {
   if (tree.empty() || !folder.starts_with(tree)) return false;
@@ -31,7 +24,7 @@ std::string ChooseSshHelper(const HelperPlaces& places) {
 
 std::string FindSshHelper() {
   const char* variable = std::getenv(kHelperVariable);
-  const std::string folder = ProgramFolder();
+  const std::string folder = platform::RunningProgramFolder();
   std::string helper = ChooseSshHelper({.from_environment = variable != nullptr ? variable : "",
                           .program_folder = folder,
                           .build_tree = TARNEX_BUILD_TREE,
