@@ -268,10 +268,10 @@ ChildProcess ChildProcess::Start(const std::vector<std::string>& argv, const Env
 
   ChildProcess child;
   child.pid_ = pid;
-  child.input_ = in.write;
+  child.input_ = OwnedFd(in.write);
   child.input_is_socket_ = input == InputKind::Socket;
-  child.output_ = out.read;
-  child.error_ = err.read;
+  child.output_ = OwnedFd(out.read);
+  child.error_ = OwnedFd(err.read);
   in.write = out.read = err.read = -1;
   CloseIfOpen(in.read);
   CloseIfOpen(out.write);
@@ -289,71 +289,59 @@ ChildProcess ChildProcess::Start(const std::vector<std::string>& argv, const Env
     child.Terminate();  // it is ending by itself (exit 127)
     throw Exception("Cannot start " + argv[0] + ": " + std::strerror(exec_error));
   }
-  SetNonBlocking(child.input_);
-  SetNonBlocking(child.output_);
-  SetNonBlocking(child.error_);
+  SetNonBlocking(child.input_.Get());
+  SetNonBlocking(child.output_.Get());
+  SetNonBlocking(child.error_.Get());
   return child;
 }
 
 ChildProcess::ChildProcess(ChildProcess&& other) noexcept
-    : pid_(other.pid_),
-      input_(other.input_),
-      output_(other.output_),
-      error_(other.error_),
+    : pid_(std::exchange(other.pid_, -1)),
+      input_(std::move(other.input_)),
+      output_(std::move(other.output_)),
+      error_(std::move(other.error_)),
       input_is_socket_(other.input_is_socket_),
-      exit_(other.exit_) {
-  other.Release();
-}
+      exit_(std::exchange(other.exit_, std::nullopt)) {}
 
 ChildProcess& ChildProcess::operator=(ChildProcess&& other) noexcept {
   if (this != &other) {
-    CloseAll();
-    if (pid_ > 0 && !exit_) Terminate();
-    pid_ = other.pid_;
-    input_ = other.input_;
-    output_ = other.output_;
-    error_ = other.error_;
+    End();
+    pid_ = std::exchange(other.pid_, -1);
+    input_ = std::move(other.input_);
+    output_ = std::move(other.output_);
+    error_ = std::move(other.error_);
     input_is_socket_ = other.input_is_socket_;
-    exit_ = other.exit_;
-    other.Release();
+    exit_ = std::exchange(other.exit_, std::nullopt);
   }
   return *this;
 }
 
-ChildProcess::~ChildProcess() {
-  CloseAll();
+ChildProcess::~ChildProcess() { End(); }
+
+void ChildProcess::End() noexcept {
+  input_.Close();
+  output_.Close();
+  error_.Close();
   if (pid_ > 0 && !exit_) Terminate();
   pid_ = -1;
 }
 
-void ChildProcess::Release() noexcept {
-  pid_ = -1;
-  input_ = output_ = error_ = -1;
-  exit_.reset();
-}
-
-void ChildProcess::CloseAll() noexcept {
-  CloseIfOpen(input_);
-  CloseIfOpen(output_);
-  CloseIfOpen(error_);
-}
-
 PipeResult ChildProcess::WriteSome(std::string_view bytes) {
-  if (input_ < 0) return {PipeResult::State::Failed, 0, EPIPE};
+  if (!input_.Valid()) return {PipeResult::State::Failed, 0, EPIPE};
   if (bytes.empty()) return PipeResult::Moved(0);
   if (input_is_socket_) {
-    const ssize_t count = ::send(input_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+    const ssize_t count = ::send(input_.Get(), bytes.data(), bytes.size(), MSG_NOSIGNAL);
     return ResultOf(count, errno);
   }
   SigpipeBlocked blocked;
-  const ssize_t count = ::write(input_, bytes.data(), bytes.size());
+  const ssize_t count = ::write(input_.Get(), bytes.data(), bytes.size());
   const int error = errno;
   if (count < 0 && error == EPIPE) blocked.Raised();
   return ResultOf(count, error);
 }
 
 PipeResult ChildProcess::WriteSome(std::span<const std::string_view> pieces) {
-  if (input_ < 0) return {PipeResult::State::Failed, 0, EPIPE};
+  if (!input_.Valid()) return {PipeResult::State::Failed, 0, EPIPE};
   std::array<iovec, 64> vector{};
   size_t count = 0;
   for (const std::string_view piece : pieces) {
@@ -366,25 +354,25 @@ PipeResult ChildProcess::WriteSome(std::span<const std::string_view> pieces) {
     msghdr message{};
     message.msg_iov = vector.data();
     message.msg_iovlen = count;
-    const ssize_t moved = ::sendmsg(input_, &message, MSG_NOSIGNAL);
+    const ssize_t moved = ::sendmsg(input_.Get(), &message, MSG_NOSIGNAL);
     return ResultOf(moved, errno);
   }
   SigpipeBlocked blocked;
-  const ssize_t moved = ::writev(input_, vector.data(), static_cast<int>(count));
+  const ssize_t moved = ::writev(input_.Get(), vector.data(), static_cast<int>(count));
   const int error = errno;
   if (moved < 0 && error == EPIPE) blocked.Raised();
   return ResultOf(moved, error);
 }
 
 PipeResult ChildProcess::SpliceIntoInput(int fd, int64_t& offset, size_t length) {
-  if (input_ < 0) return {PipeResult::State::Failed, 0, EPIPE};
+  if (!input_.Valid()) return {PipeResult::State::Failed, 0, EPIPE};
   if (length == 0) return PipeResult::Moved(0);
   SigpipeBlocked blocked;  // a socket whose reader has gone raises it here too
   loff_t from = offset;
   const ssize_t moved =
       input_is_socket_
-          ? ::sendfile(input_, fd, &from, length)
-          : ::splice(fd, &from, input_, nullptr, length, SPLICE_F_MOVE | SPLICE_F_NONBLOCK);
+          ? ::sendfile(input_.Get(), fd, &from, length)
+          : ::splice(fd, &from, input_.Get(), nullptr, length, SPLICE_F_MOVE | SPLICE_F_NONBLOCK);
   const int error = errno;
   if (moved < 0 && error == EPIPE) blocked.Raised();
   if (moved > 0) offset = from;
@@ -395,22 +383,22 @@ size_t ChildProcess::GrowPipes(size_t bytes) {
   const int wanted = static_cast<int>(std::min<size_t>(bytes, INT_MAX));
   // A refusal (over the system's limit for this user) leaves the pipes as they are; a send
   // buffer is capped by the system (net.core.wmem_max).
-  if (input_ >= 0 && input_is_socket_) {
-    ::setsockopt(input_, SOL_SOCKET, SO_SNDBUF, &wanted, sizeof wanted);
-  } else if (input_ >= 0) {
-    ::fcntl(input_, F_SETPIPE_SZ, wanted);
+  if (input_.Valid() && input_is_socket_) {
+    ::setsockopt(input_.Get(), SOL_SOCKET, SO_SNDBUF, &wanted, sizeof wanted);
+  } else if (input_.Valid()) {
+    ::fcntl(input_.Get(), F_SETPIPE_SZ, wanted);
   }
-  if (output_ < 0) return 0;
-  ::fcntl(output_, F_SETPIPE_SZ, wanted);
-  const int size = ::fcntl(output_, F_GETPIPE_SZ);
+  if (!output_.Valid()) return 0;
+  ::fcntl(output_.Get(), F_SETPIPE_SZ, wanted);
+  const int size = ::fcntl(output_.Get(), F_GETPIPE_SZ);
   return size > 0 ? static_cast<size_t>(size) : 0;
 }
 
-PipeResult ChildProcess::ReadSome(std::span<char> into) { return ReadFrom(output_, into); }
+PipeResult ChildProcess::ReadSome(std::span<char> into) { return ReadFrom(output_.Get(), into); }
 
-PipeResult ChildProcess::ReadErrorSome(std::span<char> into) { return ReadFrom(error_, into); }
+PipeResult ChildProcess::ReadErrorSome(std::span<char> into) { return ReadFrom(error_.Get(), into); }
 
-void ChildProcess::CloseInput() { CloseIfOpen(input_); }
+void ChildProcess::CloseInput() { input_.Close(); }
 
 std::optional<ChildExit> ChildProcess::TryReap() {
   if (exit_ || pid_ <= 0) return exit_;

@@ -13,6 +13,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/owned_fd.h"
+
 namespace tarnex::platform {
 
 // What one read or write on a pipe came to. Nothing is raised: the caller decides what an
@@ -86,9 +88,9 @@ class ChildProcess {
   size_t GrowPipes(size_t bytes);
 
   // Our ends, for a wait (-1 once closed).
-  int InputDescriptor() const { return input_; }
-  int OutputDescriptor() const { return output_; }
-  int ErrorDescriptor() const { return error_; }
+  int InputDescriptor() const { return input_.Get(); }
+  int OutputDescriptor() const { return output_.Get(); }
+  int ErrorDescriptor() const { return error_.Get(); }
   pid_t Pid() const { return pid_; }
 
   // How the child ended, once it has (reaped without waiting); nothing while it runs.
@@ -104,13 +106,13 @@ class ChildProcess {
 
  private:
   ChildProcess() = default;
-  void CloseAll() noexcept;
-  void Release() noexcept;
+  // Our ends closed (the child sees the end of its input), then the child ended if it runs.
+  void End() noexcept;
 
   pid_t pid_ = -1;
-  int input_ = -1;
-  int output_ = -1;
-  int error_ = -1;
+  OwnedFd input_;
+  OwnedFd output_;
+  OwnedFd error_;
   bool input_is_socket_ = false;
   std::optional<ChildExit> exit_;
 };

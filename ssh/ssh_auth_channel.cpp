@@ -16,6 +16,8 @@
 #include "platform/scope_guard.h"
 
 namespace tarnex::ssh {
+
+using platform::OwnedFd;
 namespace {
 
 // ssh runs a helper per question, one after another; more at once than this is no ssh of ours.

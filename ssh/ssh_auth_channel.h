@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "ssh/owned_fd.h"
+#include "platform/owned_fd.h"
 #include "ssh/ssh_channel_protocol.h"
 
 namespace tarnex::ssh {
@@ -48,9 +48,9 @@ class SshAuthChannel {
   std::optional<std::string> password_;
   std::string folder_;
   std::string socket_path_;
-  OwnedFd listener_;
+  platform::OwnedFd listener_;
   struct Connection {
-    OwnedFd socket;
+    platform::OwnedFd socket;
     std::string request;  // what it sent so far
   };
   std::map<int, Connection> connections_;  // by descriptor

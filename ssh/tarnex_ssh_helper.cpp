@@ -21,12 +21,12 @@
 #include <string_view>
 #include <vector>
 
-#include "ssh/owned_fd.h"
+#include "platform/owned_fd.h"
 #include "ssh/ssh_channel_protocol.h"
 
 namespace {
 
-using tarnex::ssh::OwnedFd;
+using tarnex::platform::OwnedFd;
 
 // Tarnex answers while its session waits for ssh; past this it is not waiting any more.
 constexpr int kAnswerWithinMs = 60'000;

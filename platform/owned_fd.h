@@ -5,7 +5,7 @@
 
 #include <utility>
 
-namespace tarnex::ssh {
+namespace tarnex::platform {
 
 class OwnedFd {
  public:
@@ -33,4 +33,4 @@ class OwnedFd {
   int fd_ = -1;
 };
 
-}  // namespace tarnex::ssh
+}  // namespace tarnex::platform
