@@ -194,6 +194,9 @@ class TProtoSFTP {
   // Reply helpers: a STATUS as an outcome; a refusal raised for a failing one.
   sftp::Outcome StatusOutcome(const Reply& reply, sftp::Action action);
   [[noreturn]] void Refuse(const sftp::Outcome& outcome);
+  // A STATUS where something else (a handle, attributes, a name) was asked for: its refusal
+  // raised, a success the protocol error `success_fault`; nothing for any other reply.
+  void RefuseStatus(const Reply& reply, sftp::Action action, const char* success_fault);
   std::string HandleOf(const Reply& reply, sftp::Action action);
   sftp::FileAttributes AttributesOf(const Reply& reply, sftp::Action action);
   std::string SingleNameOf(const Reply& reply, sftp::Action action);

@@ -105,34 +105,30 @@ void TProtoSFTP::Refuse(const sftp::Outcome& outcome) {
   throw Refusal(outcome.line + "\r\n");
 }
 
+void TProtoSFTP::RefuseStatus(const Reply& reply, sftp::Action action,
+                              const char* success_fault) {
+  if (reply.type != sftp::SSH_FXP_STATUS) return;
+  const sftp::Outcome outcome = StatusOutcome(reply, action);
+  if (outcome.Succeeded()) ProtocolError(success_fault);
+  Refuse(outcome);
+}
+
 std::string TProtoSFTP::HandleOf(const Reply& reply, sftp::Action action) {
-  if (reply.type == sftp::SSH_FXP_STATUS) {
-    const sftp::Outcome outcome = StatusOutcome(reply, action);
-    if (outcome.Succeeded()) ProtocolError("a success where a handle was expected");
-    Refuse(outcome);
-  }
+  RefuseStatus(reply, action, "a success where a handle was expected");
   const sftp::Decoded<sftp::HandleReply> handle = sftp::DecodeHandle(reply.View());
   if (!handle) ProtocolError(handle.error().message);
   return handle->handle;
 }
 
 sftp::FileAttributes TProtoSFTP::AttributesOf(const Reply& reply, sftp::Action action) {
-  if (reply.type == sftp::SSH_FXP_STATUS) {
-    const sftp::Outcome outcome = StatusOutcome(reply, action);
-    if (outcome.Succeeded()) ProtocolError("a success where attributes were expected");
-    Refuse(outcome);
-  }
+  RefuseStatus(reply, action, "a success where attributes were expected");
   const sftp::Decoded<sftp::AttrsReply> attrs = sftp::DecodeAttrs(reply.View());
   if (!attrs) ProtocolError(attrs.error().message);
   return attrs->attributes;
 }
 
 std::string TProtoSFTP::SingleNameOf(const Reply& reply, sftp::Action action) {
-  if (reply.type == sftp::SSH_FXP_STATUS) {
-    const sftp::Outcome outcome = StatusOutcome(reply, action);
-    if (outcome.Succeeded()) ProtocolError("a success where a name was expected");
-    Refuse(outcome);
-  }
+  RefuseStatus(reply, action, "a success where a name was expected");
   const sftp::Decoded<sftp::NameReply> name = sftp::DecodeName(reply.View());
   if (!name) ProtocolError(name.error().message);
   if (name->entries.size() != 1) ProtocolError("REALPATH answered with other than one name");
