@@ -103,13 +103,19 @@ int32_t TLowFTP::SetServer(const std::string& host, const std::string& proxy, in
     return 999;
   }
   const OpenTarget& open = std::get<OpenTarget>(target);
-  FHostName = open.host;
-  FProxyHost = proxy;
-  FPortNumber = open.port != 0 ? open.port : port;
-  session_protocol_ = open.protocol.value_or(default_protocol_);
-  open_implicit_tls_ = open.implicit_tls;
-  AttachHandlers();
+  UseServer(open.host, proxy, open.port != 0 ? open.port : port,
+            open.protocol.value_or(default_protocol_), open.implicit_tls);
   return 100;
+}
+
+void TLowFTP::UseServer(const std::string& host, const std::string& proxy, int32_t port,
+                        RemoteProtocol protocol, bool implicit_tls) {
+  FHostName = host;
+  FProxyHost = proxy;
+  FPortNumber = port;
+  session_protocol_ = protocol;
+  open_implicit_tls_ = implicit_tls;
+  AttachHandlers();
 }
 
 template <typename Session>
@@ -404,7 +410,7 @@ FtpReply TLowFTP::QuitWithinTime() {
 }
 
 bool TLowFTP::Connected() const {
-  return sftp_in_use_ ? FSftp->Connected() : FFtp->Connected();
+  return OnSession([](const auto& session) { return session.Connected(); });
 }
 
 int32_t TLowFTP::Delete(const std::string& file) {
@@ -466,17 +472,18 @@ void TLowFTP::Abort() {
 }
 
 int32_t TLowFTP::LastReplyCode() const {
-  return sftp_in_use_ ? FSftp->ReplyCode() : FFtp->ReplyCode();
+  return OnSession([](const auto& session) { return session.ReplyCode(); });
 }
 
 const std::string& TLowFTP::LastReplyLine() const {
-  return sftp_in_use_ ? FSftp->LastReply() : FFtp->LastReply();
+  return OnSession([](const auto& session) -> const std::string& { return session.LastReply(); });
 }
 
 int64_t TLowFTP::TransferTotal() const {
   // A listing has no size; what BytesTotal holds then is left from the transfer before.
-  if (sftp_in_use_) return FSftp->ListInProgress() ? 0 : FSftp->BytesTotal;
-  return FFtp->ListInProgress() ? 0 : FFtp->BytesTotal;
+  return OnSession([](const auto& session) -> int64_t {
+    return session.ListInProgress() ? 0 : session.BytesTotal;
+  });
 }
 
 void TLowFTP::SetDialogueTrace(std::function<void(bool sent, const std::string& line)> trace) {

@@ -233,6 +233,11 @@ class TLowFTP {
   // (ftpclient/session_protocol.h), so that every frame above is written once.
   template <typename Call>
   decltype(auto) OnSession(Call&& call);
+  template <typename Call>
+  decltype(auto) OnSession(Call&& call) const;
+  // The server the next login goes to, as an Open (or another session's profile) named it.
+  void UseServer(const std::string& host, const std::string& proxy, int32_t port,
+                 RemoteProtocol protocol, bool implicit_tls);
   template <typename Session>
   void AttachSessionHandlers(Session& session);
   bool SftpInUse() const { return sftp_in_use_; }

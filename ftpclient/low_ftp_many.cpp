@@ -225,14 +225,9 @@ std::optional<SessionProfile> TLowFTP::ProfileForAnotherSession() {
 }
 
 int32_t TLowFTP::OpenLike(const SessionProfile& profile) {
-  // The host as that session's Open left it: an address, never a URL that chooses anew.
-  SetProtocol(profile.protocol);
-  FHostName = profile.host;
-  FProxyHost = profile.proxy;
-  FPortNumber = profile.port;
-  session_protocol_ = profile.protocol;
-  open_implicit_tls_ = false;
-  AttachHandlers();
+  // The host as that session's Open left it: an address, never a URL that chooses anew (an
+  // ftps:// Open's TLS is in the profile's mode).
+  UseServer(profile.host, profile.proxy, profile.port, profile.protocol, /*implicit_tls=*/false);
   SetWaitTimeout(profile.wait_timeout);
   set_debugmode(profile.debug);
   SetPassive(profile.passive);

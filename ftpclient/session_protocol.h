@@ -7,6 +7,7 @@
 #include <concepts>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "ftpclient/low_ftp.h"
@@ -77,6 +78,11 @@ static_assert(SessionProtocol<TProtoSFTP>);
 template <typename Call>
 decltype(auto) TLowFTP::OnSession(Call&& call) {
   return sftp_in_use_ ? call(*FSftp) : call(*FFtp);
+}
+
+template <typename Call>
+decltype(auto) TLowFTP::OnSession(Call&& call) const {
+  return sftp_in_use_ ? call(std::as_const(*FSftp)) : call(std::as_const(*FFtp));
 }
 
 }  // namespace tarnex
