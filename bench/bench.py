@@ -392,13 +392,18 @@ class Vsftpd:
             return stream.read().strip()[-500:] or "(no output)"
 
     def stop(self):
-        if self.process.poll() is None:
-            self.process.send_signal(signal.SIGTERM)
-        try:
-            self.process.wait(10)
-        except subprocess.TimeoutExpired:
-            self.process.kill()
-            self.process.wait(10)
+        stop_server(self.process)
+
+
+def stop_server(process):
+    """SIGTERM to a server still running, SIGKILL when it has not ended within 10 s."""
+    if process.poll() is None:
+        process.send_signal(signal.SIGTERM)
+    try:
+        process.wait(10)
+    except subprocess.TimeoutExpired:
+        process.kill()
+        process.wait(10)
 
 
 def make_certificate(folder):
@@ -491,13 +496,7 @@ class Sshd:
             return stream.read()
 
     def stop(self):
-        if self.process.poll() is None:
-            self.process.send_signal(signal.SIGTERM)
-        try:
-            self.process.wait(10)
-        except subprocess.TimeoutExpired:
-            self.process.kill()
-            self.process.wait(10)
+        stop_server(self.process)
 
 
 class SilentServer:
