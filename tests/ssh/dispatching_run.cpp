@@ -21,23 +21,24 @@ bool ReadSome(int fd, std::string& into) {
 
 }  // namespace
 
-DispatchedRun RunDispatching(const RunSpec& spec) {
-  detail::ChildProcess child(spec.argv, detail::ChildOptions{.capture_output = true,
-                                                             .capture_errors = true,
-                                                             .pipe_input = true,
-                                                             .env = spec.env,
-                                                             .unset = spec.unset});
-  if (!spec.input.empty()) {
-    EXPECT_EQ(::write(child.Input(), spec.input.data(), spec.input.size()),
-              static_cast<ssize_t>(spec.input.size()));
+DispatchedRun RunDispatching(const RunRequest& request) {
+  detail::ChildProcess child(request.argv, detail::ChildOptions{.capture_output = true,
+                                                                .capture_errors = true,
+                                                                .pipe_input = true,
+                                                                .env = request.env,
+                                                                .unset = request.unset});
+  if (!request.input.empty()) {
+    EXPECT_EQ(::write(child.Input(), request.input.data(), request.input.size()),
+              static_cast<ssize_t>(request.input.size()));
   }
   DispatchedRun run;
   std::string err;
   bool out_open = true, err_open = true, enough = false;
-  const auto deadline = std::chrono::steady_clock::now() + spec.limit;
+  const auto deadline = std::chrono::steady_clock::now() + request.limit;
   while ((out_open || err_open) && !enough) {
     if (std::chrono::steady_clock::now() >= deadline) {
-      ADD_FAILURE() << spec.argv.front() << " did not finish within " << spec.limit.count() << " s";
+      ADD_FAILURE() << request.argv.front() << " did not finish within " << request.limit.count()
+                    << " s";
       break;
     }
     pollfd fds[2] = {{out_open ? child.Output() : -1, POLLIN, 0},
@@ -45,7 +46,7 @@ DispatchedRun RunDispatching(const RunSpec& spec) {
     platform::MessageLoop::Current().WaitAndProcess(100, fds);
     if (fds[0].revents != 0) out_open = ReadSome(child.Output(), run.out);
     if (fds[1].revents != 0) err_open = ReadSome(child.Errors(), err);
-    enough = spec.enough && spec.enough(run.out);
+    enough = request.enough && request.enough(run.out);
   }
   if (!enough) run.status = child.WaitExit(std::chrono::seconds(10));
   child.Stop();

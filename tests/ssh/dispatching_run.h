@@ -19,7 +19,7 @@ struct DispatchedRun {
   std::vector<std::string> err_lines;
 };
 
-struct RunSpec {
+struct RunRequest {
   std::vector<std::string> argv;
   std::vector<std::pair<std::string, std::string>> env;
   std::vector<std::string> unset;
@@ -29,6 +29,6 @@ struct RunSpec {
   std::chrono::seconds limit{30};
 };
 
-DispatchedRun RunDispatching(const RunSpec& spec);
+DispatchedRun RunDispatching(const RunRequest& request);
 
 }  // namespace tarnex::testing
